@@ -1,0 +1,21 @@
+# Project-wide compiler settings: warnings on, and one place to add sanitizers.
+set(ITR_WARNINGS -Wall -Wextra -Wpedantic -Wshadow -Wno-missing-field-initializers)
+option(ITR_WERROR "Treat warnings as errors" ON)
+if(ITR_WERROR)
+  list(APPEND ITR_WARNINGS -Werror)
+endif()
+
+# Applies the project's warning set to a target of our own (not to third-party code).
+function(itr_target_defaults target)
+  target_compile_options(${target} PRIVATE ${ITR_WARNINGS})
+  if(WIN32)
+    target_compile_definitions(${target} PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
+                                                 _WIN32_WINNT=0x0A00 WINVER=0x0A00)
+  endif()
+endfunction()
+
+option(ITR_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+if(ITR_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=address,undefined)
+endif()
