@@ -1,0 +1,112 @@
+// The main window TForm1: its fixed layout, its creation, activation and close, and the event
+// handlers that drive the show and the patch run.
+#pragma once
+
+#include "app/graphic_control.h"
+#include "show/glyphsheet.h"
+#include "show/rain.h"
+#include "skin/skin_win32.h"
+
+#include <windows.h>
+
+#include <array>
+#include <memory>
+
+namespace app {
+
+// Indexes of the drawn controls, in z-order (later ones are drawn over earlier ones).
+enum ControlIndex { kSImage1, kLabel1, kLabel2, kSLabelFX1, kRabbit, kImage1, kImage2, kImage3, kControlCount };
+
+constexpr int kClientWidth = 454;
+constexpr int kClientHeight = 513;
+constexpr UINT_PTR kTimer1 = 1;
+constexpr UINT kTimer1Interval = 100;
+// Sent by the console to have the window's drawn controls painted into a device context.
+constexpr UINT WM_PAINTCONTROLS = WM_APP + 1;
+
+class TForm1 : public show::FrameTimerHost {
+public:
+    // Creates the window (running FormCreate); null on failure.
+    static TForm1* Create(HINSTANCE instance);
+    ~TForm1() override;
+
+    HWND Handle() const { return hwnd_; }
+    // Places the window in the centre of the screen and shows it.
+    void Show();
+
+    // Event handlers.
+    void FormCreate();
+    void FormActivate();
+    void FormClose();
+    void Timer1Timer();
+    void RabbitClick();
+    void sLabelFX1Click();
+    void sLabelFX1MouseMove();
+    void sLabelFX1MouseLeave();
+    void sSkinProvider1TitleButtons0MouseUp(skin::MouseButton button, int x, int y);
+
+    // Frame timer host.
+    void SetTimerEnabled(bool enabled) override;
+    void RepaintWindow() override;
+    void RepaintRabbit() override;
+    void IntroStart() override;
+    bool WindowClosed() const override;
+
+    // Paints every visible drawn control into dc (client coordinates).
+    void PaintControls(HDC dc);
+    const TGraphicControl& Control(int index) const { return controls_[index]; }
+    void SetControlVisible(int index, bool visible);
+    void SetControlCaption(int index, const std::u16string& caption);
+    int Dpi() const { return dpi_; }
+    show::RainState& Rain() { return rain_; }
+    show::GlyphSheets& Sheets() { return sheets_; }
+
+    // Window fields besides the components.
+    POINT mouse{0, 0};
+    bool LoadingApp = false;
+    std::int32_t IgnoreCount = 0;
+
+private:
+    TForm1() = default;
+    static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+    LRESULT Handle(UINT msg, WPARAM wp, LPARAM lp);
+    void InitControls();
+    void LoadContent();
+    void ApplyDpi(int dpi);
+    void RecreateFont(int index);
+    void CreateProxies();
+    void UpdateProxy(int index);
+    void InvalidateControl(int index);
+    int ControlAt(POINT clientPoint) const;
+    void OnMouseMove(POINT p);
+    void OnMouseLeave();
+    void PaintControl(HDC dc, TGraphicControl& c);
+
+    HWND hwnd_ = nullptr;
+    HINSTANCE instance_ = nullptr;
+    int dpi_ = 96;
+    std::array<TGraphicControl, kControlCount> controls_;
+    HFONT formFont_ = nullptr;
+    HBRUSH clientBrush_ = nullptr;
+
+    skin::SkinData skinData_;
+    bool skinLoaded_ = false;
+    skin::TsSkinProvider sSkinProvider1;
+
+    show::GlyphSheets sheets_;
+    show::RainState rain_;
+    bool timerOn_ = false;
+
+    bool activatedBefore_ = false;
+    bool appJustActivated_ = false;
+    int pressedControl_ = -1;
+    int hoverControl_ = -1;
+    bool trackingLeave_ = false;
+};
+
+// Handles every pending message once, like a framework's "process messages"; a quit
+// message is remembered (see QuitRequested) instead of being dispatched.
+void ProcessMessages();
+bool QuitRequested();
+
+} // namespace app
