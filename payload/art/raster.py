@@ -84,12 +84,15 @@ def ellipse_path(cx, cy, rx, ry):
 
 
 class Canvas:
-    def __init__(self, width, height, ss=4, sx=1.0, sy=1.0):
+    def __init__(self, width, height, ss=4, sx=1.0, sy=1.0, ox=0.0, oy=0.0):
+        """Design point (x, y) lands on pixel ((x + ox) * sx, (y + oy) * sy)."""
         self.width = width
         self.height = height
         self.ss = ss
         self.sx = sx
         self.sy = sy
+        self.ox = ox
+        self.oy = oy
         self.cols = width * ss
         self.rows = height * ss
         self.buf = [0.0] * (self.cols * self.rows)
@@ -99,14 +102,16 @@ class Canvas:
     # Sample centres in design coordinates.
     def _xs(self, i0, i1):
         k = 1.0 / (self.ss * self.sx)
-        return [(i + 0.5) * k for i in range(i0, i1)]
+        return [(i + 0.5) * k - self.ox for i in range(i0, i1)]
 
     def _ys(self, j0, j1):
         k = 1.0 / (self.ss * self.sy)
-        return [(j + 0.5) * k for j in range(j0, j1)]
+        return [(j + 0.5) * k - self.oy for j in range(j0, j1)]
 
     def _span(self, x0, y0, x1, y1, pad):
         ss = self.ss
+        x0, x1 = x0 + self.ox, x1 + self.ox
+        y0, y1 = y0 + self.oy, y1 + self.oy
         i0 = max(0, int(math.floor((x0 - pad) * self.sx * ss)))
         i1 = min(self.cols, int(math.floor((x1 + pad) * self.sx * ss)) + 1)
         j0 = max(0, int(math.floor((y0 - pad) * self.sy * ss)))

@@ -87,7 +87,10 @@ def caption_layer():
         x = w - SLICE_RIGHT + 3 + k * 3.5
         marks.fill_ellipse(x + 0.5, h / 2.0, 1.1, 1.1, 0.9 - 0.25 * k)
     cov = marks.resolve()
-    layer.paint(blur(cov, w, h, 1.4), (0.3, 1.0, 0.3), 0.6)
+    # The glow stays inside the end slices so the middle remains uniform sideways.
+    glow = blur(cov, w, h, 1.4)
+    glow = [0.0 if SLICE_LEFT <= k % w < w - SLICE_RIGHT else v for k, v in enumerate(glow)]
+    layer.paint(glow, (0.3, 1.0, 0.3), 0.6)
     layer.paint(cov, (0.55, 1.0, 0.5))
     return layer
 
