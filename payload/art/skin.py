@@ -54,14 +54,6 @@ def options_ini():
     return ("\n".join(lines) + "\n").encode("utf-8")
 
 
-def option(key):
-    for _, keys in OPTIONS:
-        for k, v in keys:
-            if k == key:
-                return v
-    raise KeyError(key)
-
-
 BAR_TOP = (0.07, 0.22, 0.08)
 BAR_BOTTOM = (0.01, 0.06, 0.02)
 GREEN = hex_colour("25AB03")
