@@ -2,5 +2,6 @@
 
 Everything here is pure Python 3 standard library and byte-for-byte deterministic: no
 clock, no environment, no unordered iteration, and only arithmetic whose results IEEE 754
-fixes exactly (+, -, *, /, sqrt); sines and exponentials come from dmath, not from libm.
+fixes exactly (+, -, *, /, sqrt); exponentials come from dmath rather than libm, and no
+trigonometry is used.
 """

@@ -30,14 +30,6 @@ class Layer:
             oa = a + keep
             px[k] = ((r * a + dr * keep) / oa, (g * a + dg * keep) / oa, (b * a + db * keep) / oa, oa)
 
-    def erase(self, coverage):
-        """Cut coverage out of the layer (alpha multiplied by 1 - coverage)."""
-        px = self.px
-        for k, c in enumerate(coverage):
-            if c > 0.0:
-                r, g, b, a = px[k]
-                px[k] = (r, g, b, a * (1.0 - min(1.0, c)))
-
     def rgba_bytes(self):
         """(r, g, b, a) byte tuples; fully transparent pixels are stored as 0, 0, 0, 0."""
         out = []
@@ -45,10 +37,6 @@ class Layer:
             ab = to_byte(a)
             out.append((0, 0, 0, 0) if ab == 0 else (to_byte(r), to_byte(g), to_byte(b), ab))
         return out
-
-    def opaque_rgb_bytes(self):
-        """Flattened on black."""
-        return [(to_byte(r * a), to_byte(g * a), to_byte(b * a)) for r, g, b, a in self.px]
 
 
 def vertical_gradient(height, stops):

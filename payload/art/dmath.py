@@ -1,11 +1,9 @@
 """Deterministic maths helpers.
 
-libm's sin/cos/exp may differ in the last bit between C libraries, and one flipped bit can
-round a pixel the other way. These use only basic arithmetic, so every machine computes
-the same bytes.
+libm's exp may differ in the last bit between C libraries, and one flipped bit can round
+a pixel the other way. These use only basic arithmetic, so every machine computes the
+same bytes.
 """
-
-PI = 3.141592653589793
 
 
 def clamp(v, lo=0.0, hi=1.0):
@@ -15,33 +13,6 @@ def clamp(v, lo=0.0, hi=1.0):
 def smoothstep(e0, e1, x):
     t = clamp((x - e0) / (e1 - e0))
     return t * t * (3.0 - 2.0 * t)
-
-
-def _reduce(x):
-    # Bring x into [-pi, pi]; enough accuracy for drawing.
-    two_pi = 2.0 * PI
-    k = int(x / two_pi)
-    x -= k * two_pi
-    if x > PI:
-        x -= two_pi
-    elif x < -PI:
-        x += two_pi
-    return x
-
-
-def sin(x):
-    x = _reduce(x)
-    term = x
-    total = x
-    x2 = x * x
-    for n in range(1, 12):
-        term *= -x2 / ((2 * n) * (2 * n + 1))
-        total += term
-    return total
-
-
-def cos(x):
-    return sin(x + PI / 2.0)
 
 
 def exp(x):
@@ -58,10 +29,6 @@ def exp(x):
     for _ in range(k):
         total *= total
     return total
-
-
-def mix(a, b, t):
-    return a + (b - a) * t
 
 
 class Lcg:

@@ -83,12 +83,12 @@ SYMBOLS = [
     (["M4.5 8 L15.5 8", "M4.5 12.5 L15.5 12.5"], False),  # =
     (["M10 4.5 L10 15.5", "M5.3 7.3 L14.7 12.7", "M5.3 12.7 L14.7 7.3"], False),  # *
     (["M10 4.5 L10 15.5", "M4.5 10 L15.5 10"], False),  # +
-    (["M10 -2 L10 22"], False),  # | through both edges
+    (["M9.6 -2 L9.6 22"], False),  # | through both edges, off the pixel grid for soft sides
     None,  # empty
     ([_dot(10, 6.5), _dot(10, 13.5)], False),  # :
     None,  # empty
-    (["M10 -2 L10 8", "M10 12 L10 22"], False),  # broken bar through both edges
-    (["M5 10 L15 10"], False),  # -
+    (["M10.4 -2 L10.4 8", "M10.4 12 L10.4 22"], False),  # broken bar through both edges
+    (["M5 10.4 L15 10.4"], False),  # -
 ]
 
 GLYPHS = DIGITS + KANA + SYMBOLS

@@ -87,8 +87,6 @@ def _letters(size, grow=0.0):
                 for x, ch in enumerate(row):
                     if ch == "#":
                         cov[(3 + y) * size + x0 + x] = 1.0
-        if grow:
-            cov = [min(1.0, v * 3.0) for v in blur(cov, size, size, 0.6)]
         return cov
     ss = _supersample(size)
     h = round(size * 0.46)

@@ -14,9 +14,10 @@ WIDTH = 110
 HEIGHT = 132
 SHOWN_WIDTH = 73
 SHOWN_HEIGHT = 65
-# Design units: twice the on-screen size.
+# Design units: twice the on-screen size, with a margin so the halo fades out inside.
 DESIGN_W = 2 * SHOWN_WIDTH
 DESIGN_H = 2 * SHOWN_HEIGHT
+MARGIN = 6
 
 EAR_BACK = "M47 46 C40 30 38 14 42 4 C46 -1 51 4 53 14 C55 24 55 36 55 46 Z"
 EAR_FRONT = "M55 44 C56 28 61 13 68 5 C73 0 77 4 75 12 C73 22 67 36 62 48 Z"
@@ -31,7 +32,7 @@ def _silhouette(canvas):
     canvas.fill_ellipse(35, 64, 9, 7)  # muzzle
     canvas.fill_path(EAR_BACK)
     canvas.fill_path(EAR_FRONT)
-    canvas.fill_ellipse(134, 84, 9, 9)  # tail
+    canvas.fill_ellipse(131, 85, 9, 9)  # tail
     canvas.fill_ellipse(56, 119, 13, 6)  # front paw
     canvas.fill_ellipse(94, 121, 30, 6.5)  # hind foot
 
@@ -47,22 +48,28 @@ def _folds(canvas):
 
 
 def build_layer():
-    sx = WIDTH / DESIGN_W
-    sy = HEIGHT / DESIGN_H
-    body = Canvas(WIDTH, HEIGHT, ss=4, sx=sx, sy=sy)
+    sx = WIDTH / (DESIGN_W + 2 * MARGIN)
+    sy = HEIGHT / (DESIGN_H + 2 * MARGIN)
+
+    def canvas():
+        return Canvas(WIDTH, HEIGHT, ss=4, sx=sx, sy=sy, ox=MARGIN, oy=MARGIN)
+
+    body = canvas()
     _silhouette(body)
-    eye = Canvas(WIDTH, HEIGHT, ss=4, sx=sx, sy=sy)
+    eye = canvas()
     _eye(eye)
-    folds = Canvas(WIDTH, HEIGHT, ss=4, sx=sx, sy=sy)
+    folds = canvas()
     _folds(folds)
-    inner = Canvas(WIDTH, HEIGHT, ss=4, sx=sx, sy=sy)
+    inner = canvas()
     inner.fill_path(EAR_INNER)
     shape = body.resolve()
     # Soften the outline a little and lay a faint green halo under it.
     soft = blur(shape, WIDTH, HEIGHT, 0.6)
     halo = blur(shape, WIDTH, HEIGHT, 3.0)
     layer = Layer(WIDTH, HEIGHT)
-    layer.paint([dmath.clamp(h * 0.55) for h in halo], (0.25, 0.85, 0.2))
+    # The halo dies out before the picture's edge, which stays fully transparent.
+    halo = [0.0 if h < 0.02 else dmath.clamp(h * 0.55) for h in halo]
+    layer.paint(halo, (0.25, 0.85, 0.2))
 
     def shading(x, y):
         # Light from above: white at the top, a touch of grey-green towards the feet.

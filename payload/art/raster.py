@@ -84,12 +84,15 @@ def ellipse_path(cx, cy, rx, ry):
 
 
 class Canvas:
-    def __init__(self, width, height, ss=4, sx=1.0, sy=1.0):
+    def __init__(self, width, height, ss=4, sx=1.0, sy=1.0, ox=0.0, oy=0.0):
+        """Design point (x, y) lands on pixel ((x + ox) * sx, (y + oy) * sy)."""
         self.width = width
         self.height = height
         self.ss = ss
         self.sx = sx
         self.sy = sy
+        self.ox = ox
+        self.oy = oy
         self.cols = width * ss
         self.rows = height * ss
         self.buf = [0.0] * (self.cols * self.rows)
@@ -99,22 +102,24 @@ class Canvas:
     # Sample centres in design coordinates.
     def _xs(self, i0, i1):
         k = 1.0 / (self.ss * self.sx)
-        return [(i + 0.5) * k for i in range(i0, i1)]
+        return [(i + 0.5) * k - self.ox for i in range(i0, i1)]
 
     def _ys(self, j0, j1):
         k = 1.0 / (self.ss * self.sy)
-        return [(j + 0.5) * k for j in range(j0, j1)]
+        return [(j + 0.5) * k - self.oy for j in range(j0, j1)]
 
     def _span(self, x0, y0, x1, y1, pad):
         ss = self.ss
+        x0, x1 = x0 + self.ox, x1 + self.ox
+        y0, y1 = y0 + self.oy, y1 + self.oy
         i0 = max(0, int(math.floor((x0 - pad) * self.sx * ss)))
         i1 = min(self.cols, int(math.floor((x1 + pad) * self.sx * ss)) + 1)
         j0 = max(0, int(math.floor((y0 - pad) * self.sy * ss)))
         j1 = min(self.rows, int(math.floor((y1 + pad) * self.sy * ss)) + 1)
         return i0, i1, j0, j1
 
-    def _apply(self, bbox, sdf, value, op):
-        """Evaluate sdf(x, y) over the bbox and combine its coverage into the grid."""
+    def _apply(self, bbox, sdf, value):
+        """Evaluate sdf(x, y) over the bbox and merge its coverage (times value) in."""
         i0, i1, j0, j1 = self._span(*bbox, pad=2.0 * self.step)
         if i0 >= i1 or j0 >= j1:
             return
@@ -132,19 +137,10 @@ class Canvas:
                     c = 1.0
                 c *= value
                 k = base + i
-                if op == "max":
-                    if c > buf[k]:
-                        buf[k] = c
-                elif op == "cut":
-                    r = 1.0 - c
-                    if r < buf[k]:
-                        buf[k] = r
-                elif op == "add":
-                    buf[k] = min(1.0, buf[k] + c)
-                else:
-                    raise ValueError(op)
+                if c > buf[k]:  # shapes combine as a union
+                    buf[k] = c
 
-    def capsule(self, ax, ay, bx, by, width, value=1.0, op="max"):
+    def capsule(self, ax, ay, bx, by, width, value=1.0):
         hw = width / 2.0
         dx, dy = bx - ax, by - ay
         ll = dx * dx + dy * dy
@@ -161,9 +157,9 @@ class Canvas:
             return sqrt(qx * qx + qy * qy) - hw
 
         bbox = (min(ax, bx) - hw, min(ay, by) - hw, max(ax, bx) + hw, max(ay, by) + hw)
-        self._apply(bbox, sdf, value, op)
+        self._apply(bbox, sdf, value)
 
-    def polyline(self, pts, width, value=1.0, op="max"):
+    def polyline(self, pts, width, value=1.0):
         hw = width / 2.0
         segs = [(a, b) for a, b in zip(pts, pts[1:]) if a != b] or [(pts[0], pts[0])]
         sqrt = math.sqrt
@@ -190,13 +186,13 @@ class Canvas:
 
         xs = [p[0] for p in pts]
         ys = [p[1] for p in pts]
-        self._apply((min(xs) - hw, min(ys) - hw, max(xs) + hw, max(ys) + hw), sdf, value, op)
+        self._apply((min(xs) - hw, min(ys) - hw, max(xs) + hw, max(ys) + hw), sdf, value)
 
-    def stroke(self, d, width, value=1.0, op="max", curve_steps=10):
+    def stroke(self, d, width, value=1.0, curve_steps=10):
         for line in flatten_path(d, curve_steps):
-            self.polyline(line, width, value, op)
+            self.polyline(line, width, value)
 
-    def fill_polygon(self, pts, value=1.0, op="max"):
+    def fill_polygon(self, pts, value=1.0):
         n = len(pts)
         edges = [(pts[k], pts[(k + 1) % n]) for k in range(n)]
         sqrt = math.sqrt
@@ -221,13 +217,13 @@ class Canvas:
 
         xs = [p[0] for p in pts]
         ys = [p[1] for p in pts]
-        self._apply((min(xs), min(ys), max(xs), max(ys)), sdf, value, op)
+        self._apply((min(xs), min(ys), max(xs), max(ys)), sdf, value)
 
-    def fill_path(self, d, value=1.0, op="max", curve_steps=10):
+    def fill_path(self, d, value=1.0, curve_steps=10):
         for line in flatten_path(d, curve_steps):
-            self.fill_polygon(line, value, op)
+            self.fill_polygon(line, value)
 
-    def fill_ellipse(self, cx, cy, rx, ry, value=1.0, op="max"):
+    def fill_ellipse(self, cx, cy, rx, ry, value=1.0):
         sqrt = math.sqrt
         irx, iry = 1.0 / rx, 1.0 / ry
         irx2, iry2 = irx * irx, iry * iry
@@ -240,9 +236,9 @@ class Canvas:
                 return -min(rx, ry)
             return k0 * (k0 - 1.0) / k1
 
-        self._apply((cx - rx, cy - ry, cx + rx, cy + ry), sdf, value, op)
+        self._apply((cx - rx, cy - ry, cx + rx, cy + ry), sdf, value)
 
-    def fill_round_rect(self, x0, y0, x1, y1, radius, value=1.0, op="max"):
+    def fill_round_rect(self, x0, y0, x1, y1, radius, value=1.0):
         cx, cy = (x0 + x1) / 2.0, (y0 + y1) / 2.0
         hx, hy = (x1 - x0) / 2.0 - radius, (y1 - y0) / 2.0 - radius
         sqrt = math.sqrt
@@ -255,7 +251,7 @@ class Canvas:
             inner = qx if qx > qy else qy
             return sqrt(ox * ox + oy * oy) + (inner if inner < 0.0 else 0.0) - radius
 
-        self._apply((x0, y0, x1, y1), sdf, value, op)
+        self._apply((x0, y0, x1, y1), sdf, value)
 
     def resolve(self):
         """Box-filter the samples down to one coverage value per pixel, top row first."""

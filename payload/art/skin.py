@@ -54,14 +54,6 @@ def options_ini():
     return ("\n".join(lines) + "\n").encode("utf-8")
 
 
-def option(key):
-    for _, keys in OPTIONS:
-        for k, v in keys:
-            if k == key:
-                return v
-    raise KeyError(key)
-
-
 BAR_TOP = (0.07, 0.22, 0.08)
 BAR_BOTTOM = (0.01, 0.06, 0.02)
 GREEN = hex_colour("25AB03")
@@ -87,7 +79,10 @@ def caption_layer():
         x = w - SLICE_RIGHT + 3 + k * 3.5
         marks.fill_ellipse(x + 0.5, h / 2.0, 1.1, 1.1, 0.9 - 0.25 * k)
     cov = marks.resolve()
-    layer.paint(blur(cov, w, h, 1.4), (0.3, 1.0, 0.3), 0.6)
+    # The glow stays inside the end slices so the middle remains uniform sideways.
+    glow = blur(cov, w, h, 1.4)
+    glow = [0.0 if SLICE_LEFT <= k % w < w - SLICE_RIGHT else v for k, v in enumerate(glow)]
+    layer.paint(glow, (0.3, 1.0, 0.3), 0.6)
     layer.paint(cov, (0.55, 1.0, 0.5))
     return layer
 
