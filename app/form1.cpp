@@ -245,9 +245,14 @@ void TForm1::ApplyDpi(int dpi) {
     }
 }
 
-TForm1* TForm1::Create(HINSTANCE instance) {
+TForm1* TForm1::Create(HINSTANCE instance, FormOptions options) {
     std::unique_ptr<TForm1> form(new TForm1);
     form->instance_ = instance;
+    form->options_ = options;
+    if (!form->options_.lookupCurrentUser) {
+        form->options_.lookupCurrentUser = &platform::LookupCurrentUser;
+    }
+    WindowClosing = 0;
     form->InitControls();
     if (auto bytes = ResourceBytes(instance, kSkinResource, RT_RCDATA)) {
         if (auto data = skin::LoadSkin(*bytes)) {
@@ -495,7 +500,7 @@ void TForm1::FormCreate() {
     }
     UserName.clear();
     UserDomain.clear();
-    platform::LookupCurrentUser(UserName, UserDomain);
+    options_.lookupCurrentUser(UserName, UserDomain);
     const int len = GetWindowTextLengthW(hwnd_);
     std::wstring caption(static_cast<size_t>(len) + 1, L'\0');
     GetWindowTextW(hwnd_, caption.data(), len + 1);

@@ -11,6 +11,7 @@
 
 #include <array>
 #include <memory>
+#include <string>
 
 namespace app {
 
@@ -24,10 +25,15 @@ constexpr UINT kTimer1Interval = 100;
 // Sent by the console to have the window's drawn controls painted into a device context.
 constexpr UINT WM_PAINTCONTROLS = WM_APP + 1;
 
+// What the window takes from outside, replaceable in tests.
+struct FormOptions {
+    bool (*lookupCurrentUser)(std::u16string& name, std::u16string& domain) = nullptr; // the platform's
+};
+
 class TForm1 : public show::FrameTimerHost {
 public:
     // Creates the window (running FormCreate); null on failure.
-    static TForm1* Create(HINSTANCE instance);
+    static TForm1* Create(HINSTANCE instance, FormOptions options = {});
     ~TForm1() override;
 
     HWND Handle() const { return hwnd_; }
@@ -84,6 +90,7 @@ private:
 
     HWND hwnd_ = nullptr;
     HINSTANCE instance_ = nullptr;
+    FormOptions options_;
     int dpi_ = 96;
     std::array<TGraphicControl, kControlCount> controls_;
     HFONT formFont_ = nullptr;

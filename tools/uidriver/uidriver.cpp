@@ -7,6 +7,7 @@
 // and ends the driver with exit code 1. Commands:
 //
 //   start EXE [DIR]            start the program (current folder DIR)
+//   attach SECONDS             wait for a running program's main window and adopt that program
 //   wait-window SECONDS        wait for its main window (class TForm1) to be visible
 //   caption                    the main window's caption
 //   window                     window and client rectangles, style flags, screen size, DPI
@@ -487,6 +488,15 @@ void Run(const std::string& command) {
         g_process = pi.hProcess;
         g_pid = pi.dwProcessId;
         g_main = nullptr;
+        Report(c, true, {Field("pid", static_cast<long long>(g_pid))});
+    } else if (c == "attach") {
+        g_pid = 0;
+        if (!WaitFor(Seconds(w, 1, 30), [] { return (g_main = FindMain()) != nullptr; })) {
+            Fail("no main window to attach to");
+        }
+        g_pid = PidOf(g_main);
+        g_process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, g_pid);
+        g_started = Clock::now();
         Report(c, true, {Field("pid", static_cast<long long>(g_pid))});
     } else if (c == "wait-window") {
         const bool ok = WaitFor(Seconds(w, 1, 30), [] {
