@@ -72,6 +72,13 @@ DWORD BitmapPixel(platform::Bitmap* b, int x, int y) {
     return (GetRValue(c) << 16) | (GetGValue(c) << 8) | GetBValue(c);
 }
 
+void CALLBACK CloseBox(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    if (HWND box = FindWindowW(L"#32770", L"box")) {
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+    }
+}
+
 class Form : public ::testing::Test {
 protected:
     void Open(app::FormOptions options = {}) {
@@ -213,12 +220,7 @@ TEST_F(Form, ClosingAMessageBoxPutsTheColumnsAtNewPlaces) {
     Open();
     ASSERT_TRUE(form->Rain().HasColumns());
     const show::TMatrixColumn* first = form->Rain().Columns[0].get();
-    SetTimer(nullptr, 0, 300, [](HWND, UINT, UINT_PTR id, DWORD) {
-        KillTimer(nullptr, id);
-        if (HWND box = FindWindowW(L"#32770", L"box")) {
-            PostMessageW(box, WM_COMMAND, IDOK, 0);
-        }
-    });
+    SetTimer(nullptr, 0, 300, &CloseBox);
     MessageBoxW(form->Handle(), L"text", L"box", MB_OK);
     Pump(200);
     EXPECT_NE(form->Rain().Columns[0].get(), first);

@@ -177,17 +177,17 @@ template <typename F> bool WaitFor(double seconds, F ready) {
     }
 }
 
+BOOL CALLBACK FindMainProc(HWND h, LPARAM lp) {
+    if (ClassOf(h) == kMainClass && (!g_pid || PidOf(h) == g_pid)) {
+        *reinterpret_cast<HWND*>(lp) = h;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 HWND FindMain() {
     HWND found = nullptr;
-    EnumWindows(
-        [](HWND h, LPARAM lp) -> BOOL {
-            if (ClassOf(h) == kMainClass && (!g_pid || PidOf(h) == g_pid)) {
-                *reinterpret_cast<HWND*>(lp) = h;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&found));
+    EnumWindows(&FindMainProc, reinterpret_cast<LPARAM>(&found));
     return found;
 }
 
@@ -293,18 +293,18 @@ struct Dialog {
     bool fileDialog = false;
 };
 
+BOOL CALLBACK DialogsProc(HWND h, LPARAM lp) {
+    if (ClassOf(h) == L"#32770" && IsWindowVisible(h) && (!g_pid || PidOf(h) == g_pid)) {
+        Dialog d{h, false};
+        d.fileDialog = GetDlgItem(h, kFileNameCombo) || GetDlgItem(h, kFileNameEdit);
+        reinterpret_cast<std::vector<Dialog>*>(lp)->push_back(d);
+    }
+    return TRUE;
+}
+
 std::vector<Dialog> Dialogs() {
     std::vector<Dialog> list;
-    EnumWindows(
-        [](HWND h, LPARAM lp) -> BOOL {
-            if (ClassOf(h) == L"#32770" && IsWindowVisible(h) && (!g_pid || PidOf(h) == g_pid)) {
-                Dialog d{h, false};
-                d.fileDialog = GetDlgItem(h, kFileNameCombo) || GetDlgItem(h, kFileNameEdit);
-                reinterpret_cast<std::vector<Dialog>*>(lp)->push_back(d);
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&list));
+    EnumWindows(&DialogsProc, reinterpret_cast<LPARAM>(&list));
     return list;
 }
 
