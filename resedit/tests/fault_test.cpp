@@ -1,0 +1,1 @@
+#include "resedit/tests/support.h"
