@@ -75,7 +75,7 @@ void PlaceLeaf(platform::Os& os, TPResItem nameDir, TPResItem leaf) {
 // only once everything that can fail is done. False when ids run out.
 class IdPlanner {
 public:
-    IdPlanner(TResEditHandle* h, std::uint16_t language) : language_(language) {
+    IdPlanner(TResEditHandle* h, std::uint16_t language) {
         const TPResItem type = *ResFindEntry(h->root, ResKey::FromId(kTypeIcon));
         typeExists_ = type != nullptr;
         for (TPResItem c = type ? type->child : nullptr; c; c = c->next) {
@@ -149,7 +149,6 @@ private:
         }
         return list_.size();
     }
-    std::uint16_t language_;
     bool typeExists_ = false;
     std::vector<Child> list_;
 };

@@ -102,8 +102,9 @@ TResEditHandle* ResEditOpen(platform::Os& os, std::u16string_view fileName, bool
 // unchanged. Frees the handle in every case; a null handle gives true.
 bool ResEditClose(TResEditHandle* handle, bool discard);
 
-// Adds or replaces a resource (data given) or removes it (data null), pruning directories
-// left empty. False on a fault, the tree then unchanged.
+// Adds or replaces a resource (data given) or removes it (data null, whatever the size; give
+// any other pointer for zero bytes), pruning directories left empty. False on a fault, the
+// tree then unchanged.
 bool ResEditUpdate(TResEditHandle* handle, const ResKey& resType, const ResKey& resName,
                    std::uint16_t language, const void* data, std::uint32_t size);
 // True when the resource exists; data points at its unchanged bytes in the file, or is null

@@ -203,7 +203,8 @@ PeFile BuildPe(const PeSpec& spec) {
         placed[i].va = va;
         placed[i].characteristics = Characteristics(s.kind);
         if (s.kind == SectionKind::Resources) {
-            placed[i].bytes = BuildResourceSection(spec.resources, va);
+            placed[i].bytes = spec.resourceImage.empty() ? BuildResourceSection(spec.resources, va)
+                                                         : spec.resourceImage;
             f.resourceSection = i;
             f.resourceVa = va;
         } else if (s.kind == SectionKind::Relocations) {

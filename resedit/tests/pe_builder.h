@@ -37,6 +37,7 @@ struct PeSpec {
     std::uint32_t sectionAlignment = 0x1000;
     std::vector<SectionSpec> sections; // in memory order
     std::vector<Resource> resources;
+    Bytes resourceImage; // when not empty, the resource section's bytes as they are
     // Debug directory in the first Data section, with this many entries; their raw data lies
     // in the Debug section (or, without one, in the appended data). debugSizeField 0 gives
     // 28 times the entry count.
