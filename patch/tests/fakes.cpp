@@ -1,0 +1,337 @@
+#include "patch/tests/fakes.h"
+
+#include "patch/payload.h"
+#include "platform/text.h"
+
+#include <algorithm>
+#include <fstream>
+
+namespace patch::testing {
+
+namespace {
+
+std::string Name(const platform::ResourceName& n) {
+    return n.isId ? std::to_string(n.id) : U8(n.text);
+}
+
+bool SameName(const platform::ResourceName& a, const platform::ResourceName& b) {
+    if (a.isId != b.isId) {
+        return false;
+    }
+    if (a.isId) {
+        return a.id == b.id;
+    }
+    // Names are found without regard to case, as the Windows loader does.
+    auto upper = [](std::u16string s) {
+        for (char16_t& c : s) {
+            if (c >= u'a' && c <= u'z') {
+                c = static_cast<char16_t>(c - u'a' + u'A');
+            }
+        }
+        return s;
+    };
+    return upper(a.text) == upper(b.text);
+}
+
+} // namespace
+
+std::string U8(std::u16string_view text) {
+    return platform::Utf8(text);
+}
+
+void RecordingReporter::AppendLog(const std::u16string& line) {
+    lines.push_back(U8(line));
+    events_.push_back("log:" + U8(line));
+}
+
+void RecordingReporter::ShowMessage(const std::u16string& text) {
+    boxes.push_back(U8(text));
+    events_.push_back("box:" + U8(text));
+}
+
+void RecordingHost::ClearLog() {
+    reporter.lines.clear();
+    events_.push_back("clear");
+}
+
+void RecordingHost::HideConsoleCaret() {
+    events_.push_back("hide-caret");
+}
+
+bool RecordingHost::TopLevelWindowExists(std::u16string_view className, std::u16string_view title) {
+    events_.push_back("find-window:" + U8(className) + "|" + U8(title));
+    return targetRunning;
+}
+
+bool RecordingHost::FileExists(const std::u16string& path) {
+    events_.push_back("exists:" + U8(path));
+    if (files) {
+        return files->count(path) != 0;
+    }
+    return std::filesystem::is_regular_file(std::filesystem::path(path));
+}
+
+bool RecordingHost::DeleteFile(const std::u16string& path) {
+    events_.push_back("delete:" + U8(path));
+    if (files) {
+        return files->erase(path) != 0;
+    }
+    std::error_code ec;
+    return std::filesystem::remove(std::filesystem::path(path), ec);
+}
+
+bool RecordingHost::ExecuteOpenDialog() {
+    events_.push_back("open-dialog:" + U8(dialogFileName));
+    if (dialogShown_ >= dialogAnswers.size()) {
+        return false;
+    }
+    const auto& [confirm, pick] = dialogAnswers[dialogShown_++];
+    if (confirm) {
+        dialogFileName = pick;
+    }
+    return confirm;
+}
+
+void RecordingHost::SetCaption(const std::u16string& text) {
+    caption = text;
+    events_.push_back("caption:" + U8(text));
+}
+
+void RecordingHost::ProcessMessages() {
+    events_.push_back("pump");
+}
+
+void RecordingHost::EndProgram() {
+    events_.push_back("end-program");
+    throw ProgramEnded{};
+}
+
+void RecordingHost::SetTimerEnabled(bool enabled) {
+    timerEnabled = enabled;
+    events_.push_back(enabled ? "timer-on" : "timer-off");
+}
+
+void RecordingHost::RepaintWindow() {
+    events_.push_back("repaint");
+}
+
+void RecordingSteps::SaveResourceToFile(std::u16string_view resName,
+                                        const std::u16string& fileName) {
+    events_.push_back("save:" + U8(resName) + ">" + U8(fileName));
+    if (resName == saveFailsFor) {
+        throw PatchError(u"Cannot create file \"" + fileName + u"\". Access is denied.");
+    }
+}
+
+resedit::TResEditHandle* RecordingSteps::ResEditOpen(const std::u16string& fileName,
+                                                     bool dropExisting) {
+    events_.push_back("resedit-open:" + U8(fileName) + (dropExisting ? ",drop" : ",keep"));
+    return openFails ? nullptr : &handle_;
+}
+
+bool RecordingSteps::ResEditReplaceIconGroup(resedit::TResEditHandle* handle,
+                                             const resedit::ResKey& groupName,
+                                             std::uint16_t language,
+                                             const std::u16string& icoFileName) {
+    const std::string key = groupName.IsId() ? "id " + std::to_string(groupName.Id())
+                                             : "\"" + U8(groupName.Name()) + "\"";
+    events_.push_back("resedit-replace:" + std::string(handle == &handle_ ? "handle," : "other,") +
+                      key + "," + std::to_string(language) + "," + U8(icoFileName));
+    return !replaceFails;
+}
+
+bool RecordingSteps::ResEditClose(resedit::TResEditHandle* handle, bool discard) {
+    events_.push_back(std::string("resedit-close:") + (handle == &handle_ ? "handle," : "other,") +
+                      (discard ? "discard" : "keep"));
+    return true;
+}
+
+void RecordingSteps::PatchExeString(std::u16string_view replacement) {
+    events_.push_back("string-patch:" + U8(replacement));
+}
+
+bool RecordingSteps::TransplantDialog(const std::u16string& fileName, std::uint16_t resType,
+                                      std::uint16_t resId) {
+    events_.push_back("transplant:" + U8(fileName) + "," + std::to_string(resType) + "," +
+                      std::to_string(resId));
+    return true;
+}
+
+// Module handles: 1 is the own image (also reached with 0); resources are 1 + index.
+constexpr platform::ModuleHandle kOwnModule = 1;
+
+platform::ModuleHandle FakeResources::LoadLibrary(std::u16string_view path) {
+    calls.push_back("LoadLibrary:" + U8(path));
+    if (failLoadLibrary || path != ownPath) {
+        lastError_ = platform::error::kFileNotFound;
+        return 0;
+    }
+    ++loadedModules;
+    return kOwnModule;
+}
+
+bool FakeResources::FreeLibrary(platform::ModuleHandle module) {
+    calls.push_back("FreeLibrary:" + std::to_string(module));
+    if (failFree || module != kOwnModule || loadedModules == 0) {
+        lastError_ = platform::error::kInvalidHandle;
+        return false;
+    }
+    --loadedModules;
+    return true;
+}
+
+platform::ResourceHandle FakeResources::FindResource(platform::ModuleHandle module,
+                                                     const platform::ResourceName& name,
+                                                     const platform::ResourceName& type) {
+    calls.push_back("FindResource:" + std::to_string(module) + "," + Name(name) + "," + Name(type));
+    if (failFind || (module != 0 && module != kOwnModule)) {
+        lastError_ = platform::error::kFileNotFound;
+        return 0;
+    }
+    for (std::size_t i = 0; i < own.size(); ++i) {
+        if (SameName(own[i].type, type) && SameName(own[i].name, name)) {
+            return i + 1;
+        }
+    }
+    lastError_ = 1813; // ERROR_RESOURCE_TYPE_NOT_FOUND
+    return 0;
+}
+
+platform::ResourceData FakeResources::LoadResource(platform::ModuleHandle,
+                                                   platform::ResourceHandle resource) {
+    calls.push_back("LoadResource:" + std::to_string(resource));
+    if (failLoad || resource == 0 || resource > own.size()) {
+        return 0;
+    }
+    return resource;
+}
+
+const void* FakeResources::LockResource(platform::ResourceData data) {
+    calls.push_back("LockResource:" + std::to_string(data));
+    if (failLock || data == 0 || data > own.size()) {
+        return nullptr;
+    }
+    static const std::uint8_t kEmpty = 0; // a resource of no bytes still has an address
+    return own[data - 1].bytes.empty() ? &kEmpty : own[data - 1].bytes.data();
+}
+
+std::uint32_t FakeResources::SizeofResource(platform::ModuleHandle,
+                                            platform::ResourceHandle resource) {
+    calls.push_back("SizeofResource:" + std::to_string(resource));
+    if (resource == 0 || resource > own.size()) {
+        return 0;
+    }
+    return static_cast<std::uint32_t>(own[resource - 1].bytes.size());
+}
+
+platform::UpdateHandle FakeResources::BeginUpdateResource(std::u16string_view path,
+                                                          bool deleteExisting) {
+    calls.push_back("BeginUpdateResource:" + U8(path) + (deleteExisting ? ",delete" : ",keep"));
+    if (failBegin || !std::filesystem::is_regular_file(std::filesystem::path(path))) {
+        lastError_ = platform::error::kFileNotFound;
+        return 0;
+    }
+    const platform::UpdateHandle h = nextUpdate_++;
+    open_[h] = Commit{std::u16string(path), false, {}};
+    return h;
+}
+
+bool FakeResources::UpdateResource(platform::UpdateHandle update,
+                                   const platform::ResourceName& type,
+                                   const platform::ResourceName& name, std::uint16_t language,
+                                   const void* data, std::uint32_t size) {
+    calls.push_back("UpdateResource:" + std::to_string(update) + "," + Name(type) + "," +
+                    Name(name) + "," + std::to_string(language) + "," + std::to_string(size) +
+                    (data ? "" : ",null"));
+    auto it = open_.find(update);
+    if (failUpdate || it == open_.end()) {
+        lastError_ = platform::error::kInvalidHandle;
+        return false;
+    }
+    const auto* p = static_cast<const std::uint8_t*>(data);
+    it->second.updates.push_back(
+        Update{it->second.path, type.id, name.id, language, p ? Bytes(p, p + size) : Bytes{}});
+    return true;
+}
+
+bool FakeResources::EndUpdateResource(platform::UpdateHandle update, bool discard) {
+    calls.push_back("EndUpdateResource:" + std::to_string(update) +
+                    (discard ? ",discard" : ",write"));
+    auto it = open_.find(update);
+    if (it == open_.end()) {
+        lastError_ = platform::error::kInvalidHandle;
+        return false;
+    }
+    Commit c = std::move(it->second);
+    open_.erase(it);
+    if (failEnd) {
+        lastError_ = platform::error::kAccessDenied;
+        return false;
+    }
+    c.discard = discard;
+    committed.push_back(std::move(c));
+    return true;
+}
+
+bool CountingOs::Fails(const std::string& op) {
+    const int n = ++counts[op];
+    if (op == failOp && n == failAt) {
+        real_.SetLastError(failCode);
+        return true;
+    }
+    return false;
+}
+
+platform::FileHandle CountingOs::OpenExisting(std::u16string_view path, platform::Access access,
+                                              platform::Share share) {
+    return Fails("OpenExisting") ? platform::FileHandle{} : real_.OpenExisting(path, access, share);
+}
+platform::FileHandle CountingOs::CreateAlways(std::u16string_view path) {
+    return Fails("CreateAlways") ? platform::FileHandle{} : real_.CreateAlways(path);
+}
+void CountingOs::Close(platform::FileHandle& file) {
+    ++counts["Close"];
+    real_.Close(file);
+}
+bool CountingOs::GetLength(platform::FileHandle file, std::uint64_t& length) {
+    return !Fails("GetLength") && real_.GetLength(file, length);
+}
+bool CountingOs::SetLength(platform::FileHandle file, std::uint64_t length) {
+    return !Fails("SetLength") && real_.SetLength(file, length);
+}
+bool CountingOs::ReadAt(platform::FileHandle file, std::uint64_t offset, void* buffer,
+                        std::size_t size, std::size_t& got) {
+    return !Fails("ReadAt") && real_.ReadAt(file, offset, buffer, size, got);
+}
+bool CountingOs::WriteAt(platform::FileHandle file, std::uint64_t offset, const void* data,
+                         std::size_t size) {
+    return !Fails("WriteAt") && real_.WriteAt(file, offset, data, size);
+}
+bool CountingOs::Map(platform::FileHandle file, platform::MappedView& view) {
+    return !Fails("Map") && real_.Map(file, view);
+}
+bool CountingOs::Delete(std::u16string_view path) {
+    return !Fails("Delete") && real_.Delete(path);
+}
+
+Bytes Utf16Bytes(std::u16string_view text) {
+    Bytes b;
+    for (char16_t c : text) {
+        b.push_back(static_cast<std::uint8_t>(c & 0xFF));
+        b.push_back(static_cast<std::uint8_t>(c >> 8));
+    }
+    return b;
+}
+
+Bytes ReadAll(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteAll(const std::filesystem::path& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+}
+
+} // namespace patch::testing

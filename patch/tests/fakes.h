@@ -1,0 +1,199 @@
+// Stand-ins for the window, the platform's resource functions and the file services, for
+// the patch run's native tests. Everything the run does lands in one list of events, so a
+// test can check the order of steps and every text.
+#pragma once
+
+#include "patch/patchrun.h"
+#include "platform/file.h"
+#include "platform/resource.h"
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace patch::testing {
+
+using Bytes = std::vector<std::uint8_t>;
+using Events = std::vector<std::string>;
+
+std::string U8(std::u16string_view text);
+
+// Console lines ("log:") and message boxes ("box:") in the order they came.
+class RecordingReporter : public Reporter {
+public:
+    explicit RecordingReporter(Events& events) : events_(events) {}
+    void AppendLog(const std::u16string& line) override;
+    void ShowMessage(const std::u16string& text) override;
+    std::vector<std::string> lines;
+    std::vector<std::string> boxes;
+
+protected:
+    Events& events_;
+};
+
+// Thrown by EndProgram, which must not return.
+struct ProgramEnded {};
+
+// The window: answers from its settings; files are looked up on disk unless `files` is set.
+class RecordingHost : public PatchHost {
+public:
+    explicit RecordingHost(Events& events) : reporter(events), events_(events) {}
+    RecordingReporter reporter;
+
+    bool targetRunning = false;
+    // Files that exist, when not looked up on disk.
+    std::optional<std::set<std::u16string>> files;
+    // The dialog: what the user does at each showing (true: confirm `pick`, false: cancel).
+    std::vector<std::pair<bool, std::u16string>> dialogAnswers;
+    std::u16string dialogFileName{kDefaultTargetPath};
+    std::u16string caption = u"The Thruth Is Out There для alice";
+    bool timerEnabled = true;
+
+    void AppendLog(const std::u16string& line) override { reporter.AppendLog(line); }
+    void ShowMessage(const std::u16string& text) override { reporter.ShowMessage(text); }
+    void ClearLog() override;
+    void HideConsoleCaret() override;
+    bool TopLevelWindowExists(std::u16string_view className, std::u16string_view title) override;
+    bool FileExists(const std::u16string& path) override;
+    bool DeleteFile(const std::u16string& path) override;
+    bool ExecuteOpenDialog() override;
+    std::u16string OpenDialogFileName() override { return dialogFileName; }
+    void SetCaption(const std::u16string& text) override;
+    void ProcessMessages() override;
+    [[noreturn]] void EndProgram() override;
+    void SetTimerEnabled(bool enabled) override;
+    void RepaintWindow() override;
+
+private:
+    Events& events_;
+    std::size_t dialogShown_ = 0;
+};
+
+// The steps, recorded with their arguments. saveFailsFor names a resource whose writing
+// raises; openFails and replaceFails make the editor report failure.
+class RecordingSteps : public PatchSteps {
+public:
+    explicit RecordingSteps(Events& events) : events_(events) {}
+    std::u16string saveFailsFor;
+    bool openFails = false;
+    bool replaceFails = false;
+
+    void SaveResourceToFile(std::u16string_view resName, const std::u16string& fileName) override;
+    resedit::TResEditHandle* ResEditOpen(const std::u16string& fileName,
+                                         bool dropExisting) override;
+    bool ResEditReplaceIconGroup(resedit::TResEditHandle* handle, const resedit::ResKey& groupName,
+                                 std::uint16_t language,
+                                 const std::u16string& icoFileName) override;
+    bool ResEditClose(resedit::TResEditHandle* handle, bool discard) override;
+    void PatchExeString(std::u16string_view replacement) override;
+    bool TransplantDialog(const std::u16string& fileName, std::uint16_t resType,
+                          std::uint16_t resId) override;
+
+private:
+    Events& events_;
+    resedit::TResEditHandle handle_;
+};
+
+// The program's own module and the update functions. The own module's resources are a
+// table; updates go to files on disk only in the record (`committed`), the files are not
+// rewritten. Each knob makes one function fail.
+class FakeResources : public platform::Resources {
+public:
+    struct Entry {
+        platform::ResourceName type;
+        platform::ResourceName name;
+        std::uint16_t language;
+        Bytes bytes;
+    };
+    struct Update {
+        std::u16string path;
+        std::uint16_t type = 0;
+        std::uint16_t name = 0;
+        std::uint16_t language = 0;
+        Bytes bytes;
+    };
+    struct Commit {
+        std::u16string path;
+        bool discard = false;
+        std::vector<Update> updates;
+    };
+
+    std::u16string ownPath = u"/nowhere/iTools3-Rus.exe";
+    std::vector<Entry> own;
+    bool failLoadLibrary = false, failFind = false, failLoad = false, failLock = false,
+         failBegin = false, failUpdate = false, failEnd = false, failFree = false;
+
+    std::vector<Commit> committed;
+    Events calls; // every platform call, by name
+    int loadedModules = 0;
+
+    platform::ModuleHandle LoadLibrary(std::u16string_view path) override;
+    bool FreeLibrary(platform::ModuleHandle module) override;
+    platform::ResourceHandle FindResource(platform::ModuleHandle module,
+                                          const platform::ResourceName& name,
+                                          const platform::ResourceName& type) override;
+    platform::ResourceData LoadResource(platform::ModuleHandle module,
+                                        platform::ResourceHandle resource) override;
+    const void* LockResource(platform::ResourceData data) override;
+    std::uint32_t SizeofResource(platform::ModuleHandle module,
+                                 platform::ResourceHandle resource) override;
+    platform::UpdateHandle BeginUpdateResource(std::u16string_view path,
+                                               bool deleteExisting) override;
+    bool UpdateResource(platform::UpdateHandle update, const platform::ResourceName& type,
+                        const platform::ResourceName& name, std::uint16_t language,
+                        const void* data, std::uint32_t size) override;
+    bool EndUpdateResource(platform::UpdateHandle update, bool discard) override;
+    std::u16string OwnExecutablePath() override { return ownPath; }
+    std::uint32_t LastError() override { return lastError_; }
+
+private:
+    std::uint32_t lastError_ = 0;
+    std::map<platform::UpdateHandle, Commit> open_;
+    platform::UpdateHandle nextUpdate_ = 100;
+};
+
+// Passes every call to the real file services and counts them by name; the call numbered
+// failAt (from 1) of the operation named failOp fails instead with failCode.
+class CountingOs : public platform::Os {
+public:
+    explicit CountingOs(platform::Os& real) : real_(real) {}
+    std::map<std::string, int> counts;
+    std::string failOp;
+    int failAt = 0;
+    std::uint32_t failCode = platform::error::kAccessDenied;
+
+    platform::FileHandle OpenExisting(std::u16string_view path, platform::Access access,
+                                      platform::Share share) override;
+    platform::FileHandle CreateAlways(std::u16string_view path) override;
+    void Close(platform::FileHandle& file) override;
+    bool GetLength(platform::FileHandle file, std::uint64_t& length) override;
+    bool SetLength(platform::FileHandle file, std::uint64_t length) override;
+    bool ReadAt(platform::FileHandle file, std::uint64_t offset, void* buffer, std::size_t size,
+                std::size_t& got) override;
+    bool WriteAt(platform::FileHandle file, std::uint64_t offset, const void* data,
+                 std::size_t size) override;
+    bool Map(platform::FileHandle file, platform::MappedView& view) override;
+    void Unmap(platform::MappedView& view) override { real_.Unmap(view); }
+    bool Delete(std::u16string_view path) override;
+    std::u16string TempFolder() override { return real_.TempFolder(); }
+    std::uint32_t ProcessId() override { return real_.ProcessId(); }
+    int CompareNoCase(std::u16string_view a, std::u16string_view b) override {
+        return real_.CompareNoCase(a, b);
+    }
+    std::uint32_t LastError() override { return real_.LastError(); }
+    void SetLastError(std::uint32_t code) override { real_.SetLastError(code); }
+
+private:
+    bool Fails(const std::string& op);
+    platform::Os& real_;
+};
+
+Bytes Utf16Bytes(std::u16string_view text);
+Bytes ReadAll(const std::filesystem::path& path);
+void WriteAll(const std::filesystem::path& path, const Bytes& bytes);
+
+} // namespace patch::testing

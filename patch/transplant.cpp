@@ -1,0 +1,78 @@
+#include "patch/transplant.h"
+
+#include <string>
+
+namespace patch {
+
+namespace {
+
+std::u16string Decimal(std::uint16_t value) {
+    const std::string digits = std::to_string(value);
+    return std::u16string(digits.begin(), digits.end());
+}
+
+} // namespace
+
+bool TransplantDialog(Reporter& reporter, platform::Resources& resources,
+                      const std::u16string& targetDir, const std::u16string& fileName,
+                      std::uint16_t resType, std::uint16_t resId) {
+    using platform::ResourceName;
+    const std::u16string id = Decimal(resId);
+
+    reporter.AppendLog(u"Load: " + fileName);
+    // A failed load leaves module 0, which the resource functions take as the running
+    // program's own image: the same file, so the steps below still find the template.
+    const platform::ModuleHandle module = resources.LoadLibrary(resources.OwnExecutablePath());
+    if (!module) {
+        reporter.AppendLog(u"Could not load:" + fileName);
+    }
+
+    reporter.AppendLog(u"Find resources in: " + fileName);
+    const platform::ResourceHandle found =
+        resources.FindResource(module, ResourceName::Id(resId), ResourceName::Id(resType));
+    if (!found) {
+        reporter.ShowMessage(u"Could not locate :" + id);
+    }
+    const platform::ResourceData loaded = found ? resources.LoadResource(module, found) : 0;
+    if (!loaded) {
+        reporter.ShowMessage(u"Could not load dialog box:" + id);
+    }
+
+    reporter.AppendLog(u"Read resources in: " + fileName);
+    const void* bytes = loaded ? resources.LockResource(loaded) : nullptr;
+    if (!bytes) {
+        reporter.ShowMessage(u"Could not lock dialog box:" + id);
+    }
+
+    reporter.AppendLog(u"Open file for writing: " + fileName);
+    const platform::UpdateHandle update =
+        resources.BeginUpdateResource(targetDir + fileName, false);
+    if (!update) {
+        reporter.ShowMessage(u"Could not open file for writing.");
+    }
+
+    // Null data or size 0 would ask the platform to delete the target's resource: without a
+    // template there is nothing to add.
+    const std::uint32_t size = found ? resources.SizeofResource(module, found) : 0;
+    const bool haveTemplate = bytes != nullptr && size > 0;
+    const bool added =
+        update && haveTemplate &&
+        resources.UpdateResource(update, ResourceName::Id(resType), ResourceName::Id(resId),
+                                 kTransplantLanguage, bytes, size);
+    reporter.AppendLog(u"Adding patched resources: " + id + u" in file:" + fileName);
+    if (!added) {
+        reporter.ShowMessage(u"Could not add resource:" + id);
+    }
+
+    if (!update || !resources.EndUpdateResource(update, !haveTemplate)) {
+        reporter.ShowMessage(u"Could not write changes to file:" + fileName);
+    }
+
+    reporter.AppendLog(u"Clean up...");
+    if (!module || !resources.FreeLibrary(module)) {
+        reporter.ShowMessage(u"Could not free executable:" + fileName);
+    }
+    return added;
+}
+
+} // namespace patch

@@ -1,0 +1,60 @@
+// The resource functions where there is no Windows loader: every call fails with
+// ERROR_NOT_SUPPORTED. The error texts are those of the codes the file services give.
+#include "platform/file.h"
+#include "platform/resource.h"
+
+namespace platform {
+
+namespace {
+
+class NoResources final : public Resources {
+public:
+    ModuleHandle LoadLibrary(std::u16string_view) override { return 0; }
+    bool FreeLibrary(ModuleHandle) override { return false; }
+    ResourceHandle FindResource(ModuleHandle, const ResourceName&, const ResourceName&) override {
+        return 0;
+    }
+    ResourceData LoadResource(ModuleHandle, ResourceHandle) override { return 0; }
+    const void* LockResource(ResourceData) override { return nullptr; }
+    std::uint32_t SizeofResource(ModuleHandle, ResourceHandle) override { return 0; }
+    UpdateHandle BeginUpdateResource(std::u16string_view, bool) override { return 0; }
+    bool UpdateResource(UpdateHandle, const ResourceName&, const ResourceName&, std::uint16_t,
+                        const void*, std::uint32_t) override {
+        return false;
+    }
+    bool EndUpdateResource(UpdateHandle, bool) override { return false; }
+    std::u16string OwnExecutablePath() override { return {}; }
+    std::uint32_t LastError() override { return error::kNotSupported; }
+};
+
+} // namespace
+
+Resources& SystemResources() {
+    static NoResources resources;
+    return resources;
+}
+
+std::u16string SystemErrorText(std::uint32_t code) {
+    switch (code) {
+    case error::kSuccess:
+        return u"The operation completed successfully.";
+    case error::kFileNotFound:
+        return u"The system cannot find the file specified.";
+    case error::kPathNotFound:
+        return u"The system cannot find the path specified.";
+    case error::kAccessDenied:
+        return u"Access is denied.";
+    case error::kSharingViolation:
+        return u"The process cannot access the file because it is being used by another process.";
+    case error::kDiskFull:
+        return u"There is not enough space on the disk.";
+    case error::kNotSupported:
+        return u"The request is not supported.";
+    default: {
+        const std::string number = std::to_string(code);
+        return u"System error " + std::u16string(number.begin(), number.end());
+    }
+    }
+}
+
+} // namespace platform
