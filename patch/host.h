@@ -26,7 +26,7 @@ public:
     virtual bool TopLevelWindowExists(std::u16string_view className, std::u16string_view title) = 0;
     // Whether the path names an existing file (not a folder).
     virtual bool FileExists(const std::u16string& path) = 0;
-    virtual bool DeleteFile(const std::u16string& path) = 0;
+    virtual bool RemoveFile(const std::u16string& path) = 0;
     // Shows the open-file dialog; true when the user confirmed a file. The dialog's file name
     // persists: after a confirmation it is the picked path, after a cancel what it was.
     virtual bool ExecuteOpenDialog() = 0;

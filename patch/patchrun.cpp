@@ -47,7 +47,7 @@ void GoClick(PatchHost& host, PatchSteps& steps, std::u16string& targetDir) {
         }
         steps.ResEditClose(handle, false);
     }
-    host.DeleteFile(iconFile);
+    host.RemoveFile(iconFile);
 
     // 8.
     host.ProcessMessages();
@@ -63,7 +63,7 @@ void GoClick(PatchHost& host, PatchSteps& steps, std::u16string& targetDir) {
     // 11 and 12. The Russian pack in, the Chinese one out. The Chinese pack is resolved
     // against the target folder: after a pick in the dialog the current folder can be anywhere.
     steps.SaveResourceToFile(kPackResource, targetDir + std::u16string(kRussianPack));
-    host.DeleteFile(targetDir + std::u16string(kChinesePack));
+    host.RemoveFile(targetDir + std::u16string(kChinesePack));
 
     // 13.
     host.AppendLog(u"");

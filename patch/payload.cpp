@@ -10,14 +10,14 @@ PatchError::PatchError(std::u16string text)
 void SaveResourceToFile(platform::Resources& resources, platform::Os& os,
                         std::u16string_view resName, const std::u16string& fileName) {
     using platform::ResourceName;
-    const platform::ResourceHandle found = resources.FindResource(
-        0, ResourceName::Text(resName), ResourceName::Id(platform::kRtRcData));
-    const platform::ResourceData loaded = found ? resources.LoadResource(0, found) : 0;
-    const void* bytes = loaded ? resources.LockResource(loaded) : nullptr;
+    const platform::ResourceHandle found =
+        resources.Find(0, ResourceName::Text(resName), ResourceName::Id(platform::kRtRcData));
+    const platform::ResourceData loaded = found ? resources.Load(0, found) : 0;
+    const void* bytes = loaded ? resources.Lock(loaded) : nullptr;
     if (!bytes) {
         throw PatchError(u"Resource " + std::u16string(resName) + u" not found");
     }
-    const std::uint32_t size = resources.SizeofResource(0, found);
+    const std::uint32_t size = resources.SizeOf(0, found);
 
     platform::ScopedFile file(os, os.CreateAlways(fileName));
     if (!file.IsValid()) {

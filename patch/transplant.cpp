@@ -22,54 +22,52 @@ bool TransplantDialog(Reporter& reporter, platform::Resources& resources,
     reporter.AppendLog(u"Load: " + fileName);
     // A failed load leaves module 0, which the resource functions take as the running
     // program's own image: the same file, so the steps below still find the template.
-    const platform::ModuleHandle module = resources.LoadLibrary(resources.OwnExecutablePath());
+    const platform::ModuleHandle module = resources.LoadModule(resources.OwnExecutablePath());
     if (!module) {
         reporter.AppendLog(u"Could not load:" + fileName);
     }
 
     reporter.AppendLog(u"Find resources in: " + fileName);
     const platform::ResourceHandle found =
-        resources.FindResource(module, ResourceName::Id(resId), ResourceName::Id(resType));
+        resources.Find(module, ResourceName::Id(resId), ResourceName::Id(resType));
     if (!found) {
         reporter.ShowMessage(u"Could not locate :" + id);
     }
-    const platform::ResourceData loaded = found ? resources.LoadResource(module, found) : 0;
+    const platform::ResourceData loaded = found ? resources.Load(module, found) : 0;
     if (!loaded) {
         reporter.ShowMessage(u"Could not load dialog box:" + id);
     }
 
     reporter.AppendLog(u"Read resources in: " + fileName);
-    const void* bytes = loaded ? resources.LockResource(loaded) : nullptr;
+    const void* bytes = loaded ? resources.Lock(loaded) : nullptr;
     if (!bytes) {
         reporter.ShowMessage(u"Could not lock dialog box:" + id);
     }
 
     reporter.AppendLog(u"Open file for writing: " + fileName);
-    const platform::UpdateHandle update =
-        resources.BeginUpdateResource(targetDir + fileName, false);
+    const platform::UpdateHandle update = resources.BeginUpdate(targetDir + fileName, false);
     if (!update) {
         reporter.ShowMessage(u"Could not open file for writing.");
     }
 
     // Null data or size 0 would ask the platform to delete the target's resource: without a
     // template there is nothing to add.
-    const std::uint32_t size = found ? resources.SizeofResource(module, found) : 0;
+    const std::uint32_t size = found ? resources.SizeOf(module, found) : 0;
     const bool haveTemplate = bytes != nullptr && size > 0;
-    const bool added =
-        update && haveTemplate &&
-        resources.UpdateResource(update, ResourceName::Id(resType), ResourceName::Id(resId),
-                                 kTransplantLanguage, bytes, size);
+    const bool added = update && haveTemplate &&
+                       resources.Update(update, ResourceName::Id(resType), ResourceName::Id(resId),
+                                        kTransplantLanguage, bytes, size);
     reporter.AppendLog(u"Adding patched resources: " + id + u" in file:" + fileName);
     if (!added) {
         reporter.ShowMessage(u"Could not add resource:" + id);
     }
 
-    if (!update || !resources.EndUpdateResource(update, !haveTemplate)) {
+    if (!update || !resources.EndUpdate(update, !haveTemplate)) {
         reporter.ShowMessage(u"Could not write changes to file:" + fileName);
     }
 
     reporter.AppendLog(u"Clean up...");
-    if (!module || !resources.FreeLibrary(module)) {
+    if (!module || !resources.UnloadModule(module)) {
         reporter.ShowMessage(u"Could not free executable:" + fileName);
     }
     return added;

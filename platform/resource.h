@@ -38,24 +38,23 @@ public:
     virtual ~Resources() = default;
 
     // Loads an executable file as a module.
-    virtual ModuleHandle LoadLibrary(std::u16string_view path) = 0;
-    virtual bool FreeLibrary(ModuleHandle module) = 0;
+    virtual ModuleHandle LoadModule(std::u16string_view path) = 0;
+    virtual bool UnloadModule(ModuleHandle module) = 0;
     // Names are found without regard to case; no language is given, so the platform picks one.
-    virtual ResourceHandle FindResource(ModuleHandle module, const ResourceName& name,
-                                        const ResourceName& type) = 0;
-    virtual ResourceData LoadResource(ModuleHandle module, ResourceHandle resource) = 0;
+    virtual ResourceHandle Find(ModuleHandle module, const ResourceName& name,
+                                const ResourceName& type) = 0;
+    virtual ResourceData Load(ModuleHandle module, ResourceHandle resource) = 0;
     // The resource's bytes, read-only and valid while the module is loaded.
-    virtual const void* LockResource(ResourceData data) = 0;
-    virtual std::uint32_t SizeofResource(ModuleHandle module, ResourceHandle resource) = 0;
+    virtual const void* Lock(ResourceData data) = 0;
+    virtual std::uint32_t SizeOf(ModuleHandle module, ResourceHandle resource) = 0;
 
     // Starts an update of a file's resources, keeping them unless deleteExisting.
-    virtual UpdateHandle BeginUpdateResource(std::u16string_view path, bool deleteExisting) = 0;
+    virtual UpdateHandle BeginUpdate(std::u16string_view path, bool deleteExisting) = 0;
     // Adds or replaces one resource. Never give null data or size 0: that deletes it.
-    virtual bool UpdateResource(UpdateHandle update, const ResourceName& type,
-                                const ResourceName& name, std::uint16_t language, const void* data,
-                                std::uint32_t size) = 0;
+    virtual bool Update(UpdateHandle update, const ResourceName& type, const ResourceName& name,
+                        std::uint16_t language, const void* data, std::uint32_t size) = 0;
     // Writes the update into the file (discard false) or drops it.
-    virtual bool EndUpdateResource(UpdateHandle update, bool discard) = 0;
+    virtual bool EndUpdate(UpdateHandle update, bool discard) = 0;
 
     // The full path of the running program's executable.
     virtual std::u16string OwnExecutablePath() = 0;

@@ -9,20 +9,20 @@ namespace {
 
 class NoResources final : public Resources {
 public:
-    ModuleHandle LoadLibrary(std::u16string_view) override { return 0; }
-    bool FreeLibrary(ModuleHandle) override { return false; }
-    ResourceHandle FindResource(ModuleHandle, const ResourceName&, const ResourceName&) override {
+    ModuleHandle LoadModule(std::u16string_view) override { return 0; }
+    bool UnloadModule(ModuleHandle) override { return false; }
+    ResourceHandle Find(ModuleHandle, const ResourceName&, const ResourceName&) override {
         return 0;
     }
-    ResourceData LoadResource(ModuleHandle, ResourceHandle) override { return 0; }
-    const void* LockResource(ResourceData) override { return nullptr; }
-    std::uint32_t SizeofResource(ModuleHandle, ResourceHandle) override { return 0; }
-    UpdateHandle BeginUpdateResource(std::u16string_view, bool) override { return 0; }
-    bool UpdateResource(UpdateHandle, const ResourceName&, const ResourceName&, std::uint16_t,
-                        const void*, std::uint32_t) override {
+    ResourceData Load(ModuleHandle, ResourceHandle) override { return 0; }
+    const void* Lock(ResourceData) override { return nullptr; }
+    std::uint32_t SizeOf(ModuleHandle, ResourceHandle) override { return 0; }
+    UpdateHandle BeginUpdate(std::u16string_view, bool) override { return 0; }
+    bool Update(UpdateHandle, const ResourceName&, const ResourceName&, std::uint16_t, const void*,
+                std::uint32_t) override {
         return false;
     }
-    bool EndUpdateResource(UpdateHandle, bool) override { return false; }
+    bool EndUpdate(UpdateHandle, bool) override { return false; }
     std::u16string OwnExecutablePath() override { return {}; }
     std::uint32_t LastError() override { return error::kNotSupported; }
 };

@@ -38,37 +38,37 @@ HRSRC Resource(ResourceHandle r) {
 
 class Win32Resources final : public Resources {
 public:
-    ModuleHandle LoadLibrary(std::u16string_view path) override {
+    ModuleHandle LoadModule(std::u16string_view path) override {
         return reinterpret_cast<ModuleHandle>(LoadLibraryW(Path(path).c_str()));
     }
-    bool FreeLibrary(ModuleHandle module) override { return ::FreeLibrary(Module(module)) != 0; }
+    bool UnloadModule(ModuleHandle module) override { return ::FreeLibrary(Module(module)) != 0; }
 
-    ResourceHandle FindResource(ModuleHandle module, const ResourceName& name,
-                                const ResourceName& type) override {
+    ResourceHandle Find(ModuleHandle module, const ResourceName& name,
+                        const ResourceName& type) override {
         const NameArg n(name), t(type);
         return reinterpret_cast<ResourceHandle>(FindResourceW(Module(module), n.Get(), t.Get()));
     }
-    ResourceData LoadResource(ModuleHandle module, ResourceHandle resource) override {
+    ResourceData Load(ModuleHandle module, ResourceHandle resource) override {
         return reinterpret_cast<ResourceData>(::LoadResource(Module(module), Resource(resource)));
     }
-    const void* LockResource(ResourceData data) override {
+    const void* Lock(ResourceData data) override {
         return ::LockResource(reinterpret_cast<HGLOBAL>(data));
     }
-    std::uint32_t SizeofResource(ModuleHandle module, ResourceHandle resource) override {
+    std::uint32_t SizeOf(ModuleHandle module, ResourceHandle resource) override {
         return ::SizeofResource(Module(module), Resource(resource));
     }
 
-    UpdateHandle BeginUpdateResource(std::u16string_view path, bool deleteExisting) override {
+    UpdateHandle BeginUpdate(std::u16string_view path, bool deleteExisting) override {
         return reinterpret_cast<UpdateHandle>(
             BeginUpdateResourceW(Path(path).c_str(), deleteExisting));
     }
-    bool UpdateResource(UpdateHandle update, const ResourceName& type, const ResourceName& name,
-                        std::uint16_t language, const void* data, std::uint32_t size) override {
+    bool Update(UpdateHandle update, const ResourceName& type, const ResourceName& name,
+                std::uint16_t language, const void* data, std::uint32_t size) override {
         const NameArg t(type), n(name);
         return UpdateResourceW(reinterpret_cast<HANDLE>(update), t.Get(), n.Get(), language,
                                const_cast<void*>(data), size) != 0;
     }
-    bool EndUpdateResource(UpdateHandle update, bool discard) override {
+    bool EndUpdate(UpdateHandle update, bool discard) override {
         return EndUpdateResourceW(reinterpret_cast<HANDLE>(update), discard) != 0;
     }
 

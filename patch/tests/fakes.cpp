@@ -71,7 +71,7 @@ bool RecordingHost::FileExists(const std::u16string& path) {
     return std::filesystem::is_regular_file(std::filesystem::path(path));
 }
 
-bool RecordingHost::DeleteFile(const std::u16string& path) {
+bool RecordingHost::RemoveFile(const std::u16string& path) {
     events_.push_back("delete:" + U8(path));
     if (files) {
         return files->erase(path) != 0;
@@ -160,7 +160,7 @@ bool RecordingSteps::TransplantDialog(const std::u16string& fileName, std::uint1
 // Module handles: 1 is the own image (also reached with 0); resources are 1 + index.
 constexpr platform::ModuleHandle kOwnModule = 1;
 
-platform::ModuleHandle FakeResources::LoadLibrary(std::u16string_view path) {
+platform::ModuleHandle FakeResources::LoadModule(std::u16string_view path) {
     calls.push_back("LoadLibrary:" + U8(path));
     if (failLoadLibrary || path != ownPath) {
         lastError_ = platform::error::kFileNotFound;
@@ -170,7 +170,7 @@ platform::ModuleHandle FakeResources::LoadLibrary(std::u16string_view path) {
     return kOwnModule;
 }
 
-bool FakeResources::FreeLibrary(platform::ModuleHandle module) {
+bool FakeResources::UnloadModule(platform::ModuleHandle module) {
     calls.push_back("FreeLibrary:" + std::to_string(module));
     if (failFree || module != kOwnModule || loadedModules == 0) {
         lastError_ = platform::error::kInvalidHandle;
@@ -180,9 +180,9 @@ bool FakeResources::FreeLibrary(platform::ModuleHandle module) {
     return true;
 }
 
-platform::ResourceHandle FakeResources::FindResource(platform::ModuleHandle module,
-                                                     const platform::ResourceName& name,
-                                                     const platform::ResourceName& type) {
+platform::ResourceHandle FakeResources::Find(platform::ModuleHandle module,
+                                             const platform::ResourceName& name,
+                                             const platform::ResourceName& type) {
     calls.push_back("FindResource:" + std::to_string(module) + "," + Name(name) + "," + Name(type));
     if (failFind || (module != 0 && module != kOwnModule)) {
         lastError_ = platform::error::kFileNotFound;
@@ -197,8 +197,8 @@ platform::ResourceHandle FakeResources::FindResource(platform::ModuleHandle modu
     return 0;
 }
 
-platform::ResourceData FakeResources::LoadResource(platform::ModuleHandle,
-                                                   platform::ResourceHandle resource) {
+platform::ResourceData FakeResources::Load(platform::ModuleHandle,
+                                           platform::ResourceHandle resource) {
     calls.push_back("LoadResource:" + std::to_string(resource));
     if (failLoad || resource == 0 || resource > own.size()) {
         return 0;
@@ -206,7 +206,7 @@ platform::ResourceData FakeResources::LoadResource(platform::ModuleHandle,
     return resource;
 }
 
-const void* FakeResources::LockResource(platform::ResourceData data) {
+const void* FakeResources::Lock(platform::ResourceData data) {
     calls.push_back("LockResource:" + std::to_string(data));
     if (failLock || data == 0 || data > own.size()) {
         return nullptr;
@@ -215,8 +215,7 @@ const void* FakeResources::LockResource(platform::ResourceData data) {
     return own[data - 1].bytes.empty() ? &kEmpty : own[data - 1].bytes.data();
 }
 
-std::uint32_t FakeResources::SizeofResource(platform::ModuleHandle,
-                                            platform::ResourceHandle resource) {
+std::uint32_t FakeResources::SizeOf(platform::ModuleHandle, platform::ResourceHandle resource) {
     calls.push_back("SizeofResource:" + std::to_string(resource));
     if (resource == 0 || resource > own.size()) {
         return 0;
@@ -224,8 +223,7 @@ std::uint32_t FakeResources::SizeofResource(platform::ModuleHandle,
     return static_cast<std::uint32_t>(own[resource - 1].bytes.size());
 }
 
-platform::UpdateHandle FakeResources::BeginUpdateResource(std::u16string_view path,
-                                                          bool deleteExisting) {
+platform::UpdateHandle FakeResources::BeginUpdate(std::u16string_view path, bool deleteExisting) {
     calls.push_back("BeginUpdateResource:" + U8(path) + (deleteExisting ? ",delete" : ",keep"));
     if (failBegin || !std::filesystem::is_regular_file(std::filesystem::path(path))) {
         lastError_ = platform::error::kFileNotFound;
@@ -236,10 +234,9 @@ platform::UpdateHandle FakeResources::BeginUpdateResource(std::u16string_view pa
     return h;
 }
 
-bool FakeResources::UpdateResource(platform::UpdateHandle update,
-                                   const platform::ResourceName& type,
-                                   const platform::ResourceName& name, std::uint16_t language,
-                                   const void* data, std::uint32_t size) {
+bool FakeResources::Update(platform::UpdateHandle update, const platform::ResourceName& type,
+                           const platform::ResourceName& name, std::uint16_t language,
+                           const void* data, std::uint32_t size) {
     calls.push_back("UpdateResource:" + std::to_string(update) + "," + Name(type) + "," +
                     Name(name) + "," + std::to_string(language) + "," + std::to_string(size) +
                     (data ? "" : ",null"));
@@ -249,12 +246,12 @@ bool FakeResources::UpdateResource(platform::UpdateHandle update,
         return false;
     }
     const auto* p = static_cast<const std::uint8_t*>(data);
-    it->second.updates.push_back(
-        Update{it->second.path, type.id, name.id, language, p ? Bytes(p, p + size) : Bytes{}});
+    it->second.updates.push_back(UpdateRecord{it->second.path, type.id, name.id, language,
+                                              p ? Bytes(p, p + size) : Bytes{}});
     return true;
 }
 
-bool FakeResources::EndUpdateResource(platform::UpdateHandle update, bool discard) {
+bool FakeResources::EndUpdate(platform::UpdateHandle update, bool discard) {
     calls.push_back("EndUpdateResource:" + std::to_string(update) +
                     (discard ? ",discard" : ",write"));
     auto it = open_.find(update);

@@ -59,7 +59,7 @@ public:
     void HideConsoleCaret() override;
     bool TopLevelWindowExists(std::u16string_view className, std::u16string_view title) override;
     bool FileExists(const std::u16string& path) override;
-    bool DeleteFile(const std::u16string& path) override;
+    bool RemoveFile(const std::u16string& path) override;
     bool ExecuteOpenDialog() override;
     std::u16string OpenDialogFileName() override { return dialogFileName; }
     void SetCaption(const std::u16string& text) override;
@@ -109,7 +109,7 @@ public:
         std::uint16_t language;
         Bytes bytes;
     };
-    struct Update {
+    struct UpdateRecord {
         std::u16string path;
         std::uint16_t type = 0;
         std::uint16_t name = 0;
@@ -119,7 +119,7 @@ public:
     struct Commit {
         std::u16string path;
         bool discard = false;
-        std::vector<Update> updates;
+        std::vector<UpdateRecord> updates;
     };
 
     std::u16string ownPath = u"/nowhere/iTools3-Rus.exe";
@@ -131,22 +131,19 @@ public:
     Events calls; // every platform call, by name
     int loadedModules = 0;
 
-    platform::ModuleHandle LoadLibrary(std::u16string_view path) override;
-    bool FreeLibrary(platform::ModuleHandle module) override;
-    platform::ResourceHandle FindResource(platform::ModuleHandle module,
-                                          const platform::ResourceName& name,
-                                          const platform::ResourceName& type) override;
-    platform::ResourceData LoadResource(platform::ModuleHandle module,
-                                        platform::ResourceHandle resource) override;
-    const void* LockResource(platform::ResourceData data) override;
-    std::uint32_t SizeofResource(platform::ModuleHandle module,
-                                 platform::ResourceHandle resource) override;
-    platform::UpdateHandle BeginUpdateResource(std::u16string_view path,
-                                               bool deleteExisting) override;
-    bool UpdateResource(platform::UpdateHandle update, const platform::ResourceName& type,
-                        const platform::ResourceName& name, std::uint16_t language,
-                        const void* data, std::uint32_t size) override;
-    bool EndUpdateResource(platform::UpdateHandle update, bool discard) override;
+    platform::ModuleHandle LoadModule(std::u16string_view path) override;
+    bool UnloadModule(platform::ModuleHandle module) override;
+    platform::ResourceHandle Find(platform::ModuleHandle module, const platform::ResourceName& name,
+                                  const platform::ResourceName& type) override;
+    platform::ResourceData Load(platform::ModuleHandle module,
+                                platform::ResourceHandle resource) override;
+    const void* Lock(platform::ResourceData data) override;
+    std::uint32_t SizeOf(platform::ModuleHandle module, platform::ResourceHandle resource) override;
+    platform::UpdateHandle BeginUpdate(std::u16string_view path, bool deleteExisting) override;
+    bool Update(platform::UpdateHandle update, const platform::ResourceName& type,
+                const platform::ResourceName& name, std::uint16_t language, const void* data,
+                std::uint32_t size) override;
+    bool EndUpdate(platform::UpdateHandle update, bool discard) override;
     std::u16string OwnExecutablePath() override { return ownPath; }
     std::uint32_t LastError() override { return lastError_; }
 

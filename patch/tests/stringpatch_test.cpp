@@ -212,14 +212,16 @@ TEST_F(StringPatchTest, AnyFailureGivesOneMessageAndKeepsWhatWasWritten) {
 
     SCOPED_TRACE("locked by another opener");
     WriteAll(Target(), original);
-    platform::ScopedFile holder(platform::SystemOs(),
-                                platform::SystemOs().OpenExisting(Target().u16string(),
-                                                                  platform::Access::ReadWrite,
-                                                                  platform::Share::Exclusive));
-    ASSERT_TRUE(holder.IsValid());
-    events.clear();
-    PatchExeString(platform::SystemOs(), reporter, Dir(), u"res_ru.data");
-    EXPECT_EQ(events, Events{"box:" + message});
+    {
+        platform::ScopedFile holder(platform::SystemOs(),
+                                    platform::SystemOs().OpenExisting(Target().u16string(),
+                                                                      platform::Access::ReadWrite,
+                                                                      platform::Share::Exclusive));
+        ASSERT_TRUE(holder.IsValid());
+        events.clear();
+        PatchExeString(platform::SystemOs(), reporter, Dir(), u"res_ru.data");
+        EXPECT_EQ(events, Events{"box:" + message});
+    }
     EXPECT_EQ(ReadAll(Target()), original);
 }
 
