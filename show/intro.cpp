@@ -34,7 +34,7 @@ void TypeLine(std::uint8_t lineIndex, std::u16string_view text, IntroHost& host)
         host.ReplaceLine(lineIndex, Prefix(text, 2 * b) + std::u16string(kCursor));
         host.ProcessMessages();
         Randomize();
-        if (host.WindowClosing()) {
+        if (host.ClosingRequested()) {
             host.EndProgram();
         }
         host.Sleep(TypingPause());
