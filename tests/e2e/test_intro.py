@@ -92,7 +92,7 @@ class IntroTest(unittest.TestCase):
     def test_intro_types_the_four_quotations_then_shows_the_rabbit(self):
         folder = self.h.target_folder("intro")
         r = self.h.drive(self.start(folder), "wait-window 30", "caption", "wait-visible sLabelFX1 30",
-                         "wait-visible LogMemo 5", "wait-visible Rabbit 60", "text LogMemo", "text Label2",
+                         "wait-visible LogMemo 5", "wait-visible Rabbit 60", "text LogMemo", "sleep 500", "text Label2",
                          "controls", "window", "sleep 1500", "text Label2", "caption")
         sig = itr.by_cmd(r, "wait-visible")
         started, ended = sig[0]["ms_since_start"], sig[2]["ms_since_start"]
