@@ -10,11 +10,13 @@
 #include "platform/gdi_win32.h"
 #include "platform/path.h"
 #include "platform/text.h"
+#include "show/about.h"
 #include "skin/imaging.h"
 
 #include <windowsx.h>
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 namespace app {
@@ -24,6 +26,8 @@ std::u16string TargetDir;
 std::u16string UserName;
 std::u16string UserDomain;
 std::int32_t WindowClosing = 0;
+show::TTransMemo* LogMemo = nullptr;
+show::TItoolsThread* MarqueeThread = nullptr;
 
 namespace {
 
@@ -86,9 +90,7 @@ LRESULT CALLBACK ProxyProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         return 0;
     }
     case WM_NCDESTROY:
-        if (auto atom = static_cast<ATOM>(reinterpret_cast<UINT_PTR>(RemovePropW(hwnd, kComponentNameProp)))) {
-            GlobalDeleteAtom(atom);
-        }
+        platform::RemoveComponentName(hwnd);
         break;
     default:
         break;
@@ -134,6 +136,56 @@ void ReleaseWindowDC() {
         ReleaseDC(g_mainWindow, platform::ToHdc(WindowDC));
     }
     WindowDC = 0;
+}
+
+void AppendLog(const std::u16string& line) {
+    if (LogMemo) {
+        LogMemo->AppendLine(line);
+    }
+}
+
+std::u16string ApplicationTitle() { return platform::FileNameWithoutExtension(OwnExePath()); }
+
+namespace {
+
+// The build stamp as a system time; none when the stamp is not a valid MS-DOS date and time.
+std::optional<SYSTEMTIME> GetBuildStamp() {
+    const auto* base = reinterpret_cast<const std::uint8_t*>(GetModuleHandleW(nullptr));
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const auto stamp = show::ResourceDirectoryStamp({base, nt->OptionalHeader.SizeOfImage});
+    const auto t = stamp ? show::DecodeDosStamp(*stamp) : std::nullopt;
+    if (!t) {
+        return std::nullopt;
+    }
+    SYSTEMTIME st{};
+    st.wYear = static_cast<WORD>(t->year);
+    st.wMonth = static_cast<WORD>(t->month);
+    st.wDay = static_cast<WORD>(t->day);
+    st.wHour = static_cast<WORD>(t->hour);
+    st.wMinute = static_cast<WORD>(t->minute);
+    st.wSecond = static_cast<WORD>(t->second);
+    return st;
+}
+
+} // namespace
+
+std::u16string BuildDateText() {
+    const auto st = GetBuildStamp();
+    wchar_t buf[128] = {};
+    if (!st || !GetDateFormatEx(LOCALE_NAME_USER_DEFAULT, DATE_SHORTDATE, &*st, nullptr, buf, 127, nullptr)) {
+        return std::u16string(show::kUnknownStamp);
+    }
+    return platform::U(buf).data();
+}
+
+std::u16string BuildTimeText() {
+    const auto st = GetBuildStamp();
+    wchar_t buf[128] = {};
+    if (!st || !GetTimeFormatEx(LOCALE_NAME_USER_DEFAULT, 0, &*st, nullptr, buf, 127)) {
+        return std::u16string(show::kUnknownStamp);
+    }
+    return platform::U(buf).data();
 }
 
 void ProcessMessages() {
@@ -243,6 +295,7 @@ void TForm1::ApplyDpi(int dpi) {
         }
         UpdateProxy(i);
     }
+    ApplyConsoleDpi();
 }
 
 TForm1* TForm1::Create(HINSTANCE instance, FormOptions options) {
@@ -317,6 +370,9 @@ TForm1::~TForm1() {
     if (formFont_) {
         DeleteObject(formFont_);
     }
+    if (consoleFont_) {
+        DeleteObject(consoleFont_);
+    }
     if (clientBrush_) {
         DeleteObject(clientBrush_);
     }
@@ -360,8 +416,7 @@ void TForm1::CreateProxies() {
             continue;
         }
         SetWindowRgn(c.Proxy, CreateRectRgn(0, 0, 0, 0), FALSE);
-        const ATOM atom = GlobalAddAtomW(c.Name);
-        SetPropW(c.Proxy, kComponentNameProp, reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(atom)));
+        platform::SetComponentName(c.Proxy, c.Name);
     }
 }
 
@@ -530,7 +585,15 @@ void TForm1::Timer1Timer() { show::Timer1Timer(rain_, *this); }
 
 void TForm1::RabbitClick() {}
 
-void TForm1::sLabelFX1Click() {}
+void TForm1::sLabelFX1Click() {
+    const std::u16string date = BuildDateText();
+    const std::u16string time = BuildTimeText();
+    const std::u16string text = show::AboutText(date, time);
+    MessageBoxW(hwnd_, platform::W(text), platform::W(ApplicationTitle()), MB_OK);
+    if (LogMemo) {
+        LogMemo->HideCaret();
+    }
+}
 
 void TForm1::sLabelFX1MouseMove() {
     TGraphicControl& c = controls_[kSLabelFX1];
@@ -567,10 +630,107 @@ void TForm1::RepaintRabbit() {
     RedrawWindow(hwnd_, &controls_[kRabbit].Bounds, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
 }
 
-void TForm1::IntroStart() {
-    SetTimerEnabled(false);
-    rain_.IntroTicks = -1;
+void TForm1::IntroStart() { show::RunIntro(*this); }
+
+void TForm1::NeoWakeUP() { show::NeoWakeUP(*this); }
+
+void TForm1::ApplyConsoleDpi() {
+    if (consoleFont_) {
+        DeleteObject(consoleFont_);
+    }
+    consoleFont_ = CreateFontW(-ScaleForDpi(13, dpi_), 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                               OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"Tahoma");
+    if (LogMemo) {
+        const RECT b = Scaled(kConsoleBounds, dpi_);
+        LogMemo->SetBounds(b.left, b.top, b.right - b.left, b.bottom - b.top);
+        LogMemo->SetFont(consoleFont_, kFormColor);
+    }
 }
+
+void TForm1::CreateConsole() {
+    LogMemo = show::TTransMemo::Create(hwnd_);
+    if (!LogMemo) {
+        return;
+    }
+    LogMemo->SetName(L"LogMemo");
+    LogMemo->SetColor(RGB(0, 0, 0));
+    LogMemo->SetTransparent(true);
+    LogMemo->SetAlignText(show::TAlignment::taLeftJustify);
+    LogMemo->SetBorder(false);
+    ApplyConsoleDpi();
+    LogMemo->Clear();
+}
+
+void TForm1::CreateMarquee() {
+    HWND hwnd = hwnd_;
+    MarqueeThread = new show::TItoolsThread(
+        [hwnd](const std::function<void()>& update) {
+            // Hand the update to the GUI thread and wait until it has run there.
+            HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+            struct Job {
+                const std::function<void()>* update;
+                HANDLE done;
+            } job{&update, done};
+            if (done && PostMessageW(hwnd, WM_SYNCHRONIZE, 0, reinterpret_cast<LPARAM>(&job))) {
+                WaitForSingleObject(done, INFINITE);
+            }
+            if (done) {
+                CloseHandle(done);
+            }
+        },
+        [](std::uint32_t ms) { ::Sleep(ms); });
+    MarqueeThread->Lbl = [this](const std::u16string& text) { SetControlCaption(kLabel2, text); };
+    MarqueeThread->TransMemo = LogMemo;
+}
+
+void TForm1::StartMarquee() {
+    if (MarqueeThread) {
+        MarqueeThread->Start();
+    }
+}
+
+void TForm1::PauseMarquee() {
+    if (MarqueeThread) {
+        MarqueeThread->Pause();
+    }
+}
+
+void TForm1::AppendLog(const std::u16string& line) { app::AppendLog(line); }
+
+void TForm1::ClearLog() {
+    if (LogMemo) {
+        LogMemo->Clear();
+    }
+}
+
+void TForm1::ReplaceLine(int index, const std::u16string& text) {
+    if (LogMemo) {
+        LogMemo->ReplaceLine(index, text);
+    }
+}
+
+void TForm1::HideConsoleCaret() {
+    if (LogMemo) {
+        LogMemo->HideCaret();
+    }
+}
+
+void TForm1::ShowSignature() { SetControlVisible(kSLabelFX1, true); }
+
+void TForm1::ShowRabbit() { SetControlVisible(kRabbit, true); }
+
+void TForm1::SetIntroTicks(std::int32_t value) { rain_.IntroTicks = value; }
+
+void TForm1::ProcessMessages() { app::ProcessMessages(); }
+
+bool TForm1::ClosingRequested() const { return WindowClosing != 0; }
+
+void TForm1::EndProgram() {
+    ReleaseWindowDC();
+    ExitProcess(0);
+}
+
+void TForm1::Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
 
 bool TForm1::WindowClosed() const { return WindowClosing != 0; }
 
@@ -615,6 +775,28 @@ LRESULT TForm1::Handle(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_PAINTCONTROLS:
         PaintControls(reinterpret_cast<HDC>(wp));
         return 0;
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORSTATIC:
+        if (LogMemo && reinterpret_cast<HWND>(lp) == LogMemo->Handle()) {
+            return LogMemo->CtlColor(reinterpret_cast<HDC>(wp));
+        }
+        break;
+    case WM_COMMAND:
+        if (LogMemo && reinterpret_cast<HWND>(lp) == LogMemo->Handle() && HIWORD(wp) == EN_CHANGE) {
+            LogMemo->Change();
+            return 0;
+        }
+        break;
+    case WM_SYNCHRONIZE: {
+        struct Job {
+            const std::function<void()>* update;
+            HANDLE done;
+        };
+        auto* job = reinterpret_cast<Job*>(lp);
+        (*job->update)();
+        SetEvent(job->done);
+        return 0;
+    }
     case WM_GETFONT:
         return reinterpret_cast<LRESULT>(formFont_);
     case WM_TIMER:

@@ -4,6 +4,9 @@
 
 #include "app/graphic_control.h"
 #include "show/glyphsheet.h"
+#include "show/intro.h"
+#include "show/marquee.h"
+#include "show/transmemo_win32.h"
 #include "show/rain.h"
 #include "skin/skin_win32.h"
 
@@ -23,14 +26,18 @@ constexpr int kClientHeight = 513;
 constexpr UINT_PTR kTimer1 = 1;
 constexpr UINT kTimer1Interval = 100;
 // Sent by the console to have the window's drawn controls painted into a device context.
-constexpr UINT WM_PAINTCONTROLS = WM_APP + 1;
+constexpr UINT WM_PAINTCONTROLS = show::WM_PAINTCONTROLS;
+// Posted by the marquee thread: run the update in lParam on the GUI thread.
+constexpr UINT WM_SYNCHRONIZE = WM_APP + 2;
+// The console as the intro sets it up.
+constexpr RECT kConsoleBounds{102, 142, 102 + 240, 142 + 83};
 
 // What the window takes from outside, replaceable in tests.
 struct FormOptions {
     bool (*lookupCurrentUser)(std::u16string& name, std::u16string& domain) = nullptr; // the platform's
 };
 
-class TForm1 : public show::FrameTimerHost {
+class TForm1 : public show::FrameTimerHost, public show::IntroHost {
 public:
     // Creates the window (running FormCreate); null on failure.
     static TForm1* Create(HINSTANCE instance, FormOptions options = {});
@@ -50,6 +57,7 @@ public:
     void sLabelFX1MouseMove();
     void sLabelFX1MouseLeave();
     void sSkinProvider1TitleButtons0MouseUp(skin::MouseButton button, int x, int y);
+    void NeoWakeUP();
 
     // Frame timer host.
     void SetTimerEnabled(bool enabled) override;
@@ -57,6 +65,23 @@ public:
     void RepaintRabbit() override;
     void IntroStart() override;
     bool WindowClosed() const override;
+
+    // Intro host.
+    void CreateConsole() override;
+    void CreateMarquee() override;
+    void StartMarquee() override;
+    void PauseMarquee() override;
+    void AppendLog(const std::u16string& line) override;
+    void ClearLog() override;
+    void ReplaceLine(int index, const std::u16string& text) override;
+    void HideConsoleCaret() override;
+    void ShowSignature() override;
+    void ShowRabbit() override;
+    void SetIntroTicks(std::int32_t value) override;
+    void ProcessMessages() override;
+    bool ClosingRequested() const override;
+    [[noreturn]] void EndProgram() override;
+    void Sleep(std::uint32_t milliseconds) override;
 
     // Paints every visible drawn control into dc (client coordinates).
     void PaintControls(HDC dc);
@@ -88,9 +113,12 @@ private:
     void OnMouseLeave();
     void PaintControl(HDC dc, TGraphicControl& c);
 
+    void ApplyConsoleDpi();
+
     HWND hwnd_ = nullptr;
     HINSTANCE instance_ = nullptr;
     FormOptions options_;
+    HFONT consoleFont_ = nullptr;
     int dpi_ = 96;
     std::array<TGraphicControl, kControlCount> controls_;
     HFONT formFont_ = nullptr;
@@ -110,6 +138,18 @@ private:
     int hoverControl_ = -1;
     bool trackingLeave_ = false;
 };
+
+// The console and the marquee thread; they exist from the intro start on.
+extern show::TTransMemo* LogMemo;
+extern show::TItoolsThread* MarqueeThread;
+// Appends one line to the console (nothing happens before the console exists).
+void AppendLog(const std::u16string& line);
+// The application's title: the executable's file name without extension.
+std::u16string ApplicationTitle();
+// The build stamp of the program's own image, formatted as the user's short date and long
+// time; a placeholder when the stamp holds no valid date and time.
+std::u16string BuildDateText();
+std::u16string BuildTimeText();
 
 // Handles every pending message once, like a framework's "process messages"; a quit
 // message is remembered (see QuitRequested) instead of being dispatched.
