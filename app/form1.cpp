@@ -2,13 +2,18 @@
 
 #include "app/appcore.h"
 #include "app/control_names.h"
+#include "app/patchhost.h"
 #include "app/resources.h"
 #include "app/unit1.h"
 #include "music/xmplayer.h"
 #include "music/trackfile.h"
+#include "patch/payload.h"
+#include "patch/systemsteps.h"
 #include "platform/account.h"
+#include "platform/file.h"
 #include "platform/gdi_win32.h"
 #include "platform/path.h"
+#include "platform/resource.h"
 #include "platform/text.h"
 #include "show/about.h"
 #include "skin/imaging.h"
@@ -583,7 +588,11 @@ void TForm1::FormClose() {
 
 void TForm1::Timer1Timer() { show::Timer1Timer(rain_, *this); }
 
-void TForm1::RabbitClick() {}
+void TForm1::RabbitClick() {
+    FormPatchHost host(*this);
+    patch::SystemSteps steps(host, platform::SystemResources(), platform::SystemOs(), TargetDir);
+    patch::RabbitClick(host, steps, TargetDir);
+}
 
 void TForm1::sLabelFX1Click() {
     const std::u16string date = BuildDateText();
@@ -752,7 +761,16 @@ LRESULT CALLBACK TForm1::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     if (self->sSkinProvider1.HandleMessage(hwnd, msg, wp, lp, result)) {
         return result;
     }
-    return self->Handle(msg, wp, lp);
+    // The application's default error handler: an error no handler caught is shown, and the
+    // rest of that handler is abandoned.
+    try {
+        return self->Handle(msg, wp, lp);
+    } catch (const patch::PatchError& e) {
+        ShowException(hwnd, e.Text());
+    } catch (const std::exception& e) {
+        ShowException(hwnd, platform::Utf16(e.what()));
+    }
+    return 0;
 }
 
 LRESULT TForm1::Handle(UINT msg, WPARAM wp, LPARAM lp) {

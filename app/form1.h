@@ -3,6 +3,8 @@
 #pragma once
 
 #include "app/graphic_control.h"
+#include "app/opendialog.h"
+#include "patch/patchrun.h"
 #include "show/glyphsheet.h"
 #include "show/intro.h"
 #include "show/marquee.h"
@@ -91,6 +93,9 @@ public:
     int Dpi() const { return dpi_; }
     show::RainState& Rain() { return rain_; }
     show::GlyphSheets& Sheets() { return sheets_; }
+
+    // The open-file dialog of the patch run; its file name persists between runs.
+    TOpenDialog OpenDialog1{std::u16string(patch::kDefaultTargetPath), std::u16string(patch::kOpenDialogFilter)};
 
     // Window fields besides the components.
     POINT mouse{0, 0};
