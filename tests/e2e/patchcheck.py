@@ -1,0 +1,175 @@
+"""What the patch run did to a target folder: files written and removed, resources replaced,
+the stand-in's report, and the outside PE tools' verdict. Used by the end-to-end tests and
+by ./run."""
+import hashlib
+import json
+import pathlib
+import struct
+import subprocess
+import sys
+
+import pefile
+
+ROOT = pathlib.Path(__file__).resolve().parent.parent.parent
+ORACLE = ROOT / "resedit" / "tests" / "oracle.py"
+
+STANDIN_FILES = ("iTools.exe", "TSRes.dll", "res_cn.data")
+RT_ICON, RT_DIALOG, RT_GROUP_ICON = 3, 5, 14
+CHINESE = 2052
+
+# The console of a run in which every step succeeds.
+HAPPY_LINES = ["Working Please wait!"]
+for _id in (101, 226, 520):
+    HAPPY_LINES += ["Load: TSRes.dll", "Find resources in: TSRes.dll", "Read resources in: TSRes.dll",
+                    "Open file for writing: TSRes.dll", f"Adding patched resources: {_id} in file:TSRes.dll",
+                    "Clean up..."]
+HAPPY_LINES += ["", "have nice day!", "Blorn rulezzz 4ever!!!"]
+
+
+def fnv1a(data):
+    h = 2166136261
+    for b in data:
+        h = ((h ^ b) * 16777619) & 0xFFFFFFFF
+    return f"{h:08x}"
+
+
+def snapshot(folder):
+    """{file name: (size, sha256)} of the files in a folder."""
+    out = {}
+    for p in sorted(pathlib.Path(folder).iterdir()):
+        if p.is_file():
+            data = p.read_bytes()
+            out[p.name] = (len(data), hashlib.sha256(data).hexdigest())
+    return out
+
+
+def resources(path):
+    """{(type, name, language): bytes} of a PE file; names as str, ids as int."""
+    pe = pefile.PE(str(path))
+    out = {}
+    root = getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None)
+    if root is None:
+        return out
+
+    def key(e):
+        return str(e.name) if e.name is not None else e.id
+
+    for t in root.entries:
+        for n in t.directory.entries:
+            for lang in n.directory.entries:
+                s = lang.data.struct
+                out[(key(t), key(n), lang.id)] = pe.get_data(s.OffsetToData, s.Size)
+    pe.close()
+    return out
+
+
+def listing(res):
+    """The oracle's listing lines of a resources() dict."""
+    def k(v):
+        return f'"{v}"' if isinstance(v, str) else str(v)
+    return sorted(f"{k(t)}/{k(n)}/{lang} {len(b)} {fnv1a(b)}" for (t, n, lang), b in res.items())
+
+
+def ico_images(data):
+    """[(ICONDIRENTRY's first 12 bytes, image bytes)] of an .ico file."""
+    count, = struct.unpack_from("<H", data, 4)
+    out = []
+    for i in range(count):
+        entry = data[6 + 16 * i: 6 + 16 * i + 16]
+        size, offset = struct.unpack_from("<II", entry, 8)
+        out.append((entry[:12], data[offset:offset + size]))
+    return out
+
+
+def group_ids(record):
+    count, = struct.unpack_from("<H", record, 4)
+    return [struct.unpack_from("<H", record, 6 + 14 * i + 12)[0] for i in range(count)]
+
+
+def expected_after_patch(exe_before, dll_before, ico, dialogs):
+    """The resources iTools.exe and TSRes.dll must hold after a successful run."""
+    exe = dict(exe_before)
+    old = exe.pop((RT_GROUP_ICON, "106", CHINESE))
+    old_ids = group_ids(old)
+    for i in old_ids:
+        exe.pop((RT_ICON, i, CHINESE))
+    used = {n for (t, n, _) in exe if t == RT_ICON}
+    images = ico_images(ico)
+    ids = list(old_ids[: len(images)])
+    candidate = min(old_ids) if old_ids else 50
+    while len(ids) < len(images):
+        while candidate in used or candidate in ids:
+            candidate += 1
+        ids.append(candidate)
+    record = bytes(ico[:6])
+    for (head, image), i in zip(images, ids):
+        exe[(RT_ICON, i, CHINESE)] = image
+        record += head + struct.pack("<H", i)
+    exe[(RT_GROUP_ICON, "106", CHINESE)] = record
+    dll = dict(dll_before)
+    for dialog_id, data in dialogs.items():
+        dll[(RT_DIALOG, dialog_id, CHINESE)] = data
+    return exe, dll
+
+
+def oracle(path, expected=None):
+    """Runs objdump -p, pefile and wrestool -l on a file; returns their complaints ('' when none)."""
+    args = [sys.executable, "-B", str(ORACLE), str(path)]
+    listing_file = None
+    if expected is not None:
+        listing_file = pathlib.Path(str(path) + ".expected")
+        listing_file.write_text("\n".join(listing(expected)) + "\n", encoding="utf-8")
+        args += ["--expect", str(listing_file)]
+    r = subprocess.run(args, capture_output=True, text=True, stdin=subprocess.DEVNULL)
+    if listing_file:
+        listing_file.unlink()
+    return (r.stdout + r.stderr).strip() if r.returncode else ""
+
+
+def utf16_count(path, text):
+    data = pathlib.Path(path).read_bytes()
+    needle = text.encode("utf-16-le")
+    count, at = 0, data.find(needle)
+    while at >= 0:
+        count += 1
+        at = data.find(needle, at + 1)
+    return count
+
+
+def standin_report(harness, folder):
+    """Runs the stand-in iTools.exe of a folder in its report mode; its report as a dict."""
+    out = pathlib.Path(folder) / "standin-report.json"
+    rc, text = harness.wine([pathlib.Path(folder) / "iTools.exe", "--report", _win_path(out)], timeout=60)
+    if rc != 0 or not out.exists():
+        raise AssertionError(f"the stand-in's report failed (exit {rc}): {text}")
+    report = json.loads(out.read_text(encoding="utf-8"))
+    out.unlink()
+    return report
+
+
+def _win_path(path):
+    return "Z:" + str(pathlib.Path(path).resolve()).replace("/", "\\")
+
+
+def describe_changes(before, after, res_before=None, res_after=None):
+    """Human-readable lines: files written, removed, resources replaced or added."""
+    lines = []
+    for name in sorted(set(before) | set(after)):
+        if name not in after:
+            lines.append(f"removed  {name}")
+        elif name not in before:
+            lines.append(f"written  {name} ({after[name][0]} bytes)")
+        elif before[name] != after[name]:
+            lines.append(f"changed  {name} ({before[name][0]} -> {after[name][0]} bytes)")
+    for file_name, (rb, ra) in (res_before or {}).items():
+        ra = (res_after or {}).get(file_name, {})
+        for key in sorted(set(rb) | set(ra), key=str):
+            t, n, lang = key
+            label = f"{file_name}: type {t}, name {n!r}, language {lang}"
+            if key not in ra:
+                lines.append(f"  resource removed   {label} ({len(rb[key])} bytes)")
+            elif key not in rb:
+                lines.append(f"  resource added     {label} ({len(ra[key])} bytes)")
+            elif rb[key] != ra[key]:
+                lines.append(f"  resource replaced  {label} ({len(rb[key])} -> {len(ra[key])} bytes)")
+    return lines
