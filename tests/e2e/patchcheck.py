@@ -151,8 +151,9 @@ def _win_path(path):
     return "Z:" + str(pathlib.Path(path).resolve()).replace("/", "\\")
 
 
-def describe_changes(before, after, res_before=None, res_after=None):
-    """Human-readable lines: files written, removed, resources replaced or added."""
+def describe_changes(before, after, resource_pairs=None):
+    """Human-readable lines: files written and removed, resources replaced, added and removed.
+    resource_pairs: {file name: (resources before, resources after)}."""
     lines = []
     for name in sorted(set(before) | set(after)):
         if name not in after:
@@ -161,8 +162,7 @@ def describe_changes(before, after, res_before=None, res_after=None):
             lines.append(f"written  {name} ({after[name][0]} bytes)")
         elif before[name] != after[name]:
             lines.append(f"changed  {name} ({before[name][0]} -> {after[name][0]} bytes)")
-    for file_name, (rb, ra) in (res_before or {}).items():
-        ra = (res_after or {}).get(file_name, {})
+    for file_name, (rb, ra) in (resource_pairs or {}).items():
         for key in sorted(set(rb) | set(ra), key=str):
             t, n, lang = key
             label = f"{file_name}: type {t}, name {n!r}, language {lang}"
