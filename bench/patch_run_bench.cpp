@@ -1,0 +1,88 @@
+// Time of the whole patch run on copies of the stand-in target folder, with the program's
+// own payloads and the real steps; the console and the message boxes are counted, not shown.
+//
+//   patch_run_bench STANDIN_FOLDER [RUNS]
+#include "patch/patchrun.h"
+#include "patch/systemsteps.h"
+#include "platform/file.h"
+#include "platform/resource.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+class BenchHost final : public patch::PatchHost {
+public:
+    std::vector<std::u16string> lines;
+    std::vector<std::u16string> boxes;
+    void AppendLog(const std::u16string& line) override { lines.push_back(line); }
+    void ShowMessage(const std::u16string& text) override { boxes.push_back(text); }
+    void ClearLog() override { lines.clear(); }
+    void HideConsoleCaret() override {}
+    bool TopLevelWindowExists(std::u16string_view cls, std::u16string_view title) override {
+        return FindWindowW(std::wstring(cls.begin(), cls.end()).c_str(),
+                           std::wstring(title.begin(), title.end()).c_str());
+    }
+    bool FileExists(const std::u16string& path) override {
+        const DWORD a = GetFileAttributesW(reinterpret_cast<const wchar_t*>(path.c_str()));
+        return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+    }
+    bool RemoveFile(const std::u16string& path) override {
+        return DeleteFileW(reinterpret_cast<const wchar_t*>(path.c_str())) != 0;
+    }
+    bool ExecuteOpenDialog() override { return false; }
+    std::u16string OpenDialogFileName() override { return u""; }
+    void SetCaption(const std::u16string&) override {}
+    void ProcessMessages() override {}
+    [[noreturn]] void EndProgram() override { ExitProcess(1); }
+    void SetTimerEnabled(bool) override {}
+    void RepaintWindow() override {}
+};
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: patch_run_bench STANDIN_FOLDER [RUNS]\n");
+        return 2;
+    }
+    const std::filesystem::path standin = argv[1];
+    const int runs = argc > 2 ? _wtoi(argv[2]) : 10;
+    const std::filesystem::path work =
+        std::filesystem::temp_directory_path() / "itr-patch-run-bench";
+    std::vector<double> ms;
+    for (int i = 0; i < runs; ++i) {
+        std::filesystem::remove_all(work);
+        std::filesystem::create_directories(work);
+        for (const char* name : {"iTools.exe", "TSRes.dll", "res_cn.data"}) {
+            std::filesystem::copy_file(standin / name, work / name);
+        }
+        BenchHost host;
+        std::u16string targetDir = work.u16string() + u"\\";
+        patch::SystemSteps steps(host, platform::SystemResources(), platform::SystemOs(),
+                                 targetDir);
+        const auto t0 = std::chrono::steady_clock::now();
+        patch::GoClick(host, steps, targetDir);
+        ms.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
+                .count());
+        if (host.lines.size() != 22 || !host.boxes.empty()) {
+            std::fprintf(stderr, "run %d: %zu lines, %zu message boxes\n", i, host.lines.size(),
+                         host.boxes.size());
+            return 1;
+        }
+    }
+    std::filesystem::remove_all(work);
+    std::sort(ms.begin(), ms.end());
+    std::printf("whole patch run on the stand-in target, %d runs: median %.1f ms, fastest %.1f ms, "
+                "slowest %.1f ms\n",
+                runs, ms[ms.size() / 2], ms.front(), ms.back());
+    return 0;
+}
