@@ -47,52 +47,37 @@ Bytes ResourceOf(const std::filesystem::path& file, WORD type, WORD id, WORD lan
 }
 
 // The resources of a file as "type/name/language size" lines.
+std::string KeyText(LPCWSTR key) {
+    return IS_INTRESOURCE(key) ? std::to_string(reinterpret_cast<UINT_PTR>(key))
+                               : U8(reinterpret_cast<const char16_t*>(key));
+}
+
+BOOL CALLBACK OnLanguage(HMODULE m, LPCWSTR type, LPCWSTR name, WORD lang, LONG_PTR out) {
+    HRSRC r = FindResourceExW(m, type, name, lang);
+    reinterpret_cast<std::vector<std::string>*>(out)->push_back(
+        KeyText(type) + "/" + KeyText(name) + "/" + std::to_string(lang) + " " +
+        std::to_string(r ? SizeofResource(m, r) : 0));
+    return TRUE;
+}
+
+BOOL CALLBACK OnName(HMODULE m, LPCWSTR type, LPWSTR name, LONG_PTR out) {
+    EnumResourceLanguagesW(m, type, name, OnLanguage, out);
+    return TRUE;
+}
+
+BOOL CALLBACK OnType(HMODULE m, LPWSTR type, LONG_PTR out) {
+    EnumResourceNamesW(m, type, OnName, out);
+    return TRUE;
+}
+
 std::vector<std::string> ListResources(const std::filesystem::path& file) {
     std::vector<std::string> out;
     HMODULE m = LoadLibraryExW(file.wstring().c_str(), nullptr,
                                LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-    if (!m) {
-        return out;
+    if (m) {
+        EnumResourceTypesW(m, OnType, reinterpret_cast<LONG_PTR>(&out));
+        FreeLibrary(m);
     }
-    struct Ctx {
-        HMODULE m;
-        std::vector<std::string>* out;
-        LPCWSTR type;
-        LPCWSTR name;
-    } ctx{m, &out, nullptr, nullptr};
-    EnumResourceTypesW(
-        m,
-        [](HMODULE mod, LPWSTR type, LONG_PTR lp) -> BOOL {
-            auto* c = reinterpret_cast<Ctx*>(lp);
-            c->type = type;
-            EnumResourceNamesW(
-                mod, type,
-                [](HMODULE mod2, LPCWSTR type2, LPWSTR name, LONG_PTR lp2) -> BOOL {
-                    auto* c2 = reinterpret_cast<Ctx*>(lp2);
-                    c2->name = name;
-                    EnumResourceLanguagesW(
-                        mod2, type2, name,
-                        [](HMODULE mod3, LPCWSTR t, LPCWSTR n, WORD lang, LONG_PTR lp3) -> BOOL {
-                            auto* c3 = reinterpret_cast<Ctx*>(lp3);
-                            HRSRC r = FindResourceExW(mod3, t, n, lang);
-                            auto k = [](LPCWSTR x) {
-                                return IS_INTRESOURCE(x)
-                                           ? std::to_string(reinterpret_cast<UINT_PTR>(x))
-                                           : U8(reinterpret_cast<const char16_t*>(x));
-                            };
-                            c3->out->push_back(k(t) + "/" + k(n) + "/" + std::to_string(lang) +
-                                               " " +
-                                               std::to_string(r ? SizeofResource(mod3, r) : 0));
-                            return TRUE;
-                        },
-                        lp2);
-                    return TRUE;
-                },
-                lp);
-            return TRUE;
-        },
-        reinterpret_cast<LONG_PTR>(&ctx));
-    FreeLibrary(m);
     std::sort(out.begin(), out.end());
     return out;
 }
