@@ -11,6 +11,9 @@ packages=(
   libxmp-dev libopenmpt-dev
 )
 
+# Patch payloads: unzip reads the generated resource pack as an outside check.
+packages+=(unzip)
+
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
