@@ -35,9 +35,15 @@ def main():
         print("the window is on your display; close it to end")
         r = h.drive("attach 10", "wait-exit 86400", timeout=None)
     else:
-        for seconds, name in ((1, "run-1-start.png"), (4, "run-2-rain.png")):
-            h.drive(f"sleep {seconds * 1000}")
-            shots.append(h.screenshot(name, crop=rect))
+        shots.append(h.screenshot("run-1-rain.png", crop=rect))
+        r = h.drive("attach 10", "wait-visible sLabelFX1 60", "sleep 4000")
+        print(f"intro started after {itr.by_cmd(r, 'wait-visible')[0]['t'] / 1000:.1f} s")
+        shots.append(h.screenshot("run-2-typing.png", crop=rect))
+        r = h.drive("attach 10", "wait-visible Rabbit 60", "sleep 500", "text LogMemo")
+        print("the rabbit is shown; the console reads:")
+        for line in itr.by_cmd(r, "text")[0]["lines"]:
+            print(f"    {line}")
+        shots.append(h.screenshot("run-3-rabbit.png", crop=rect))
         r = h.drive("attach 10", "close", "wait-exit 15")
     end = itr.by_cmd(r, "wait-exit")[0]
     print(f"program ended with exit code {end['exit_code']}")

@@ -504,7 +504,16 @@ void Run(const std::string& command) {
         }
         g_pid = PidOf(g_main);
         g_process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, g_pid);
+        // Times stay relative to the program's own start.
         g_started = Clock::now();
+        FILETIME created, exited, kernel, user, now;
+        if (g_process && GetProcessTimes(g_process, &created, &exited, &kernel, &user)) {
+            GetSystemTimeAsFileTime(&now);
+            ULARGE_INTEGER c{{created.dwLowDateTime, created.dwHighDateTime}}, n{{now.dwLowDateTime, now.dwHighDateTime}};
+            if (n.QuadPart > c.QuadPart) {
+                g_started -= std::chrono::microseconds((n.QuadPart - c.QuadPart) / 10);
+            }
+        }
         Report(c, true, {Field("pid", static_cast<long long>(g_pid))});
     } else if (c == "wait-window") {
         const bool ok = WaitFor(Seconds(w, 1, 30), [] {
