@@ -509,9 +509,10 @@ void Run(const std::string& command) {
         FILETIME created, exited, kernel, user, now;
         if (g_process && GetProcessTimes(g_process, &created, &exited, &kernel, &user)) {
             GetSystemTimeAsFileTime(&now);
-            ULARGE_INTEGER c{{created.dwLowDateTime, created.dwHighDateTime}}, n{{now.dwLowDateTime, now.dwHighDateTime}};
-            if (n.QuadPart > c.QuadPart) {
-                g_started -= std::chrono::microseconds((n.QuadPart - c.QuadPart) / 10);
+            ULARGE_INTEGER born{{created.dwLowDateTime, created.dwHighDateTime}};
+            ULARGE_INTEGER n{{now.dwLowDateTime, now.dwHighDateTime}};
+            if (n.QuadPart > born.QuadPart) {
+                g_started -= std::chrono::microseconds((n.QuadPart - born.QuadPart) / 10);
             }
         }
         Report(c, true, {Field("pid", static_cast<long long>(g_pid))});
