@@ -66,12 +66,12 @@ struct Module {
     Pattern& AddPattern(std::uint16_t rows = 64) {
         Pattern p;
         p.rows = rows;
-        p.cells.assign(std::size_t{rows} * channels, Cell{});
+        p.cells.assign(std::size_t{rows} * (channels & 0xFF), Cell{});
         patterns.push_back(p);
         return patterns.back();
     }
     Cell& At(std::size_t pattern, int row, int channel) {
-        return patterns[pattern].cells[std::size_t(row) * channels + channel];
+        return patterns[pattern].cells[std::size_t(row) * (channels & 0xFF) + channel];
     }
 };
 
