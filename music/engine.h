@@ -27,12 +27,13 @@ struct Engine {
 static_assert(sizeof(Engine::mixBuffer) == kFileCacheBytes);
 
 // Loads the module from reader (already opened) into the arena. On failure what was
-// allocated stays in the arena.
-bool LoadModule(Engine& engine, ModuleReader& reader, platform::HeapArena* arena);
+// allocated stays in the arena. reason, when given, receives a short text for a refusal.
+bool LoadModule(Engine& engine, ModuleReader& reader, platform::HeapArena* arena,
+                const char** reason = nullptr);
 
 // Opens the reader, loads, closes the reader; the arena is the caller's. For tools and tests.
 bool LoadFromMemory(Engine& engine, const void* data, std::uint32_t size,
-                    platform::HeapArena* arena);
+                    platform::HeapArena* arena, const char** reason = nullptr);
 
 // --- mixer ---
 void MixRun(Engine& engine, int frames, int writeFrame);

@@ -122,7 +122,10 @@ void DecodeSample(ModuleReader& r, SampleRecord& s) {
 
 } // namespace
 
-bool LoadModule(Engine& engine, ModuleReader& r, platform::HeapArena* arena) {
+bool LoadModule(Engine& engine, ModuleReader& r, platform::HeapArena* arena, const char** reason) {
+    const char* unused = nullptr;
+    const char*& why = reason ? *reason : unused;
+    why = nullptr;
     SongState& song = engine.song;
     song = SongState{};
 
@@ -141,7 +144,12 @@ bool LoadModule(Engine& engine, ModuleReader& r, platform::HeapArena* arena) {
 
     ReaderSeek(r, std::int64_t{kHeaderSizeOffset} + headerSize, SeekFrom::Start);
 
-    if (patternCount == 0 || songLength == 0 || songLength > 256) {
+    if (patternCount == 0) {
+        why = "the module has no patterns";
+        return false;
+    }
+    if (songLength == 0 || songLength > 256) {
+        why = "the song length is not 1 to 256";
         return false;
     }
     int highest = 0;
@@ -152,6 +160,7 @@ bool LoadModule(Engine& engine, ModuleReader& r, platform::HeapArena* arena) {
     }
     const std::uint32_t slots = patternCount > highest + 1 ? patternCount : highest + 1;
     if (channels == 0 || channels > kMaxChannels) {
+        why = "the channel count is not 1 to 64";
         return false;
     }
     song.songLength = songLength;
@@ -167,6 +176,7 @@ bool LoadModule(Engine& engine, ModuleReader& r, platform::HeapArena* arena) {
     auto* block = static_cast<std::uint8_t*>(
         platform::ArenaAlloc(arena, voiceBytes + channelBytes + slotBytes + instrumentBytes));
     if (!block) {
+        why = "out of memory";
         return false;
     }
     song.voices = reinterpret_cast<Voice*>(block);
@@ -191,11 +201,13 @@ bool LoadModule(Engine& engine, ModuleReader& r, platform::HeapArena* arena) {
             continue;
         }
         if (slot.rows == 0 || slot.rows > 256) {
+            why = "a pattern has not 1 to 256 rows";
             return false;
         }
         const std::uint32_t cells = std::uint32_t{slot.rows} * channels;
         slot.cells = static_cast<Cell*>(platform::ArenaAlloc(arena, cells * sizeof(Cell)));
         if (!slot.cells) {
+            why = "out of memory";
             return false;
         }
         ReadPatternCells(r, slot.cells, cells, instrumentCount);
@@ -206,6 +218,7 @@ bool LoadModule(Engine& engine, ModuleReader& r, platform::HeapArena* arena) {
         slot.cells = static_cast<Cell*>(
             platform::ArenaAlloc(arena, std::size_t{kEmptyPatternRows} * channels * sizeof(Cell)));
         if (!slot.cells) {
+            why = "out of memory";
             return false;
         }
     }
@@ -228,6 +241,7 @@ bool LoadModule(Engine& engine, ModuleReader& r, platform::HeapArena* arena) {
         std::uint32_t read = kInstrumentHeadBytes;
         if (sampleCount != 0) {
             if (sampleHeaderSize > kSampleHeaderMax || sampleCount > kMaxSamplesPerInstrument) {
+                why = "an instrument has more than 16 samples or sample headers over 40 bytes";
                 return false;
             }
             ReaderRead(r, ins.sampleMap, kInstrumentFileFields);
@@ -269,11 +283,13 @@ bool LoadModule(Engine& engine, ModuleReader& r, platform::HeapArena* arena) {
             // A length the data step refuses fails the load in any case; refusing it here
             // spares the arena an allocation of up to 8 GB.
             if (length >= kMaxSampleLength) {
+                why = "a sample is 2^22 samples long or longer";
                 return false;
             }
             auto* rec = static_cast<SampleRecord*>(platform::ArenaAlloc(
                 arena, sizeof(SampleRecord) + 2 * (kLeadValues + std::size_t{length} + kGuardValues)));
             if (!rec) {
+                why = "out of memory";
                 return false;
             }
             rec->length = length;
@@ -296,10 +312,10 @@ bool LoadModule(Engine& engine, ModuleReader& r, platform::HeapArena* arena) {
 }
 
 bool LoadFromMemory(Engine& engine, const void* data, std::uint32_t size,
-                    platform::HeapArena* arena) {
+                    platform::HeapArena* arena, const char** reason) {
     ModuleReader r = MemoryReader(data, size);
     ReaderOpen(r);
-    bool ok = LoadModule(engine, r, arena);
+    bool ok = LoadModule(engine, r, arena, reason);
     ReaderClose(r);
     return ok;
 }
