@@ -24,6 +24,7 @@ struct Player {
 };
 
 Player gPlayer{};
+std::atomic<int> gThreadsAlive{0};
 
 // Steps 2 and 3 of the stop sequence: device closed, module freed.
 void ReleaseDeviceAndModule() {
@@ -66,6 +67,9 @@ void FillBlock() {
 
 void PlaybackThread() {
     Player& p = gPlayer;
+    struct Leave {
+        ~Leave() { gThreadsAlive.fetch_sub(1); }
+    } leave;
     for (;;) {
         const std::uint32_t playing =
             (platform::WaveOutPosition(p.device) / kBlockBytes) % kRingBlocks;
@@ -128,8 +132,10 @@ void* PlayModule(const void* source, std::uintptr_t size, std::uint32_t flags) {
         StopSequence();
         return nullptr;
     }
+    gThreadsAlive.fetch_add(1); // the thread counts itself out when it ends
     p.thread = platform::ThreadStart(PlaybackThread);
     if (!p.thread) {
+        gThreadsAlive.fetch_sub(1);
         StopSequence();
         return nullptr;
     }
@@ -140,5 +146,7 @@ void* PlayModule(const void* source, std::uintptr_t size, std::uint32_t flags) {
 void StopModule() { PlayModule(nullptr, 0, 0); }
 
 bool ModulePlaying() { return gPlayer.device != nullptr && gPlayer.thread != nullptr; }
+
+int PlaybackThreadsAlive() { return gThreadsAlive.load(); }
 
 } // namespace music

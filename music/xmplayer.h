@@ -19,8 +19,10 @@ void* PlayModule(const void* source, std::uintptr_t size, std::uint32_t flags);
 // PlayModule(nullptr, 0, 0): ends the playback thread, closes the device, frees the module.
 void StopModule();
 
-// True while a module plays (for tests and tools).
+// For tests and tools: true while a module plays; the number of playback threads that have
+// started and not yet ended.
 bool ModulePlaying();
+int PlaybackThreadsAlive();
 
 } // namespace music
 

@@ -7,6 +7,8 @@
 #include <fstream>
 #include <thread>
 
+#include <unistd.h>
+
 #include "music/engine.h"
 #include "music/tests/xm_builder.h"
 #include "music/trackfile.h"
@@ -105,12 +107,14 @@ TEST_F(Player, SecondPlayEndsTheFirstCompletely) {
     Capture("second.raw");
     const std::vector<std::uint8_t> other = ShortModule(64);
     ASSERT_NE(PlayModule(other.data(), other.size(), SourceMemory), nullptr);
+    EXPECT_EQ(music::PlaybackThreadsAlive(), 1);
     const std::size_t firstSize = std::filesystem::file_size(first);
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(std::filesystem::file_size(first), firstSize); // nothing writes it any more
     // A null source stops and returns null.
     EXPECT_EQ(PlayModule(nullptr, 0, SourceMemory), nullptr);
     EXPECT_FALSE(music::ModulePlaying());
+    EXPECT_EQ(music::PlaybackThreadsAlive(), 0);
 }
 
 TEST_F(Player, RefusedModulesLeaveThePlayerIdle) {
