@@ -8,7 +8,6 @@ namespace music {
 namespace {
 
 constexpr std::int32_t kFullFade = 65536;
-constexpr std::uint32_t kNoCellsRow = 0xFFFFFFFFu;
 
 enum Effect : std::uint8_t {
     FxArpeggio = 0,
