@@ -60,6 +60,7 @@ bool RunTick(Engine& engine);
 
 // --- output ---
 std::int16_t ConvertSample(std::int32_t mixed);
+void ConvertBlock(const std::int32_t* mixed, std::int16_t* out, int count);
 // Mixes 1,024 frames into out (2,048 values); false when the song ended during the block
 // (the block is then abandoned).
 bool RenderBlock(Engine& engine, std::int16_t* out);

@@ -11,10 +11,11 @@ constexpr std::uint16_t kRampFrames = 128;
 
 // Adds ((p >> 6) + (p < 0)) >> 1, that is p / 128 with the mixer's rounding, with the
 // wrap-around of a 32-bit accumulator.
-inline void Accumulate(std::int32_t& acc, std::int64_t p) {
-    std::int64_t add = ((p >> 6) + (p < 0 ? 1 : 0)) >> 1;
-    acc = static_cast<std::int32_t>(static_cast<std::uint32_t>(acc) +
-                                    static_cast<std::uint32_t>(add));
+inline std::uint32_t Scaled(std::int64_t p) {
+    return static_cast<std::uint32_t>(((p >> 6) + (p < 0 ? 1 : 0)) >> 1);
+}
+inline void Accumulate(std::int32_t& acc, std::uint32_t add) {
+    acc = static_cast<std::int32_t>(static_cast<std::uint32_t>(acc) + add);
 }
 
 template <bool Backward, bool Ramp>
@@ -30,8 +31,8 @@ std::int64_t MixFrames(const std::int16_t* d, std::int64_t pos, std::int64_t ste
         const std::int32_t s1 = d[i + 1];
         const std::int64_t t = static_cast<std::uint32_t>(pos) >> 1;
         const std::int64_t x = 64 * std::int64_t{s0} + ((std::int64_t{s1 - s0} * t) >> 25);
-        Accumulate(out[2 * j], x * left);
-        Accumulate(out[2 * j + 1], x * right);
+        Accumulate(out[2 * j], Scaled(x * left));
+        Accumulate(out[2 * j + 1], Scaled(x * right));
         if constexpr (Ramp) {
             left += incL;
             right += incR;
@@ -44,6 +45,29 @@ std::int64_t MixFrames(const std::int16_t* d, std::int64_t pos, std::int64_t ste
     }
     v.leftVolume = left;
     v.rightVolume = right;
+    return pos;
+}
+
+// Constant and equal volumes on both sides (a centred voice between ramps): one product
+// serves both.
+template <bool Backward>
+std::int64_t MixFramesCentred(const std::int16_t* d, std::int64_t pos, std::int64_t step,
+                              std::int32_t* out, int run, std::int32_t volume) {
+    for (int j = 0; j < run; ++j) {
+        const std::int64_t i = pos >> 32;
+        const std::int32_t s0 = d[i];
+        const std::int32_t s1 = d[i + 1];
+        const std::int64_t t = static_cast<std::uint32_t>(pos) >> 1;
+        const std::int64_t x = 64 * std::int64_t{s0} + ((std::int64_t{s1 - s0} * t) >> 25);
+        const std::uint32_t add = Scaled(x * volume);
+        Accumulate(out[2 * j], add);
+        Accumulate(out[2 * j + 1], add);
+        if constexpr (Backward) {
+            pos -= step;
+        } else {
+            pos += step;
+        }
+    }
     return pos;
 }
 
@@ -140,6 +164,9 @@ void MixVoice(Voice& v, std::int32_t* out, int count) {
             } else if (v.leftVolume == 0 && v.rightVolume == 0) {
                 // A silent voice adds exact zeros: only its position moves.
                 pos += v.direction ? -sstep * run : sstep * run;
+            } else if (v.leftVolume == v.rightVolume) {
+                pos = v.direction ? MixFramesCentred<true>(d, pos, sstep, out, run, v.leftVolume)
+                                  : MixFramesCentred<false>(d, pos, sstep, out, run, v.leftVolume);
             } else {
                 pos = v.direction ? MixFrames<true, false>(d, pos, sstep, out, run, v)
                                   : MixFrames<false, false>(d, pos, sstep, out, run, v);

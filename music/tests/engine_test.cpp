@@ -1,6 +1,8 @@
 // Pitch, volume, conversion and mixer arithmetic, each on small synthetic modules.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "music/engine.h"
 #include "music/tests/xm_builder.h"
 
@@ -280,5 +282,28 @@ TEST(Mixer, HugeStepsStayInsideTheSample) {
         v.stepFraction = 0;
         MixRun(*l.engine, 1024, 0);
         EXPECT_EQ(v.sample, nullptr) << integer;
+    }
+}
+
+TEST(Output, BlockConversionEqualsTheSampleRule) {
+    // The vectorised block conversion against the plain rule, over edges and a sweep.
+    std::vector<std::int32_t> in = {0, 8159, 8160, -8160, -8159, 534765599, 534765600, 534765601,
+                                    -534765600, INT32_MAX, INT32_MIN, INT32_MIN + 1, 16320 * 3 + 8159};
+    for (std::int64_t v = -600000000; v <= 600000000; v += 12345) {
+        in.push_back(static_cast<std::int32_t>(v));
+    }
+    for (std::int32_t k = -32770; k <= 32770; ++k) {
+        in.push_back(k * 16320 + 8160);
+        in.push_back(k * 16320 + 8159);
+    }
+    std::vector<std::int16_t> out(in.size());
+    ConvertBlock(in.data(), out.data(), static_cast<int>(in.size()));
+    for (std::size_t i = 0; i < in.size(); ++i) {
+        const std::int64_t v = in[i];
+        const std::int64_t a = v < 0 ? -v : v;
+        std::int64_t m = a / 16320 + (a % 16320 >= 8160 ? 1 : 0);
+        if (m > 32767) m = 32767;
+        ASSERT_EQ(out[i], v < 0 ? -m : m) << v;
+        ASSERT_EQ(ConvertSample(in[i]), out[i]) << v;
     }
 }
