@@ -38,7 +38,7 @@ int Fail(const char* what) {
 int main(int argc, char** argv) {
     if (argc < 2) {
         std::printf("usage: music_wine_probe play MS | twice | idle-stop | nodevice | "
-                    "noloop-short | render BLOCKS FILE | golden\n");
+                    "noloop-short | render BLOCKS FILE | cpu MS | golden\n");
         return 2;
     }
     const char* cmd = argv[1];
@@ -97,6 +97,23 @@ int main(int argc, char** argv) {
         if (!f) return Fail("cannot write");
         std::fwrite(pcm.data(), 2, pcm.size(), f);
         std::fclose(f);
+        return 0;
+    }
+    if (!std::strcmp(cmd, "cpu") && argc >= 3) {
+        // The process's CPU time while the module plays: the GUI thread only sleeps here.
+        auto cpu = [] {
+            FILETIME c, e, k, u;
+            GetProcessTimes(GetCurrentProcess(), &c, &e, &k, &u);
+            auto t = [](FILETIME f) { return (ULONGLONG(f.dwHighDateTime) << 32) | f.dwLowDateTime; };
+            return (t(k) + t(u)) / 1e7;
+        };
+        if (!PlayModule(kTrackFile, kTrackFileSize, SourceMemory)) return Fail("PlayModule");
+        const double before = cpu();
+        const DWORD ms = static_cast<DWORD>(std::atoi(argv[2]));
+        Sleep(ms);
+        const double used = cpu() - before;
+        StopModule();
+        std::printf("cpu while playing: %.2f %% of one core\n", used * 1000.0 / ms * 100.0);
         return 0;
     }
     if (!std::strcmp(cmd, "golden")) {
