@@ -341,3 +341,75 @@ TEST(Envelopes, FadeoutAfterKeyOff) {
     EXPECT_EQ(l.channel().fadeVolume, 0);
     EXPECT_EQ(l.channel().voice->finalVolume, 0);
 }
+
+TEST(Robustness, MalformedIndicesStayInsideTheirArrays) {
+    // Each case would index outside a pattern, an envelope or the instruments if taken as it
+    // stands; the song must play on (ASan and UBSan watch the native-asan build).
+    struct Case {
+        const char* what;
+        void (*change)(xmtest::Module&);
+    } cases[] = {
+        {"break to a row beyond the pattern",
+         [](xmtest::Module& m) { m.At(0, 0, 0) = {49, 1, 0, 13, 0x99}; }},
+        {"pattern loop back to a row beyond the pattern",
+         [](xmtest::Module& m) {
+             m.At(0, 0, 0) = {49, 1, 0, 13, 0x70};
+             m.At(0, 1, 0) = {0, 0, 0, 14, 0x62};
+         }},
+        {"envelope of 40 points with a loop at point 30",
+         [](xmtest::Module& m) {
+             xmtest::Instrument& ins = m.instruments[0];
+             for (int i = 0; i < 12; ++i) ins.volume.points.push_back({std::uint16_t(i * 2), 40});
+             ins.volume.countOverride = 40;
+             ins.volume.type = EnvOn | EnvLoop | EnvSustain;
+             ins.volume.loopStart = 30;
+             ins.volume.loopEnd = 11;
+             ins.volume.sustain = 200;
+             m.At(0, 0, 0) = {49, 1, 0, 21, 0xFF}; // L: envelope position past the end
+         }},
+        {"loop start beyond the points",
+         [](xmtest::Module& m) {
+             xmtest::Instrument& ins = m.instruments[0];
+             ins.volume.points = {{0, 64}, {4, 0}, {8, 64}};
+             ins.volume.type = EnvOn | EnvLoop;
+             ins.volume.loopStart = 11;
+             ins.volume.loopEnd = 2;
+         }},
+        {"notes but no instruments",
+         [](xmtest::Module& m) {
+             m.instruments.clear();
+             m.At(0, 0, 0) = {49, 1, 0, 0, 0};
+         }},
+        {"sample map beyond the samples, finetune of the missing sample",
+         [](xmtest::Module& m) {
+             for (auto& e : m.instruments[0].sampleMap) e = 200;
+             m.At(0, 0, 0) = {49, 1, 0, 14, 0x57}; // E57 on the stand-in for no sample
+         }},
+        {"volumes, periods and panning slid without end",
+         [](xmtest::Module& m) {
+             m.tempo = 31;
+             m.At(0, 0, 0) = {49, 1, 0xE9, 27, 0xF1}; // doubling retrig every tick
+             m.At(0, 1, 0) = {0, 0, 0, 2, 0xFF};
+             m.At(0, 2, 0) = {0, 0, 0, 17, 0xF0};
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        xmtest::Module m = Song(1, 2);
+        m.orders[1] = 0;
+        c.change(m);
+        xmtest::Loaded l(m);
+        ASSERT_TRUE(l.ok);
+        std::int16_t block[kBlockFrames * 2];
+        for (int b = 0; b < 400; ++b) {
+            ASSERT_TRUE(RenderBlock(*l.engine, block));
+        }
+        if (m.instruments.size() > 0 && m.instruments[0].volume.points.size() > 0) {
+            EXPECT_LE(l.channel().volumeEnv.index, kEnvelopePoints);
+        }
+    }
+    // The shared stand-in for a missing sample stays all-zero.
+    EXPECT_EQ(EmptySample()->finetune, 0);
+    EXPECT_EQ(EmptySample()->length, 0u);
+    EXPECT_EQ(EmptySample()->Values()[0], 0);
+}

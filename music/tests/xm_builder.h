@@ -38,6 +38,7 @@ struct Sample {
 struct Envelope {
     std::vector<std::pair<std::uint16_t, std::uint16_t>> points;
     std::uint8_t sustain = 0, loopStart = 0, loopEnd = 0, type = 0;
+    int countOverride = -1; // point count written instead of the number of points
 };
 
 struct Instrument {
@@ -150,8 +151,10 @@ inline std::vector<std::uint8_t> Write(const Module& m) {
                 Put16(o, pt.second);
             }
         }
-        o.push_back(static_cast<std::uint8_t>(ins.volume.points.size()));
-        o.push_back(static_cast<std::uint8_t>(ins.panning.points.size()));
+        for (const Envelope* e : {&ins.volume, &ins.panning}) {
+            o.push_back(static_cast<std::uint8_t>(e->countOverride >= 0 ? e->countOverride
+                                                                        : int(e->points.size())));
+        }
         o.push_back(ins.volume.sustain);
         o.push_back(ins.volume.loopStart);
         o.push_back(ins.volume.loopEnd);
