@@ -28,7 +28,8 @@ double Ours(const std::vector<unsigned char>& m) {
     for (int run = 0; run < kRuns; ++run) {
         auto engine = std::make_unique<music::Engine>();
         platform::HeapArena* arena = platform::ArenaCreate();
-        if (!music::LoadFromMemory(*engine, m.data(), static_cast<std::uint32_t>(m.size()), arena)) {
+        if (!music::LoadFromMemory(*engine, m.data(), static_cast<std::uint32_t>(m.size()),
+                                   arena)) {
             platform::ArenaDestroy(arena);
             return -1;
         }
@@ -107,8 +108,9 @@ int main(int argc, char** argv) {
         modules.emplace_back(name, std::vector<unsigned char>((std::istreambuf_iterator<char>(f)),
                                                               std::istreambuf_iterator<char>()));
     }
-    std::printf("%d s at 48 kHz stereo 16-bit, linear interpolation, best of %d runs, ns per frame\n",
-                kSeconds, kRuns);
+    std::printf(
+        "%d s at 48 kHz stereo 16-bit, linear interpolation, best of %d runs, ns per frame\n",
+        kSeconds, kRuns);
     std::printf("%-26s %10s %10s %12s %10s %12s\n", "module", "ours", "libxmp", "libopenmpt",
                 "xmp/ours", "openmpt/ours");
     for (const auto& [name, bytes] : modules) {

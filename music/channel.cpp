@@ -9,13 +9,13 @@ namespace music {
 
 namespace {
 
-constexpr int kHalfSine[32] = {0,   12,  25,  37,  49,  60,  71,  81,  90,  98, 106,
+constexpr int kHalfSine[32] = {0,   12,  25,  37,  49,  60,  71,  81,  90,  98,  106,
                                112, 117, 122, 125, 126, 127, 126, 125, 122, 117, 112,
                                106, 98,  90,  81,  71,  60,  49,  37,  25,  12};
-constexpr int kQuarterSine[65] = {0,  2,  3,  5,  6,  8,  9,  11, 12, 14, 16, 17, 19, 20, 22, 23, 24,
-                                  26, 27, 29, 30, 32, 33, 34, 36, 37, 38, 39, 41, 42, 43, 44, 45,
-                                  46, 47, 48, 49, 50, 51, 52, 53, 54, 55, 56, 56, 57, 58, 59, 59,
-                                  60, 60, 61, 61, 62, 62, 62, 63, 63, 63, 64, 64, 64, 64, 64, 64};
+constexpr int kQuarterSine[65] = {
+    0,  2,  3,  5,  6,  8,  9,  11, 12, 14, 16, 17, 19, 20, 22, 23, 24, 26, 27, 29, 30, 32,
+    33, 34, 36, 37, 38, 39, 41, 42, 43, 44, 45, 46, 47, 48, 49, 50, 51, 52, 53, 54, 55, 56,
+    56, 57, 58, 59, 59, 60, 60, 61, 61, 62, 62, 62, 63, 63, 63, 64, 64, 64, 64, 64, 64};
 
 constexpr std::uint32_t kMinFrequency = 40;
 constexpr std::int32_t kLinearC4Period = 4608;
@@ -42,9 +42,8 @@ struct LinearTable {
     std::uint64_t v[kPeriodsPerOctave];
     constexpr LinearTable() : v() {
         for (int i = 0; i < kPeriodsPerOctave; ++i) {
-            v[i] = static_cast<std::uint64_t>(kC4Rate * 4294967296.0 *
-                                                  Exp2Fraction(i / double(kPeriodsPerOctave)) +
-                                              0.5);
+            v[i] = static_cast<std::uint64_t>(
+                kC4Rate * 4294967296.0 * Exp2Fraction(i / double(kPeriodsPerOctave)) + 0.5);
         }
     }
 };
@@ -73,7 +72,9 @@ std::uint64_t RoundScaled(std::uint64_t fixed, int shift) {
     return (fixed + (std::uint64_t{1} << (s - 1))) >> s;
 }
 
-int FloorDiv(int a, int b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+int FloorDiv(int a, int b) {
+    return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
+}
 
 std::int32_t ClampRange(std::int64_t v, std::int64_t lo, std::int64_t hi) {
     return static_cast<std::int32_t>(v < lo ? lo : v > hi ? hi : v);
@@ -144,8 +145,8 @@ std::uint32_t Frequency(bool linear, std::int32_t period, std::int32_t periodDel
 
 void StepFromFrequency(std::uint32_t frequency, std::uint32_t& integer, std::uint32_t& fraction) {
     integer = frequency / kOutputRate;
-    fraction = static_cast<std::uint32_t>((std::uint64_t{frequency % kOutputRate} << 32) /
-                                          kOutputRate);
+    fraction =
+        static_cast<std::uint32_t>((std::uint64_t{frequency % kOutputRate} << 32) / kOutputRate);
 }
 
 int Oscillate(std::uint8_t& position, int speed, int depth, int waveform) {
@@ -168,9 +169,8 @@ int Oscillate(std::uint8_t& position, int speed, int depth, int waveform) {
 }
 
 void ApplyVibrato(ChannelState& c) {
-    c.periodDelta = Oscillate(c.vibratoPosition, c.vibratoSpeed, c.vibratoDepth,
-                              c.waveControl & 0x0F) >>
-                    1;
+    c.periodDelta =
+        Oscillate(c.vibratoPosition, c.vibratoSpeed, c.vibratoDepth, c.waveControl & 0x0F) >> 1;
     c.flags |= UpdateFrequency;
 }
 
@@ -225,9 +225,10 @@ void StepEnvelope(ChannelState& c, Envelope which, const InstrumentRecord& ins) 
     e.index += 1;
     const EnvelopePoint& next = pts[e.index];
     const int dx = next.x - here.x;
-    e.slope = dx == 0 ? 0
-                      : static_cast<std::int32_t>(
-                            (static_cast<std::int64_t>(next.y - here.y) * 65536) / dx);
+    e.slope =
+        dx == 0
+            ? 0
+            : static_cast<std::int32_t>((static_cast<std::int64_t>(next.y - here.y) * 65536) / dx);
     e.tick = WrapAdd(e.tick, 1);
     output = value >> 16;
 }
@@ -249,8 +250,8 @@ void UpdateChannel(SongState& song, ChannelState& c, SampleRecord* sample,
             v = (v * c.autoVibratoSweep) / ins.vibratoSweep;
         }
         c.periodDelta = WrapAdd(c.periodDelta, static_cast<std::int32_t>(v >> 6));
-        c.autoVibratoSweep = c.autoVibratoSweep + 1 < ins.vibratoSweep ? c.autoVibratoSweep + 1
-                                                                       : ins.vibratoSweep;
+        c.autoVibratoSweep =
+            c.autoVibratoSweep + 1 < ins.vibratoSweep ? c.autoVibratoSweep + 1 : ins.vibratoSweep;
         c.autoVibratoPosition = (q + ins.vibratoRate) & 255;
         c.flags |= UpdateFrequency;
     }

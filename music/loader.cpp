@@ -24,7 +24,9 @@ constexpr std::uint32_t kEmptyPatternRows = 64;
 constexpr std::uint8_t kAdpcmPacking = 0xAD;
 constexpr std::uint8_t kMaskFlag = 0x80;
 
-std::uint16_t U16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
+std::uint16_t U16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+}
 std::uint32_t U32(const std::uint8_t* p) {
     return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
@@ -41,13 +43,19 @@ bool ReadPatternCells(ModuleReader& r, Cell* cells, std::uint32_t count,
         Cell& c = cells[i];
         std::uint8_t b = ReadByte(r);
         if (b & kMaskFlag) {
-            if (b & 0x01) c.note = ReadByte(r);
-            if (b & 0x02) c.instrument = ReadByte(r);
-            if (b & 0x04) c.volume = ReadByte(r);
-            if (b & 0x08) c.effect = ReadByte(r);
-            if (b & 0x10) c.param = ReadByte(r);
+            if (b & 0x01)
+                c.note = ReadByte(r);
+            if (b & 0x02)
+                c.instrument = ReadByte(r);
+            if (b & 0x04)
+                c.volume = ReadByte(r);
+            if (b & 0x08)
+                c.effect = ReadByte(r);
+            if (b & 0x10)
+                c.param = ReadByte(r);
         } else {
-            if (b != 0) c.note = b;
+            if (b != 0)
+                c.note = b;
             c.instrument = ReadByte(r);
             c.volume = ReadByte(r);
             c.effect = ReadByte(r);
@@ -249,8 +257,7 @@ bool LoadModule(Engine& engine, ModuleReader& r, platform::HeapArena* arena, con
         }
         ReaderSeek(r, std::int64_t{insHeaderSize} - read, SeekFrom::Current);
         ins.fadeout = static_cast<std::uint16_t>(ins.fadeout * 2);
-        SanitiseEnvelope(ins.volumeType, ins.volumePoints, ins.volumeLoopStart,
-                         ins.volumeLoopEnd);
+        SanitiseEnvelope(ins.volumeType, ins.volumePoints, ins.volumeLoopStart, ins.volumeLoopEnd);
         SanitiseEnvelope(ins.panningType, ins.panningPoints, ins.panningLoopStart,
                          ins.panningLoopEnd);
         if (sampleCount == 0) {
@@ -287,7 +294,8 @@ bool LoadModule(Engine& engine, ModuleReader& r, platform::HeapArena* arena, con
                 return false;
             }
             auto* rec = static_cast<SampleRecord*>(platform::ArenaAlloc(
-                arena, sizeof(SampleRecord) + 2 * (kLeadValues + std::size_t{length} + kGuardValues)));
+                arena,
+                sizeof(SampleRecord) + 2 * (kLeadValues + std::size_t{length} + kGuardValues)));
             if (!rec) {
                 why = "out of memory";
                 return false;

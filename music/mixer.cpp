@@ -139,13 +139,14 @@ void MixVoice(Voice& v, std::int32_t* out, int count) {
         // The divisor keeps all its bits: cut to 32 bits, a step of 32 samples per frame or
         // more would make the voice run past the end of its data.
         const std::uint64_t divisor = step >> 5;
-        const std::uint64_t k = ((static_cast<std::uint64_t>(distance) >> 5) + divisor - 1) / divisor;
+        const std::uint64_t k =
+            ((static_cast<std::uint64_t>(distance) >> 5) + divisor - 1) / divisor;
         bool beyond = false;
         if (k != 0) {
             beyond = k > static_cast<std::uint64_t>(count);
             int run = beyond ? count : static_cast<int>(k);
-            const std::uint32_t targets =
-                static_cast<std::uint32_t>(v.leftTarget) << 16 | static_cast<std::uint32_t>(v.rightTarget);
+            const std::uint32_t targets = static_cast<std::uint32_t>(v.leftTarget) << 16 |
+                                          static_cast<std::uint32_t>(v.rightTarget);
             if (v.rampCounter == 0 || targets != v.rampTargets) {
                 v.rampTargets = targets;
                 v.rightIncrement = (128 * v.rightTarget - v.rightVolume) >> 7;

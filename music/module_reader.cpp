@@ -95,8 +95,8 @@ void ReadFile(ModuleReader& r, std::uint8_t* out, std::uint32_t count) {
         std::uint64_t lastBoundary = end & ~std::uint64_t{kFileCacheBytes - 1};
         if (pos < lastBoundary && (pos % kFileCacheBytes) == 0) {
             auto direct = static_cast<std::uint32_t>(lastBoundary - pos);
-            std::uint32_t got = platform::FileReadAt(r.file, static_cast<std::uint32_t>(pos),
-                                                     out, direct);
+            std::uint32_t got =
+                platform::FileReadAt(r.file, static_cast<std::uint32_t>(pos), out, direct);
             if (got < direct) {
                 return; // the file ends here
             }

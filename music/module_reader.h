@@ -16,8 +16,8 @@ enum class SeekFrom { Start, Current };
 struct ModuleReader {
     ReaderKind kind = ReaderKind::Memory;
     const std::uint8_t* base = nullptr; // memory and resource
-    const char* name = nullptr; // file and resource
-    std::uintptr_t module = 0; // resource: the module whose resources hold the bytes
+    const char* name = nullptr;         // file and resource
+    std::uintptr_t module = 0;          // resource: the module whose resources hold the bytes
     platform::FileHandle file = nullptr;
     std::uint32_t size = 0;
     std::uint32_t position = 0;

@@ -58,8 +58,7 @@ struct Row {
 };
 
 const InstrumentRecord& ChannelInstrument(const SongState& song, const ChannelState& c) {
-    return c.instrument < song.instrumentCount ? song.instruments[c.instrument]
-                                               : kEmptyInstrument;
+    return c.instrument < song.instrumentCount ? song.instruments[c.instrument] : kEmptyInstrument;
 }
 
 SampleRecord* ChannelSample(const SongState& song, const ChannelState& c) {
@@ -120,7 +119,10 @@ void VolumeSlide(ChannelState& c, std::uint8_t memory) {
 void VolumeColumnTick0(ChannelState& c, std::uint8_t b) {
     const int y = b & 0x0F;
     switch (b >> 4) {
-    case 0x1: case 0x2: case 0x3: case 0x4:
+    case 0x1:
+    case 0x2:
+    case 0x3:
+    case 0x4:
         c.volume = b - 0x10;
         break;
     case 0x5:
@@ -128,10 +130,12 @@ void VolumeColumnTick0(ChannelState& c, std::uint8_t b) {
             c.volume = 64;
         }
         break;
-    case 0x6: case 0x8:
+    case 0x6:
+    case 0x8:
         c.volume = WrapSub(c.volume, y);
         break;
-    case 0x7: case 0x9:
+    case 0x7:
+    case 0x9:
         c.volume = WrapAdd(c.volume, y);
         break;
     case 0xA:
@@ -197,22 +201,38 @@ void VolumeColumnOther(ChannelState& c, std::uint8_t b) {
 
 std::int32_t RetrigVolume(int mode, std::int32_t v) {
     switch (mode) {
-    case 1: return WrapSub(v, 1);
-    case 2: return WrapSub(v, 2);
-    case 3: return WrapSub(v, 4);
-    case 4: return WrapSub(v, 8);
-    case 5: return WrapSub(v, 16);
-    case 6: return static_cast<std::int32_t>((2 * std::int64_t{v}) / 3);
-    case 7: return v >> 1;
-    case 8: return v;
-    case 9: return WrapAdd(v, 1);
-    case 10: return WrapAdd(v, 2);
-    case 11: return WrapAdd(v, 4);
-    case 12: return WrapAdd(v, 8);
-    case 13: return WrapAdd(v, 16);
-    case 14: return static_cast<std::int32_t>((3 * std::int64_t{v}) >> 1);
-    case 15: return WrapMul(v, 2);
-    default: return v;
+    case 1:
+        return WrapSub(v, 1);
+    case 2:
+        return WrapSub(v, 2);
+    case 3:
+        return WrapSub(v, 4);
+    case 4:
+        return WrapSub(v, 8);
+    case 5:
+        return WrapSub(v, 16);
+    case 6:
+        return static_cast<std::int32_t>((2 * std::int64_t{v}) / 3);
+    case 7:
+        return v >> 1;
+    case 8:
+        return v;
+    case 9:
+        return WrapAdd(v, 1);
+    case 10:
+        return WrapAdd(v, 2);
+    case 11:
+        return WrapAdd(v, 4);
+    case 12:
+        return WrapAdd(v, 8);
+    case 13:
+        return WrapAdd(v, 16);
+    case 14:
+        return static_cast<std::int32_t>((3 * std::int64_t{v}) >> 1);
+    case 15:
+        return WrapMul(v, 2);
+    default:
+        return v;
     }
 }
 
@@ -265,11 +285,13 @@ void ExtendedTick0(Row& row, ChannelState& c, SampleRecord* smp, const Cell& cel
     const int y = cell.param & 0x0F;
     switch (cell.param >> 4) {
     case ExFinePortaUp:
-        if (y) c.finePortaUpMemory = static_cast<std::uint8_t>(y);
+        if (y)
+            c.finePortaUpMemory = static_cast<std::uint8_t>(y);
         c.period = WrapSub(c.period, 4 * c.finePortaUpMemory);
         break;
     case ExFinePortaDown:
-        if (y) c.finePortaDownMemory = static_cast<std::uint8_t>(y);
+        if (y)
+            c.finePortaDownMemory = static_cast<std::uint8_t>(y);
         c.period = WrapAdd(c.period, 4 * c.finePortaDownMemory);
         break;
     case ExVibratoControl:
@@ -302,11 +324,13 @@ void ExtendedTick0(Row& row, ChannelState& c, SampleRecord* smp, const Cell& cel
         c.flags |= UpdatePanning;
         break;
     case ExFineVolumeUp:
-        if (y) c.fineVolumeMemory = static_cast<std::int8_t>(-y);
+        if (y)
+            c.fineVolumeMemory = static_cast<std::int8_t>(-y);
         c.volume = WrapSub(c.volume, c.fineVolumeMemory);
         break;
     case ExFineVolumeDown:
-        if (y) c.fineVolumeMemory = static_cast<std::int8_t>(y);
+        if (y)
+            c.fineVolumeMemory = static_cast<std::int8_t>(y);
         c.volume = WrapSub(c.volume, c.fineVolumeMemory);
         break;
     case ExNoteDelay:
@@ -369,37 +393,46 @@ void EffectTick0(Row& row, ChannelState& c, SampleRecord* smp, const InstrumentR
     switch (cell.effect) {
     case FxPortaUp:
     case FxPortaDown:
-        if (xx) c.portamentoMemory = xx;
+        if (xx)
+            c.portamentoMemory = xx;
         break;
     case FxTonePorta:
-        if (xx) c.tonePortamentoSpeed = xx;
+        if (xx)
+            c.tonePortamentoSpeed = xx;
         c.portamentoTarget = c.notePeriod;
         c.flags &= ~(UpdateFrequency | UpdateTrigger);
         break;
     case FxVibrato:
-        if (x) c.vibratoSpeed = static_cast<std::uint8_t>(x);
-        if (y) c.vibratoDepth = static_cast<std::uint8_t>(y);
+        if (x)
+            c.vibratoSpeed = static_cast<std::uint8_t>(x);
+        if (y)
+            c.vibratoDepth = static_cast<std::uint8_t>(y);
         ApplyVibrato(c);
         break;
     case FxTonePortaVolSlide:
-        if (xx) c.volumeSlideMemory = xx;
+        if (xx)
+            c.volumeSlideMemory = xx;
         c.portamentoTarget = c.notePeriod;
         c.flags &= ~(UpdateFrequency | UpdateTrigger);
         break;
     case FxVibratoVolSlide:
-        if (xx) c.volumeSlideMemory = xx;
+        if (xx)
+            c.volumeSlideMemory = xx;
         ApplyVibrato(c);
         break;
     case FxTremolo:
-        if (x) c.tremoloSpeed = static_cast<std::uint8_t>(x);
-        if (y) c.tremoloDepth = static_cast<std::uint8_t>(y);
+        if (x)
+            c.tremoloSpeed = static_cast<std::uint8_t>(x);
+        if (y)
+            c.tremoloDepth = static_cast<std::uint8_t>(y);
         break;
     case FxSetPanning:
         c.panning = xx;
         c.flags |= UpdatePanning;
         break;
     case FxSampleOffset:
-        if (xx) c.offsetMemory = std::uint32_t{xx} * 256;
+        if (xx)
+            c.offsetMemory = std::uint32_t{xx} * 256;
         if (c.offsetMemory < smp->LoopEnd()) {
             c.voice->startOffset = c.offsetMemory;
         } else {
@@ -410,7 +443,8 @@ void EffectTick0(Row& row, ChannelState& c, SampleRecord* smp, const InstrumentR
         }
         break;
     case FxVolumeSlide:
-        if (xx) c.volumeSlideMemory = xx;
+        if (xx)
+            c.volumeSlideMemory = xx;
         break;
     case FxPositionJump:
         song.nextOrder = xx < song.songLength ? xx : 0;
@@ -440,7 +474,8 @@ void EffectTick0(Row& row, ChannelState& c, SampleRecord* smp, const InstrumentR
         song.globalVolume = xx;
         break;
     case FxGlobalVolumeSlide:
-        if (xx) song.globalSlideMemory = xx;
+        if (xx)
+            song.globalSlideMemory = xx;
         break;
     case FxEnvelopePosition:
         SetEnvelopePosition(c, ins, xx);
@@ -466,10 +501,12 @@ void EffectTick0(Row& row, ChannelState& c, SampleRecord* smp, const InstrumentR
         break;
     case FxExtraFinePorta:
         if (x == 1) {
-            if (y) c.extraFineUpMemory = static_cast<std::uint8_t>(y);
+            if (y)
+                c.extraFineUpMemory = static_cast<std::uint8_t>(y);
             c.period = WrapSub(c.period, c.extraFineUpMemory);
         } else if (x == 2) {
-            if (y) c.extraFineDownMemory = static_cast<std::uint8_t>(y);
+            if (y)
+                c.extraFineDownMemory = static_cast<std::uint8_t>(y);
             c.period = WrapAdd(c.period, c.extraFineDownMemory);
         }
         break;
@@ -589,8 +626,10 @@ void ProcessRow(SongState& song) {
         const bool tone = cell.effect == FxTonePorta || cell.effect == FxTonePortaVolSlide;
         const bool hasNote = cell.note >= 1 && cell.note <= 96;
         if (!tone) {
-            if (cell.instrument) c.instrument = static_cast<std::uint8_t>(cell.instrument - 1);
-            if (hasNote) c.note = static_cast<std::uint8_t>(cell.note - 1);
+            if (cell.instrument)
+                c.instrument = static_cast<std::uint8_t>(cell.instrument - 1);
+            if (hasNote)
+                c.note = static_cast<std::uint8_t>(cell.note - 1);
         }
         SampleRecord* smp = ChannelSample(song, c);
         const InstrumentRecord& ins = ChannelInstrument(song, c);
@@ -606,7 +645,8 @@ void ProcessRow(SongState& song) {
             const int real = cell.note - 1 + smp->relativeNote;
             c.realNote = static_cast<std::int16_t>(real);
             c.notePeriod = NotePeriod(song.Linear(), real, smp->finetune);
-            if (!tone) c.period = c.notePeriod;
+            if (!tone)
+                c.period = c.notePeriod;
             c.flags |= UpdateTrigger;
         }
         if (cell.instrument) {
@@ -681,8 +721,10 @@ bool RunTick(Engine& engine) {
         const std::int32_t nextRow = song.nextRow;
         song.nextOrder = -1;
         song.nextRow = -1;
-        if (nextOrder >= 0) song.order = static_cast<std::uint32_t>(nextOrder);
-        if (nextRow >= 0) song.row = static_cast<std::uint32_t>(nextRow);
+        if (nextOrder >= 0)
+            song.order = static_cast<std::uint32_t>(nextOrder);
+        if (nextRow >= 0)
+            song.row = static_cast<std::uint32_t>(nextRow);
         ProcessRow(song);
         if (song.nextRow == -1) {
             const std::uint32_t rows = song.patterns[song.orders[song.order]].rows;
@@ -714,7 +756,8 @@ bool RunTick(Engine& engine) {
 
 std::int16_t ConvertSample(std::int32_t v) {
     // |v| / 16320 rounded half up (one division), limited to 32,767, with the sign of v.
-    const std::uint32_t a = v < 0 ? 0u - static_cast<std::uint32_t>(v) : static_cast<std::uint32_t>(v);
+    const std::uint32_t a =
+        v < 0 ? 0u - static_cast<std::uint32_t>(v) : static_cast<std::uint32_t>(v);
     const std::uint32_t limited = a < 534765600u ? a : 534765600u;
     std::uint32_t m = (limited + 8160) / 16320;
     m = m < 32767 ? m : 32767;

@@ -19,9 +19,9 @@ inline constexpr int kLeadValues = 1;
 
 // Cell of a pattern: 5 bytes, row by row, channel by channel.
 struct Cell {
-    std::uint8_t note; // 0 none, 1..96 C-0..B-7, 97 and above key off
+    std::uint8_t note;       // 0 none, 1..96 C-0..B-7, 97 and above key off
     std::uint8_t instrument; // 0 none, else 1-based
-    std::uint8_t volume; // volume-column byte
+    std::uint8_t volume;     // volume-column byte
     std::uint8_t effect;
     std::uint8_t param;
 };
@@ -30,7 +30,7 @@ static_assert(sizeof(Cell) == 5);
 struct PatternSlot {
     std::uint16_t rows;
     std::uint16_t dataSize; // 0 for a pattern stored without data
-    Cell* cells; // null when the pattern has no data
+    Cell* cells;            // null when the pattern has no data
 };
 
 struct EnvelopePoint {
@@ -82,7 +82,7 @@ struct SampleRecord {
     std::uint8_t is16Bit; // used only while loading
     std::uint8_t panning;
     std::int8_t relativeNote;
-    std::uint8_t packing; // 0xAD: 4-bit ADPCM
+    std::uint8_t packing;  // 0xAD: 4-bit ADPCM
     std::uint8_t loopType; // LoopType, or 3 (kept as read: plays to the loop end and stops)
     std::uint8_t spare;
 
@@ -100,14 +100,16 @@ struct EmptySampleStorage {
     std::int16_t values[kLeadValues + kGuardValues];
 };
 extern EmptySampleStorage gEmptySample;
-inline SampleRecord* EmptySample() { return &gEmptySample.record; }
+inline SampleRecord* EmptySample() {
+    return &gEmptySample.record;
+}
 
 // A missing instrument (module with no instruments whose cells still play notes).
 extern const InstrumentRecord kEmptyInstrument;
 
 struct Voice {
     // The first eleven fields are what a fresh voice takes over from the one it replaces.
-    std::int32_t finalVolume; // 0..127
+    std::int32_t finalVolume;  // 0..127
     std::int32_t finalPanning; // 0..255
     std::uint32_t startOffset;
     std::int32_t rightTarget;
@@ -157,9 +159,9 @@ struct ChannelState {
     std::uint8_t keyReleased;
     std::uint8_t volumeEnvEnded;
     std::uint8_t panningEnvEnded;
-    std::int32_t volumeEnvValue; // 16.16
-    std::int32_t envelopeVolume; // 0..64
-    std::int32_t fadeVolume; // 0..65536
+    std::int32_t volumeEnvValue;  // 16.16
+    std::int32_t envelopeVolume;  // 0..64
+    std::int32_t fadeVolume;      // 0..65536
     std::int32_t panningEnvValue; // 16.16
     std::int32_t envelopePanning; // 0..64, 32 centre
     std::int32_t notePeriod;

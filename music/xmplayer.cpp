@@ -143,10 +143,16 @@ void* PlayModule(const void* source, std::uintptr_t size, std::uint32_t flags) {
     return &p.device;
 }
 
-void StopModule() { PlayModule(nullptr, 0, 0); }
+void StopModule() {
+    PlayModule(nullptr, 0, 0);
+}
 
-bool ModulePlaying() { return gPlayer.device != nullptr && gPlayer.thread != nullptr; }
+bool ModulePlaying() {
+    return gPlayer.device != nullptr && gPlayer.thread != nullptr;
+}
 
-int PlaybackThreadsAlive() { return gThreadsAlive.load(); }
+int PlaybackThreadsAlive() {
+    return gThreadsAlive.load();
+}
 
 } // namespace music

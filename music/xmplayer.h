@@ -7,10 +7,12 @@
 namespace music {
 
 // Flags of PlayModule, to be added together.
-inline constexpr std::uint32_t SourceResource = 0; // source names an RT_RCDATA resource of module `size`
-inline constexpr std::uint32_t SourceMemory = 1; // source addresses `size` module bytes; wins over 2
+inline constexpr std::uint32_t SourceResource =
+    0; // source names an RT_RCDATA resource of module `size`
+inline constexpr std::uint32_t SourceMemory =
+    1;                                         // source addresses `size` module bytes; wins over 2
 inline constexpr std::uint32_t SourceFile = 2; // source is a file name (8-bit characters)
-inline constexpr std::uint32_t NoLoop = 8; // stop at the end of the order list
+inline constexpr std::uint32_t NoLoop = 8;     // stop at the end of the order list
 
 // Stops whatever plays, then loads and starts the module. Returns the address at which the
 // player keeps its output device handle, or null (null source, no device, a module that does

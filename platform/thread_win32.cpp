@@ -24,6 +24,8 @@ void ThreadJoinAndClose(ThreadHandle thread) {
     CloseHandle(static_cast<HANDLE>(thread));
 }
 
-void SleepMilliseconds(std::uint32_t ms) { Sleep(ms); }
+void SleepMilliseconds(std::uint32_t ms) {
+    Sleep(ms);
+}
 
 } // namespace platform

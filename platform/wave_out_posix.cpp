@@ -42,8 +42,8 @@ std::uint64_t Advance(CaptureDevice& d) {
         return d.copied;
     }
     auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - d.start);
-    std::uint64_t played = static_cast<std::uint64_t>(elapsed.count()) * kWaveRate / 1000000 *
-                           kWaveBytesPerFrame;
+    std::uint64_t played =
+        static_cast<std::uint64_t>(elapsed.count()) * kWaveRate / 1000000 * kWaveBytesPerFrame;
     while (d.copied < played && d.ringBytes) {
         std::uint32_t at = static_cast<std::uint32_t>(d.copied % d.ringBytes);
         std::uint64_t n = played - d.copied;

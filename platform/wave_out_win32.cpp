@@ -9,8 +9,12 @@ namespace platform {
 static_assert(sizeof(WAVEHDR) <= sizeof(WaveLoopBuffer::header));
 
 namespace {
-WAVEHDR* Header(WaveLoopBuffer& buffer) { return reinterpret_cast<WAVEHDR*>(buffer.header); }
-HWAVEOUT Device(WaveOutHandle handle) { return static_cast<HWAVEOUT>(handle); }
+WAVEHDR* Header(WaveLoopBuffer& buffer) {
+    return reinterpret_cast<WAVEHDR*>(buffer.header);
+}
+HWAVEOUT Device(WaveOutHandle handle) {
+    return static_cast<HWAVEOUT>(handle);
+}
 } // namespace
 
 void WaveOutOpen(WaveOutHandle* handle) {
@@ -39,8 +43,8 @@ void WaveOutPrepareLoop(WaveOutHandle handle, WaveLoopBuffer& buffer) {
 }
 
 bool WaveOutWrite(WaveOutHandle handle, WaveLoopBuffer& buffer) {
-    return handle && waveOutWrite(Device(handle), Header(buffer), sizeof(WAVEHDR)) ==
-                         MMSYSERR_NOERROR;
+    return handle &&
+           waveOutWrite(Device(handle), Header(buffer), sizeof(WAVEHDR)) == MMSYSERR_NOERROR;
 }
 
 std::uint32_t WaveOutPosition(WaveOutHandle handle) {
@@ -50,12 +54,16 @@ std::uint32_t WaveOutPosition(WaveOutHandle handle) {
     return time.u.cb;
 }
 
-void WaveOutReset(WaveOutHandle handle) { waveOutReset(Device(handle)); }
+void WaveOutReset(WaveOutHandle handle) {
+    waveOutReset(Device(handle));
+}
 
 void WaveOutUnprepare(WaveOutHandle handle, WaveLoopBuffer& buffer) {
     waveOutUnprepareHeader(Device(handle), Header(buffer), sizeof(WAVEHDR));
 }
 
-void WaveOutClose(WaveOutHandle handle) { waveOutClose(Device(handle)); }
+void WaveOutClose(WaveOutHandle handle) {
+    waveOutClose(Device(handle));
+}
 
 } // namespace platform

@@ -29,14 +29,13 @@ TEST(Pitch, NotePeriodsFrequenciesAndSteps) {
         std::int32_t period;
         std::uint32_t frequency;
     } cases[] = {
-        {true, 48, 0, 4608, 8363},   {false, 48, 0, 1712, 8363},
-        {true, 48, -1, 4608, 8363},  {true, 48, -3, 4609, 8355},
-        {true, 60, 0, 3840, 16726},  {false, 60, 0, 856, 16726},
+        {true, 48, 0, 4608, 8363},   {false, 48, 0, 1712, 8363},    {true, 48, -1, 4608, 8363},
+        {true, 48, -3, 4609, 8355},  {true, 60, 0, 3840, 16726},    {false, 60, 0, 856, 16726},
         {true, 48, 127, 4545, 8852}, {false, 48, -128, 1814, 7892},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "linear " << c.linear << " note " << c.note << " ft "
-                                        << c.finetune);
+        SCOPED_TRACE(testing::Message()
+                     << "linear " << c.linear << " note " << c.note << " ft " << c.finetune);
         EXPECT_EQ(NotePeriod(c.linear, c.note, c.finetune), c.period);
         EXPECT_EQ(Frequency(c.linear, c.period, 0), c.frequency);
     }
@@ -102,9 +101,9 @@ TEST(Volume, FinalVolumeAndTargets) {
         std::int32_t volume, global, panning;
         std::int32_t final, right, left;
     } cases[] = {
-        {64, 64, 128, 127, 63, 63},  {80, 32, 128, 79, 39, 39},  {40, 64, 128, 79, 39, 39},
-        {80, 64, 128, 127, 63, 63},  {64, 64, 0, 127, 0, 127},    {64, 64, 255, 127, 127, 0},
-        {-5, 64, 128, 0, 0, 0},      {0, 64, 128, 0, 0, 0},
+        {64, 64, 128, 127, 63, 63}, {80, 32, 128, 79, 39, 39}, {40, 64, 128, 79, 39, 39},
+        {80, 64, 128, 127, 63, 63}, {64, 64, 0, 127, 0, 127},  {64, 64, 255, 127, 127, 0},
+        {-5, 64, 128, 0, 0, 0},     {0, 64, 128, 0, 0, 0},
     };
     for (const Case& c : cases) {
         ChannelState& ch = l.channel();
@@ -219,7 +218,8 @@ TEST(Mixer, LoopsWrapAndTurn) {
     xmtest::Module m = OneNoteModule();
     xmtest::Sample s;
     s.bits16 = true;
-    for (int i = 0; i < 10; ++i) s.values.push_back(static_cast<std::int16_t>(1000 * i));
+    for (int i = 0; i < 10; ++i)
+        s.values.push_back(static_cast<std::int16_t>(1000 * i));
     s.loopStart = 4;
     s.loopLength = 4;
     for (std::uint8_t type : {1, 2}) {
@@ -236,7 +236,7 @@ TEST(Mixer, LoopsWrapAndTurn) {
         Voice& v = *l.channel().voice;
         v.stepInteger = 1;
         v.stepFraction = 0x80000000u; // 1.5 samples per frame
-        MixRun(*l.engine, 6, 0); // 0 -> 9.0: past the loop end at 8
+        MixRun(*l.engine, 6, 0);      // 0 -> 9.0: past the loop end at 8
         if (type == 1) {
             EXPECT_EQ(v.position, 5u); // 4 + (9 - 8) mod 4
             EXPECT_EQ(v.direction, 0);
@@ -287,8 +287,9 @@ TEST(Mixer, HugeStepsStayInsideTheSample) {
 
 TEST(Output, BlockConversionEqualsTheSampleRule) {
     // The vectorised block conversion against the plain rule, over edges and a sweep.
-    std::vector<std::int32_t> in = {0, 8159, 8160, -8160, -8159, 534765599, 534765600, 534765601,
-                                    -534765600, INT32_MAX, INT32_MIN, INT32_MIN + 1, 16320 * 3 + 8159};
+    std::vector<std::int32_t> in = {
+        0,         8159,       8160,      -8160,     -8159,         534765599,       534765600,
+        534765601, -534765600, INT32_MAX, INT32_MIN, INT32_MIN + 1, 16320 * 3 + 8159};
     for (std::int64_t v = -600000000; v <= 600000000; v += 12345) {
         in.push_back(static_cast<std::int32_t>(v));
     }
@@ -302,7 +303,8 @@ TEST(Output, BlockConversionEqualsTheSampleRule) {
         const std::int64_t v = in[i];
         const std::int64_t a = v < 0 ? -v : v;
         std::int64_t m = a / 16320 + (a % 16320 >= 8160 ? 1 : 0);
-        if (m > 32767) m = 32767;
+        if (m > 32767)
+            m = 32767;
         ASSERT_EQ(out[i], v < 0 ? -m : m) << v;
         ASSERT_EQ(ConvertSample(in[i]), out[i]) << v;
     }

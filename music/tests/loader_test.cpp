@@ -36,17 +36,46 @@ TEST(Loader, RefusesOnlyWhatTheChecksName) {
         {"song length 256", [](xmtest::Module& m) { m.songLength = 256; }, true},
         {"song length 257", [](xmtest::Module& m) { m.songLength = 257; }, false},
         {"channels 0", [](xmtest::Module& m) { m.channels = 0x0100; }, false},
-        {"channels 64", [](xmtest::Module& m) { m.channels = 64; m.patterns.clear(); m.AddPattern(); }, true},
-        {"channels 65", [](xmtest::Module& m) { m.channels = 65; m.patterns.clear(); m.AddPattern(); }, false},
+        {"channels 64",
+         [](xmtest::Module& m) {
+             m.channels = 64;
+             m.patterns.clear();
+             m.AddPattern();
+         },
+         true},
+        {"channels 65",
+         [](xmtest::Module& m) {
+             m.channels = 65;
+             m.patterns.clear();
+             m.AddPattern();
+         },
+         false},
         {"rows 0 with data", [](xmtest::Module& m) { m.patterns[0].rows = 0; }, false},
-        {"rows 257", [](xmtest::Module& m) { m.patterns.clear(); m.AddPattern(257); }, false},
-        {"rows 256", [](xmtest::Module& m) { m.patterns.clear(); m.AddPattern(256); }, true},
-        {"rows 0 without data", [](xmtest::Module& m) { m.patterns[0].rows = 0; m.patterns[0].stored = false; }, true},
+        {"rows 257",
+         [](xmtest::Module& m) {
+             m.patterns.clear();
+             m.AddPattern(257);
+         },
+         false},
+        {"rows 256",
+         [](xmtest::Module& m) {
+             m.patterns.clear();
+             m.AddPattern(256);
+         },
+         true},
+        {"rows 0 without data",
+         [](xmtest::Module& m) {
+             m.patterns[0].rows = 0;
+             m.patterns[0].stored = false;
+         },
+         true},
         {"sample header 40", [](xmtest::Module&) {}, true},
-        {"sample header 41", [](xmtest::Module& m) { m.instruments[0].sampleHeaderSize = 41; }, false},
+        {"sample header 41", [](xmtest::Module& m) { m.instruments[0].sampleHeaderSize = 41; },
+         false},
         {"16 samples", [](xmtest::Module& m) { m.instruments[0].samples.resize(16); }, true},
         {"17 samples", [](xmtest::Module& m) { m.instruments[0].samples.resize(17); }, false},
-        {"17 samples, low byte", [](xmtest::Module& m) { m.instruments[0].sampleCountOverride = 0x0101; }, true},
+        {"17 samples, low byte",
+         [](xmtest::Module& m) { m.instruments[0].sampleCountOverride = 0x0101; }, true},
         {"bad id and version", [](xmtest::Module&) {}, true},
     };
     for (const Case& c : cases) {
@@ -84,7 +113,8 @@ TEST(Loader, HeaderFieldsAndMissingPatterns) {
     xmtest::Module m = Basic();
     m.channels = 0x0112; // only the low byte counts: 18
     m.patterns.clear();
-    for (int i = 0; i < 28; ++i) m.AddPattern(32);
+    for (int i = 0; i < 28; ++i)
+        m.AddPattern(32);
     m.songLength = 3;
     m.orders[0] = 0;
     m.orders[1] = 30;
@@ -124,10 +154,10 @@ TEST(Loader, SampleLoopsAreNormalised) {
         std::uint8_t type;
         std::uint32_t start, len, typeAfter;
     } cases[] = {
-        {false, 100, 10, 0, 1, 0, 100, 0},  // loop type 1 with length 0: plain sample
-        {false, 100, 10, 50, 0, 0, 100, 0}, // no loop type: the loop is the whole sample
-        {false, 100, 150, 10, 1, 0, 100, 0}, // start beyond the end: length 0 loop
-        {false, 100, 60, 80, 2, 60, 40, 2}, // loop cut at the end
+        {false, 100, 10, 0, 1, 0, 100, 0},     // loop type 1 with length 0: plain sample
+        {false, 100, 10, 50, 0, 0, 100, 0},    // no loop type: the loop is the whole sample
+        {false, 100, 150, 10, 1, 0, 100, 0},   // start beyond the end: length 0 loop
+        {false, 100, 60, 80, 2, 60, 40, 2},    // loop cut at the end
         {true, 500, 100, 200, 1, 100, 200, 1}, // 16-bit: 1,000 bytes are 500 samples
         {false, 0, 0, 0, 0, 0, 0, 0},
         {false, 100, 10, 20, 3, 10, 20, 3}, // type 3 kept as read
@@ -172,14 +202,17 @@ TEST(Loader, DecodesEightSixteenBitAndAdpcm) {
     ASSERT_TRUE(l.ok);
     const std::int16_t* e = l.song().instruments[0].samples[0]->Values();
     const std::int16_t expect8[] = {0, 256, -256, 32512, -32768, 1280};
-    for (int i = 0; i < 6; ++i) EXPECT_EQ(e[i], expect8[i]) << i;
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(e[i], expect8[i]) << i;
     const std::int16_t* s = l.song().instruments[0].samples[1]->Values();
-    for (int i = 0; i < 6; ++i) EXPECT_EQ(s[i], sixteen.values[i]) << i;
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(s[i], sixteen.values[i]) << i;
     const SampleRecord* a = l.song().instruments[0].samples[2];
     ASSERT_EQ(a->length, 5u);
     // Accumulator: 1, 3, 67, 66, -62 (wrapping 8-bit), times 256.
     const std::int16_t expectA[] = {256, 768, 67 * 256, 66 * 256, -62 * 256, 0, 0, 0};
-    for (int i = 0; i < 8; ++i) EXPECT_EQ(a->Values()[i], expectA[i]) << i;
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(a->Values()[i], expectA[i]) << i;
 }
 
 TEST(Loader, ShortSourceReadsAsZero) {
@@ -187,7 +220,8 @@ TEST(Loader, ShortSourceReadsAsZero) {
     xmtest::Module m = Basic();
     xmtest::Sample& smp = m.instruments[0].samples[0];
     smp.values.clear();
-    for (int i = 0; i < 256; ++i) smp.values.push_back(static_cast<std::int16_t>(i % 100));
+    for (int i = 0; i < 256; ++i)
+        smp.values.push_back(static_cast<std::int16_t>(i % 100));
     std::vector<std::uint8_t> bytes = xmtest::Write(m);
     bytes.resize(bytes.size() - 200); // keeps values 0..55
     Loaded l(bytes);
@@ -222,13 +256,15 @@ TEST(Loader, FileReaderMatchesMemory) {
     xmtest::Sample& smp = m.instruments[0].samples[0];
     smp.bits16 = true;
     smp.values.clear();
-    for (int i = 0; i < 20000; ++i) smp.values.push_back(static_cast<std::int16_t>(i * 37));
+    for (int i = 0; i < 20000; ++i)
+        smp.values.push_back(static_cast<std::int16_t>(i * 37));
     smp.loopLength = 20000;
     const std::vector<std::uint8_t> bytes = xmtest::Write(m);
     const auto path = std::filesystem::temp_directory_path() / "music_loader_test.xm";
     {
         std::ofstream f(path, std::ios::binary);
-        f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        f.write(reinterpret_cast<const char*>(bytes.data()),
+                static_cast<std::streamsize>(bytes.size()));
     }
     Loaded memory(bytes);
     ASSERT_TRUE(memory.ok);
@@ -237,7 +273,8 @@ TEST(Loader, FileReaderMatchesMemory) {
         auto engine = std::make_unique<Engine>();
         platform::HeapArena* arena = platform::ArenaCreate();
         std::string name = path.string();
-        ModuleReader r = FileReader(name.c_str(), reinterpret_cast<std::uint8_t*>(engine->mixBuffer));
+        ModuleReader r =
+            FileReader(name.c_str(), reinterpret_cast<std::uint8_t*>(engine->mixBuffer));
         ReaderOpen(r);
         ASSERT_TRUE(LoadModule(*engine, r, arena));
         ReaderClose(r);

@@ -57,7 +57,8 @@ protected:
     void TearDown() override {
         StopModule();
         platform::SetWaveOutCaptureFile(nullptr);
-        for (const auto& p : files_) std::filesystem::remove(p);
+        for (const auto& p : files_)
+            std::filesystem::remove(p);
     }
     std::filesystem::path Capture(const char* name) {
         auto p = TempFile(name);
@@ -91,8 +92,8 @@ TEST_F(Player, PlaysTheRingAsTheEngineRendersIt) {
     ASSERT_GE(captured.size(), 16u * music::kBlockBytes);
     const int blocks = static_cast<int>(captured.size() / music::kBlockBytes);
     const std::vector<char> expected = Render(kTrackFile, kTrackFileSize, blocks);
-    EXPECT_TRUE(std::equal(expected.begin(), expected.begin() + 16 * music::kBlockBytes,
-                           captured.begin()));
+    EXPECT_TRUE(
+        std::equal(expected.begin(), expected.begin() + 16 * music::kBlockBytes, captured.begin()));
     // Later blocks too: the thread refilled each block in time.
     EXPECT_TRUE(std::equal(expected.begin(), expected.begin() + blocks * music::kBlockBytes,
                            captured.begin()))

@@ -74,10 +74,9 @@ TEST(Rows, RowLengthFromSpeedAndPatternDelay) {
         std::uint8_t effect, param;
         int ticks; // ticks of row 0 after its first
     } cases[] = {
-        {6, 0, 0, 5},
-        {6, 14, 0xE2, 17}, // EE2: 6 + 12 ticks
-        {0, 0, 0, 0},      // speed 0 behaves as speed 1
-        {6, 15, 0x00, 0},  // F00 likewise
+        {6, 0, 0, 5},     {6, 14, 0xE2, 17}, // EE2: 6 + 12 ticks
+        {0, 0, 0, 0},                        // speed 0 behaves as speed 1
+        {6, 15, 0x00, 0},                    // F00 likewise
         {6, 15, 0x03, 2},
     };
     for (const Case& c : cases) {
@@ -184,9 +183,11 @@ TEST(Effects, NoteDelayAndNoteCut) {
         Loaded l(m);
         ASSERT_TRUE(l.ok);
         ASSERT_TRUE(l.Ticks(1));
-        EXPECT_EQ(l.channel().voice->sample != nullptr, c.startedAtTick0) << std::hex << int(c.param);
+        EXPECT_EQ(l.channel().voice->sample != nullptr, c.startedAtTick0)
+            << std::hex << int(c.param);
         ASSERT_TRUE(l.Ticks(1));
-        EXPECT_EQ(l.channel().voice->sample != nullptr, c.startedAtTick1) << std::hex << int(c.param);
+        EXPECT_EQ(l.channel().voice->sample != nullptr, c.startedAtTick1)
+            << std::hex << int(c.param);
         ASSERT_TRUE(l.Ticks(4));
         EXPECT_EQ(l.channel().voice->finalVolume, c.finalAtTick5) << std::hex << int(c.param);
     }
@@ -350,7 +351,9 @@ TEST(Robustness, MalformedIndicesStayInsideTheirArrays) {
         void (*change)(xmtest::Module&);
     } cases[] = {
         {"break to a row beyond the pattern",
-         [](xmtest::Module& m) { m.At(0, 0, 0) = {49, 1, 0, 13, 0x99}; }},
+         [](xmtest::Module& m) {
+             m.At(0, 0, 0) = {49, 1, 0, 13, 0x99};
+         }},
         {"pattern loop back to a row beyond the pattern",
          [](xmtest::Module& m) {
              m.At(0, 0, 0) = {49, 1, 0, 13, 0x70};
@@ -359,7 +362,8 @@ TEST(Robustness, MalformedIndicesStayInsideTheirArrays) {
         {"envelope of 40 points with a loop at point 30",
          [](xmtest::Module& m) {
              xmtest::Instrument& ins = m.instruments[0];
-             for (int i = 0; i < 12; ++i) ins.volume.points.push_back({std::uint16_t(i * 2), 40});
+             for (int i = 0; i < 12; ++i)
+                 ins.volume.points.push_back({std::uint16_t(i * 2), 40});
              ins.volume.countOverride = 40;
              ins.volume.type = EnvOn | EnvLoop | EnvSustain;
              ins.volume.loopStart = 30;
@@ -382,7 +386,8 @@ TEST(Robustness, MalformedIndicesStayInsideTheirArrays) {
          }},
         {"sample map beyond the samples, finetune of the missing sample",
          [](xmtest::Module& m) {
-             for (auto& e : m.instruments[0].sampleMap) e = 200;
+             for (auto& e : m.instruments[0].sampleMap)
+                 e = 200;
              m.At(0, 0, 0) = {49, 1, 0, 14, 0x57}; // E57 on the stand-in for no sample
          }},
         {"volumes, periods and panning slid without end",

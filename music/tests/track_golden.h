@@ -18,7 +18,8 @@ inline std::uint64_t Fnv1a(const void* data, std::size_t bytes,
     return h;
 }
 
-inline constexpr std::uint64_t kFirstRing = 0x9f2150d4f0f11176ull; // the first 16 blocks (65,536 bytes)
+inline constexpr std::uint64_t kFirstRing =
+    0x9f2150d4f0f11176ull; // the first 16 blocks (65,536 bytes)
 inline constexpr std::uint64_t kFirst30Seconds = 0x4c0f55a73788a075ull; // 1,440,000 frames
 
 } // namespace golden

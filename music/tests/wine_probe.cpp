@@ -45,20 +45,25 @@ int main(int argc, char** argv) {
     if (!std::strcmp(cmd, "play") && argc >= 3) {
         void* h = PlayModule(kTrackFile, kTrackFileSize, SourceMemory);
         std::printf("handle %s, threads %d\n", h ? "set" : "null", music::PlaybackThreadsAlive());
-        if (!h) return Fail("PlayModule returned null");
+        if (!h)
+            return Fail("PlayModule returned null");
         Sleep(static_cast<DWORD>(std::atoi(argv[2])));
         const bool playing = music::ModulePlaying();
         StopModule();
         std::printf("stopped, threads %d\n", music::PlaybackThreadsAlive());
-        if (!playing) return Fail("not playing before the stop");
+        if (!playing)
+            return Fail("not playing before the stop");
         return music::PlaybackThreadsAlive() == 0 ? 0 : Fail("thread still running");
     }
     if (!std::strcmp(cmd, "twice")) {
-        if (!PlayModule(kTrackFile, kTrackFileSize, SourceMemory)) return Fail("first play");
+        if (!PlayModule(kTrackFile, kTrackFileSize, SourceMemory))
+            return Fail("first play");
         Sleep(200);
-        if (!PlayModule(kTrackFile, kTrackFileSize, SourceMemory)) return Fail("second play");
+        if (!PlayModule(kTrackFile, kTrackFileSize, SourceMemory))
+            return Fail("second play");
         std::printf("threads after the second play %d\n", music::PlaybackThreadsAlive());
-        if (music::PlaybackThreadsAlive() != 1) return Fail("the first thread still runs");
+        if (music::PlaybackThreadsAlive() != 1)
+            return Fail("the first thread still runs");
         Sleep(200);
         StopModule();
         return music::PlaybackThreadsAlive() == 0 ? 0 : Fail("thread still running");
@@ -86,7 +91,8 @@ int main(int argc, char** argv) {
     if (!std::strcmp(cmd, "render") && argc >= 4) {
         auto engine = std::make_unique<music::Engine>();
         platform::HeapArena* arena = platform::ArenaCreate();
-        if (!music::LoadFromMemory(*engine, kTrackFile, kTrackFileSize, arena)) return Fail("load");
+        if (!music::LoadFromMemory(*engine, kTrackFile, kTrackFileSize, arena))
+            return Fail("load");
         const int blocks = std::atoi(argv[2]);
         std::vector<std::int16_t> pcm(static_cast<std::size_t>(blocks) * music::kBlockFrames * 2);
         for (int b = 0; b < blocks; ++b) {
@@ -94,7 +100,8 @@ int main(int argc, char** argv) {
         }
         platform::ArenaDestroy(arena);
         std::FILE* f = std::fopen(argv[3], "wb");
-        if (!f) return Fail("cannot write");
+        if (!f)
+            return Fail("cannot write");
         std::fwrite(pcm.data(), 2, pcm.size(), f);
         std::fclose(f);
         return 0;
@@ -104,10 +111,13 @@ int main(int argc, char** argv) {
         auto cpu = [] {
             FILETIME c, e, k, u;
             GetProcessTimes(GetCurrentProcess(), &c, &e, &k, &u);
-            auto t = [](FILETIME f) { return (ULONGLONG(f.dwHighDateTime) << 32) | f.dwLowDateTime; };
+            auto t = [](FILETIME f) {
+                return (ULONGLONG(f.dwHighDateTime) << 32) | f.dwLowDateTime;
+            };
             return (t(k) + t(u)) / 1e7;
         };
-        if (!PlayModule(kTrackFile, kTrackFileSize, SourceMemory)) return Fail("PlayModule");
+        if (!PlayModule(kTrackFile, kTrackFileSize, SourceMemory))
+            return Fail("PlayModule");
         const double before = cpu();
         const DWORD ms = static_cast<DWORD>(std::atoi(argv[2]));
         Sleep(ms);

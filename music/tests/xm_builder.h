@@ -27,7 +27,7 @@ struct Sample {
     std::vector<std::int16_t> values; // 8-bit values (-128..127) unless bits16
     bool bits16 = false;
     bool adpcm = false;
-    std::vector<std::int8_t> adpcmTable; // with adpcm: 16 entries
+    std::vector<std::int8_t> adpcmTable;  // with adpcm: 16 entries
     std::vector<std::uint8_t> adpcmBytes; // with adpcm: the packed nibbles
     std::uint8_t loopType = 0;
     std::uint32_t loopStart = 0, loopLength = 0; // in samples
@@ -87,7 +87,8 @@ inline void Put32(std::vector<std::uint8_t>& o, std::uint32_t v) {
 
 // Byte by byte: GCC 12 warns wrongly about vector::insert at -O3.
 template <typename It> void Append(std::vector<std::uint8_t>& o, It first, It last) {
-    for (; first != last; ++first) o.push_back(static_cast<std::uint8_t>(*first));
+    for (; first != last; ++first)
+        o.push_back(static_cast<std::uint8_t>(*first));
 }
 
 inline std::vector<std::uint8_t> Write(const Module& m) {
@@ -104,8 +105,9 @@ inline std::vector<std::uint8_t> Write(const Module& m) {
     Put16(o, m.channels);
     Put16(o, m.patternCountOverride != 0xFFFF ? m.patternCountOverride
                                               : static_cast<std::uint16_t>(m.patterns.size()));
-    Put16(o, m.instrumentCountOverride != 0xFFFF ? m.instrumentCountOverride
-                                                 : static_cast<std::uint16_t>(m.instruments.size()));
+    Put16(o, m.instrumentCountOverride != 0xFFFF
+                 ? m.instrumentCountOverride
+                 : static_cast<std::uint16_t>(m.instruments.size()));
     Put16(o, m.flags);
     Put16(o, m.tempo);
     Put16(o, m.bpm);
@@ -130,8 +132,9 @@ inline std::vector<std::uint8_t> Write(const Module& m) {
         Append(o, packed.begin(), packed.end());
     }
     for (const Instrument& ins : m.instruments) {
-        const std::size_t count =
-            ins.sampleCountOverride >= 0 ? std::size_t(ins.sampleCountOverride) : ins.samples.size();
+        const std::size_t count = ins.sampleCountOverride >= 0
+                                      ? std::size_t(ins.sampleCountOverride)
+                                      : ins.samples.size();
         const std::uint32_t headerSize = ins.headerSize ? ins.headerSize : (count ? 263 : 29);
         const std::size_t start = o.size();
         Put32(o, headerSize);
@@ -146,7 +149,8 @@ inline std::vector<std::uint8_t> Write(const Module& m) {
         Append(o, ins.sampleMap, ins.sampleMap + 96);
         for (const Envelope* e : {&ins.volume, &ins.panning}) {
             for (int i = 0; i < 12; ++i) {
-                auto pt = i < int(e->points.size()) ? e->points[i] : std::pair<std::uint16_t, std::uint16_t>{};
+                auto pt = i < int(e->points.size()) ? e->points[i]
+                                                    : std::pair<std::uint16_t, std::uint16_t>{};
                 Put16(o, pt.first);
                 Put16(o, pt.second);
             }
@@ -185,7 +189,8 @@ inline std::vector<std::uint8_t> Write(const Module& m) {
         }
         for (const Sample& s : ins.samples) {
             if (s.adpcm) {
-                for (std::int8_t t : s.adpcmTable) o.push_back(static_cast<std::uint8_t>(t));
+                for (std::int8_t t : s.adpcmTable)
+                    o.push_back(static_cast<std::uint8_t>(t));
                 Append(o, s.adpcmBytes.begin(), s.adpcmBytes.end());
                 continue;
             }
@@ -226,7 +231,8 @@ struct Loaded {
     // Runs n ticks (each followed by nothing else); false when the song ended.
     bool Ticks(int n) {
         for (int i = 0; i < n; ++i) {
-            if (!music::RunTick(*engine)) return false;
+            if (!music::RunTick(*engine))
+                return false;
         }
         return true;
     }

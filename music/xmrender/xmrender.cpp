@@ -39,9 +39,11 @@ void Put32(std::vector<unsigned char>& o, std::uint32_t v) {
 std::vector<unsigned char> WavHeader(std::uint32_t frames) {
     std::vector<unsigned char> h;
     const std::uint32_t data = frames * 4;
-    for (char c : std::string("RIFF")) h.push_back(static_cast<unsigned char>(c));
+    for (char c : std::string("RIFF"))
+        h.push_back(static_cast<unsigned char>(c));
     Put32(h, 36 + data);
-    for (char c : std::string("WAVEfmt ")) h.push_back(static_cast<unsigned char>(c));
+    for (char c : std::string("WAVEfmt "))
+        h.push_back(static_cast<unsigned char>(c));
     Put32(h, 16);
     Put16(h, 1); // PCM
     Put16(h, 2);
@@ -49,7 +51,8 @@ std::vector<unsigned char> WavHeader(std::uint32_t frames) {
     Put32(h, music::kOutputRate * 4);
     Put16(h, 4);
     Put16(h, 16);
-    for (char c : std::string("data")) h.push_back(static_cast<unsigned char>(c));
+    for (char c : std::string("data"))
+        h.push_back(static_cast<unsigned char>(c));
     Put32(h, data);
     return h;
 }
@@ -106,9 +109,9 @@ int main(int argc, char** argv) {
     engine->noLoop = noLoop ? 1 : 0;
     platform::HeapArena* arena = platform::ArenaCreate();
     const char* reason = nullptr;
-    if (!arena || !music::LoadFromMemory(*engine, module.data(),
-                                         static_cast<std::uint32_t>(module.size()), arena,
-                                         &reason)) {
+    if (!arena ||
+        !music::LoadFromMemory(*engine, module.data(), static_cast<std::uint32_t>(module.size()),
+                               arena, &reason)) {
         std::fprintf(stderr, "xmrender: %s is not an XM module the player accepts: %s\n",
                      files[0].c_str(), reason ? reason : "out of memory");
         platform::ArenaDestroy(arena);
@@ -139,7 +142,8 @@ int main(int argc, char** argv) {
 
     std::ofstream out(files[1], std::ios::binary);
     std::vector<unsigned char> header = WavHeader(static_cast<std::uint32_t>(frames));
-    out.write(reinterpret_cast<const char*>(header.data()), static_cast<std::streamsize>(header.size()));
+    out.write(reinterpret_cast<const char*>(header.data()),
+              static_cast<std::streamsize>(header.size()));
     out.write(reinterpret_cast<const char*>(pcm.data()),
               static_cast<std::streamsize>(pcm.size() * sizeof(std::int16_t)));
     out.close();
@@ -148,7 +152,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (noLoop && !ended) {
-        std::fprintf(stderr, "xmrender: the song did not end within %g s; stopped there\n", seconds);
+        std::fprintf(stderr, "xmrender: the song did not end within %g s; stopped there\n",
+                     seconds);
     }
     const double ns = std::chrono::duration<double, std::nano>(elapsed).count();
     std::printf("%llu frames rendered (%.2f s), %.1f ns per frame\n",
