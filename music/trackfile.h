@@ -3,5 +3,9 @@
 
 #include <cstdint>
 
+namespace music {
+
 extern const unsigned char kTrackFile[];
-extern const std::uint32_t kTrackFileSize;
+extern const std::uint32_t kTrackFileSize; // the module's true length
+
+} // namespace music

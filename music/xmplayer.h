@@ -27,11 +27,3 @@ bool ModulePlaying();
 int PlaybackThreadsAlive();
 
 } // namespace music
-
-// The window's unit calls the player without the namespace.
-using music::NoLoop;
-using music::PlayModule;
-using music::SourceFile;
-using music::SourceMemory;
-using music::SourceResource;
-using music::StopModule;

@@ -10,9 +10,9 @@
 #include "music/trackfile.h"
 
 TEST(Golden, TrackFileDigests) {
-    ASSERT_GT(kTrackFileSize, 90000u);
-    ASSERT_LT(kTrackFileSize, 110000u);
-    xmtest::Loaded l(std::vector<std::uint8_t>(kTrackFile, kTrackFile + kTrackFileSize));
+    ASSERT_GT(music::kTrackFileSize, 90000u);
+    ASSERT_LT(music::kTrackFileSize, 110000u);
+    xmtest::Loaded l(std::vector<std::uint8_t>(music::kTrackFile, music::kTrackFile + music::kTrackFileSize));
     ASSERT_TRUE(l.ok);
     EXPECT_EQ(l.song().channelCount, 18u);
     EXPECT_EQ(l.song().patternCount, 28);

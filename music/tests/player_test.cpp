@@ -17,6 +17,8 @@
 
 using namespace std::chrono_literals;
 
+using namespace music;
+
 namespace {
 
 std::filesystem::path TempFile(const char* name) {
@@ -73,7 +75,7 @@ protected:
 
 TEST_F(Player, WithoutDeviceReturnsNullAndStaysIdle) {
     platform::SetWaveOutCaptureFile("");
-    EXPECT_EQ(PlayModule(kTrackFile, kTrackFileSize, SourceMemory), nullptr);
+    EXPECT_EQ(PlayModule(music::kTrackFile, music::kTrackFileSize, SourceMemory), nullptr);
     EXPECT_FALSE(music::ModulePlaying());
     StopModule(); // idle: nothing to do
     StopModule();
@@ -82,7 +84,7 @@ TEST_F(Player, WithoutDeviceReturnsNullAndStaysIdle) {
 
 TEST_F(Player, PlaysTheRingAsTheEngineRendersIt) {
     const auto path = Capture("play.raw");
-    void* handle = PlayModule(kTrackFile, kTrackFileSize, SourceMemory);
+    void* handle = PlayModule(music::kTrackFile, music::kTrackFileSize, SourceMemory);
     ASSERT_NE(handle, nullptr);
     EXPECT_TRUE(music::ModulePlaying());
     std::this_thread::sleep_for(700ms); // about 33 blocks: the ring has turned twice
@@ -91,7 +93,7 @@ TEST_F(Player, PlaysTheRingAsTheEngineRendersIt) {
     const std::vector<char> captured = ReadAll(path);
     ASSERT_GE(captured.size(), 16u * music::kBlockBytes);
     const int blocks = static_cast<int>(captured.size() / music::kBlockBytes);
-    const std::vector<char> expected = Render(kTrackFile, kTrackFileSize, blocks);
+    const std::vector<char> expected = Render(music::kTrackFile, music::kTrackFileSize, blocks);
     EXPECT_TRUE(
         std::equal(expected.begin(), expected.begin() + 16 * music::kBlockBytes, captured.begin()));
     // Later blocks too: the thread refilled each block in time.
@@ -102,7 +104,7 @@ TEST_F(Player, PlaysTheRingAsTheEngineRendersIt) {
 
 TEST_F(Player, SecondPlayEndsTheFirstCompletely) {
     const auto first = Capture("first.raw");
-    ASSERT_NE(PlayModule(kTrackFile, kTrackFileSize, SourceMemory), nullptr);
+    ASSERT_NE(PlayModule(music::kTrackFile, music::kTrackFileSize, SourceMemory), nullptr);
     std::this_thread::sleep_for(100ms);
     // The capture device exists once: the second play opens it only if the first closed it.
     Capture("second.raw");
@@ -126,7 +128,7 @@ TEST_F(Player, RefusedModulesLeaveThePlayerIdle) {
     EXPECT_EQ(PlayModule("TRACK", 0, SourceResource), nullptr); // no resources here
     EXPECT_FALSE(music::ModulePlaying());
     // The device was closed each time: a good module plays at once.
-    EXPECT_NE(PlayModule(kTrackFile, kTrackFileSize, SourceMemory | SourceFile), nullptr);
+    EXPECT_NE(PlayModule(music::kTrackFile, music::kTrackFileSize, SourceMemory | SourceFile), nullptr);
 }
 
 TEST_F(Player, PlaysFromAFile) {
@@ -135,7 +137,7 @@ TEST_F(Player, PlaysFromAFile) {
     files_.push_back(xm);
     {
         std::ofstream f(xm, std::ios::binary);
-        f.write(reinterpret_cast<const char*>(kTrackFile), kTrackFileSize);
+        f.write(reinterpret_cast<const char*>(music::kTrackFile), music::kTrackFileSize);
     }
     EXPECT_NE(PlayModule(xm.c_str(), 0, SourceFile), nullptr);
     EXPECT_TRUE(music::ModulePlaying());

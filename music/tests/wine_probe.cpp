@@ -13,6 +13,8 @@
 #include "music/trackfile.h"
 #include "music/xmplayer.h"
 
+using namespace music;
+
 namespace {
 
 // A module of one row at speed 1: it ends long before the 16 blocks of the first fill.
@@ -43,7 +45,7 @@ int main(int argc, char** argv) {
     }
     const char* cmd = argv[1];
     if (!std::strcmp(cmd, "play") && argc >= 3) {
-        void* h = PlayModule(kTrackFile, kTrackFileSize, SourceMemory);
+        void* h = PlayModule(music::kTrackFile, music::kTrackFileSize, SourceMemory);
         std::printf("handle %s, threads %d\n", h ? "set" : "null", music::PlaybackThreadsAlive());
         if (!h)
             return Fail("PlayModule returned null");
@@ -56,10 +58,10 @@ int main(int argc, char** argv) {
         return music::PlaybackThreadsAlive() == 0 ? 0 : Fail("thread still running");
     }
     if (!std::strcmp(cmd, "twice")) {
-        if (!PlayModule(kTrackFile, kTrackFileSize, SourceMemory))
+        if (!PlayModule(music::kTrackFile, music::kTrackFileSize, SourceMemory))
             return Fail("first play");
         Sleep(200);
-        if (!PlayModule(kTrackFile, kTrackFileSize, SourceMemory))
+        if (!PlayModule(music::kTrackFile, music::kTrackFileSize, SourceMemory))
             return Fail("second play");
         std::printf("threads after the second play %d\n", music::PlaybackThreadsAlive());
         if (music::PlaybackThreadsAlive() != 1)
@@ -75,7 +77,7 @@ int main(int argc, char** argv) {
         return music::ModulePlaying() ? Fail("playing") : 0;
     }
     if (!std::strcmp(cmd, "nodevice")) {
-        void* h = PlayModule(kTrackFile, kTrackFileSize, SourceMemory);
+        void* h = PlayModule(music::kTrackFile, music::kTrackFileSize, SourceMemory);
         std::printf("handle %s\n", h ? "set" : "null");
         // The program runs on in silence.
         StopModule();
@@ -83,7 +85,7 @@ int main(int argc, char** argv) {
         return h ? Fail("a handle without a device") : 0;
     }
     if (!std::strcmp(cmd, "noloop-short")) {
-        std::vector<unsigned char> m = OneRowModule(kTrackFile, kTrackFileSize);
+        std::vector<unsigned char> m = OneRowModule(music::kTrackFile, music::kTrackFileSize);
         void* h = PlayModule(m.data(), m.size(), SourceMemory | NoLoop);
         std::printf("handle %s, playing %d\n", h ? "set" : "null", music::ModulePlaying());
         return h || music::ModulePlaying() ? Fail("short NoLoop module played") : 0;
@@ -91,7 +93,7 @@ int main(int argc, char** argv) {
     if (!std::strcmp(cmd, "render") && argc >= 4) {
         auto engine = std::make_unique<music::Engine>();
         platform::HeapArena* arena = platform::ArenaCreate();
-        if (!music::LoadFromMemory(*engine, kTrackFile, kTrackFileSize, arena))
+        if (!music::LoadFromMemory(*engine, music::kTrackFile, music::kTrackFileSize, arena))
             return Fail("load");
         const int blocks = std::atoi(argv[2]);
         std::vector<std::int16_t> pcm(static_cast<std::size_t>(blocks) * music::kBlockFrames * 2);
@@ -116,7 +118,7 @@ int main(int argc, char** argv) {
             };
             return (t(k) + t(u)) / 1e7;
         };
-        if (!PlayModule(kTrackFile, kTrackFileSize, SourceMemory))
+        if (!PlayModule(music::kTrackFile, music::kTrackFileSize, SourceMemory))
             return Fail("PlayModule");
         const double before = cpu();
         const DWORD ms = static_cast<DWORD>(std::atoi(argv[2]));
