@@ -1,10 +1,14 @@
-// Threads as the player needs them: start one, raise it to time-critical priority, wait for
-// its end, sleep in milliseconds.
+// Threads: priorities for the program's background threads, and the playback thread's
+// start, wait and sleep.
 #pragma once
 
 #include <cstdint>
 
 namespace platform {
+
+void SetCurrentThreadPriorityBelowNormal();
+// Time-critical priority (the music's playback thread).
+void SetCurrentThreadPriorityTimeCritical();
 
 using ThreadHandle = void*; // null: none
 using ThreadEntry = void (*)();

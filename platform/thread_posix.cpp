@@ -1,10 +1,17 @@
 #include "platform/thread.h"
 
+#include <sys/resource.h>
+
 #include <chrono>
 #include <new>
 #include <thread>
 
 namespace platform {
+
+// Ordinary users may lower a thread's priority but not raise it; raising is best effort.
+void SetCurrentThreadPriorityBelowNormal() { setpriority(PRIO_PROCESS, 0, 5); }
+
+void SetCurrentThreadPriorityTimeCritical() {}
 
 ThreadHandle ThreadStart(ThreadEntry entry) {
     try {
@@ -14,7 +21,7 @@ ThreadHandle ThreadStart(ThreadEntry entry) {
     }
 }
 
-// An ordinary user may not raise priorities on Linux; the thread runs at normal priority.
+// As above: an ordinary user may not raise priorities on Linux.
 void ThreadSetTimeCritical(ThreadHandle) {}
 
 void ThreadJoinAndClose(ThreadHandle thread) {

@@ -4,6 +4,10 @@
 
 namespace platform {
 
+void SetCurrentThreadPriorityBelowNormal() { SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL); }
+
+void SetCurrentThreadPriorityTimeCritical() { SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL); }
+
 namespace {
 DWORD WINAPI Trampoline(LPVOID entry) {
     reinterpret_cast<ThreadEntry>(entry)();
@@ -24,8 +28,6 @@ void ThreadJoinAndClose(ThreadHandle thread) {
     CloseHandle(static_cast<HANDLE>(thread));
 }
 
-void SleepMilliseconds(std::uint32_t ms) {
-    Sleep(ms);
-}
+void SleepMilliseconds(std::uint32_t ms) { Sleep(ms); }
 
 } // namespace platform
