@@ -35,7 +35,7 @@ def run(*args):
         return rc, out.read().decode("utf-8", "replace")
 
 
-golden = int(re.search(r"kFirstRing = (0x[0-9a-f]+)", open(golden_header).read()).group(1), 16)
+golden = int(re.search(r"kFirstRing\s*=\s*(0x[0-9a-f]+)", open(golden_header).read()).group(1), 16)
 failures = []
 
 
