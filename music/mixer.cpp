@@ -139,8 +139,14 @@ void MixVoice(Voice& v, std::int32_t* out, int count) {
         // The divisor keeps all its bits: cut to 32 bits, a step of 32 samples per frame or
         // more would make the voice run past the end of its data.
         const std::uint64_t divisor = step >> 5;
-        const std::uint64_t k =
-            ((static_cast<std::uint64_t>(distance) >> 5) + divisor - 1) / divisor;
+        const std::uint64_t scaled = static_cast<std::uint64_t>(distance) >> 5;
+        const auto frames = static_cast<std::uint64_t>(count);
+        std::uint64_t k;
+        if (divisor <= UINT64_MAX / frames && scaled > divisor * frames) {
+            k = frames + 1; // the limit lies beyond this run: no division needed
+        } else {
+            k = (scaled + divisor - 1) / divisor;
+        }
         bool beyond = false;
         if (k != 0) {
             beyond = k > static_cast<std::uint64_t>(count);

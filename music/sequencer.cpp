@@ -766,17 +766,13 @@ std::int16_t ConvertSample(std::int32_t v) {
 }
 
 void ConvertBlock(const std::int32_t* in, std::int16_t* out, int count) {
-    // The same rounding as ConvertSample, written so that the compiler vectorises it: the
-    // quotient of a limited magnitude below 2^30 is exact through a double reciprocal.
-    constexpr double kInverse = 1.0 / 16320;
+    // The same rounding as ConvertSample, written so that the compiler vectorises it.
     for (int i = 0; i < count; ++i) {
         const std::int32_t v = in[i];
-        const std::int32_t sign = v >> 31;
-        std::uint32_t a = (static_cast<std::uint32_t>(v) ^ static_cast<std::uint32_t>(sign)) -
-                          static_cast<std::uint32_t>(sign);
+        const auto sign = static_cast<std::uint32_t>(v >> 31);
+        std::uint32_t a = (static_cast<std::uint32_t>(v) ^ sign) - sign;
         a = a < 534765599u ? a : 534765599u; // every magnitude from 534,765,600 on gives 32,767
-        const auto m = static_cast<std::int32_t>(
-            static_cast<double>(static_cast<std::int32_t>(a) + 8160) * kInverse);
+        const std::uint32_t m = (a + 8160) / 16320;
         out[i] = static_cast<std::int16_t>((m ^ sign) - sign);
     }
 }
