@@ -86,6 +86,13 @@ void TItoolsThread::Execute() {
         text = TurnRight(text);
         text2 = TurnRight(text2);
         sleep_(MarqueePause());
+        {
+            // Paused while asleep: hand nothing more over.
+            std::lock_guard guard(lock_);
+            if (!running_) {
+                continue;
+            }
+        }
         synchronize_([this, text, text2] {
             SourceString = text;
             SourceString2 = text2;

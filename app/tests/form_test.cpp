@@ -247,4 +247,21 @@ TEST_F(Form, ShowsTheMainIconInImage3) {
     EXPECT_FALSE(form->Control(app::kSLabelFX1).Visible);
 }
 
+TEST_F(Form, TheSignatureUnderlinesUnderThePointerAndTurnsPlainWhenItLeaves) {
+    Open();
+    form->SetControlVisible(app::kSLabelFX1, true);
+    const RECT b = form->Control(app::kSLabelFX1).Bounds;
+    const LPARAM over = MAKELPARAM((b.left + b.right) / 2, (b.top + b.bottom) / 2);
+    EXPECT_FALSE(form->Control(app::kSLabelFX1).Font.bold);
+    SendMessageW(form->Handle(), WM_MOUSEMOVE, 0, over);
+    EXPECT_TRUE(form->Control(app::kSLabelFX1).Font.bold);
+    EXPECT_TRUE(form->Control(app::kSLabelFX1).Font.underline);
+    SendMessageW(form->Handle(), WM_MOUSEMOVE, 0, MAKELPARAM(5, 300));
+    EXPECT_FALSE(form->Control(app::kSLabelFX1).Font.bold);
+    EXPECT_FALSE(form->Control(app::kSLabelFX1).Font.underline);
+    SendMessageW(form->Handle(), WM_MOUSEMOVE, 0, over);
+    SendMessageW(form->Handle(), WM_MOUSELEAVE, 0, 0);
+    EXPECT_FALSE(form->Control(app::kSLabelFX1).Font.underline) << "leaving the window leaves the label";
+}
+
 } // namespace

@@ -28,8 +28,23 @@ def unix_user():
     return pwd.getpwuid(os.getuid()).pw_name
 
 
+HARNESS = pathlib.Path(__file__).resolve().parent.parent.parent / "tools" / "wine" / "harness"
+
+
+def harness_env(state):
+    """The environment of the Wine harness kept in the state folder (after its setup)."""
+    out = subprocess.run([str(HARNESS), "env", str(state)], check=True, stdout=subprocess.PIPE,
+                         stdin=subprocess.DEVNULL, timeout=60).stdout.decode()
+    env = dict(os.environ)
+    for line in out.splitlines():
+        key, _, value = line.partition("=")
+        env[key] = value.strip("'")
+    return env
+
+
 class Harness:
-    def __init__(self, build_dir):
+    def __init__(self, build_dir, env=None):
+        self.env = env
         self.build = pathlib.Path(build_dir).resolve()
         self.exe = self.build / "iTools3-Rus.exe"
         self.driver = self.build / "tools" / "uidriver.exe"
@@ -44,7 +59,7 @@ class Harness:
         """Runs a Windows program to its end; returns (exit code, output)."""
         with tempfile.TemporaryFile(dir=self.scratch) as out:
             proc = subprocess.run(["wine", *map(str, args)], stdin=subprocess.DEVNULL, stdout=out,
-                                  stderr=subprocess.STDOUT, timeout=timeout)
+                                  stderr=subprocess.STDOUT, timeout=timeout, env=self.env)
             out.seek(0)
             return proc.returncode, out.read().decode("utf-8", "replace")
 

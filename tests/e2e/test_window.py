@@ -69,6 +69,44 @@ class WindowTest(unittest.TestCase):
         self.assertEqual(end["exit_code"], 0)
         self.assertLess(end["ms_since_close"], 1500)
 
+    def test_scales_with_the_displays_dpi(self):
+        # Wine fixes a session's DPI when its first program starts, so the test gets a prefix
+        # and a display of its own, at 144 DPI from the start.
+        state = self.h.build / "wine-dpi144"
+        harness = str(itr.HARNESS)
+        quiet = dict(stdin=itr.subprocess.DEVNULL, stdout=itr.subprocess.DEVNULL, stderr=itr.subprocess.DEVNULL)
+        itr.subprocess.run([harness, "setup", str(state)], check=True, timeout=300, **quiet)
+        try:
+            env = itr.harness_env(state)
+            key = r"HKCU\Control Panel\Desktop"
+            query = itr.subprocess.run(["wine", "reg", "query", key, "/v", "LogPixels"], env=env, timeout=60,
+                                       stdin=itr.subprocess.DEVNULL, stdout=itr.subprocess.PIPE,
+                                       stderr=itr.subprocess.DEVNULL).stdout.decode()
+            if "0x90" not in query:
+                itr.subprocess.run(["wine", "reg", "add", key, "/v", "LogPixels", "/t", "REG_DWORD", "/d", "144",
+                                    "/f"], env=env, check=True, timeout=60, **quiet)
+                itr.subprocess.run([harness, "cleanup", str(state)], check=True, timeout=60, **quiet)
+                itr.subprocess.run([harness, "setup", str(state)], check=True, timeout=300, **quiet)
+                env = itr.harness_env(state)
+            h = itr.Harness(self.h.build, env=env)
+            folder = h.target_folder("dpi144")
+            r = h.drive(
+                f"start {itr.win_path(folder / 'iTools3-Rus.exe')} {itr.win_path(folder)}",
+                "wait-window 30", "window", "controls", "close", "wait-exit 10")
+            h.cleanup()
+        finally:
+            itr.subprocess.run([harness, "cleanup", str(state)], timeout=60, **quiet)
+        win = itr.by_cmd(r, "window")[0]
+        self.assertEqual(win["dpi"], 144)
+        self.assertEqual(win["client"][2:], [681, 770], "454 x 513 at 96 DPI, scaled by 1.5")
+        x, y, w, hgt = win["rect"]
+        sw, sh = win["screen"]
+        self.assertEqual((x, y), ((sw - w) // 2, (sh - hgt) // 2))
+        rects = {c["name"]: c["rect"] for c in itr.by_cmd(r, "controls")[0]["controls"] if c["name"]}
+        self.assertEqual(rects["Rabbit"], [246, 612, 110, 98])
+        self.assertEqual(rects["sImage1"], [84, 0, 519, 210])
+        self.assertEqual(itr.by_cmd(r, "wait-exit")[0]["exit_code"], 0)
+
     def test_screenshot_of_the_rain(self):
         folder = self.h.target_folder("shot")
         r = self.h.drive(

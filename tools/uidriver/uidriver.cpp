@@ -104,14 +104,22 @@ std::string Json(const std::string& s) {
 std::string Json(const std::wstring& w) { return Json(Utf8(w)); }
 
 // One report line; fields are already JSON ("\"key\":value" pieces).
+long long MsSinceStart();
+
+// Every report carries "t", the milliseconds since the program was started or attached.
 void Report(const std::string& cmd, bool ok, const std::vector<std::string>& fields) {
-    std::string line = "{\"cmd\":" + Json(cmd) + ",\"ok\":" + (ok ? "true" : "false");
+    std::string line = "{\"cmd\":" + Json(cmd) + ",\"ok\":" + (ok ? "true" : "false") +
+                       ",\"t\":" + std::to_string(MsSinceStart());
     for (const auto& f : fields) {
         line += "," + f;
     }
     line += "}\n";
     std::fputs(line.c_str(), g_out);
     std::fflush(g_out);
+}
+
+long long MsSinceStart() {
+    return g_process ? std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - g_started).count() : -1;
 }
 
 std::string Field(const char* key, const std::string& jsonValue) { return Json(key) + ":" + jsonValue; }
