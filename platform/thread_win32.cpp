@@ -4,9 +4,13 @@
 
 namespace platform {
 
-void SetCurrentThreadPriorityBelowNormal() { SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL); }
+void SetCurrentThreadPriorityBelowNormal() {
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
+}
 
-void SetCurrentThreadPriorityTimeCritical() { SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL); }
+void SetCurrentThreadPriorityTimeCritical() {
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
+}
 
 namespace {
 DWORD WINAPI Trampoline(LPVOID entry) {
@@ -28,6 +32,8 @@ void ThreadJoinAndClose(ThreadHandle thread) {
     CloseHandle(static_cast<HANDLE>(thread));
 }
 
-void SleepMilliseconds(std::uint32_t ms) { Sleep(ms); }
+void SleepMilliseconds(std::uint32_t ms) {
+    Sleep(ms);
+}
 
 } // namespace platform
