@@ -189,14 +189,7 @@ bool ReadTree(TResEditHandle& h, std::string& why) {
     pe::FindResourceSection(file, layout, index);
     const pe::Section s = pe::ReadSection(file.Data() + layout.Section(index));
     TreeReader reader;
-    // Only what the section holds in the file can be read.
-    if (s.pointerToRawData > file.Size()) {
-        why = "the resource section lies outside the file";
-        return false;
-    }
-    const std::uint64_t inFile = file.Size() - s.pointerToRawData;
-    reader.section =
-        file.Sub(s.pointerToRawData, s.sizeOfRawData < inFile ? s.sizeOfRawData : inFile);
+    reader.section = file.Sub(s.pointerToRawData, s.sizeOfRawData);
     reader.va = s.virtualAddress;
     reader.entryBudget = reader.section.Size() / kEntrySize;
     try {
@@ -255,6 +248,13 @@ TResEditHandle* ResEditOpen(platform::Os& os, std::u16string_view fileName, bool
     std::uint32_t index = 0;
     if (!pe::FindResourceSection(file, layout, index)) {
         return fail("no section starts at the resource directory");
+    }
+    // A section that runs past the end of the file is a truncated file; writing it back
+    // would first have to grow the file by whatever its header claims.
+    const pe::Section res = pe::ReadSection(file.Data() + layout.Section(index));
+    if (!file.Has(res.pointerToRawData, res.sizeOfRawData)) {
+        os.SetLastError(platform::error::kBadExeFormat);
+        return fail("the resource section runs past the end of the file");
     }
     if (dropExisting) {
         h->root = new (std::nothrow) TResItem();

@@ -197,6 +197,10 @@ TEST_F(OpenTest, RefusesMalformedFilesUntouched) {
         os.SetLastError(0);
         EXPECT_EQ(ResEditOpen(U16("bad.exe"), false), nullptr);
         EXPECT_EQ(os.LastError(), c.error);
+        // Starting from an empty tree skips the directory, not the headers.
+        TResEditHandle* fresh = ResEditOpen(U16("bad.exe"), true);
+        EXPECT_EQ(fresh == nullptr, c.image == nullptr);
+        ResEditClose(fresh, true);
         EXPECT_FALSE(ResEditLastMessage().empty());
         EXPECT_EQ(Read("bad.exe"), pe.bytes);
         // Released: the file can be opened exclusively again.
