@@ -32,6 +32,7 @@ struct TreeReader {
     std::uint32_t va = 0; // its address
     std::unordered_set<std::uint32_t> seenDirectories;
     std::uint64_t entryBudget = 0;
+    std::uint64_t dataBudget = 0;
     std::string why;
 
     bool Fail(std::string message) {
@@ -124,6 +125,12 @@ struct TreeReader {
         if (rva < va || !section.Has(rva - va, leaf->size)) {
             return Fail("resource data lies outside the resource section");
         }
+        // Sound files do not share data between resources either: what the leaves hold adds
+        // up to no more than the section, so writing them back cannot blow up.
+        if (leaf->size > dataBudget) {
+            return Fail("the resources hold more data than their section");
+        }
+        dataBudget -= leaf->size;
         leaf->data = section.Data() + (rva - va);
         return true;
     }
@@ -192,6 +199,7 @@ bool ReadTree(TResEditHandle& h, std::string& why) {
     reader.section = file.Sub(s.pointerToRawData, s.sizeOfRawData);
     reader.va = s.virtualAddress;
     reader.entryBudget = reader.section.Size() / kEntrySize;
+    reader.dataBudget = reader.section.Size();
     try {
         const bool ok = reader.ReadItem(0, kSubdirectoryFlag, 0, h.root);
         why = reader.why;

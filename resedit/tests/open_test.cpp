@@ -141,6 +141,17 @@ TEST_F(OpenTest, RefusesMalformedFilesUntouched) {
          kBadExeFormat},
         {"data size wrapping around", [](Image& im) { Put32(im.b, 76, 0xFFFFFFF0); }, nullptr,
          kBadExeFormat},
+        {"leaves sharing more data than the section holds",
+         [](Image& im) {
+             // 40 languages, each the same 0x300 bytes.
+             im.Dir(48, 0, 40);
+             for (std::uint32_t j = 0; j < 40; ++j) {
+                 im.Entry(64 + 8 * j, j, 0x180);
+             }
+             Put32(im.b, 0x180, kResourceVa + 0x100);
+             Put32(im.b, 0x184, 0x300);
+         },
+         nullptr, kBadExeFormat},
         {"name outside the section",
          [](Image& im) {
              im.Dir(24, 1, 0);
