@@ -247,6 +247,21 @@ def main():
     print(f"  resedit.exe / update functions under Wine: {m['wine'] / m['updres']:.2f}")
     os.remove(copy)
 
+    # The same change on a mingw-built program, whose COFF symbol table lies behind the
+    # resource section: does objdump still read the result?
+    sample = os.path.join(ROOT, "build/windows/resedit/resedit_sample.exe")
+    if os.path.exists(sample):
+        small = os.path.join(args.work, "sample.exe")
+        shutil.copyfile(sample, small)
+        timed(["wine", windows, "icon", windows_path(small), '"106"', "2052", windows_path(ico)], args.work, env)
+        ours = objdump_ok(small)
+        shutil.copyfile(sample, small)
+        timed(["wine", updres, windows_path(small), "106", "2052", windows_path(ico)], args.work, env)
+        theirs = objdump_ok(small)
+        print(f"\nmingw-built sample with a symbol table: objdump {'accepts' if ours else 'REFUSES'} the editor's "
+              f"result and {'accepts' if theirs else 'refuses'} the update functions' result")
+        os.remove(small)
+
 
 if __name__ == "__main__":
     main()

@@ -502,6 +502,7 @@ bool WriteTree(TResEditHandle& h, std::string& why) {
         why = "cannot size or map the temporary file for the new resource section";
         return false;
     }
+    os.Prefault(temp.view, 0, plan.newSize);
     std::memset(temp.view.base, 0, plan.newSize);
     const std::uint32_t va = pe::ReadSection(h.view.base + layout.Section(r)).virtualAddress;
     ImageWriter writer{
@@ -525,6 +526,8 @@ bool WriteTree(TResEditHandle& h, std::string& why) {
             why = "cannot resize or map the file again";
             return false;
         }
+        os.Prefault(h.view, plan.tailStart,
+                    plan.tailLength + static_cast<std::uint64_t>(plan.rawDelta));
         std::memmove(h.view.base + tailTo, h.view.base + plan.tailStart, plan.tailLength);
         Apply(h.view.base, plan, temp.view.base, nullptr);
     } else if (plan.newLength < plan.fileLength) {
@@ -533,6 +536,7 @@ bool WriteTree(TResEditHandle& h, std::string& why) {
         UndoLog undo;
         const std::uint64_t resourceEnd = std::min(plan.tailStart, plan.fileLength);
         undo.Save(h.view.base, plan.raw, resourceEnd - plan.raw);
+        os.Prefault(h.view, tailTo, plan.tailLength);
         std::memmove(h.view.base + tailTo, h.view.base + plan.tailStart, plan.tailLength);
         undo.Moved(plan.tailStart, tailTo, plan.tailLength);
         Apply(h.view.base, plan, temp.view.base, &undo);
