@@ -26,6 +26,8 @@ struct Scenario {
     std::vector<IconImage> newImages;
 };
 
+void PrintTo(const Scenario& s, std::ostream* os) { *os << s.label; }
+
 class FaultTest : public ScratchTest, public ::testing::WithParamInterface<Scenario> {
 protected:
     Bytes MakeFile(const Scenario& s) {

@@ -115,6 +115,8 @@ struct DeltaCase {
     std::int32_t virtualDelta;
 };
 
+void PrintTo(const DeltaCase& c, std::ostream* os) { *os << c.label; }
+
 class DeltaTest : public WriterTest,
                   public ::testing::WithParamInterface<std::tuple<DeltaCase, bool>> {};
 
