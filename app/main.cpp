@@ -1,2 +1,27 @@
+// Program entry: initialise, create and show the main window, run the message loop.
+#include "app/form1.h"
+#include "app/unit1.h"
+
+#include <commctrl.h>
 #include <windows.h>
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return 0; }
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&icc);
+
+    app::TForm1* form = app::TForm1::Create(instance);
+    if (!form) {
+        MessageBoxW(nullptr, L"The main window could not be created.", L"iTools3-Rus", MB_OK | MB_ICONERROR);
+        return 1;
+    }
+    form->Show();
+
+    MSG msg;
+    while (!app::QuitRequested() && GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    app::ReleaseWindowDC();
+    delete form;
+    return 0;
+}

@@ -193,10 +193,12 @@ TEST(GlyphSheets, BuiltFromTheImageBitmapsAndAFreshBlackBitmap) {
         EXPECT_EQ(sheet->MapHeight(), 20);
         EXPECT_EQ(sheet->OutPutDC(), s.window);
     }
-    platform::Bitmap* old = s.sheets.BlackBitmap;
+    const platform::Dc oldSurface = platform::BitmapDc(s.sheets.BlackBitmap);
     ASSERT_TRUE(BuildSheets(s.sheets, s.image1, s.image2, s.window));
     EXPECT_NE(s.sheets.BlackBitmap, nullptr);
-    EXPECT_EQ(platform::BitmapWidth(old), 0) << "the replaced black bitmap is released";
+    EXPECT_NE(platform::BitmapDc(s.sheets.BlackBitmap), oldSurface);
+    EXPECT_EQ(platform::MemorySurfacePixel(oldSurface, 0, 0), 0xFFFFFFFFu)
+        << "the replaced black bitmap is released";
 }
 
 TEST(GlyphSheets, CellCopyChangesExactlyItsSquare) {

@@ -1,0 +1,267 @@
+// The main window in a real window station (Wine in Xvfb, or Windows): its frame, caption
+// and placement, and the glyph sheets drawing into the kept window device context.
+#include "app/appcore.h"
+#include "app/form1.h"
+#include "app/unit1.h"
+#include "platform/account.h"
+#include "platform/gdi_win32.h"
+#include "platform/path.h"
+#include "platform/text.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <vector>
+
+namespace {
+
+using app::TForm1;
+
+void Pump(DWORD ms) {
+    const DWORD end = GetTickCount() + ms;
+    while (static_cast<int>(end - GetTickCount()) > 0) {
+        app::ProcessMessages();
+        Sleep(10);
+    }
+}
+
+bool FailingLookup(std::u16string& name, std::u16string& domain) {
+    name.clear();
+    domain.clear();
+    return false;
+}
+
+std::u16string Caption(HWND h) {
+    wchar_t buf[512] = {};
+    GetWindowTextW(h, buf, 511);
+    return platform::U(buf).data();
+}
+
+// The client area's pixels as 0x00RRGGBB, read back from the window's device context.
+std::vector<DWORD> ClientPixels(HWND hwnd) {
+    RECT r;
+    GetClientRect(hwnd, &r);
+    HDC wdc = GetDC(hwnd);
+    HDC mem = CreateCompatibleDC(wdc);
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = r.right;
+    bi.bmiHeader.biHeight = -r.bottom;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HBITMAP bmp = CreateDIBSection(wdc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(mem, bmp);
+    BitBlt(mem, 0, 0, r.right, r.bottom, wdc, 0, 0, SRCCOPY);
+    GdiFlush();
+    std::vector<DWORD> out(static_cast<const DWORD*>(bits), static_cast<const DWORD*>(bits) + r.right * r.bottom);
+    SelectObject(mem, old);
+    DeleteObject(bmp);
+    DeleteDC(mem);
+    ReleaseDC(hwnd, wdc);
+    for (DWORD& p : out) {
+        p &= 0xFFFFFF;
+    }
+    return out;
+}
+
+// Pixel (x, y) of a bitmap as 0x00RRGGBB.
+DWORD BitmapPixel(platform::Bitmap* b, int x, int y) {
+    const COLORREF c = GetPixel(platform::ToHdc(platform::BitmapDc(b)), x, y);
+    return (GetRValue(c) << 16) | (GetGValue(c) << 8) | GetBValue(c);
+}
+
+void CALLBACK CloseBox(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    if (HWND box = FindWindowW(L"#32770", L"box")) {
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+    }
+}
+
+class Form : public ::testing::Test {
+protected:
+    void Open(app::FormOptions options = {}) {
+        form = TForm1::Create(GetModuleHandleW(nullptr), options);
+        ASSERT_NE(form, nullptr);
+        form->Show();
+        SetForegroundWindow(form->Handle());
+        Pump(300);
+    }
+    // Stops the rain and repaints, so pixels stay put while a test looks at them.
+    void Quiet() {
+        form->SetTimerEnabled(false);
+        form->RepaintWindow();
+        Pump(100);
+    }
+    void TearDown() override {
+        if (form) {
+            form->FormClose();
+            app::ReleaseWindowDC();
+            delete form;
+        }
+    }
+    void FillRed(int x, int y, int w, int h) {
+        RECT r{x, y, x + w, y + h};
+        HBRUSH red = CreateSolidBrush(RGB(255, 0, 0));
+        FillRect(platform::ToHdc(app::WindowDC), &r, red);
+        DeleteObject(red);
+        GdiFlush();
+    }
+    TForm1* form = nullptr;
+};
+
+TEST_F(Form, IsAFixedCentredDialogWithTheClientSizeAt96Dpi) {
+    Open();
+    HWND h = form->Handle();
+    const LONG style = GetWindowLongW(h, GWL_STYLE);
+    EXPECT_FALSE(style & WS_THICKFRAME);
+    EXPECT_FALSE(style & WS_MINIMIZEBOX);
+    EXPECT_FALSE(style & WS_MAXIMIZEBOX);
+    EXPECT_TRUE(style & WS_SYSMENU);
+    ASSERT_EQ(form->Dpi(), 96) << "the prefix runs at 96 DPI";
+    RECT client;
+    GetClientRect(h, &client);
+    EXPECT_EQ(client.right, app::kClientWidth);
+    EXPECT_EQ(client.bottom, app::kClientHeight);
+    RECT wr;
+    GetWindowRect(h, &wr);
+    EXPECT_EQ(wr.left, (GetSystemMetrics(SM_CXSCREEN) - (wr.right - wr.left)) / 2);
+    EXPECT_EQ(wr.top, (GetSystemMetrics(SM_CYSCREEN) - (wr.bottom - wr.top)) / 2);
+    // The caption bar is 5 pixels taller than the skin's default.
+    POINT origin{0, 0};
+    ClientToScreen(h, &origin);
+    EXPECT_GT(origin.y - wr.top, origin.x - wr.left + 5);
+    // A sizing request finds no sizing edge anywhere on the frame.
+    for (int x = wr.left; x < wr.right; x += 7) {
+        for (int y : {wr.top, wr.bottom - 1}) {
+            const LRESULT hit = SendMessageW(h, WM_NCHITTEST, 0, MAKELPARAM(x, y));
+            EXPECT_TRUE(hit < HTLEFT || hit > HTBOTTOMRIGHT) << x << "," << y << " answers " << hit;
+        }
+    }
+}
+
+TEST_F(Form, CaptionCarriesTheAccountName) {
+    Open();
+    std::u16string name, domain;
+    ASSERT_TRUE(platform::LookupCurrentUser(name, domain));
+    EXPECT_FALSE(name.empty());
+    EXPECT_EQ(app::UserName, name);
+    EXPECT_EQ(Caption(form->Handle()), u"The Thruth Is Out There для " + name);
+}
+
+TEST_F(Form, CaptionEndsInABlankWhenTheLookupFails) {
+    app::FormOptions options;
+    options.lookupCurrentUser = &FailingLookup;
+    Open(options);
+    EXPECT_EQ(Caption(form->Handle()), u"The Thruth Is Out There для ");
+    EXPECT_TRUE(app::UserName.empty());
+}
+
+TEST_F(Form, TargetDirIsTheProgramsOwnFolder) {
+    Open();
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    EXPECT_EQ(app::TargetDir, platform::ExtractFilePath(platform::U(path)));
+    EXPECT_EQ(app::TargetDir.back(), u'\\');
+}
+
+TEST_F(Form, ACellCopyChangesExactlyItsSquare) {
+    Open();
+    Quiet();
+    FillRed(30, 50, 40, 40);
+    const auto before = ClientPixels(form->Handle());
+    form->Sheets().IntenseSheet->BltDefaultIndex(0, 40, 60);
+    GdiFlush();
+    const auto after = ClientPixels(form->Handle());
+    RECT client;
+    GetClientRect(form->Handle(), &client);
+    platform::Bitmap* sheet = form->Sheets().IntenseSheet->Bitmap();
+    int changed = 0;
+    for (int y = 0; y < client.bottom; ++y) {
+        for (int x = 0; x < client.right; ++x) {
+            const size_t i = static_cast<size_t>(y) * client.right + x;
+            if (x >= 40 && x < 60 && y >= 60 && y < 80) {
+                ASSERT_EQ(after[i], BitmapPixel(sheet, x - 40, y - 60)) << x << "," << y;
+                changed += after[i] != before[i];
+            } else {
+                ASSERT_EQ(after[i], before[i]) << x << "," << y;
+            }
+        }
+    }
+    EXPECT_EQ(changed, 400) << "the glyph sheet has no pure red";
+}
+
+TEST_F(Form, BlackSheetPaintsBlackAndStretchingDrawsNothing) {
+    Open();
+    Quiet();
+    FillRed(0, 0, 200, 40);
+    for (int cell = 0; cell < 5; ++cell) {
+        form->Sheets().BlackSheet->BltDefaultIndex(cell, cell * 40, 10);
+    }
+    const auto before = ClientPixels(form->Handle());
+    form->Sheets().NormalSheet->StretchBltToCanvas({0, 0, 20, 20}, {0, 0, 454, 513}, app::WindowDC);
+    GdiFlush();
+    const auto after = ClientPixels(form->Handle());
+    EXPECT_EQ(before, after);
+    RECT client;
+    GetClientRect(form->Handle(), &client);
+    for (int cell = 0; cell < 5; ++cell) {
+        for (int y = 10; y < 30; ++y) {
+            for (int x = cell * 40; x < cell * 40 + 20; ++x) {
+                ASSERT_EQ(after[static_cast<size_t>(y) * client.right + x], 0u) << cell;
+            }
+        }
+        EXPECT_EQ(after[static_cast<size_t>(10) * client.right + cell * 40 + 25], 0xFF0000u);
+    }
+}
+
+TEST_F(Form, ClosingAMessageBoxPutsTheColumnsAtNewPlaces) {
+    Open();
+    ASSERT_TRUE(form->Rain().HasColumns());
+    const show::TMatrixColumn* first = form->Rain().Columns[0].get();
+    SetTimer(nullptr, 0, 300, &CloseBox);
+    MessageBoxW(form->Handle(), L"text", L"box", MB_OK);
+    Pump(200);
+    EXPECT_NE(form->Rain().Columns[0].get(), first);
+}
+
+TEST_F(Form, NoFrameIsDrawnAfterTheWindowHasClosed) {
+    Open();
+    Quiet();
+    const auto before = ClientPixels(form->Handle());
+    form->FormClose();
+    EXPECT_EQ(app::WindowClosing, -1);
+    EXPECT_EQ(form->Sheets().BlackBitmap, nullptr);
+    form->Timer1Timer();
+    GdiFlush();
+    EXPECT_EQ(ClientPixels(form->Handle()), before);
+}
+
+TEST_F(Form, ShowsTheMainIconInImage3) {
+    Open();
+    const app::TGraphicControl& icon = form->Control(app::kImage3);
+    EXPECT_NE(icon.Icon, nullptr);
+    EXPECT_TRUE(icon.Visible);
+    EXPECT_FALSE(form->Control(app::kRabbit).Visible);
+    EXPECT_FALSE(form->Control(app::kSLabelFX1).Visible);
+}
+
+TEST_F(Form, TheSignatureUnderlinesUnderThePointerAndTurnsPlainWhenItLeaves) {
+    Open();
+    form->SetControlVisible(app::kSLabelFX1, true);
+    const RECT b = form->Control(app::kSLabelFX1).Bounds;
+    const LPARAM over = MAKELPARAM((b.left + b.right) / 2, (b.top + b.bottom) / 2);
+    EXPECT_FALSE(form->Control(app::kSLabelFX1).Font.bold);
+    SendMessageW(form->Handle(), WM_MOUSEMOVE, 0, over);
+    EXPECT_TRUE(form->Control(app::kSLabelFX1).Font.bold);
+    EXPECT_TRUE(form->Control(app::kSLabelFX1).Font.underline);
+    SendMessageW(form->Handle(), WM_MOUSEMOVE, 0, MAKELPARAM(5, 300));
+    EXPECT_FALSE(form->Control(app::kSLabelFX1).Font.bold);
+    EXPECT_FALSE(form->Control(app::kSLabelFX1).Font.underline);
+    SendMessageW(form->Handle(), WM_MOUSEMOVE, 0, over);
+    SendMessageW(form->Handle(), WM_MOUSELEAVE, 0, 0);
+    EXPECT_FALSE(form->Control(app::kSLabelFX1).Font.underline) << "leaving the window leaves the label";
+}
+
+} // namespace

@@ -1,0 +1,57 @@
+#include "platform/account.h"
+
+#include <windows.h>
+
+#include <vector>
+
+namespace platform {
+
+namespace {
+constexpr DWORD kNameCapacity = 1025;
+constexpr DWORD kNameAnnounced = 1024;
+} // namespace
+
+bool LookupCurrentUser(std::u16string& name, std::u16string& domain) {
+    name.clear();
+    domain.clear();
+    HANDLE token = nullptr;
+    if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token)) {
+        if (GetLastError() != ERROR_NO_TOKEN) {
+            return false;
+        }
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+            return false;
+        }
+    }
+    DWORD size = 0;
+    if (!GetTokenInformation(token, TokenUser, nullptr, 0, &size) &&
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+        CloseHandle(token);
+        return false;
+    }
+    if (size == 0) {
+        CloseHandle(token);
+        return false;
+    }
+    std::vector<unsigned char> buffer(size);
+    if (!GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) {
+        CloseHandle(token);
+        return false;
+    }
+    const auto* user = reinterpret_cast<const TOKEN_USER*>(buffer.data());
+    wchar_t nameBuf[kNameCapacity] = {};
+    wchar_t domainBuf[kNameCapacity] = {};
+    DWORD nameLen = kNameAnnounced;
+    DWORD domainLen = kNameAnnounced;
+    SID_NAME_USE use{};
+    const bool found = LookupAccountSidW(nullptr, user->User.Sid, nameBuf, &nameLen, domainBuf,
+                                         &domainLen, &use) != 0;
+    if (found) {
+        name = reinterpret_cast<const char16_t*>(nameBuf);
+        domain = reinterpret_cast<const char16_t*>(domainBuf);
+    }
+    CloseHandle(token);
+    return found;
+}
+
+} // namespace platform

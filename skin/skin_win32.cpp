@@ -1,0 +1,556 @@
+#include "skin/skin_win32.h"
+
+#include "skin/imaging.h"
+
+#include <windowsx.h>
+
+#include <algorithm>
+#include <vector>
+
+namespace skin {
+
+namespace {
+
+COLORREF ToColorRef(std::uint32_t rrggbb) {
+    return RGB((rrggbb >> 16) & 0xFF, (rrggbb >> 8) & 0xFF, rrggbb & 0xFF);
+}
+
+// A memory DC holding a fresh 32-bit DIB; the pixels are reachable for direct writes.
+struct DibDc {
+    HDC dc = nullptr;
+    HBITMAP bitmap = nullptr;
+    HGDIOBJ previous = nullptr;
+    std::uint32_t* bits = nullptr;
+    int width = 0, height = 0;
+
+    DibDc(int w, int h) : width(w), height(h) {
+        BITMAPINFO bi{};
+        bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+        bi.bmiHeader.biWidth = w;
+        bi.bmiHeader.biHeight = -h;
+        bi.bmiHeader.biPlanes = 1;
+        bi.bmiHeader.biBitCount = 32;
+        bi.bmiHeader.biCompression = BI_RGB;
+        void* p = nullptr;
+        bitmap = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &p, nullptr, 0);
+        bits = static_cast<std::uint32_t*>(p);
+        dc = CreateCompatibleDC(nullptr);
+        if (bitmap && dc) {
+            previous = SelectObject(dc, bitmap);
+        }
+    }
+    ~DibDc() {
+        if (dc) {
+            if (previous) {
+                SelectObject(dc, previous);
+            }
+            DeleteDC(dc);
+        }
+        if (bitmap) {
+            DeleteObject(bitmap);
+        }
+    }
+    bool ok() const { return dc && bitmap && bits; }
+};
+
+void Blend(HDC dest, int x, int y, int w, int h, HDC src, int sx, int sy, int sw, int sh, BYTE opacity) {
+    BLENDFUNCTION bf{AC_SRC_OVER, 0, opacity, AC_SRC_ALPHA};
+    AlphaBlend(dest, x, y, w, h, src, sx, sy, sw, sh, bf);
+}
+
+} // namespace
+
+HBITMAP CreateDib(const Image& image) {
+    if (image.width <= 0 || image.height <= 0) {
+        return nullptr;
+    }
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = image.width;
+    bi.bmiHeader.biHeight = -image.height;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    bi.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bmp = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (bmp && bits) {
+        std::copy(image.pixels.begin(), image.pixels.end(), static_cast<std::uint32_t*>(bits));
+    }
+    return bmp;
+}
+
+void DrawImage(HDC dc, const Image& image, int x, int y, BYTE opacity) {
+    if (image.width <= 0 || image.height <= 0) {
+        return;
+    }
+    DibDc src(image.width, image.height);
+    if (!src.ok()) {
+        return;
+    }
+    std::copy(image.pixels.begin(), image.pixels.end(), src.bits);
+    Blend(dc, x, y, image.width, image.height, src.dc, 0, 0, image.width, image.height, opacity);
+}
+
+void DrawShadowText(HDC dc, HFONT font, const std::u16string& text, int x, int y,
+                    COLORREF textColor, COLORREF shadowColor, int shadowReach) {
+    if (text.empty()) {
+        return;
+    }
+    const auto* w = reinterpret_cast<const wchar_t*>(text.c_str());
+    const int len = static_cast<int>(text.size());
+    // Render the text as white-on-black coverage in a work DIB large enough for a rotated
+    // string, then compose shadow and text from that coverage.
+    HDC screen = GetDC(nullptr);
+    HGDIOBJ old = SelectObject(screen, font);
+    SIZE extent{};
+    GetTextExtentPoint32W(screen, w, len, &extent);
+    TEXTMETRICW tm{};
+    GetTextMetricsW(screen, &tm);
+    SelectObject(screen, old);
+    ReleaseDC(nullptr, screen);
+
+    const int pad = extent.cy + shadowReach + 4;
+    const int width = extent.cx + 2 * pad, height = extent.cy + 2 * pad;
+    DibDc mask(width, height);
+    if (!mask.ok()) {
+        return;
+    }
+    std::fill(mask.bits, mask.bits + static_cast<size_t>(width) * height, 0u);
+    HGDIOBJ oldFont = SelectObject(mask.dc, font);
+    SetBkMode(mask.dc, TRANSPARENT);
+    SetTextColor(mask.dc, RGB(255, 255, 255));
+    SetTextAlign(mask.dc, TA_LEFT | TA_TOP);
+    TextOutW(mask.dc, pad, pad, w, len);
+    SelectObject(mask.dc, oldFont);
+    GdiFlush();
+
+    Image coverage{width, height, std::vector<std::uint32_t>(static_cast<size_t>(width) * height)};
+    for (size_t i = 0; i < coverage.pixels.size(); ++i) {
+        const std::uint32_t p = mask.bits[i];
+        const std::uint32_t a = std::max({p & 0xFF, (p >> 8) & 0xFF, (p >> 16) & 0xFF});
+        coverage.pixels[i] = a << 24;
+    }
+    Image shadow = coverage;
+    const int blur = std::max(1, shadowReach / 2);
+    BlurAlpha(shadow, blur);
+
+    auto premul = [](COLORREF c, std::uint32_t a) {
+        auto m = [a](std::uint32_t v) { return (v * a + 127) / 255; };
+        return (a << 24) | (m(GetRValue(c)) << 16) | (m(GetGValue(c)) << 8) | m(GetBValue(c));
+    };
+    const int offset = shadowReach - blur;
+    DibDc out(width + offset, height + offset);
+    if (!out.ok()) {
+        return;
+    }
+    const int ow = width + offset;
+    std::fill(out.bits, out.bits + static_cast<size_t>(ow) * (height + offset), 0u);
+    for (int yy = 0; yy < height; ++yy) {
+        for (int xx = 0; xx < width; ++xx) {
+            const std::uint32_t a = shadow.pixels[static_cast<size_t>(yy) * width + xx] >> 24;
+            out.bits[static_cast<size_t>(yy + offset) * ow + xx + offset] = premul(shadowColor, a);
+        }
+    }
+    for (int yy = 0; yy < height; ++yy) {
+        for (int xx = 0; xx < width; ++xx) {
+            const std::uint32_t a = coverage.pixels[static_cast<size_t>(yy) * width + xx] >> 24;
+            if (!a) {
+                continue;
+            }
+            std::uint32_t& d = out.bits[static_cast<size_t>(yy) * ow + xx];
+            const std::uint32_t s = premul(textColor, a);
+            std::uint32_t r = 0;
+            for (int c = 0; c < 4; ++c) {
+                const std::uint32_t sc = (s >> (8 * c)) & 0xFF, dc2 = (d >> (8 * c)) & 0xFF;
+                r |= std::min<std::uint32_t>(255, sc + dc2 * (255 - a) / 255) << (8 * c);
+            }
+            d = r;
+        }
+    }
+    Blend(dc, x - pad, y - pad, ow, height + offset, out.dc, 0, 0, ow, height + offset, 255);
+}
+
+TsSkinProvider::~TsSkinProvider() { ReleaseFonts(); }
+
+void TsSkinProvider::ReleaseFonts() {
+    if (captionFont_) {
+        DeleteObject(captionFont_);
+        captionFont_ = nullptr;
+    }
+}
+
+void TsSkinProvider::Init(const SkinData* skin, ProviderSettings settings, int dpi) {
+    skin_ = skin;
+    settings_ = settings;
+    SetDpi(dpi);
+}
+
+void TsSkinProvider::SetDpi(int dpi) {
+    dpi_ = dpi > 0 ? dpi : 96;
+    ReleaseFonts();
+    if (!skin_) {
+        return;
+    }
+    const FormOptions& o = skin_->options;
+    LOGFONTW lf{};
+    lf.lfHeight = -Scale(o.captionFontHeight);
+    lf.lfWeight = o.captionFontBold ? FW_BOLD : FW_NORMAL;
+    lf.lfCharSet = DEFAULT_CHARSET;
+    lf.lfQuality = ANTIALIASED_QUALITY;
+    MultiByteToWideChar(CP_UTF8, 0, o.captionFont.c_str(), -1, lf.lfFaceName, LF_FACESIZE - 1);
+    captionFont_ = CreateFontIndirectW(&lf);
+    const int bar = CaptionHeight();
+    const int sliceL = Scale(o.captionSliceLeft), sliceR = Scale(o.captionSliceRight);
+    (void)sliceL;
+    (void)sliceR;
+    captionScaled_ = Resize(skin_->caption, Scale(skin_->caption.width), bar);
+    const int b = Scale(o.buttonSize);
+    buttonsScaled_ = Resize(skin_->buttons, b * kButtonStates, b * kButtonKinds);
+}
+
+int TsSkinProvider::BorderWidth() const { return skin_ ? Scale(skin_->options.borderWidth) : 0; }
+
+int TsSkinProvider::CaptionHeight() const {
+    return skin_ ? Scale(skin_->options.captionHeight + settings_.addedTitleHeight) : 0;
+}
+
+COLORREF TsSkinProvider::ClientColor() const {
+    return skin_ ? ToColorRef(skin_->options.clientColor) : RGB(0, 0, 0);
+}
+
+SIZE TsSkinProvider::WindowSizeFor(SIZE client) const {
+    return SIZE{client.cx + 2 * BorderWidth(), client.cy + 2 * BorderWidth() + CaptionHeight()};
+}
+
+RECT TsSkinProvider::ButtonRect(int index) const {
+    RECT r{};
+    if (!hwnd_ || !skin_) {
+        return r;
+    }
+    RECT wr;
+    GetWindowRect(hwnd_, &wr);
+    const int width = wr.right - wr.left;
+    const int size = Scale(skin_->options.buttonSize);
+    const int top = BorderWidth() + (CaptionHeight() - size) / 2;
+    // The close button sits at the right; extra buttons follow it leftwards.
+    const int slot = index + 1;
+    const int right = width - BorderWidth() - Scale(skin_->options.buttonMargin) -
+                      slot * (size + Scale(skin_->options.buttonSpacing));
+    r.left = right - size;
+    r.right = right;
+    r.top = top;
+    r.bottom = top + size;
+    return r;
+}
+
+int TsSkinProvider::HitButton(POINT p) const {
+    for (int i = -1; i < settings_.titleButtons; ++i) {
+        RECT r = ButtonRect(i);
+        if (PtInRect(&r, p)) {
+            return i;
+        }
+    }
+    return kNone;
+}
+
+void TsSkinProvider::SetHot(int part) {
+    if (hot_ != part) {
+        hot_ = part;
+        PaintFrame();
+    }
+}
+
+void TsSkinProvider::PaintFrame() {
+    if (!hwnd_ || !skin_) {
+        return;
+    }
+    RECT wr;
+    GetWindowRect(hwnd_, &wr);
+    const int w = wr.right - wr.left, h = wr.bottom - wr.top;
+    const int b = BorderWidth(), cap = CaptionHeight();
+    if (w <= 0 || h <= 0) {
+        return;
+    }
+    HDC wdc = GetWindowDC(hwnd_);
+    if (!wdc) {
+        return;
+    }
+    // Compose the frame off screen and put it up in one transfer, outside the client area.
+    DibDc buf(w, b + cap);
+    if (buf.ok()) {
+        const FormOptions& o = skin_->options;
+        HBRUSH outer = CreateSolidBrush(ToColorRef(o.frameOuterColor));
+        HBRUSH inner = CreateSolidBrush(ToColorRef(o.frameInnerColor));
+        RECT all{0, 0, w, b + cap};
+        FillRect(buf.dc, &all, inner);
+        RECT line{0, 0, w, 1};
+        FillRect(buf.dc, &line, outer);
+        RECT left{0, 0, 1, b + cap}, right{w - 1, 0, w, b + cap};
+        FillRect(buf.dc, &left, outer);
+        FillRect(buf.dc, &right, outer);
+        // Caption bar: fixed left and right slices, the middle stretched.
+        const Image& c = captionScaled_;
+        const int barW = w - 2 * b;
+        if (c.width > 0 && barW > 0) {
+            DibDc src(c.width, c.height);
+            if (src.ok()) {
+                std::copy(c.pixels.begin(), c.pixels.end(), src.bits);
+                int sl = std::min(Scale(o.captionSliceLeft), c.width / 2);
+                int sr = std::min(Scale(o.captionSliceRight), c.width - sl);
+                sl = std::min(sl, barW / 2);
+                sr = std::min(sr, barW - sl);
+                const BYTE opacity = active_ ? 255 : 200;
+                if (sl > 0) {
+                    Blend(buf.dc, b, b, sl, cap, src.dc, 0, 0, sl, c.height, opacity);
+                }
+                if (sr > 0) {
+                    Blend(buf.dc, b + barW - sr, b, sr, cap, src.dc, c.width - sr, 0, sr, c.height, opacity);
+                }
+                const int mid = c.width - sl - sr;
+                if (mid > 0 && barW - sl - sr > 0) {
+                    Blend(buf.dc, b + sl, b, barW - sl - sr, cap, src.dc, sl, 0, mid, c.height, opacity);
+                }
+            }
+        }
+        // Caption text, centred over the bar and kept clear of the buttons.
+        const int textLen = GetWindowTextLengthW(hwnd_);
+        std::wstring text(static_cast<size_t>(textLen) + 1, L'\0');
+        GetWindowTextW(hwnd_, text.data(), textLen + 1);
+        text.resize(static_cast<size_t>(textLen));
+        RECT lastButton = ButtonRect(settings_.titleButtons - 1);
+        RECT textRect{b + Scale(6), b, w - b - Scale(6), b + cap};
+        const int buttonsWidth = (w - b) - lastButton.left;
+        if (settings_.captionCentred) {
+            textRect.left = std::max<LONG>(textRect.left, b + buttonsWidth);
+        }
+        textRect.right = std::min<LONG>(textRect.right, lastButton.left - Scale(4));
+        HGDIOBJ oldFont = SelectObject(buf.dc, captionFont_);
+        SetBkMode(buf.dc, TRANSPARENT);
+        const UINT fmt = DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS |
+                         (settings_.captionCentred ? DT_CENTER : DT_LEFT);
+        RECT shadow = textRect;
+        OffsetRect(&shadow, 1, 1);
+        SetTextColor(buf.dc, ToColorRef(o.captionShadowColor));
+        DrawTextW(buf.dc, text.c_str(), textLen, &shadow, fmt);
+        SetTextColor(buf.dc, active_ ? ToColorRef(o.captionTextColor) : RGB(0x60, 0x80, 0x60));
+        DrawTextW(buf.dc, text.c_str(), textLen, &textRect, fmt);
+        SelectObject(buf.dc, oldFont);
+        // Buttons from the sprite sheet: column = state, row = kind.
+        const Image& s = buttonsScaled_;
+        if (s.width > 0) {
+            DibDc src(s.width, s.height);
+            if (src.ok()) {
+                std::copy(s.pixels.begin(), s.pixels.end(), src.bits);
+                const int size = s.width / kButtonStates;
+                for (int i = -1; i < settings_.titleButtons; ++i) {
+                    RECT r = ButtonRect(i);
+                    const int state = pressed_ == i && hot_ == i ? 2 : (hot_ == i ? 1 : 0);
+                    const int row = i == kClose ? 0 : 1;
+                    Blend(buf.dc, r.left, r.top, size, size, src.dc, state * size, row * size, size,
+                          size, 255);
+                }
+            }
+        }
+        DeleteObject(outer);
+        DeleteObject(inner);
+        BitBlt(wdc, 0, 0, w, b + cap, buf.dc, 0, 0, SRCCOPY);
+    }
+    // Left, right and bottom borders.
+    HBRUSH outer = CreateSolidBrush(ToColorRef(skin_->options.frameOuterColor));
+    HBRUSH inner = CreateSolidBrush(ToColorRef(skin_->options.frameInnerColor));
+    RECT rl{0, b + cap, b, h}, rr{w - b, b + cap, w, h}, rb{0, h - b, w, h};
+    for (RECT* r : {&rl, &rr, &rb}) {
+        FillRect(wdc, r, inner);
+    }
+    RECT ol{0, b + cap, 1, h}, orr{w - 1, b + cap, w, h}, ob{0, h - 1, w, h};
+    for (RECT* r : {&ol, &orr, &ob}) {
+        FillRect(wdc, r, outer);
+    }
+    DeleteObject(outer);
+    DeleteObject(inner);
+    ReleaseDC(hwnd_, wdc);
+}
+
+bool TsSkinProvider::HandleMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
+    if (!skin_) {
+        return false;
+    }
+    hwnd_ = hwnd;
+    switch (msg) {
+    case WM_NCCALCSIZE: {
+        RECT* r = wp ? &reinterpret_cast<NCCALCSIZE_PARAMS*>(lp)->rgrc[0] : reinterpret_cast<RECT*>(lp);
+        r->left += BorderWidth();
+        r->right -= BorderWidth();
+        r->bottom -= BorderWidth();
+        r->top += BorderWidth() + CaptionHeight();
+        result = 0;
+        return true;
+    }
+    case WM_NCPAINT:
+        PaintFrame();
+        result = 0;
+        return true;
+    case WM_NCACTIVATE:
+        active_ = wp != 0;
+        PaintFrame();
+        result = TRUE;
+        return true;
+    case WM_SETTEXT:
+        result = DefWindowProcW(hwnd, msg, wp, lp);
+        PaintFrame();
+        return true;
+    case WM_NCHITTEST: {
+        POINT p{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
+        RECT wr;
+        GetWindowRect(hwnd, &wr);
+        POINT local{p.x - wr.left, p.y - wr.top};
+        RECT client;
+        GetClientRect(hwnd, &client);
+        const int b = BorderWidth();
+        if (local.x >= b && local.x < b + client.right && local.y >= b + CaptionHeight() &&
+            local.y < b + CaptionHeight() + client.bottom) {
+            result = HTCLIENT;
+        } else if (int part = HitButton(local); part == kClose) {
+            result = HTCLOSE;
+        } else if (part >= 0) {
+            result = HTHELP;
+        } else if (local.y >= b && local.y < b + CaptionHeight()) {
+            result = HTCAPTION;
+        } else {
+            result = HTBORDER; // a fixed frame: never a sizing edge
+        }
+        return true;
+    }
+    case WM_NCMOUSEMOVE: {
+        POINT p{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
+        RECT wr;
+        GetWindowRect(hwnd, &wr);
+        SetHot(HitButton(POINT{p.x - wr.left, p.y - wr.top}));
+        if (!tracking_) {
+            TRACKMOUSEEVENT t{sizeof t, TME_LEAVE | TME_NONCLIENT, hwnd, 0};
+            tracking_ = TrackMouseEvent(&t) != 0;
+        }
+        return false;
+    }
+    case WM_NCMOUSELEAVE:
+        tracking_ = false;
+        if (pressed_ == kNone) {
+            SetHot(kNone);
+        }
+        return false;
+    case WM_NCLBUTTONDOWN:
+    case WM_NCLBUTTONDBLCLK:
+        if (wp == HTCLOSE || wp == HTHELP) {
+            POINT p{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
+            RECT wr;
+            GetWindowRect(hwnd, &wr);
+            pressed_ = HitButton(POINT{p.x - wr.left, p.y - wr.top});
+            hot_ = pressed_;
+            SetCapture(hwnd);
+            PaintFrame();
+            result = 0;
+            return true;
+        }
+        return false;
+    case WM_NCRBUTTONUP:
+        if (wp == HTHELP) {
+            POINT p{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
+            RECT wr;
+            GetWindowRect(hwnd, &wr);
+            const int part = HitButton(POINT{p.x - wr.left, p.y - wr.top});
+            if (part >= 0 && OnTitleButtonMouseUp) {
+                RECT br = ButtonRect(part);
+                OnTitleButtonMouseUp(part, MouseButton::Right, p.x - wr.left - br.left,
+                                     p.y - wr.top - br.top);
+            }
+            result = 0;
+            return true;
+        }
+        return false;
+    case WM_MOUSEMOVE:
+        if (pressed_ != kNone) {
+            POINT p{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
+            ClientToScreen(hwnd, &p);
+            RECT wr;
+            GetWindowRect(hwnd, &wr);
+            const int part = HitButton(POINT{p.x - wr.left, p.y - wr.top});
+            SetHot(part == pressed_ ? part : kNone);
+            result = 0;
+            return true;
+        }
+        return false;
+    case WM_LBUTTONUP:
+        if (pressed_ != kNone) {
+            const int part = pressed_;
+            POINT p{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
+            ClientToScreen(hwnd, &p);
+            RECT wr;
+            GetWindowRect(hwnd, &wr);
+            const POINT local{p.x - wr.left, p.y - wr.top};
+            const bool over = HitButton(local) == part;
+            pressed_ = kNone;
+            ReleaseCapture();
+            SetHot(over ? part : kNone);
+            if (over && part == kClose) {
+                PostMessageW(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+            } else if (over && OnTitleButtonMouseUp) {
+                RECT br = ButtonRect(part);
+                OnTitleButtonMouseUp(part, MouseButton::Left, local.x - br.left, local.y - br.top);
+            }
+            result = 0;
+            return true;
+        }
+        return false;
+    case WM_CAPTURECHANGED:
+        if (pressed_ != kNone && reinterpret_cast<HWND>(lp) != hwnd) {
+            pressed_ = kNone;
+            SetHot(kNone);
+        }
+        return false;
+    case WM_ENTERSIZEMOVE:
+        moving_ = true;
+        return false;
+    case WM_EXITSIZEMOVE:
+        moving_ = false;
+        return false;
+    case WM_MOVING:
+        if (settings_.snapToEdges) {
+            RECT* r = reinterpret_cast<RECT*>(lp);
+            HMONITOR mon = MonitorFromRect(r, MONITOR_DEFAULTTONEAREST);
+            MONITORINFO mi{sizeof mi};
+            if (GetMonitorInfoW(mon, &mi)) {
+                const SnapRect s = SnapToEdges({r->left, r->top, r->right, r->bottom},
+                                               {mi.rcWork.left, mi.rcWork.top, mi.rcWork.right, mi.rcWork.bottom},
+                                               Scale(settings_.snapThreshold));
+                *r = RECT{s.left, s.top, s.right, s.bottom};
+            }
+            result = TRUE;
+            return true;
+        }
+        return false;
+    case WM_WINDOWPOSCHANGING:
+        // Some window managers move the window without WM_MOVING; snap those drags too.
+        if (moving_ && settings_.snapToEdges) {
+            auto* pos = reinterpret_cast<WINDOWPOS*>(lp);
+            if (!(pos->flags & SWP_NOMOVE)) {
+                RECT wr;
+                GetWindowRect(hwnd, &wr);
+                const int w = wr.right - wr.left, h = wr.bottom - wr.top;
+                HMONITOR mon = MonitorFromWindow(hwnd, MONITOR_DEFAULTTONEAREST);
+                MONITORINFO mi{sizeof mi};
+                if (GetMonitorInfoW(mon, &mi)) {
+                    const SnapRect s = SnapToEdges({pos->x, pos->y, pos->x + w, pos->y + h},
+                                                   {mi.rcWork.left, mi.rcWork.top, mi.rcWork.right, mi.rcWork.bottom},
+                                                   Scale(settings_.snapThreshold));
+                    pos->x = s.left;
+                    pos->y = s.top;
+                }
+            }
+        }
+        return false;
+    default:
+        return false;
+    }
+}
+
+} // namespace skin
