@@ -26,14 +26,14 @@ int main(int argc, char** argv) {
         {ResKey::FromId(10), ResKey::FromId(7), 1033, Pattern(9, 4)},
     };
     int n = 0;
-    auto save = [&](const PeSpec& spec) {
-        const Bytes b = BuildPe(spec).bytes;
+    auto save = [&](const PeRecipe& recipe) {
+        const Bytes b = BuildPe(recipe).bytes;
         std::ofstream(dir / ("seed" + std::to_string(n++) + ".exe"), std::ios::binary)
             .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
     };
     for (bool plus : {false, true}) {
-        save(TypicalSpec(plus, resources));
-        PeSpec full = TypicalSpec(plus, resources);
+        save(TypicalRecipe(plus, resources));
+        PeRecipe full = TypicalRecipe(plus, resources);
         full.sections.push_back({".debug_info", SectionKind::Debug, Pattern(100, 5), 0});
         full.debugEntries = 2;
         full.symbolTable = true;
@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
         full.appended = Pattern(77, 6);
         full.fileAlignment = 0x200;
         save(full);
-        PeSpec small = TypicalSpec(plus, {resources[0]});
+        PeRecipe small = TypicalRecipe(plus, {resources[0]});
         small.sections.pop_back();
         small.sectionAlignment = 0x200;
         save(small);

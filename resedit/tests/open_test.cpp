@@ -26,7 +26,7 @@ class OpenTest : public ScratchTest {};
 
 TEST_F(OpenTest, ReadsTheTreeOfPe32AndPe32Plus) {
     for (bool plus : {false, true}) {
-        const PeFile pe = BuildPe(TypicalSpec(plus, SomeResources()));
+        const PeFile pe = BuildPe(TypicalRecipe(plus, SomeResources()));
         Write("a.exe", pe.bytes);
         ASSERT_TRUE(OraclesAccept(PathOf("a.exe"), Listing(SomeResources())));
         TResEditHandle* h = ResEditOpen(U16("a.exe"), false);
@@ -85,7 +85,7 @@ Image GoodImage(std::uint32_t va) {
     return im;
 }
 
-constexpr std::uint32_t kResourceVa = 0x3000; // of TypicalSpec's .rsrc
+constexpr std::uint32_t kResourceVa = 0x3000; // of TypicalRecipe's .rsrc
 
 struct BadCase {
     const char* label;
@@ -192,13 +192,13 @@ TEST_F(OpenTest, RefusesMalformedFilesUntouched) {
     };
     for (const BadCase& c : cases) {
         SCOPED_TRACE(c.label);
-        PeSpec spec = TypicalSpec(false, {});
+        PeRecipe recipe = TypicalRecipe(false, {});
         Image im = GoodImage(kResourceVa);
         if (c.image) {
             c.image(im);
         }
-        spec.resourceImage = im.b;
-        PeFile pe = BuildPe(spec);
+        recipe.resourceImage = im.b;
+        PeFile pe = BuildPe(recipe);
         ASSERT_EQ(pe.resourceVa, kResourceVa);
         if (c.file) {
             c.file(pe, pe.bytes);
@@ -221,9 +221,9 @@ TEST_F(OpenTest, RefusesMalformedFilesUntouched) {
         os.Close(f);
     }
     // The good image itself opens.
-    PeSpec spec = TypicalSpec(false, {});
-    spec.resourceImage = GoodImage(kResourceVa).b;
-    Write("good.exe", BuildPe(spec).bytes);
+    PeRecipe recipe = TypicalRecipe(false, {});
+    recipe.resourceImage = GoodImage(kResourceVa).b;
+    Write("good.exe", BuildPe(recipe).bytes);
     TResEditHandle* h = ResEditOpen(U16("good.exe"), false);
     ASSERT_NE(h, nullptr) << ResEditLastMessage();
     EXPECT_EQ(Listing(*h->os, h->root).size(), 1u);
@@ -232,7 +232,7 @@ TEST_F(OpenTest, RefusesMalformedFilesUntouched) {
 
 TEST_F(OpenTest, ReportsWhyAFileCannotBeOpened) {
     platform::Os& os = platform::SystemOs();
-    const PeFile pe = BuildPe(TypicalSpec(false, SomeResources()));
+    const PeFile pe = BuildPe(TypicalRecipe(false, SomeResources()));
     Write("a.exe", pe.bytes);
     Write("empty.exe", {});
 

@@ -151,12 +151,12 @@ def main():
         fail("the sample does not run as built: " + "; ".join(lines))
 
     original_size = os.path.getsize(args.sample)
-    for label, specs in CASES.items():
+    for label, images in CASES.items():
         case = os.path.join(args.work, label.replace(" ", "_"))
         os.makedirs(case)
         exe = os.path.join(case, "sample.exe")
         shutil.copy(args.sample, exe)
-        ico = make_ico.ico(specs)
+        ico = make_ico.ico(images)
         ico_path = os.path.join(case, "new.ico")
         with open(ico_path, "wb") as f:
             f.write(ico)
@@ -176,9 +176,9 @@ def main():
         print(f"{label}: " + "; ".join(lines))
         if rc != 0:
             fail(f"{label}: the program fails after the replacement")
-        if f"group \"106\": {len(specs)} images" not in lines or any("MISSING" in l for l in lines):
+        if f"group \"106\": {len(images)} images" not in lines or any("MISSING" in l for l in lines):
             fail(f"{label}: the program does not find its new group")
-        colours = {s: "%02x%02x%02x" % c for s, c in specs}
+        colours = {s: "%02x%02x%02x" % c for s, c in images}
         for want in (16, 32, 48):
             line = next((l for l in lines if l.startswith(f"icon {want}:")), "")
             centre = line.rsplit(" ", 1)[-1]

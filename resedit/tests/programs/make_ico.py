@@ -18,11 +18,11 @@ def image(size, rgb):
     return header + pixels + mask
 
 
-def ico(specs, planes=0, bits=0):
-    out = struct.pack("<HHH", 0, 1, len(specs))
-    blobs = [image(s, c) for s, c in specs]
-    offset = 6 + 16 * len(specs)
-    for (s, _), blob in zip(specs, blobs):
+def ico(images, planes=0, bits=0):
+    out = struct.pack("<HHH", 0, 1, len(images))
+    blobs = [image(s, c) for s, c in images]
+    offset = 6 + 16 * len(images)
+    for (s, _), blob in zip(images, blobs):
         out += struct.pack("<BBBBHHII", s % 256, s % 256, 0, 0, planes, bits, len(blob), offset)
         offset += len(blob)
     return out + b"".join(blobs)
@@ -34,12 +34,12 @@ def main(argv):
         i = argv.index("--planes-bits")
         planes, bits = int(argv[i + 1]), int(argv[i + 2])
         del argv[i:i + 3]
-    out, specs = argv[1], []
+    out, images = argv[1], []
     for a in argv[2:]:
         s, c = a.split(":")
-        specs.append((int(s), (int(c[0:2], 16), int(c[2:4], 16), int(c[4:6], 16))))
+        images.append((int(s), (int(c[0:2], 16), int(c[2:4], 16), int(c[4:6], 16))))
     with open(out, "wb") as f:
-        f.write(ico(specs, planes, bits))
+        f.write(ico(images, planes, bits))
 
 
 if __name__ == "__main__":

@@ -38,7 +38,7 @@ protected:
             {Id(10), Id(7), 1033, Pattern(9, 6)},
             {Id(10), Id(7), 2052, Pattern(9, 7)},
         };
-        original = BuildPe(TypicalSpec(true, resources)).bytes;
+        original = BuildPe(TypicalRecipe(true, resources)).bytes;
         Write("a.exe", original);
     }
     Bytes original;
