@@ -26,7 +26,9 @@ struct Scenario {
     std::vector<IconImage> newImages;
 };
 
-void PrintTo(const Scenario& s, std::ostream* os) { *os << s.label; }
+void PrintTo(const Scenario& s, std::ostream* os) {
+    *os << s.label;
+}
 
 class FaultTest : public ScratchTest, public ::testing::WithParamInterface<Scenario> {
 protected:

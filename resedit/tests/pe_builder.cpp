@@ -203,8 +203,9 @@ PeFile BuildPe(const PeRecipe& recipe) {
         placed[i].va = va;
         placed[i].characteristics = Characteristics(s.kind);
         if (s.kind == SectionKind::Resources) {
-            placed[i].bytes = recipe.resourceImage.empty() ? BuildResourceSection(recipe.resources, va)
-                                                         : recipe.resourceImage;
+            placed[i].bytes = recipe.resourceImage.empty()
+                                  ? BuildResourceSection(recipe.resources, va)
+                                  : recipe.resourceImage;
             f.resourceSection = i;
             f.resourceVa = va;
         } else if (s.kind == SectionKind::Relocations) {
@@ -264,8 +265,9 @@ PeFile BuildPe(const PeRecipe& recipe) {
     std::uint32_t raw = headersSize;
     for (std::uint32_t i = 0; i < n; ++i) {
         Placed& p = placed[i];
-        p.rawSize = Align(static_cast<std::uint32_t>(p.bytes.size()) + recipe.sections[i].rawPadding,
-                          recipe.fileAlignment);
+        p.rawSize =
+            Align(static_cast<std::uint32_t>(p.bytes.size()) + recipe.sections[i].rawPadding,
+                  recipe.fileAlignment);
         p.raw = p.rawSize ? raw : 0;
         raw += p.rawSize;
     }
@@ -360,7 +362,8 @@ PeFile BuildPe(const PeRecipe& recipe) {
     }
     if (debugCount) {
         Put32(out, dirs + 8 * 6, debugDirVa);
-        Put32(out, dirs + 8 * 6 + 4, recipe.debugSizeField ? recipe.debugSizeField : 28 * debugCount);
+        Put32(out, dirs + 8 * 6 + 4,
+              recipe.debugSizeField ? recipe.debugSizeField : 28 * debugCount);
     }
     if (recipe.certificate) {
         Put32(out, dirs + 8 * 4, f.certificateOffset);

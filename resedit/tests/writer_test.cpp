@@ -115,15 +115,17 @@ struct DeltaCase {
     std::int32_t virtualDelta;
 };
 
-void PrintTo(const DeltaCase& c, std::ostream* os) { *os << c.label; }
+void PrintTo(const DeltaCase& c, std::ostream* os) {
+    *os << c.label;
+}
 
 class DeltaTest : public WriterTest,
                   public ::testing::WithParamInterface<std::tuple<DeltaCase, bool>> {};
 
 TEST_P(DeltaTest, MovesTailAndUpdatesHeaders) {
     const auto& [c, plus] = GetParam();
-    PeRecipe recipe =
-        TypicalRecipe(plus, {{ResKey::FromId(10), ResKey::FromId(1), 1033, Pattern(c.oldBytes, 3)}});
+    PeRecipe recipe = TypicalRecipe(
+        plus, {{ResKey::FromId(10), ResKey::FromId(1), 1033, Pattern(c.oldBytes, 3)}});
     recipe.sections[2].rawPadding = c.rawPadding;
     recipe.sections.push_back({".debug_line", SectionKind::Debug, Pattern(0x345, 4), 0});
     recipe.appended = Pattern(0x777, 5);
@@ -411,7 +413,7 @@ TEST_F(WriterTest, UnchangedTreeRoundTrips) {
 TEST_F(WriterTest, DropExistingAndEmptyTree) {
     const PeFile pe = BuildPe(
         TypicalRecipe(false, {{ResKey::FromId(10), ResKey::FromId(1), 1033, Pattern(700, 1)},
-                            {ResKey::FromId(24), ResKey::FromId(1), 1033, Pattern(70, 2)}}));
+                              {ResKey::FromId(24), ResKey::FromId(1), 1033, Pattern(70, 2)}}));
     Write("a.exe", pe.bytes);
     const Bytes data = Pattern(33, 3);
     ASSERT_TRUE(Edit("a.exe", true, [&](TResEditHandle* h) { Put(h, 5, 101, 2052, data); }));
