@@ -1,0 +1,193 @@
+// Win32 implementation of the file services: thin wrappers over the file, mapping and
+// locale functions; errors stay in the thread's last-error code.
+#include "platform/file.h"
+
+#include <windows.h>
+
+#include <algorithm>
+
+namespace platform {
+
+namespace {
+
+HANDLE H(FileHandle file) {
+    return reinterpret_cast<HANDLE>(file.value);
+}
+
+FileHandle FromHandle(HANDLE h) {
+    return h == INVALID_HANDLE_VALUE ? FileHandle{}
+                                     : FileHandle{reinterpret_cast<std::intptr_t>(h)};
+}
+
+std::wstring Path(std::u16string_view path) {
+    return std::wstring(path.begin(), path.end());
+}
+
+// ReadFile and WriteFile take 32-bit counts; larger transfers go in pieces.
+constexpr std::size_t kMaxChunk = 0x40000000;
+
+OVERLAPPED At(std::uint64_t offset) {
+    OVERLAPPED o{};
+    o.Offset = static_cast<DWORD>(offset);
+    o.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    return o;
+}
+
+class Win32Os final : public Os {
+public:
+    FileHandle OpenExisting(std::u16string_view path, Access access, Share share) override {
+        const DWORD desired = access == Access::Read ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
+        const DWORD mode = share == Share::Exclusive ? 0 : FILE_SHARE_READ | FILE_SHARE_WRITE;
+        return FromHandle(CreateFileW(Path(path).c_str(), desired, mode, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    }
+
+    FileHandle CreateAlways(std::u16string_view path) override {
+        return FromHandle(CreateFileW(Path(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    }
+
+    void Close(FileHandle& file) override {
+        if (file.IsValid()) {
+            CloseHandle(H(file));
+            file = {};
+        }
+    }
+
+    bool GetLength(FileHandle file, std::uint64_t& length) override {
+        LARGE_INTEGER size{};
+        if (!GetFileSizeEx(H(file), &size)) {
+            return false;
+        }
+        length = static_cast<std::uint64_t>(size.QuadPart);
+        return true;
+    }
+
+    bool SetLength(FileHandle file, std::uint64_t length) override {
+        LARGE_INTEGER pos{};
+        pos.QuadPart = static_cast<LONGLONG>(length);
+        return SetFilePointerEx(H(file), pos, nullptr, FILE_BEGIN) && SetEndOfFile(H(file));
+    }
+
+    bool ReadAt(FileHandle file, std::uint64_t offset, void* buffer, std::size_t size,
+                std::size_t& got) override {
+        got = 0;
+        auto* out = static_cast<char*>(buffer);
+        while (got < size) {
+            const DWORD want = static_cast<DWORD>(size - got < kMaxChunk ? size - got : kMaxChunk);
+            OVERLAPPED o = At(offset + got);
+            DWORD n = 0;
+            if (!ReadFile(H(file), out + got, want, &n, &o)) {
+                if (GetLastError() == ERROR_HANDLE_EOF) {
+                    break;
+                }
+                return false;
+            }
+            if (n == 0) {
+                break;
+            }
+            got += n;
+        }
+        return true;
+    }
+
+    bool WriteAt(FileHandle file, std::uint64_t offset, const void* data,
+                 std::size_t size) override {
+        const auto* in = static_cast<const char*>(data);
+        std::size_t done = 0;
+        while (done < size) {
+            const DWORD want =
+                static_cast<DWORD>(size - done < kMaxChunk ? size - done : kMaxChunk);
+            OVERLAPPED o = At(offset + done);
+            DWORD n = 0;
+            if (!WriteFile(H(file), in + done, want, &n, &o)) {
+                return false;
+            }
+            if (n == 0) {
+                ::SetLastError(ERROR_WRITE_FAULT);
+                return false;
+            }
+            done += n;
+        }
+        return true;
+    }
+
+    bool Map(FileHandle file, MappedView& view) override {
+        std::uint64_t length = 0;
+        if (!GetLength(file, length)) {
+            return false;
+        }
+        if (length > static_cast<std::uint64_t>(SIZE_MAX)) {
+            ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return false;
+        }
+        HANDLE mapping = CreateFileMappingW(H(file), nullptr, PAGE_READWRITE, 0, 0, nullptr);
+        if (!mapping) {
+            return false;
+        }
+        void* base = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0);
+        if (!base) {
+            const DWORD e = GetLastError();
+            CloseHandle(mapping);
+            ::SetLastError(e);
+            return false;
+        }
+        view.base = static_cast<std::uint8_t*>(base);
+        view.size = length;
+        view.mapping = reinterpret_cast<std::intptr_t>(mapping);
+        return true;
+    }
+
+    void Unmap(MappedView& view) override {
+        if (view.base) {
+            UnmapViewOfFile(view.base);
+        }
+        if (view.mapping) {
+            CloseHandle(reinterpret_cast<HANDLE>(view.mapping));
+        }
+        view = {};
+    }
+
+    void Prefault(MappedView& view, std::uint64_t offset, std::uint64_t length) override {
+        if (!view.base || offset >= view.size || length == 0) {
+            return;
+        }
+        WIN32_MEMORY_RANGE_ENTRY range{};
+        range.VirtualAddress = view.base + offset;
+        range.NumberOfBytes =
+            static_cast<SIZE_T>(std::min<std::uint64_t>(length, view.size - offset));
+        PrefetchVirtualMemory(GetCurrentProcess(), 1, &range, 0);
+    }
+
+    bool Delete(std::u16string_view path) override { return DeleteFileW(Path(path).c_str()) != 0; }
+
+    std::u16string TempFolder() override {
+        wchar_t buffer[MAX_PATH + 2];
+        const DWORD n = GetTempPathW(MAX_PATH + 1, buffer);
+        if (n == 0 || n > MAX_PATH + 1) {
+            return {};
+        }
+        return std::u16string(buffer, buffer + n);
+    }
+
+    std::uint32_t ProcessId() override { return GetCurrentProcessId(); }
+
+    int CompareNoCase(std::u16string_view a, std::u16string_view b) override {
+        return CompareStringW(9, NORM_IGNORECASE, reinterpret_cast<const wchar_t*>(a.data()),
+                              static_cast<int>(a.size()),
+                              reinterpret_cast<const wchar_t*>(b.data()),
+                              static_cast<int>(b.size()));
+    }
+
+    std::uint32_t LastError() override { return GetLastError(); }
+    void SetLastError(std::uint32_t code) override { ::SetLastError(code); }
+};
+
+} // namespace
+
+Os& SystemOs() {
+    static Win32Os os;
+    return os;
+}
+
+} // namespace platform

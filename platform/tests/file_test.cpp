@@ -1,0 +1,152 @@
+#include "platform/file.h"
+#include "platform/text.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using platform::Access;
+using platform::FileHandle;
+using platform::MappedView;
+using platform::Share;
+namespace error = platform::error;
+
+class FileTest : public ::testing::Test {
+protected:
+    platform::Os& os = platform::SystemOs();
+    std::filesystem::path dir;
+
+    void SetUp() override {
+        dir = std::filesystem::temp_directory_path() /
+              ("itr-file-test-" + std::to_string(os.ProcessId()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+    }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+
+    std::u16string PathOf(const std::string& name) const { return (dir / name).u16string(); }
+    void WriteFile(const std::string& name, const std::string& bytes) const {
+        std::ofstream(dir / name, std::ios::binary) << bytes;
+    }
+    std::string ReadFile(const std::string& name) const {
+        std::ifstream in(dir / name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+};
+
+TEST_F(FileTest, OpenReportsMissingFilesAndFolders) {
+    FileHandle f = os.OpenExisting(PathOf("missing.bin"), Access::ReadWrite, Share::Exclusive);
+    EXPECT_FALSE(f.IsValid());
+    EXPECT_EQ(os.LastError(), error::kFileNotFound);
+    EXPECT_FALSE(os.Delete(PathOf("missing.bin")));
+    EXPECT_EQ(os.LastError(), error::kFileNotFound);
+    // A folder is not a file.
+    f = os.OpenExisting(dir.u16string(), Access::ReadWrite, Share::Exclusive);
+    EXPECT_FALSE(f.IsValid());
+}
+
+TEST_F(FileTest, ExclusiveOpenKeepsOthersOut) {
+    WriteFile("a.bin", "abc");
+    FileHandle first = os.OpenExisting(PathOf("a.bin"), Access::ReadWrite, Share::Exclusive);
+    ASSERT_TRUE(first.IsValid());
+    for (Share share : {Share::Exclusive, Share::ReadWrite}) {
+        FileHandle second = os.OpenExisting(PathOf("a.bin"), Access::Read, share);
+        EXPECT_FALSE(second.IsValid());
+        EXPECT_EQ(os.LastError(), error::kSharingViolation);
+    }
+    os.Close(first);
+    EXPECT_FALSE(first.IsValid());
+
+    // Two sharing openers get along, and they keep an exclusive one out.
+    FileHandle r1 = os.OpenExisting(PathOf("a.bin"), Access::ReadWrite, Share::ReadWrite);
+    FileHandle r2 = os.OpenExisting(PathOf("a.bin"), Access::Read, Share::ReadWrite);
+    EXPECT_TRUE(r1.IsValid());
+    EXPECT_TRUE(r2.IsValid());
+    EXPECT_FALSE(os.OpenExisting(PathOf("a.bin"), Access::ReadWrite, Share::Exclusive).IsValid());
+    os.Close(r1);
+    os.Close(r2);
+}
+
+TEST_F(FileTest, PositionedReadsAndWritesAndLength) {
+    FileHandle f = os.CreateAlways(PathOf("b.bin"));
+    ASSERT_TRUE(f.IsValid());
+    ASSERT_TRUE(os.WriteAt(f, 0, "hello world", 11));
+    ASSERT_TRUE(os.WriteAt(f, 6, "WORLD", 5));
+    std::uint64_t length = 0;
+    ASSERT_TRUE(os.GetLength(f, length));
+    EXPECT_EQ(length, 11u);
+
+    char buffer[16] = {};
+    std::size_t got = 0;
+    ASSERT_TRUE(os.ReadAt(f, 3, buffer, sizeof buffer, got));
+    EXPECT_EQ(got, 8u); // short only at the end of the file
+    EXPECT_EQ(std::string(buffer, got), "lo WORLD");
+    ASSERT_TRUE(os.ReadAt(f, 100, buffer, 4, got));
+    EXPECT_EQ(got, 0u);
+
+    // Growing fills with zeros, shrinking cuts.
+    ASSERT_TRUE(os.SetLength(f, 14));
+    ASSERT_TRUE(os.ReadAt(f, 9, buffer, 5, got));
+    EXPECT_EQ(std::string(buffer, got), std::string("LD\0\0\0", 5));
+    ASSERT_TRUE(os.SetLength(f, 5));
+    ASSERT_TRUE(os.GetLength(f, length));
+    EXPECT_EQ(length, 5u);
+    os.Close(f);
+    EXPECT_EQ(ReadFile("b.bin"), "hello");
+
+    // Created anew: an existing file is truncated.
+    f = os.CreateAlways(PathOf("b.bin"));
+    ASSERT_TRUE(f.IsValid());
+    ASSERT_TRUE(os.GetLength(f, length));
+    EXPECT_EQ(length, 0u);
+    os.Close(f);
+    EXPECT_TRUE(os.Delete(PathOf("b.bin")));
+    EXPECT_FALSE(std::filesystem::exists(dir / "b.bin"));
+}
+
+TEST_F(FileTest, MappingWritesThroughAndRefusesEmptyFiles) {
+    WriteFile("c.bin", "0123456789");
+    FileHandle f = os.OpenExisting(PathOf("c.bin"), Access::ReadWrite, Share::Exclusive);
+    ASSERT_TRUE(f.IsValid());
+    MappedView view;
+    ASSERT_TRUE(os.Map(f, view));
+    EXPECT_EQ(view.size, 10u);
+    EXPECT_EQ(std::memcmp(view.base, "0123456789", 10), 0);
+    std::memcpy(view.base + 2, "ab", 2);
+    os.Unmap(view);
+    EXPECT_FALSE(view.IsMapped());
+    // The length can change only once the mapping is gone.
+    ASSERT_TRUE(os.SetLength(f, 4));
+    os.Close(f);
+    EXPECT_EQ(ReadFile("c.bin"), "01ab");
+
+    WriteFile("empty.bin", "");
+    f = os.OpenExisting(PathOf("empty.bin"), Access::ReadWrite, Share::Exclusive);
+    ASSERT_TRUE(f.IsValid());
+    EXPECT_FALSE(os.Map(f, view));
+    EXPECT_EQ(os.LastError(), error::kFileInvalid);
+    os.Close(f);
+}
+
+TEST_F(FileTest, ProcessServices) {
+    const std::u16string temp = os.TempFolder();
+    ASSERT_FALSE(temp.empty());
+    EXPECT_TRUE(temp.back() == u'/' || temp.back() == u'\\');
+    EXPECT_NE(os.ProcessId(), 0u);
+    os.SetLastError(1234);
+    EXPECT_EQ(os.LastError(), 1234u);
+    {
+        platform::PreserveLastError keep(os);
+        os.SetLastError(5);
+    }
+    EXPECT_EQ(os.LastError(), 1234u);
+}
+
+} // namespace

@@ -1,0 +1,31 @@
+// Pieces shared by the editor's source files.
+#pragma once
+
+#include "resedit/resedit.h"
+
+#include <string>
+
+namespace resedit::detail {
+
+// Records why an operation failed (ResEditLastMessage).
+void SetMessage(std::string message);
+
+// Reads the resource tree of an opened file into handle.root.
+bool ReadTree(TResEditHandle& handle, std::string& why);
+// Rebuilds the resource section from the tree and writes it into the file.
+bool WriteTree(TResEditHandle& handle, std::string& why);
+
+// A directory item for key, not yet in the tree; null when out of memory or the name is
+// unusable (empty or longer than 65535).
+TPResItem NewDir(const ResKey& key);
+// Puts a directory (its id or name set) or a leaf (its language in id) at its ordered place.
+void LinkDir(platform::Os& os, TPResItem parent, TPResItem item);
+void LinkLeaf(TPResItem nameDir, TPResItem leaf);
+
+// A fresh item, zero-filled.
+TPResItem NewItem(bool isDir);
+
+// Hex digits, lowercase, at least minDigits of them.
+std::u16string Hex(std::uint64_t value, int minDigits);
+
+} // namespace resedit::detail

@@ -1,0 +1,151 @@
+// Every platform call of an icon replacement fails in turn: the executable is then either
+// exactly as it was or exactly as a good run leaves it, never anything in between, and no
+// temporary file is left behind.
+#include "resedit/tests/support.h"
+
+#include <map>
+
+namespace resedit::testing {
+namespace {
+
+ResKey Id(std::uint16_t id) {
+    return ResKey::FromId(id);
+}
+
+std::vector<IconImage> Images(std::initializer_list<std::uint32_t> sizes, std::uint8_t seed) {
+    std::vector<IconImage> out;
+    for (std::uint32_t size : sizes) {
+        out.push_back({32, 32, 0, 0, Pattern(size, static_cast<std::uint8_t>(seed + out.size()))});
+    }
+    return out;
+}
+
+struct Scenario {
+    const char* label;
+    std::vector<IconImage> oldImages;
+    std::vector<IconImage> newImages;
+};
+
+void PrintTo(const Scenario& s, std::ostream* os) {
+    *os << s.label;
+}
+
+class FaultTest : public ScratchTest, public ::testing::WithParamInterface<Scenario> {
+protected:
+    Bytes MakeFile(const Scenario& s) {
+        std::vector<Resource> resources = {{Id(10), Id(1), 1033, Pattern(3000, 1)}};
+        std::vector<std::uint16_t> ids;
+        for (std::size_t i = 0; i < s.oldImages.size(); ++i) {
+            ids.push_back(static_cast<std::uint16_t>(1 + i));
+            resources.push_back({Id(kTypeIcon), Id(ids.back()), 2052, s.oldImages[i].bytes});
+        }
+        resources.push_back({Id(kTypeGroupIcon), ResKey::FromName(u"106"), 2052,
+                             BuildGroupRecord(s.oldImages, ids)});
+        PeRecipe recipe = TypicalRecipe(true, resources);
+        recipe.sections.push_back({".debug_info", SectionKind::Debug, Pattern(0x1234, 2), 0});
+        recipe.symbolTable = true;
+        recipe.certificate = true;
+        recipe.debugEntries = 2;
+        recipe.appended = Pattern(0x4321, 3);
+        return BuildPe(recipe).bytes;
+    }
+
+    struct Outcome {
+        bool opened = false, replaced = false, closed = false;
+    };
+
+    // The patch run's sequence: open, replace the group, close keeping the changes (or,
+    // with discardOnFailure, throwing them away when the replacement failed).
+    Outcome Run(platform::Os& os, bool discardOnFailure) {
+        Outcome o;
+        TResEditHandle* h = ResEditOpen(os, U16("a.exe"), false);
+        if (!h) {
+            return o;
+        }
+        o.opened = true;
+        o.replaced = ResEditReplaceIconGroup(h, ResKey::FromName(u"106"), 2052, U16("new.ico"));
+        o.closed = ResEditClose(h, discardOnFailure && !o.replaced);
+        return o;
+    }
+};
+
+TEST_P(FaultTest, EveryCallFailingInTurnLeavesAWholeFile) {
+    const Scenario& s = GetParam();
+    const Bytes original = MakeFile(s);
+    const Bytes ico = BuildIco(s.newImages);
+    Write("new.ico", ico);
+
+    // A good run, counting the calls; and the file as an unchanged tree rewrites it.
+    Write("a.exe", original);
+    FaultyOs counter(platform::SystemOs());
+    const Outcome clean = Run(counter, false);
+    ASSERT_TRUE(clean.opened && clean.replaced && clean.closed);
+    const Bytes good = Read("a.exe");
+    ASSERT_NE(good, original);
+    EXPECT_TRUE(OraclesAccept(PathOf("a.exe")));
+    const int calls = counter.calls;
+    Write("a.exe", original);
+    TResEditHandle* h = ResEditOpen(U16("a.exe"), false);
+    ASSERT_NE(h, nullptr);
+    ASSERT_TRUE(ResEditClose(h, false));
+    const Bytes rewritten = Read("a.exe");
+
+    std::map<std::string, int> failedCalls;
+    for (bool discardOnFailure : {false, true}) {
+        for (int k = 1; k <= calls; ++k) {
+            Write("a.exe", original);
+            FaultyOs os(platform::SystemOs());
+            os.failAt = k;
+            const Outcome outcome = Run(os, discardOnFailure);
+            SCOPED_TRACE("call " + std::to_string(k) + " (" + os.failedCall + ") failing, " +
+                         (discardOnFailure ? "discarding" : "keeping") +
+                         " after a failed replacement");
+            ASSERT_FALSE(os.failedCall.empty());
+            ++failedCalls[os.failedCall];
+            const Bytes now = Read("a.exe");
+            // Closed with the changes: the new file (or the unchanged tree rewritten, after a
+            // failed replacement). Anything else: the old file, byte for byte.
+            const bool kept =
+                outcome.opened && outcome.closed && (outcome.replaced || !discardOnFailure);
+            const Bytes& expected = !kept ? original : outcome.replaced ? good : rewritten;
+            EXPECT_TRUE(now == expected)
+                << "opened " << outcome.opened << " replaced " << outcome.replaced << " closed "
+                << outcome.closed << ": the file is "
+                << (now == original    ? "the original"
+                    : now == good      ? "the new one"
+                    : now == rewritten ? "rewritten unchanged"
+                                       : "damaged");
+            EXPECT_EQ(Read("new.ico"), ico);
+            auto left = LeftoverTempFiles();
+            if (os.failedCall != "Delete") {
+                EXPECT_TRUE(left.empty());
+            }
+            for (const auto& p : left) {
+                std::filesystem::remove(p);
+            }
+        }
+    }
+    // Every kind of call was made to fail somewhere.
+    for (const char* name : {"OpenExisting", "CreateAlways", "GetLength", "SetLength", "ReadAt",
+                             "WriteAt", "Map", "Delete"}) {
+        EXPECT_GT(failedCalls[name], 0) << name;
+    }
+}
+
+const Scenario kScenarios[] = {
+    // Large new images: temporary files for leaves, the file grows.
+    {"grows", Images({400, 500}, 1), Images({1128, 4264, 40000, 70000}, 5)},
+    // Large old images, small new ones: the file shrinks (its last step, the cut, is undone
+    // when it fails).
+    {"shrinks", Images({40000, 50000, 60000}, 1), Images({300, 40000}, 5)},
+    // The same raw size.
+    {"same size", Images({40000, 1000}, 1), Images({40000, 1004}, 5)},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, FaultTest, ::testing::ValuesIn(kScenarios), [](const auto& param) {
+    return std::string(param.param.label) == "same size" ? std::string("same_size")
+                                                         : std::string(param.param.label);
+});
+
+} // namespace
+} // namespace resedit::testing

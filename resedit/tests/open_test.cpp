@@ -1,0 +1,256 @@
+// Opening files: the tree read from well-formed PE32 and PE32+ files, and every kind of
+// malformed file refused without being read past its end or changed.
+#include "resedit/tests/support.h"
+
+#include <algorithm>
+#include <functional>
+
+namespace resedit::testing {
+namespace {
+
+using platform::error::kBadExeFormat;
+using platform::error::kFileNotFound;
+
+std::vector<Resource> SomeResources() {
+    return {
+        {ResKey::FromId(3), ResKey::FromId(1), 2052, Pattern(40, 1)},
+        {ResKey::FromId(3), ResKey::FromId(2), 2052, Pattern(1000, 2)},
+        {ResKey::FromId(14), ResKey::FromName(u"106"), 2052, Pattern(34, 3)},
+        {ResKey::FromId(14), ResKey::FromId(106), 1033, Pattern(20, 4)},
+        {ResKey::FromName(u"PATCHDATA"), ResKey::FromId(7), 1033, Pattern(5, 5)},
+        {ResKey::FromId(24), ResKey::FromId(1), 1033, Pattern(300, 6)},
+    };
+}
+
+class OpenTest : public ScratchTest {};
+
+TEST_F(OpenTest, ReadsTheTreeOfPe32AndPe32Plus) {
+    for (bool plus : {false, true}) {
+        const PeFile pe = BuildPe(TypicalRecipe(plus, SomeResources()));
+        Write("a.exe", pe.bytes);
+        ASSERT_TRUE(OraclesAccept(PathOf("a.exe"), Listing(SomeResources())));
+        TResEditHandle* h = ResEditOpen(U16("a.exe"), false);
+        ASSERT_NE(h, nullptr) << ResEditLastMessage();
+        auto got = Listing(*h->os, h->root);
+        auto want = Listing(SomeResources());
+        std::sort(got.begin(), got.end());
+        std::sort(want.begin(), want.end());
+        EXPECT_EQ(got, want);
+        // Named children first, counted right; directory fields as in the file.
+        const TResItem* type14 = *ResFindEntry(h->root, ResKey::FromId(14));
+        ASSERT_NE(type14, nullptr);
+        EXPECT_EQ(type14->namedItems, 1u);
+        EXPECT_EQ(type14->idItems, 1u);
+        EXPECT_EQ(type14->child->name, u"106");
+        EXPECT_EQ(type14->time, 0x5F5E0FF0u);
+        EXPECT_EQ(type14->majorVer, 4);
+        EXPECT_EQ(h->root->namedItems, 1u);
+        EXPECT_EQ(h->peHeader, h->view.base + pe.peOffset);
+        EXPECT_TRUE(ResEditClose(h, true));
+        EXPECT_EQ(Read("a.exe"), pe.bytes);
+    }
+}
+
+} // namespace
+} // namespace resedit::testing
+
+namespace resedit::testing {
+namespace {
+
+// A resource section image made by hand: directory tables at given offsets.
+struct Image {
+    Bytes b = Bytes(0x400, 0);
+    void Dir(std::uint32_t at, std::uint16_t named, std::uint16_t ids) {
+        Put16(b, at + 12, named);
+        Put16(b, at + 14, ids);
+    }
+    void Entry(std::uint32_t at, std::uint32_t name, std::uint32_t offset) {
+        Put32(b, at, name);
+        Put32(b, at + 4, offset);
+    }
+};
+
+// Three good levels: root at 0 -> type 3 at 24 -> name 1 at 48 -> data entry at 72 -> 16
+// bytes at 88.
+Image GoodImage(std::uint32_t va) {
+    Image im;
+    im.Dir(0, 0, 1);
+    im.Entry(16, 3, 0x80000000 | 24);
+    im.Dir(24, 0, 1);
+    im.Entry(40, 1, 0x80000000 | 48);
+    im.Dir(48, 0, 1);
+    im.Entry(64, 2052, 72);
+    Put32(im.b, 72, va + 88);
+    Put32(im.b, 76, 16);
+    return im;
+}
+
+constexpr std::uint32_t kResourceVa = 0x3000; // of TypicalRecipe's .rsrc
+
+struct BadCase {
+    const char* label;
+    std::function<void(Image&)> image;         // bends the resource section
+    std::function<void(PeFile&, Bytes&)> file; // bends the file
+    std::uint32_t error;
+};
+
+TEST_F(OpenTest, RefusesMalformedFilesUntouched) {
+    const std::vector<BadCase> cases = {
+        {"no MZ", nullptr, [](PeFile&, Bytes& b) { b[0] = 'X'; }, kBadExeFormat},
+        {"PE header offset outside the file", nullptr,
+         [](PeFile&, Bytes& b) { Put32(b, 0x3C, 0xFFFFFFF0); }, kBadExeFormat},
+        {"no PE signature", nullptr, [](PeFile& f, Bytes& b) { b[f.peOffset + 1] = 'X'; },
+         kBadExeFormat},
+        {"cut inside the file header", nullptr,
+         [](PeFile& f, Bytes& b) { b.resize(f.peOffset + 30); }, kBadExeFormat},
+        {"cut inside the optional header", nullptr,
+         [](PeFile& f, Bytes& b) { b.resize(f.peOffset + 100); }, kBadExeFormat},
+        {"unknown optional header magic", nullptr,
+         [](PeFile& f, Bytes& b) { Put16(b, OptionalHeader(f), 0x107); }, kBadExeFormat},
+        {"section table outside the file", nullptr,
+         [](PeFile& f, Bytes& b) { Put16(b, f.peOffset + 6, 0xFFFF); }, kBadExeFormat},
+        {"optional header size past the file", nullptr,
+         [](PeFile& f, Bytes& b) {
+             Put16(b, f.peOffset + 20, 0xFFFF);
+             b.resize(0x1000);
+         },
+         kBadExeFormat},
+        {"no resource directory", nullptr,
+         [](PeFile& f, Bytes& b) { Put32(b, DataDirectory(f, 2), 0); }, kFileNotFound},
+        {"resource directory inside a section, not at its start", nullptr,
+         [](PeFile& f, Bytes& b) { Put32(b, DataDirectory(f, 2), kResourceVa + 0x10); },
+         kFileNotFound},
+        {"too few data directories for resources", nullptr,
+         [](PeFile& f, Bytes& b) { Put32(b, OptionalHeader(f) + 92, 2); }, kFileNotFound},
+        {"resource section outside the file", nullptr,
+         [](PeFile& f, Bytes& b) { Put32(b, SectionHeader(f, 2) + 20, 0x7FFFFFF0); },
+         kBadExeFormat},
+        {"root entries outside the section", [](Image& im) { im.Dir(0, 0, 0xFFFF); }, nullptr,
+         kBadExeFormat},
+        {"subdirectory outside the section",
+         [](Image& im) { im.Entry(16, 3, 0x80000000 | 0x7FFFFF00); }, nullptr, kBadExeFormat},
+        {"directory that refers back to the root",
+         [](Image& im) { im.Entry(40, 1, 0x80000000 | 0); }, nullptr, kBadExeFormat},
+        {"directory that refers to itself", [](Image& im) { im.Entry(40, 1, 0x80000000 | 24); },
+         nullptr, kBadExeFormat},
+        {"data entry outside the section", [](Image& im) { im.Entry(64, 2052, 0x3F8); }, nullptr,
+         kBadExeFormat},
+        {"data before the section", [](Image& im) { Put32(im.b, 72, kResourceVa - 4); }, nullptr,
+         kBadExeFormat},
+        {"data past the section's end", [](Image& im) { Put32(im.b, 76, 0x400); }, nullptr,
+         kBadExeFormat},
+        {"data size wrapping around", [](Image& im) { Put32(im.b, 76, 0xFFFFFFF0); }, nullptr,
+         kBadExeFormat},
+        {"leaves sharing more data than the section holds",
+         [](Image& im) {
+             // 40 languages, each the same 0x300 bytes.
+             im.Dir(48, 0, 40);
+             for (std::uint32_t j = 0; j < 40; ++j) {
+                 im.Entry(64 + 8 * j, j, 0x180);
+             }
+             Put32(im.b, 0x180, kResourceVa + 0x100);
+             Put32(im.b, 0x184, 0x300);
+         },
+         nullptr, kBadExeFormat},
+        {"name outside the section",
+         [](Image& im) {
+             im.Dir(24, 1, 0);
+             im.Entry(40, 0x80000000 | 0x10000, 0x80000000 | 48);
+         },
+         nullptr, kBadExeFormat},
+        {"name running past the section",
+         [](Image& im) {
+             im.Dir(24, 1, 0);
+             im.Entry(40, 0x80000000 | 0x3FE, 0x80000000 | 48);
+             Put16(im.b, 0x3FE, 5);
+         },
+         nullptr, kBadExeFormat},
+        {"empty name",
+         [](Image& im) {
+             im.Dir(24, 1, 0);
+             im.Entry(40, 0x80000000 | 0x200, 0x80000000 | 48);
+         },
+         nullptr, kBadExeFormat},
+        {"id entry counted as named", [](Image& im) { im.Dir(24, 1, 0); }, nullptr, kBadExeFormat},
+        {"named entry counted as id",
+         [](Image& im) {
+             Put16(im.b, 0x200, 1);
+             Put16(im.b, 0x202, 'A');
+             im.Entry(40, 0x80000000 | 0x200, 0x80000000 | 48);
+         },
+         nullptr, kBadExeFormat},
+        {"directories nested 40 deep",
+         [](Image& im) {
+             im.b.assign(0x400, 0);
+             for (std::uint32_t i = 0; i < 40; ++i) {
+                 im.Dir(24 * i, 0, 1);
+                 im.Entry(24 * i + 16, 1, 0x80000000 | (24 * (i + 1)));
+             }
+             im.Dir(24 * 40, 0, 0);
+         },
+         nullptr, kBadExeFormat},
+    };
+    for (const BadCase& c : cases) {
+        SCOPED_TRACE(c.label);
+        PeRecipe recipe = TypicalRecipe(false, {});
+        Image im = GoodImage(kResourceVa);
+        if (c.image) {
+            c.image(im);
+        }
+        recipe.resourceImage = im.b;
+        PeFile pe = BuildPe(recipe);
+        ASSERT_EQ(pe.resourceVa, kResourceVa);
+        if (c.file) {
+            c.file(pe, pe.bytes);
+        }
+        Write("bad.exe", pe.bytes);
+        platform::Os& os = platform::SystemOs();
+        os.SetLastError(0);
+        EXPECT_EQ(ResEditOpen(U16("bad.exe"), false), nullptr);
+        EXPECT_EQ(os.LastError(), c.error);
+        // Starting from an empty tree skips the directory, not the headers.
+        TResEditHandle* fresh = ResEditOpen(U16("bad.exe"), true);
+        EXPECT_EQ(fresh == nullptr, c.image == nullptr);
+        ResEditClose(fresh, true);
+        EXPECT_FALSE(ResEditLastMessage().empty());
+        EXPECT_EQ(Read("bad.exe"), pe.bytes);
+        // Released: the file can be opened exclusively again.
+        platform::FileHandle f = os.OpenExisting(U16("bad.exe"), platform::Access::ReadWrite,
+                                                 platform::Share::Exclusive);
+        EXPECT_TRUE(f.IsValid());
+        os.Close(f);
+    }
+    // The good image itself opens.
+    PeRecipe recipe = TypicalRecipe(false, {});
+    recipe.resourceImage = GoodImage(kResourceVa).b;
+    Write("good.exe", BuildPe(recipe).bytes);
+    TResEditHandle* h = ResEditOpen(U16("good.exe"), false);
+    ASSERT_NE(h, nullptr) << ResEditLastMessage();
+    EXPECT_EQ(Listing(*h->os, h->root).size(), 1u);
+    EXPECT_TRUE(ResEditClose(h, true));
+}
+
+TEST_F(OpenTest, ReportsWhyAFileCannotBeOpened) {
+    platform::Os& os = platform::SystemOs();
+    const PeFile pe = BuildPe(TypicalRecipe(false, SomeResources()));
+    Write("a.exe", pe.bytes);
+    Write("empty.exe", {});
+
+    EXPECT_EQ(ResEditOpen(U16("missing.exe"), false), nullptr);
+    EXPECT_EQ(os.LastError(), kFileNotFound);
+    EXPECT_EQ(ResEditOpen(U16("empty.exe"), false), nullptr);
+    EXPECT_EQ(os.LastError(), platform::error::kFileInvalid);
+    // While one handle holds the file, nobody else can open it.
+    TResEditHandle* h = ResEditOpen(U16("a.exe"), false);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(ResEditOpen(U16("a.exe"), false), nullptr);
+    EXPECT_EQ(os.LastError(), platform::error::kSharingViolation);
+    EXPECT_FALSE(os.OpenExisting(U16("a.exe"), platform::Access::Read, platform::Share::ReadWrite)
+                     .IsValid());
+    EXPECT_TRUE(ResEditClose(h, true));
+    EXPECT_TRUE(ResEditClose(nullptr, false));
+    EXPECT_EQ(Read("a.exe"), pe.bytes);
+}
+
+} // namespace
+} // namespace resedit::testing

@@ -1,0 +1,480 @@
+#include "resedit/tests/pe_builder.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <stdexcept>
+
+namespace resedit::testing {
+
+namespace {
+
+std::uint32_t Align(std::uint32_t x, std::uint32_t a) {
+    return (x + a - 1) / a * a;
+}
+
+void Append16(Bytes& b, std::uint16_t v) {
+    b.push_back(static_cast<std::uint8_t>(v));
+    b.push_back(static_cast<std::uint8_t>(v >> 8));
+}
+void Append32(Bytes& b, std::uint32_t v) {
+    Append16(b, static_cast<std::uint16_t>(v));
+    Append16(b, static_cast<std::uint16_t>(v >> 16));
+}
+
+constexpr std::uint32_t kScnCode = 0x00000020;
+constexpr std::uint32_t kScnInitialized = 0x00000040;
+constexpr std::uint32_t kScnDiscardable = 0x02000000;
+constexpr std::uint32_t kScnExecute = 0x20000000;
+constexpr std::uint32_t kScnRead = 0x40000000;
+constexpr std::uint32_t kScnWrite = 0x80000000;
+
+std::uint32_t Characteristics(SectionKind kind) {
+    switch (kind) {
+    case SectionKind::Code:
+        return kScnCode | kScnExecute | kScnRead;
+    case SectionKind::Data:
+        return kScnInitialized | kScnRead | kScnWrite;
+    case SectionKind::Resources:
+        return kScnInitialized | kScnRead;
+    case SectionKind::Relocations:
+    case SectionKind::Discardable:
+    case SectionKind::Debug:
+        return kScnInitialized | kScnRead | kScnDiscardable;
+    }
+    return 0;
+}
+
+// Tree for the section builder: ordered as the format wants (names ascending by code unit,
+// which is the order windres uses for ASCII upper case; then ids ascending).
+struct Node {
+    std::map<std::u16string, Node> named;
+    std::map<std::uint32_t, Node> ids;
+    const Resource* leaf = nullptr;
+};
+
+} // namespace
+
+std::uint32_t Get32(const Bytes& b, std::size_t at) {
+    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) |
+           (static_cast<std::uint32_t>(b[at + 3]) << 24);
+}
+void Put32(Bytes& b, std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) {
+        b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    }
+}
+std::uint16_t Get16(const Bytes& b, std::size_t at) {
+    return static_cast<std::uint16_t>(b[at] | (b[at + 1] << 8));
+}
+void Put16(Bytes& b, std::size_t at, std::uint16_t v) {
+    b[at] = static_cast<std::uint8_t>(v);
+    b[at + 1] = static_cast<std::uint8_t>(v >> 8);
+}
+
+Bytes Pattern(std::size_t size, std::uint8_t seed) {
+    Bytes b(size);
+    std::uint32_t x = seed * 2654435761u + 1;
+    for (auto& c : b) {
+        x = x * 1103515245u + 12345u;
+        c = static_cast<std::uint8_t>(x >> 16);
+    }
+    return b;
+}
+
+Bytes BuildResourceSection(const std::vector<Resource>& resources, std::uint32_t va) {
+    Node root;
+    for (const Resource& r : resources) {
+        Node* t = r.type.IsId() ? &root.ids[r.type.Id()] : &root.named[r.type.Name()];
+        Node* n = r.name.IsId() ? &t->ids[r.name.Id()] : &t->named[r.name.Name()];
+        n->ids[r.language].leaf = &r;
+    }
+    // Breadth first: all tables, then all data entries, then names, then data.
+    std::vector<const Node*> tables;
+    std::vector<const Node*> leaves;
+    std::vector<const Node*> queue{&root};
+    for (std::size_t i = 0; i < queue.size(); ++i) {
+        const Node* node = queue[i];
+        if (node->leaf) {
+            leaves.push_back(node);
+            continue;
+        }
+        tables.push_back(node);
+        for (const auto& [k, child] : node->named) {
+            queue.push_back(&child);
+        }
+        for (const auto& [k, child] : node->ids) {
+            queue.push_back(&child);
+        }
+    }
+    std::map<const Node*, std::uint32_t> tableAt;
+    std::map<const Node*, std::uint32_t> entryAt;
+    std::uint32_t pos = 0;
+    for (const Node* t : tables) {
+        tableAt[t] = pos;
+        pos += 16 + 8 * static_cast<std::uint32_t>(t->named.size() + t->ids.size());
+    }
+    for (const Node* l : leaves) {
+        entryAt[l] = pos;
+        pos += 16;
+    }
+    Bytes names;
+    std::map<std::pair<const Node*, std::u16string>, std::uint32_t> nameAt;
+    const std::uint32_t namesStart = pos;
+    for (const Node* t : tables) {
+        for (const auto& [k, child] : t->named) {
+            nameAt[{t, k}] = namesStart + static_cast<std::uint32_t>(names.size());
+            Append16(names, static_cast<std::uint16_t>(k.size()));
+            for (char16_t c : k) {
+                Append16(names, c);
+            }
+        }
+    }
+    pos = Align(namesStart + static_cast<std::uint32_t>(names.size()), 8);
+    std::map<const Node*, std::uint32_t> dataAt;
+    for (const Node* l : leaves) {
+        dataAt[l] = pos;
+        pos = Align(pos + static_cast<std::uint32_t>(l->leaf->bytes.size()), 8);
+    }
+    Bytes out(pos);
+    auto childOffset = [&](const Node& child) {
+        return child.leaf ? entryAt[&child] : (0x80000000u | tableAt[&child]);
+    };
+    for (const Node* t : tables) {
+        std::uint32_t at = tableAt[t];
+        Put32(out, at + 4, 0x5F5E0FF0); // a time stamp the writer must keep
+        Put16(out, at + 8, 4);
+        Put16(out, at + 12, static_cast<std::uint16_t>(t->named.size()));
+        Put16(out, at + 14, static_cast<std::uint16_t>(t->ids.size()));
+        at += 16;
+        for (const auto& [k, child] : t->named) {
+            Put32(out, at, 0x80000000u | nameAt[{t, k}]);
+            Put32(out, at + 4, childOffset(child));
+            at += 8;
+        }
+        for (const auto& [k, child] : t->ids) {
+            Put32(out, at, k);
+            Put32(out, at + 4, childOffset(child));
+            at += 8;
+        }
+    }
+    for (const Node* l : leaves) {
+        const std::uint32_t at = entryAt[l];
+        Put32(out, at, va + dataAt[l]);
+        Put32(out, at + 4, static_cast<std::uint32_t>(l->leaf->bytes.size()));
+        Put32(out, at + 8, l->leaf->codePage);
+        std::copy(l->leaf->bytes.begin(), l->leaf->bytes.end(), out.begin() + dataAt[l]);
+    }
+    std::copy(names.begin(), names.end(), out.begin() + namesStart);
+    return out;
+}
+
+PeRecipe TypicalRecipe(bool pe32Plus, std::vector<Resource> resources) {
+    PeRecipe recipe;
+    recipe.pe32Plus = pe32Plus;
+    recipe.resources = std::move(resources);
+    recipe.sections = {
+        {".text", SectionKind::Code, Pattern(0x300, 1), 0},
+        {".data", SectionKind::Data, Pattern(0x180, 2), 0},
+        {".rsrc", SectionKind::Resources, {}, 0},
+        {".reloc", SectionKind::Relocations, {}, 0},
+    };
+    return recipe;
+}
+
+PeFile BuildPe(const PeRecipe& recipe) {
+    PeFile f;
+    const std::uint32_t n = static_cast<std::uint32_t>(recipe.sections.size());
+    const std::uint32_t optSize = recipe.pe32Plus ? 240 : 224;
+    f.peOffset = 0x80;
+    const std::uint32_t sectionTable = f.peOffset + 24 + optSize;
+    const std::uint32_t headersSize = Align(sectionTable + 40 * n, recipe.fileAlignment);
+
+    // Section contents and addresses.
+    struct Placed {
+        Bytes bytes;
+        std::uint32_t va = 0, vsize = 0, raw = 0, rawSize = 0, characteristics = 0;
+    };
+    std::vector<Placed> placed(n);
+    std::uint32_t va = recipe.sectionAlignment;
+    int firstData = -1, debugSection = -1, relocSection = -1, codeSection = -1;
+    for (std::uint32_t i = 0; i < n; ++i) {
+        const SectionRecipe& s = recipe.sections[i];
+        placed[i].va = va;
+        placed[i].characteristics = Characteristics(s.kind);
+        if (s.kind == SectionKind::Resources) {
+            placed[i].bytes = recipe.resourceImage.empty()
+                                  ? BuildResourceSection(recipe.resources, va)
+                                  : recipe.resourceImage;
+            f.resourceSection = i;
+            f.resourceVa = va;
+        } else if (s.kind == SectionKind::Relocations) {
+            // One block for the first page: one pointer-sized fix-up and a padding entry.
+            Bytes b;
+            Append32(b, recipe.sectionAlignment);
+            Append32(b, 12);
+            Append16(b, static_cast<std::uint16_t>((recipe.pe32Plus ? 10 : 3) << 12 | 0x10));
+            Append16(b, 0);
+            placed[i].bytes = b;
+            relocSection = static_cast<int>(i);
+        } else {
+            placed[i].bytes = s.bytes;
+        }
+        if (s.kind == SectionKind::Data && firstData < 0) {
+            firstData = static_cast<int>(i);
+        }
+        if (s.kind == SectionKind::Debug) {
+            debugSection = static_cast<int>(i);
+        }
+        if (s.kind == SectionKind::Code && codeSection < 0) {
+            codeSection = static_cast<int>(i);
+        }
+        placed[i].vsize =
+            s.virtualSize ? s.virtualSize : static_cast<std::uint32_t>(placed[i].bytes.size());
+        va = Align(va + std::max<std::uint32_t>(placed[i].vsize, 1), recipe.sectionAlignment);
+    }
+    const std::uint32_t sizeOfImage = va;
+
+    // Debug directory in the first data section; its entries' data in the debug section or
+    // the appended data.
+    Bytes appended = recipe.appended;
+    std::uint32_t debugCount = recipe.debugEntries;
+    std::uint32_t debugDirVa = 0;
+    std::vector<std::uint32_t> debugDataAt; // offsets inside the debug section or appended data
+    if (debugCount) {
+        if (firstData < 0) {
+            throw std::logic_error("a debug directory needs a data section");
+        }
+        Placed& d = placed[firstData];
+        const std::uint32_t at = Align(static_cast<std::uint32_t>(d.bytes.size()), 4);
+        d.bytes.resize(at + 28 * debugCount);
+        debugDirVa = d.va + at;
+        d.vsize = std::max<std::uint32_t>(d.vsize, static_cast<std::uint32_t>(d.bytes.size()));
+        Bytes& target = debugSection >= 0 ? placed[debugSection].bytes : appended;
+        for (std::uint32_t k = 0; k < debugCount; ++k) {
+            debugDataAt.push_back(static_cast<std::uint32_t>(target.size()));
+            const Bytes blob = Pattern(40 + 4 * k, static_cast<std::uint8_t>(0x40 + k));
+            target.insert(target.end(), blob.begin(), blob.end());
+        }
+        if (debugSection >= 0) {
+            placed[debugSection].vsize =
+                static_cast<std::uint32_t>(placed[debugSection].bytes.size());
+        }
+    }
+
+    std::uint32_t raw = headersSize;
+    for (std::uint32_t i = 0; i < n; ++i) {
+        Placed& p = placed[i];
+        p.rawSize =
+            Align(static_cast<std::uint32_t>(p.bytes.size()) + recipe.sections[i].rawPadding,
+                  recipe.fileAlignment);
+        p.raw = p.rawSize ? raw : 0;
+        raw += p.rawSize;
+    }
+    f.resourceRaw = placed[f.resourceSection].raw;
+    f.appendedOffset = raw;
+    std::uint32_t end = raw + static_cast<std::uint32_t>(appended.size());
+    // Long section names live in the string table behind the symbols, as the GNU linker
+    // writes them ("/4" names the string at offset 4).
+    Bytes strings(4, 0);
+    std::vector<std::string> headerNames;
+    for (const SectionRecipe& s : recipe.sections) {
+        if (recipe.symbolTable && s.name.size() > 8) {
+            std::string ref(1, '/');
+            ref += std::to_string(strings.size());
+            headerNames.push_back(ref);
+            strings.insert(strings.end(), s.name.begin(), s.name.end());
+            strings.push_back(0);
+        } else {
+            headerNames.push_back(s.name);
+        }
+    }
+    Put32(strings, 0, static_cast<std::uint32_t>(strings.size()));
+    if (recipe.symbolTable) {
+        f.symbolOffset = end;
+        end += 2 * 18 + static_cast<std::uint32_t>(strings.size());
+    }
+    if (recipe.certificate) {
+        f.certificateOffset = Align(end, 8);
+        end = f.certificateOffset + 24;
+    }
+
+    Bytes& out = f.bytes;
+    out.assign(end, 0);
+    // DOS header and stub.
+    Put16(out, 0, 0x5A4D);
+    Put32(out, 0x3C, f.peOffset);
+    const char stub[] = "This program cannot be run in DOS mode.";
+    std::memcpy(out.data() + 0x40, stub, sizeof stub);
+    // File header.
+    const std::uint32_t p = f.peOffset;
+    Put32(out, p, 0x00004550);
+    Put16(out, p + 4, recipe.pe32Plus ? 0x8664 : 0x014C);
+    Put16(out, p + 6, static_cast<std::uint16_t>(n));
+    Put32(out, p + 8, 0x5F000000);
+    Put32(out, p + 12, f.symbolOffset);
+    Put32(out, p + 16, recipe.symbolTable ? 2 : 0);
+    Put16(out, p + 20, static_cast<std::uint16_t>(optSize));
+    Put16(out, p + 22, static_cast<std::uint16_t>(0x0002 | (recipe.pe32Plus ? 0x0020 : 0x0100)));
+    // Optional header.
+    const std::uint32_t o = p + 24;
+    Put16(out, o, recipe.pe32Plus ? 0x20B : 0x10B);
+    out[o + 2] = 2;
+    std::uint32_t code = 0, init = 0;
+    for (const Placed& pl : placed) {
+        (pl.characteristics & kScnCode ? code : init) += pl.rawSize;
+    }
+    Put32(out, o + 4, code);
+    Put32(out, o + 8, init);
+    Put32(out, o + 16, codeSection >= 0 ? placed[codeSection].va : 0);
+    Put32(out, o + 20, codeSection >= 0 ? placed[codeSection].va : 0);
+    if (recipe.pe32Plus) {
+        Put32(out, o + 24, 0x40000000);
+        Put32(out, o + 28, 0x1);
+    } else {
+        Put32(out, o + 24, 0);
+        Put32(out, o + 28, 0x400000);
+    }
+    Put32(out, o + 32, recipe.sectionAlignment);
+    Put32(out, o + 36, recipe.fileAlignment);
+    Put16(out, o + 40, 4);
+    Put16(out, o + 48, 4);
+    Put32(out, o + 56, sizeOfImage);
+    Put32(out, o + 60, headersSize);
+    Put32(out, o + 64, recipe.checkSum);
+    Put16(out, o + 68, 3); // console
+    Put16(out, o + 70, 0x8140);
+    const std::uint32_t stack = 72;
+    const std::uint32_t w = recipe.pe32Plus ? 8 : 4;
+    Put32(out, o + stack, 0x200000);
+    Put32(out, o + stack + w, 0x1000);
+    Put32(out, o + stack + 2 * w, 0x100000);
+    Put32(out, o + stack + 3 * w, 0x1000);
+    const std::uint32_t count = recipe.pe32Plus ? 108 : 92;
+    Put32(out, o + count, 16);
+    const std::uint32_t dirs = o + count + 4;
+    Put32(out, dirs + 8 * 2, f.resourceVa);
+    Put32(out, dirs + 8 * 2 + 4,
+          static_cast<std::uint32_t>(placed[f.resourceSection].bytes.size()));
+    if (relocSection >= 0) {
+        Put32(out, dirs + 8 * 5, placed[relocSection].va);
+        Put32(out, dirs + 8 * 5 + 4, static_cast<std::uint32_t>(placed[relocSection].bytes.size()));
+    }
+    if (debugCount) {
+        Put32(out, dirs + 8 * 6, debugDirVa);
+        Put32(out, dirs + 8 * 6 + 4,
+              recipe.debugSizeField ? recipe.debugSizeField : 28 * debugCount);
+    }
+    if (recipe.certificate) {
+        Put32(out, dirs + 8 * 4, f.certificateOffset);
+        Put32(out, dirs + 8 * 4 + 4, 24);
+    }
+    // Section table and contents.
+    for (std::uint32_t i = 0; i < n; ++i) {
+        const Placed& pl = placed[i];
+        const std::uint32_t h = sectionTable + 40 * i;
+        std::memcpy(out.data() + h, headerNames[i].data(),
+                    std::min<std::size_t>(8, headerNames[i].size()));
+        Put32(out, h + 8, pl.vsize);
+        Put32(out, h + 12, pl.va);
+        Put32(out, h + 16, pl.rawSize);
+        Put32(out, h + 20, pl.raw);
+        Put32(out, h + 36, pl.characteristics);
+        std::copy(pl.bytes.begin(), pl.bytes.end(), out.begin() + pl.raw);
+    }
+    std::copy(appended.begin(), appended.end(), out.begin() + f.appendedOffset);
+    // Debug entries: alternately with and without an address.
+    if (debugCount) {
+        const Placed& d = placed[firstData];
+        f.debugOffset = d.raw + (debugDirVa - d.va);
+        for (std::uint32_t k = 0; k < debugCount; ++k) {
+            const std::uint32_t e = f.debugOffset + 28 * k;
+            Put32(out, e + 12, 2); // CodeView
+            Put32(out, e + 16, 40 + 4 * k);
+            if (debugSection >= 0) {
+                const Placed& ds = placed[debugSection];
+                Put32(out, e + 20, k % 2 == 0 ? ds.va + debugDataAt[k] : 0);
+                Put32(out, e + 24, ds.raw + debugDataAt[k]);
+            } else {
+                Put32(out, e + 24, f.appendedOffset + debugDataAt[k]);
+            }
+        }
+    }
+    if (recipe.symbolTable) {
+        // Two symbols and an empty string table.
+        const std::uint32_t s = f.symbolOffset;
+        std::memcpy(out.data() + s, "_start\0\0", 8);
+        Put32(out, s + 8, 0);
+        Put16(out, s + 12, 1);
+        out[s + 16] = 2; // external
+        std::memcpy(out.data() + s + 18, "_data\0\0\0", 8);
+        Put16(out, s + 18 + 12, 2);
+        out[s + 18 + 16] = 3; // static
+        std::copy(strings.begin(), strings.end(), out.begin() + s + 36);
+    }
+    if (recipe.certificate) {
+        const std::uint32_t c = f.certificateOffset;
+        Put32(out, c, 24);
+        Put16(out, c + 4, 0x0200);
+        Put16(out, c + 6, 0x0002);
+        const Bytes body = Pattern(16, 0xCE);
+        std::copy(body.begin(), body.end(), out.begin() + c + 8);
+    }
+    return f;
+}
+
+std::uint32_t OptionalHeader(const PeFile& f) {
+    return f.peOffset + 24;
+}
+std::uint32_t DataDirectory(const PeFile& f, std::uint32_t k) {
+    const bool plus = Get16(f.bytes, OptionalHeader(f)) == 0x20B;
+    return OptionalHeader(f) + (plus ? 112 : 96) + 8 * k;
+}
+std::uint32_t SectionHeader(const PeFile& f, std::uint32_t i) {
+    return OptionalHeader(f) + Get16(f.bytes, f.peOffset + 20) + 40 * i;
+}
+
+Bytes BuildIco(const std::vector<IconImage>& images) {
+    Bytes b;
+    Append16(b, 0);
+    Append16(b, 1);
+    Append16(b, static_cast<std::uint16_t>(images.size()));
+    std::uint32_t offset = 6 + 16 * static_cast<std::uint32_t>(images.size());
+    for (const IconImage& im : images) {
+        b.push_back(im.width);
+        b.push_back(im.height);
+        b.push_back(0);
+        b.push_back(0);
+        Append16(b, im.planes);
+        Append16(b, im.bitCount);
+        Append32(b, static_cast<std::uint32_t>(im.bytes.size()));
+        Append32(b, offset);
+        offset += static_cast<std::uint32_t>(im.bytes.size());
+    }
+    for (const IconImage& im : images) {
+        b.insert(b.end(), im.bytes.begin(), im.bytes.end());
+    }
+    return b;
+}
+
+Bytes BuildGroupRecord(const std::vector<IconImage>& images,
+                       const std::vector<std::uint16_t>& ids) {
+    Bytes b;
+    Append16(b, 0);
+    Append16(b, 1);
+    Append16(b, static_cast<std::uint16_t>(images.size()));
+    for (std::size_t i = 0; i < images.size(); ++i) {
+        const IconImage& im = images[i];
+        b.push_back(im.width);
+        b.push_back(im.height);
+        b.push_back(0);
+        b.push_back(0);
+        Append16(b, im.planes);
+        Append16(b, im.bitCount);
+        Append32(b, static_cast<std::uint32_t>(im.bytes.size()));
+        Append16(b, ids[i]);
+    }
+    return b;
+}
+
+} // namespace resedit::testing

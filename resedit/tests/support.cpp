@@ -1,0 +1,189 @@
+#include "resedit/tests/support.h"
+
+#include "platform/text.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace resedit::testing {
+
+namespace {
+
+// (Built piece by piece: "literal" + std::string trips a false -Wrestrict in GCC 12.)
+std::string Quoted(std::u16string_view name) {
+    std::string s(1, '"');
+    s += platform::Utf8(name);
+    s += '"';
+    return s;
+}
+std::string Key(const TResItem* item) {
+    return item->name.empty() ? std::to_string(item->id) : Quoted(item->name);
+}
+std::string Key(const ResKey& key) {
+    return key.IsId() ? std::to_string(key.Id()) : Quoted(key.Name());
+}
+
+std::string Checksum(const std::uint8_t* data, std::size_t size) {
+    std::uint32_t h = 2166136261u; // FNV-1a
+    for (std::size_t i = 0; i < size; ++i) {
+        h = (h ^ data[i]) * 16777619u;
+    }
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "%08x", h);
+    return buffer;
+}
+
+void Walk(platform::Os& os, const TResItem* item, const std::string& path,
+          std::vector<std::string>& out) {
+    for (const TResItem* c = item->child; c; c = c->next) {
+        const std::string p = path.empty() ? Key(c) : path + "/" + Key(c);
+        if (c->isDir) {
+            Walk(os, c, p, out);
+        } else {
+            std::vector<std::uint8_t> bytes;
+            ResReadLeafBytes(os, c, bytes);
+            out.push_back(p + " " + std::to_string(c->size) + " " +
+                          Checksum(bytes.data(), bytes.size()));
+        }
+    }
+}
+
+} // namespace
+
+void ScratchTest::SetUp() {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    dir = std::filesystem::temp_directory_path() /
+          ("itr-resedit-" + std::to_string(platform::SystemOs().ProcessId()) + "-" +
+           info->test_suite_name() + "-" + info->name());
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+}
+
+void ScratchTest::TearDown() {
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+}
+
+void ScratchTest::Write(const std::string& name, const Bytes& bytes) const {
+    WriteFileBytes(PathOf(name), bytes);
+}
+Bytes ScratchTest::Read(const std::string& name) const {
+    return ReadFileBytes(PathOf(name));
+}
+
+Bytes ReadFileBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteFileBytes(const std::filesystem::path& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<std::string> Listing(platform::Os& os, const TResItem* root) {
+    std::vector<std::string> out;
+    Walk(os, root, "", out);
+    return out;
+}
+
+std::vector<std::string> Listing(const std::vector<Resource>& resources) {
+    std::vector<std::string> out;
+    for (const Resource& r : resources) {
+        out.push_back(Key(r.type) + "/" + Key(r.name) + "/" + std::to_string(r.language) + " " +
+                      std::to_string(r.bytes.size()) + " " +
+                      Checksum(r.bytes.data(), r.bytes.size()));
+    }
+    return out;
+}
+
+::testing::AssertionResult OraclesAccept(const std::filesystem::path& file,
+                                         const std::vector<std::string>& expected) {
+#if defined(_WIN32) || !defined(ITR_ORACLE_SCRIPT)
+    (void)file;
+    (void)expected;
+    return ::testing::AssertionSuccess();
+#else
+    const std::filesystem::path listing = file.string() + ".expected";
+    const std::filesystem::path report = file.string() + ".oracle";
+    {
+        std::ofstream out(listing);
+        for (const std::string& line : expected) {
+            out << line << "\n";
+        }
+    }
+    const std::string command =
+        std::string(ITR_PYTHON) + " " + ITR_ORACLE_SCRIPT + " '" + file.string() + "'" +
+        (expected.empty() ? std::string() : " --expect '" + listing.string() + "'") + " >'" +
+        report.string() + "' 2>&1";
+    const int rc = std::system(command.c_str());
+    std::ifstream in(report);
+    const std::string text((std::istreambuf_iterator<char>(in)), {});
+    std::filesystem::remove(listing);
+    std::filesystem::remove(report);
+    if (rc != 0) {
+        return ::testing::AssertionFailure() << "oracles refuse " << file << ":\n" << text;
+    }
+    return ::testing::AssertionSuccess();
+#endif
+}
+
+std::vector<std::filesystem::path> LeftoverTempFiles() {
+    platform::Os& os = platform::SystemOs();
+    char pid[16];
+    std::snprintf(pid, sizeof pid, "%08x", os.ProcessId());
+    const std::string prefix = std::string("$qiv$res$") + pid;
+    std::vector<std::filesystem::path> found;
+    for (const auto& folder :
+         {std::filesystem::path(os.TempFolder()), std::filesystem::current_path()}) {
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+            if (entry.path().filename().string().rfind(prefix, 0) == 0) {
+                found.push_back(entry.path());
+            }
+        }
+    }
+    return found;
+}
+
+bool FaultyOs::Fails(const char* name) {
+    if (++calls == failAt) {
+        failedCall = name;
+        real_.SetLastError(failCode);
+        return true;
+    }
+    return false;
+}
+
+platform::FileHandle FaultyOs::OpenExisting(std::u16string_view path, platform::Access access,
+                                            platform::Share share) {
+    return Fails("OpenExisting") ? platform::FileHandle{} : real_.OpenExisting(path, access, share);
+}
+platform::FileHandle FaultyOs::CreateAlways(std::u16string_view path) {
+    return Fails("CreateAlways") ? platform::FileHandle{} : real_.CreateAlways(path);
+}
+bool FaultyOs::GetLength(platform::FileHandle file, std::uint64_t& length) {
+    return !Fails("GetLength") && real_.GetLength(file, length);
+}
+bool FaultyOs::SetLength(platform::FileHandle file, std::uint64_t length) {
+    return !Fails("SetLength") && real_.SetLength(file, length);
+}
+bool FaultyOs::ReadAt(platform::FileHandle file, std::uint64_t offset, void* buffer,
+                      std::size_t size, std::size_t& got) {
+    return !Fails("ReadAt") && real_.ReadAt(file, offset, buffer, size, got);
+}
+bool FaultyOs::WriteAt(platform::FileHandle file, std::uint64_t offset, const void* data,
+                       std::size_t size) {
+    return !Fails("WriteAt") && real_.WriteAt(file, offset, data, size);
+}
+bool FaultyOs::Map(platform::FileHandle file, platform::MappedView& view) {
+    return !Fails("Map") && real_.Map(file, view);
+}
+bool FaultyOs::Delete(std::u16string_view path) {
+    return !Fails("Delete") && real_.Delete(path);
+}
+
+} // namespace resedit::testing
