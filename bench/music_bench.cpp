@@ -95,8 +95,9 @@ double OpenMpt(const std::vector<unsigned char>& m) {
 
 int main(int argc, char** argv) {
     std::vector<std::pair<std::string, std::vector<unsigned char>>> modules;
-    modules.emplace_back("trackfile.xm (ours)",
-                         std::vector<unsigned char>(music::kTrackFile, music::kTrackFile + music::kTrackFileSize));
+    modules.emplace_back(
+        "trackfile.xm (ours)",
+        std::vector<unsigned char>(music::kTrackFile, music::kTrackFile + music::kTrackFileSize));
     for (int i = 1; i < argc; ++i) {
         std::ifstream f(argv[i], std::ios::binary);
         if (!f) {

@@ -12,7 +12,8 @@
 TEST(Golden, TrackFileDigests) {
     ASSERT_GT(music::kTrackFileSize, 90000u);
     ASSERT_LT(music::kTrackFileSize, 110000u);
-    xmtest::Loaded l(std::vector<std::uint8_t>(music::kTrackFile, music::kTrackFile + music::kTrackFileSize));
+    xmtest::Loaded l(
+        std::vector<std::uint8_t>(music::kTrackFile, music::kTrackFile + music::kTrackFileSize));
     ASSERT_TRUE(l.ok);
     EXPECT_EQ(l.song().channelCount, 18u);
     EXPECT_EQ(l.song().patternCount, 28);

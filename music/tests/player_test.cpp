@@ -128,7 +128,8 @@ TEST_F(Player, RefusedModulesLeaveThePlayerIdle) {
     EXPECT_EQ(PlayModule("TRACK", 0, SourceResource), nullptr); // no resources here
     EXPECT_FALSE(music::ModulePlaying());
     // The device was closed each time: a good module plays at once.
-    EXPECT_NE(PlayModule(music::kTrackFile, music::kTrackFileSize, SourceMemory | SourceFile), nullptr);
+    EXPECT_NE(PlayModule(music::kTrackFile, music::kTrackFileSize, SourceMemory | SourceFile),
+              nullptr);
 }
 
 TEST_F(Player, PlaysFromAFile) {
