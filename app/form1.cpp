@@ -5,8 +5,8 @@
 #include "app/patchhost.h"
 #include "app/resources.h"
 #include "app/unit1.h"
-#include "music/xmplayer.h"
 #include "music/trackfile.h"
+#include "music/xmplayer.h"
 #include "patch/payload.h"
 #include "patch/systemsteps.h"
 #include "platform/account.h"
@@ -50,8 +50,8 @@ using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
 using GetDpiForSystemFn = UINT(WINAPI*)();
 
 int SystemDpi() {
-    auto fn = reinterpret_cast<GetDpiForSystemFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForSystem")));
+    auto fn = reinterpret_cast<GetDpiForSystemFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForSystem")));
     if (fn) {
         return static_cast<int>(fn());
     }
@@ -62,8 +62,8 @@ int SystemDpi() {
 }
 
 int WindowDpi(HWND hwnd) {
-    auto fn = reinterpret_cast<GetDpiForWindowFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    auto fn = reinterpret_cast<GetDpiForWindowFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
     const int dpi = fn ? static_cast<int>(fn(hwnd)) : 0;
     return dpi > 0 ? dpi : SystemDpi();
 }
@@ -71,7 +71,8 @@ int WindowDpi(HWND hwnd) {
 std::u16string OwnExePath() {
     std::vector<wchar_t> buffer(MAX_PATH);
     for (;;) {
-        const DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        const DWORD n =
+            GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
         if (n == 0) {
             return {};
         }
@@ -104,7 +105,8 @@ LRESULT CALLBACK ProxyProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 void RegisterProxyClasses(HINSTANCE instance) {
-    for (ControlKind kind : {ControlKind::TsImage, ControlKind::TLabel, ControlKind::TsLabelFX, ControlKind::TImage}) {
+    for (ControlKind kind :
+         {ControlKind::TsImage, ControlKind::TLabel, ControlKind::TsLabelFX, ControlKind::TImage}) {
         WNDCLASSEXW wc{sizeof wc};
         wc.lpfnWndProc = ProxyProc;
         wc.hInstance = instance;
@@ -118,7 +120,9 @@ RECT Scaled(const RECT& r, int dpi) {
                 ScaleForDpi(r.bottom, dpi)};
 }
 
-RECT Bounds(int left, int top, int width, int height) { return RECT{left, top, left + width, top + height}; }
+RECT Bounds(int left, int top, int width, int height) {
+    return RECT{left, top, left + width, top + height};
+}
 
 } // namespace
 
@@ -149,7 +153,9 @@ void AppendLog(const std::u16string& line) {
     }
 }
 
-std::u16string ApplicationTitle() { return platform::FileNameWithoutExtension(OwnExePath()); }
+std::u16string ApplicationTitle() {
+    return platform::FileNameWithoutExtension(OwnExePath());
+}
 
 namespace {
 
@@ -178,7 +184,8 @@ std::optional<SYSTEMTIME> GetBuildStamp() {
 std::u16string BuildDateText() {
     const auto st = GetBuildStamp();
     wchar_t buf[128] = {};
-    if (!st || !GetDateFormatEx(LOCALE_NAME_USER_DEFAULT, DATE_SHORTDATE, &*st, nullptr, buf, 127, nullptr)) {
+    if (!st || !GetDateFormatEx(LOCALE_NAME_USER_DEFAULT, DATE_SHORTDATE, &*st, nullptr, buf, 127,
+                                nullptr)) {
         return std::u16string(show::kUnknownStamp);
     }
     return platform::U(buf).data();
@@ -205,7 +212,9 @@ void ProcessMessages() {
     }
 }
 
-bool QuitRequested() { return g_quit; }
+bool QuitRequested() {
+    return g_quit;
+}
 
 void TForm1::InitControls() {
     auto& c = controls_;
@@ -273,7 +282,8 @@ void TForm1::LoadContent() {
     }
     for (int i : {kImage1, kImage2}) {
         const wchar_t* name = i == kImage1 ? kNormalSheetResource : kIntenseSheetResource;
-        auto handle = static_cast<HBITMAP>(LoadImageW(instance_, name, IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+        auto handle = static_cast<HBITMAP>(
+            LoadImageW(instance_, name, IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
         controls_[i].Sheet = platform::BitmapAdopt(handle);
     }
 }
@@ -284,8 +294,9 @@ void TForm1::ApplyDpi(int dpi) {
     if (formFont_) {
         DeleteObject(formFont_);
     }
-    formFont_ = CreateFontW(-ScaleForDpi(11, dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                            OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"Tahoma");
+    formFont_ = CreateFontW(-ScaleForDpi(11, dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                            DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                            DEFAULT_QUALITY, DEFAULT_PITCH, L"Tahoma");
     for (int i = 0; i < kControlCount; ++i) {
         TGraphicControl& c = controls_[i];
         c.Bounds = Scaled(c.Bounds96, dpi);
@@ -318,8 +329,10 @@ TForm1* TForm1::Create(HINSTANCE instance, FormOptions options) {
             form->skinLoaded_ = true;
         }
     }
-    form->sSkinProvider1.Init(form->skinLoaded_ ? &form->skinData_ : nullptr, skin::ProviderSettings{}, SystemDpi());
-    form->sSkinProvider1.OnTitleButtonMouseUp = [f = form.get()](int, skin::MouseButton b, int x, int y) {
+    form->sSkinProvider1.Init(form->skinLoaded_ ? &form->skinData_ : nullptr,
+                              skin::ProviderSettings{}, SystemDpi());
+    form->sSkinProvider1.OnTitleButtonMouseUp = [f = form.get()](int, skin::MouseButton b, int x,
+                                                                 int y) {
         f->sSkinProvider1TitleButtons0MouseUp(b, x, y);
     };
 
@@ -327,8 +340,10 @@ TForm1* TForm1::Create(HINSTANCE instance, FormOptions options) {
     WNDCLASSEXW wc{sizeof wc};
     wc.lpfnWndProc = WndProc;
     wc.hInstance = instance;
-    wc.hIcon = static_cast<HICON>(LoadImageW(instance, kMainIconResource, IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
-    wc.hIconSm = static_cast<HICON>(LoadImageW(instance, kMainIconResource, IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+    wc.hIcon = static_cast<HICON>(
+        LoadImageW(instance, kMainIconResource, IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
+    wc.hIconSm = static_cast<HICON>(LoadImageW(instance, kMainIconResource, IMAGE_ICON,
+                                               GetSystemMetrics(SM_CXSMICON),
                                                GetSystemMetrics(SM_CYSMICON), 0));
     wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     wc.lpszClassName = kMainWindowClass;
@@ -339,10 +354,10 @@ TForm1* TForm1::Create(HINSTANCE instance, FormOptions options) {
     form->sSkinProvider1.SetDpi(dpi);
     const SIZE outer = form->sSkinProvider1.WindowSizeFor(
         SIZE{ScaleForDpi(kClientWidth, dpi), ScaleForDpi(kClientHeight, dpi)});
-    HWND hwnd = CreateWindowExW(WS_EX_APPWINDOW | WS_EX_CONTROLPARENT, kMainWindowClass,
-                                platform::W(kStoredCaption),
-                                WS_POPUP | WS_SYSMENU | WS_CLIPCHILDREN | WS_CLIPSIBLINGS, CW_USEDEFAULT,
-                                CW_USEDEFAULT, outer.cx, outer.cy, nullptr, nullptr, instance, form.get());
+    HWND hwnd = CreateWindowExW(
+        WS_EX_APPWINDOW | WS_EX_CONTROLPARENT, kMainWindowClass, platform::W(kStoredCaption),
+        WS_POPUP | WS_SYSMENU | WS_CLIPCHILDREN | WS_CLIPSIBLINGS, CW_USEDEFAULT, CW_USEDEFAULT,
+        outer.cx, outer.cy, nullptr, nullptr, instance, form.get());
     if (!hwnd) {
         return nullptr;
     }
@@ -352,7 +367,8 @@ TForm1* TForm1::Create(HINSTANCE instance, FormOptions options) {
     if (form->dpi_ != dpi) {
         const SIZE resized = form->sSkinProvider1.WindowSizeFor(
             SIZE{ScaleForDpi(kClientWidth, form->dpi_), ScaleForDpi(kClientHeight, form->dpi_)});
-        SetWindowPos(hwnd, nullptr, 0, 0, resized.cx, resized.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        SetWindowPos(hwnd, nullptr, 0, 0, resized.cx, resized.cy,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
     form->SetTimerEnabled(true);
     form->FormCreate();
@@ -387,7 +403,8 @@ void TForm1::Show() {
     RECT wr;
     GetWindowRect(hwnd_, &wr);
     const int w = wr.right - wr.left, h = wr.bottom - wr.top;
-    const int x = (GetSystemMetrics(SM_CXSCREEN) - w) / 2, y = (GetSystemMetrics(SM_CYSCREEN) - h) / 2;
+    const int x = (GetSystemMetrics(SM_CXSCREEN) - w) / 2,
+              y = (GetSystemMetrics(SM_CYSCREEN) - h) / 2;
     SetWindowPos(hwnd_, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     ShowWindow(hwnd_, SW_SHOWNORMAL);
     UpdateWindow(hwnd_);
@@ -401,10 +418,10 @@ void TForm1::RecreateFont(int index) {
     }
     if (c.Kind == ControlKind::TLabel || c.Kind == ControlKind::TsLabelFX) {
         const FontSpec& f = c.Font;
-        c.FontHandle = CreateFontW(-ScaleForDpi(f.height, dpi_), 0, f.orientation, f.orientation,
-                                   f.bold ? FW_BOLD : FW_NORMAL, FALSE, f.underline, FALSE, DEFAULT_CHARSET,
-                                   OUT_TT_PRECIS, CLIP_DEFAULT_PRECIS | CLIP_LH_ANGLES, ANTIALIASED_QUALITY,
-                                   DEFAULT_PITCH, f.face);
+        c.FontHandle = CreateFontW(
+            -ScaleForDpi(f.height, dpi_), 0, f.orientation, f.orientation,
+            f.bold ? FW_BOLD : FW_NORMAL, FALSE, f.underline, FALSE, DEFAULT_CHARSET, OUT_TT_PRECIS,
+            CLIP_DEFAULT_PRECIS | CLIP_LH_ANGLES, ANTIALIASED_QUALITY, DEFAULT_PITCH, f.face);
     }
 }
 
@@ -412,11 +429,11 @@ void TForm1::CreateProxies() {
     for (int i = 0; i < kControlCount; ++i) {
         TGraphicControl& c = controls_[i];
         c.Bounds = Scaled(c.Bounds96, dpi_);
-        c.Proxy = CreateWindowExW(WS_EX_NOPARENTNOTIFY, TGraphicControl::ClassName(c.Kind), platform::W(c.Caption),
-                                  WS_CHILD | (c.Visible ? WS_VISIBLE : 0), c.Bounds.left, c.Bounds.top,
-                                  c.Bounds.right - c.Bounds.left, c.Bounds.bottom - c.Bounds.top, hwnd_,
-                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(kControlIdBase + i)), instance_,
-                                  nullptr);
+        c.Proxy = CreateWindowExW(
+            WS_EX_NOPARENTNOTIFY, TGraphicControl::ClassName(c.Kind), platform::W(c.Caption),
+            WS_CHILD | (c.Visible ? WS_VISIBLE : 0), c.Bounds.left, c.Bounds.top,
+            c.Bounds.right - c.Bounds.left, c.Bounds.bottom - c.Bounds.top, hwnd_,
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(kControlIdBase + i)), instance_, nullptr);
         if (!c.Proxy) {
             continue;
         }
@@ -494,8 +511,9 @@ void TForm1::PaintControl(HDC dc, TGraphicControl& c) {
         break;
     }
     case ControlKind::TsLabelFX:
-        skin::DrawShadowText(dc, c.FontHandle, c.Caption, b.left + ScaleForDpi(2, dpi_), b.top + ScaleForDpi(8, dpi_),
-                             c.Font.color, RGB(0, 0, 0), ScaleForDpi(kSignatureShadowReach, dpi_));
+        skin::DrawShadowText(dc, c.FontHandle, c.Caption, b.left + ScaleForDpi(2, dpi_),
+                             b.top + ScaleForDpi(8, dpi_), c.Font.color, RGB(0, 0, 0),
+                             ScaleForDpi(kSignatureShadowReach, dpi_));
         break;
     case ControlKind::TImage:
         if (c.Icon) {
@@ -554,7 +572,8 @@ void TForm1::FormCreate() {
     WindowDC = platform::FromHdc(GetDC(hwnd_));
     music::PlayModule(music::kTrackFile, music::kTrackFileSize, music::SourceMemory);
     TargetDir = TargetDirFromExePath(OwnExePath());
-    if (auto icon = static_cast<HICON>(LoadImageW(instance_, kMainIconResource, IMAGE_ICON, 0, 0, LR_DEFAULTSIZE))) {
+    if (auto icon = static_cast<HICON>(
+            LoadImageW(instance_, kMainIconResource, IMAGE_ICON, 0, 0, LR_DEFAULTSIZE))) {
         controls_[kImage3].Icon = CopyIcon(icon);
         DestroyIcon(icon);
     }
@@ -586,7 +605,9 @@ void TForm1::FormClose() {
     sheets_.ReleaseBlackBitmap();
 }
 
-void TForm1::Timer1Timer() { show::Timer1Timer(rain_, *this); }
+void TForm1::Timer1Timer() {
+    show::Timer1Timer(rain_, *this);
+}
 
 void TForm1::RabbitClick() {
     FormPatchHost host(*this);
@@ -622,7 +643,9 @@ void TForm1::sLabelFX1MouseLeave() {
     }
 }
 
-void TForm1::sSkinProvider1TitleButtons0MouseUp(skin::MouseButton, int, int) { sLabelFX1Click(); }
+void TForm1::sSkinProvider1TitleButtons0MouseUp(skin::MouseButton, int, int) {
+    sLabelFX1Click();
+}
 
 void TForm1::SetTimerEnabled(bool enabled) {
     timerOn_ = enabled;
@@ -633,22 +656,30 @@ void TForm1::SetTimerEnabled(bool enabled) {
     }
 }
 
-void TForm1::RepaintWindow() { RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW); }
-
-void TForm1::RepaintRabbit() {
-    RedrawWindow(hwnd_, &controls_[kRabbit].Bounds, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+void TForm1::RepaintWindow() {
+    RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
 }
 
-void TForm1::IntroStart() { show::RunIntro(*this); }
+void TForm1::RepaintRabbit() {
+    RedrawWindow(hwnd_, &controls_[kRabbit].Bounds, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+}
 
-void TForm1::NeoWakeUP() { show::NeoWakeUP(*this); }
+void TForm1::IntroStart() {
+    show::RunIntro(*this);
+}
+
+void TForm1::NeoWakeUP() {
+    show::NeoWakeUP(*this);
+}
 
 void TForm1::ApplyConsoleDpi() {
     if (consoleFont_) {
         DeleteObject(consoleFont_);
     }
-    consoleFont_ = CreateFontW(-ScaleForDpi(13, dpi_), 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                               OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"Tahoma");
+    consoleFont_ = CreateFontW(-ScaleForDpi(13, dpi_), 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE,
+                               DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                               DEFAULT_QUALITY, DEFAULT_PITCH, L"Tahoma");
     if (LogMemo) {
         const RECT b = Scaled(kConsoleBounds, dpi_);
         LogMemo->SetBounds(b.left, b.top, b.right - b.left, b.bottom - b.top);
@@ -704,7 +735,9 @@ void TForm1::PauseMarquee() {
     }
 }
 
-void TForm1::AppendLog(const std::u16string& line) { app::AppendLog(line); }
+void TForm1::AppendLog(const std::u16string& line) {
+    app::AppendLog(line);
+}
 
 void TForm1::ClearLog() {
     if (LogMemo) {
@@ -724,24 +757,38 @@ void TForm1::HideConsoleCaret() {
     }
 }
 
-void TForm1::ShowSignature() { SetControlVisible(kSLabelFX1, true); }
+void TForm1::ShowSignature() {
+    SetControlVisible(kSLabelFX1, true);
+}
 
-void TForm1::ShowRabbit() { SetControlVisible(kRabbit, true); }
+void TForm1::ShowRabbit() {
+    SetControlVisible(kRabbit, true);
+}
 
-void TForm1::SetIntroTicks(std::int32_t value) { rain_.IntroTicks = value; }
+void TForm1::SetIntroTicks(std::int32_t value) {
+    rain_.IntroTicks = value;
+}
 
-void TForm1::ProcessMessages() { app::ProcessMessages(); }
+void TForm1::ProcessMessages() {
+    app::ProcessMessages();
+}
 
-bool TForm1::ClosingRequested() const { return WindowClosing != 0; }
+bool TForm1::ClosingRequested() const {
+    return WindowClosing != 0;
+}
 
 void TForm1::EndProgram() {
     ReleaseWindowDC();
     ExitProcess(0);
 }
 
-void TForm1::Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
+void TForm1::Sleep(std::uint32_t milliseconds) {
+    ::Sleep(milliseconds);
+}
 
-bool TForm1::WindowClosed() const { return WindowClosing != 0; }
+bool TForm1::WindowClosed() const {
+    return WindowClosing != 0;
+}
 
 // --- Window procedure -----------------------------------------------------------------
 

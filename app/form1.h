@@ -8,8 +8,8 @@
 #include "show/glyphsheet.h"
 #include "show/intro.h"
 #include "show/marquee.h"
-#include "show/transmemo_win32.h"
 #include "show/rain.h"
+#include "show/transmemo_win32.h"
 #include "skin/skin_win32.h"
 
 #include <windows.h>
@@ -21,7 +21,17 @@
 namespace app {
 
 // Indexes of the drawn controls, in z-order (later ones are drawn over earlier ones).
-enum ControlIndex { kSImage1, kLabel1, kLabel2, kSLabelFX1, kRabbit, kImage1, kImage2, kImage3, kControlCount };
+enum ControlIndex {
+    kSImage1,
+    kLabel1,
+    kLabel2,
+    kSLabelFX1,
+    kRabbit,
+    kImage1,
+    kImage2,
+    kImage3,
+    kControlCount
+};
 
 constexpr int kClientWidth = 454;
 constexpr int kClientHeight = 513;
@@ -36,7 +46,8 @@ constexpr RECT kConsoleBounds{102, 142, 102 + 240, 142 + 83};
 
 // What the window takes from outside, replaceable in tests.
 struct FormOptions {
-    bool (*lookupCurrentUser)(std::u16string& name, std::u16string& domain) = nullptr; // the platform's
+    bool (*lookupCurrentUser)(std::u16string& name,
+                              std::u16string& domain) = nullptr; // the platform's
 };
 
 class TForm1 : public show::FrameTimerHost, public show::IntroHost {

@@ -15,32 +15,32 @@ enum class ControlKind { TsImage, TLabel, TsLabelFX, TImage };
 
 struct FontSpec {
     const wchar_t* face = L"Tahoma";
-    int height = 11;      // character height in pixels at 96 DPI
+    int height = 11; // character height in pixels at 96 DPI
     bool bold = false;
     bool underline = false;
-    int orientation = 0;  // tenths of a degree
+    int orientation = 0; // tenths of a degree
     COLORREF color = RGB(0, 0, 0);
 };
 
 struct TGraphicControl {
     const wchar_t* Name = L"";
     ControlKind Kind = ControlKind::TLabel;
-    RECT Bounds96{};          // left, top, right, bottom at 96 DPI
+    RECT Bounds96{}; // left, top, right, bottom at 96 DPI
     bool Visible = false;
-    std::u16string Caption;   // labels: the text; pictures: the accessible name
+    std::u16string Caption; // labels: the text; pictures: the accessible name
     FontSpec Font;
-    BYTE BlendOpacity = 255;  // sImage1 is blended at 50 percent
+    BYTE BlendOpacity = 255; // sImage1 is blended at 50 percent
 
     // Content.
-    skin::Image Source;       // the picture as loaded (logo, rabbit)
-    skin::Image Scaled;       // the picture as drawn at the current DPI
-    HICON Icon = nullptr;     // Image3
+    skin::Image Source;                // the picture as loaded (logo, rabbit)
+    skin::Image Scaled;                // the picture as drawn at the current DPI
+    HICON Icon = nullptr;              // Image3
     platform::Bitmap* Sheet = nullptr; // Image1, Image2: the glyph sheet bitmaps (owned)
 
     // At the current DPI.
     RECT Bounds{};
     HFONT FontHandle = nullptr;
-    HWND Proxy = nullptr;     // the accessibility stand-in
+    HWND Proxy = nullptr; // the accessibility stand-in
 
     static const wchar_t* ClassName(ControlKind kind);
 };

@@ -11,7 +11,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 
     app::TForm1* form = app::TForm1::Create(instance);
     if (!form) {
-        MessageBoxW(nullptr, L"The main window could not be created.", L"iTools3-Rus", MB_OK | MB_ICONERROR);
+        MessageBoxW(nullptr, L"The main window could not be created.", L"iTools3-Rus",
+                    MB_OK | MB_ICONERROR);
         return 1;
     }
     form->Show();

@@ -17,8 +17,8 @@ inline constexpr wchar_t kRabbitResource[] = L"RABBIT";
 inline constexpr wchar_t kSkinResource[] = L"MATRIXSKIN";
 
 // The bytes of a resource of the given module, viewed in place; none if it is missing.
-inline std::optional<std::span<const std::uint8_t>> ResourceBytes(HINSTANCE module, const wchar_t* name,
-                                                                  const wchar_t* type) {
+inline std::optional<std::span<const std::uint8_t>>
+ResourceBytes(HINSTANCE module, const wchar_t* name, const wchar_t* type) {
     HRSRC info = FindResourceW(module, name, type);
     if (!info) {
         return std::nullopt;
@@ -28,7 +28,8 @@ inline std::optional<std::span<const std::uint8_t>> ResourceBytes(HINSTANCE modu
     if (!data) {
         return std::nullopt;
     }
-    return std::span<const std::uint8_t>(static_cast<const std::uint8_t*>(data), SizeofResource(module, info));
+    return std::span<const std::uint8_t>(static_cast<const std::uint8_t*>(data),
+                                         SizeofResource(module, info));
 }
 
 } // namespace app

@@ -46,7 +46,8 @@ int main(int argc, char** argv) {
         }
         GdiFlush();
         QueryPerformanceCounter(&t1);
-        wall.push_back(static_cast<double>(t1.QuadPart - t0.QuadPart) / static_cast<double>(freq.QuadPart));
+        wall.push_back(static_cast<double>(t1.QuadPart - t0.QuadPart) /
+                       static_cast<double>(freq.QuadPart));
     }
     const double cpu = ThreadCpu() - cpu0;
     std::sort(wall.begin(), wall.end());

@@ -50,7 +50,8 @@ int main(int argc, char** argv) {
     const int done = app::LogMemo->PaintTransparentCount() - before;
     std::printf("transparent repaints: %d\n", done);
     std::printf("CPU per repaint: %.1f us; wall %.1f us\n", cpu / done * 1e6,
-                static_cast<double>(t1.QuadPart - t0.QuadPart) / static_cast<double>(f.QuadPart) / done * 1e6);
+                static_cast<double>(t1.QuadPart - t0.QuadPart) / static_cast<double>(f.QuadPart) /
+                    done * 1e6);
     form->FormClose();
     app::ReleaseWindowDC();
     return 0;

@@ -4,9 +4,13 @@
 
 namespace platform {
 
-std::uint32_t TickCount() { return GetTickCount(); }
+std::uint32_t TickCount() {
+    return GetTickCount();
+}
 
-void SleepMs(std::uint32_t milliseconds) { Sleep(milliseconds); }
+void SleepMs(std::uint32_t milliseconds) {
+    Sleep(milliseconds);
+}
 
 std::uint32_t ClockSeed() {
     LARGE_INTEGER counter{};

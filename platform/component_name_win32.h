@@ -15,7 +15,8 @@ inline void SetComponentName(HWND hwnd, const wchar_t* name) {
 
 // Call while the window is being destroyed (WM_NCDESTROY).
 inline void RemoveComponentName(HWND hwnd) {
-    if (auto atom = static_cast<ATOM>(reinterpret_cast<UINT_PTR>(RemovePropW(hwnd, kComponentNameProp)))) {
+    if (auto atom =
+            static_cast<ATOM>(reinterpret_cast<UINT_PTR>(RemovePropW(hwnd, kComponentNameProp)))) {
         GlobalDeleteAtom(atom);
     }
 }

@@ -1,5 +1,5 @@
-#include "platform/gdi.h"
 #include "platform/gdi_memory.h"
+#include "platform/gdi.h"
 
 #include <algorithm>
 #include <map>
@@ -34,8 +34,8 @@ struct Bitmap {
 Dc MemorySurfaceCreate(int width, int height, ColorRef fill) {
     std::lock_guard guard(g_lock);
     Dc dc = g_next++;
-    g_surfaces[dc] = Surface{width, height,
-                             std::vector<ColorRef>(static_cast<size_t>(width) * height, fill)};
+    g_surfaces[dc] =
+        Surface{width, height, std::vector<ColorRef>(static_cast<size_t>(width) * height, fill)};
     return dc;
 }
 
@@ -98,7 +98,9 @@ int BitmapHeight(const Bitmap* bitmap) {
     return s ? s->height : 0;
 }
 
-Dc BitmapDc(const Bitmap* bitmap) { return bitmap ? bitmap->dc : 0; }
+Dc BitmapDc(const Bitmap* bitmap) {
+    return bitmap ? bitmap->dc : 0;
+}
 
 // Clipped to both surfaces, as GDI clips to the device's bounds.
 bool CopyBlock(Dc dest, int x, int y, int w, int h, Dc src, int sx, int sy) {

@@ -1,5 +1,5 @@
-#include "platform/gdi.h"
 #include "platform/gdi_win32.h"
+#include "platform/gdi.h"
 
 #include <windows.h>
 
@@ -59,9 +59,13 @@ Bitmap* BitmapCreateFilled(int width, int height, ColorRef color) {
     return b;
 }
 
-Bitmap* BitmapAdopt(HBITMAP handle) { return Wrap(handle); }
+Bitmap* BitmapAdopt(HBITMAP handle) {
+    return Wrap(handle);
+}
 
-HBITMAP BitmapHandle(const Bitmap* bitmap) { return bitmap ? bitmap->handle : nullptr; }
+HBITMAP BitmapHandle(const Bitmap* bitmap) {
+    return bitmap ? bitmap->handle : nullptr;
+}
 
 void BitmapFree(Bitmap* b) {
     if (!b) {
@@ -73,9 +77,15 @@ void BitmapFree(Bitmap* b) {
     delete b;
 }
 
-int BitmapWidth(const Bitmap* b) { return b ? b->width : 0; }
-int BitmapHeight(const Bitmap* b) { return b ? b->height : 0; }
-Dc BitmapDc(const Bitmap* b) { return b ? reinterpret_cast<Dc>(b->dc) : 0; }
+int BitmapWidth(const Bitmap* b) {
+    return b ? b->width : 0;
+}
+int BitmapHeight(const Bitmap* b) {
+    return b ? b->height : 0;
+}
+Dc BitmapDc(const Bitmap* b) {
+    return b ? reinterpret_cast<Dc>(b->dc) : 0;
+}
 
 bool CopyBlock(Dc dest, int x, int y, int w, int h, Dc src, int sx, int sy) {
     return BitBlt(reinterpret_cast<HDC>(dest), x, y, w, h, reinterpret_cast<HDC>(src), sx, sy,

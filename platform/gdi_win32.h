@@ -11,7 +11,11 @@ namespace platform {
 Bitmap* BitmapAdopt(HBITMAP handle);
 HBITMAP BitmapHandle(const Bitmap* bitmap);
 
-inline HDC ToHdc(Dc dc) { return reinterpret_cast<HDC>(dc); }
-inline Dc FromHdc(HDC dc) { return reinterpret_cast<Dc>(dc); }
+inline HDC ToHdc(Dc dc) {
+    return reinterpret_cast<HDC>(dc);
+}
+inline Dc FromHdc(HDC dc) {
+    return reinterpret_cast<Dc>(dc);
+}
 
 } // namespace platform

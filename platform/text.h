@@ -13,8 +13,12 @@ std::u16string Utf16(std::string_view utf8);
 std::string Utf8(std::u16string_view utf16);
 
 #ifdef _WIN32
-inline const wchar_t* W(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
-inline std::u16string_view U(const wchar_t* s) { return reinterpret_cast<const char16_t*>(s); }
+inline const wchar_t* W(const std::u16string& s) {
+    return reinterpret_cast<const wchar_t*>(s.c_str());
+}
+inline std::u16string_view U(const wchar_t* s) {
+    return reinterpret_cast<const char16_t*>(s);
+}
 #endif
 
 } // namespace platform

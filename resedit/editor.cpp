@@ -32,6 +32,7 @@ struct TreeReader {
     std::uint32_t va = 0; // its address
     std::unordered_set<std::uint32_t> seenDirectories;
     std::uint64_t entryBudget = 0;
+    std::uint64_t dataBudget = 0;
     std::string why;
 
     bool Fail(std::string message) {
@@ -124,6 +125,12 @@ struct TreeReader {
         if (rva < va || !section.Has(rva - va, leaf->size)) {
             return Fail("resource data lies outside the resource section");
         }
+        // Sound files do not share data between resources either: what the leaves hold adds
+        // up to no more than the section, so writing them back cannot blow up.
+        if (leaf->size > dataBudget) {
+            return Fail("the resources hold more data than their section");
+        }
+        dataBudget -= leaf->size;
         leaf->data = section.Data() + (rva - va);
         return true;
     }
@@ -189,16 +196,10 @@ bool ReadTree(TResEditHandle& h, std::string& why) {
     pe::FindResourceSection(file, layout, index);
     const pe::Section s = pe::ReadSection(file.Data() + layout.Section(index));
     TreeReader reader;
-    // Only what the section holds in the file can be read.
-    if (s.pointerToRawData > file.Size()) {
-        why = "the resource section lies outside the file";
-        return false;
-    }
-    const std::uint64_t inFile = file.Size() - s.pointerToRawData;
-    reader.section =
-        file.Sub(s.pointerToRawData, s.sizeOfRawData < inFile ? s.sizeOfRawData : inFile);
+    reader.section = file.Sub(s.pointerToRawData, s.sizeOfRawData);
     reader.va = s.virtualAddress;
     reader.entryBudget = reader.section.Size() / kEntrySize;
+    reader.dataBudget = reader.section.Size();
     try {
         const bool ok = reader.ReadItem(0, kSubdirectoryFlag, 0, h.root);
         why = reader.why;
@@ -255,6 +256,13 @@ TResEditHandle* ResEditOpen(platform::Os& os, std::u16string_view fileName, bool
     std::uint32_t index = 0;
     if (!pe::FindResourceSection(file, layout, index)) {
         return fail("no section starts at the resource directory");
+    }
+    // A section that runs past the end of the file is a truncated file; writing it back
+    // would first have to grow the file by whatever its header claims.
+    const pe::Section res = pe::ReadSection(file.Data() + layout.Section(index));
+    if (!file.Has(res.pointerToRawData, res.sizeOfRawData)) {
+        os.SetLastError(platform::error::kBadExeFormat);
+        return fail("the resource section runs past the end of the file");
     }
     if (dropExisting) {
         h->root = new (std::nothrow) TResItem();

@@ -21,6 +21,7 @@ constexpr std::uint32_t kEntrySize = 8;
 constexpr std::uint32_t kDataEntrySize = 16;
 constexpr std::uint32_t kHighBit = 0x80000000;
 constexpr std::uint64_t kMaxSection = 0x7FFFFFFF; // offsets in entries keep the high bit free
+constexpr std::uint32_t kMaxFileAlignment = 0x10000;
 
 std::uint64_t RoundUp(std::uint64_t x, std::uint64_t a) {
     return (x + a - 1) / a * a;
@@ -169,6 +170,14 @@ bool PlanWrite(const TResEditHandle& h, const pe::Layout& layout, std::uint32_t 
     const std::uint32_t sectionAlignment = Load32(base + opt + pe::kSectionAlignment);
     if (fileAlignment == 0 || sectionAlignment == 0) {
         why = "the headers give an alignment of 0";
+        return false;
+    }
+    // The format wants powers of two, the file alignment at most 64 KB and not above the
+    // section alignment; anything else would make the file grow by whatever it says.
+    auto powerOfTwo = [](std::uint32_t a) { return (a & (a - 1)) == 0; };
+    if (!powerOfTwo(fileAlignment) || !powerOfTwo(sectionAlignment) ||
+        fileAlignment > kMaxFileAlignment || fileAlignment > sectionAlignment) {
+        why = "the headers give an alignment the format does not allow";
         return false;
     }
     const pe::Section res = pe::ReadSection(base + layout.Section(r));
@@ -493,6 +502,7 @@ bool WriteTree(TResEditHandle& h, std::string& why) {
         why = "cannot size or map the temporary file for the new resource section";
         return false;
     }
+    os.Prefault(temp.view, 0, plan.newSize);
     std::memset(temp.view.base, 0, plan.newSize);
     const std::uint32_t va = pe::ReadSection(h.view.base + layout.Section(r)).virtualAddress;
     ImageWriter writer{
@@ -516,6 +526,8 @@ bool WriteTree(TResEditHandle& h, std::string& why) {
             why = "cannot resize or map the file again";
             return false;
         }
+        os.Prefault(h.view, plan.tailStart,
+                    plan.tailLength + static_cast<std::uint64_t>(plan.rawDelta));
         std::memmove(h.view.base + tailTo, h.view.base + plan.tailStart, plan.tailLength);
         Apply(h.view.base, plan, temp.view.base, nullptr);
     } else if (plan.newLength < plan.fileLength) {
@@ -524,6 +536,7 @@ bool WriteTree(TResEditHandle& h, std::string& why) {
         UndoLog undo;
         const std::uint64_t resourceEnd = std::min(plan.tailStart, plan.fileLength);
         undo.Save(h.view.base, plan.raw, resourceEnd - plan.raw);
+        os.Prefault(h.view, tailTo, plan.tailLength);
         std::memmove(h.view.base + tailTo, h.view.base + plan.tailStart, plan.tailLength);
         undo.Moved(plan.tailStart, tailTo, plan.tailLength);
         Apply(h.view.base, plan, temp.view.base, &undo);

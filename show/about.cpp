@@ -71,10 +71,10 @@ std::u16string AboutText(std::u16string_view buildDate, std::u16string_view buil
 std::optional<DosDateTime> DecodeDosStamp(std::uint32_t stamp) {
     const std::uint32_t date = stamp >> 16, time = stamp & 0xFFFF;
     DosDateTime t{static_cast<int>(1980 + (date >> 9)), static_cast<int>((date >> 5) & 0xF),
-                  static_cast<int>(date & 0x1F), static_cast<int>(time >> 11), static_cast<int>((time >> 5) & 0x3F),
-                  static_cast<int>((time & 0x1F) * 2)};
-    if (t.month < 1 || t.month > 12 || t.day < 1 || t.day > DaysIn(t.year, t.month) || t.hour > 23 ||
-        t.minute > 59 || t.second > 59) {
+                  static_cast<int>(date & 0x1F),        static_cast<int>(time >> 11),
+                  static_cast<int>((time >> 5) & 0x3F), static_cast<int>((time & 0x1F) * 2)};
+    if (t.month < 1 || t.month > 12 || t.day < 1 || t.day > DaysIn(t.year, t.month) ||
+        t.hour > 23 || t.minute > 59 || t.second > 59) {
         return std::nullopt;
     }
     return t;
@@ -82,9 +82,11 @@ std::optional<DosDateTime> DecodeDosStamp(std::uint32_t stamp) {
 
 std::uint32_t EncodeDosStamp(const DosDateTime& t) {
     const std::uint32_t date = (static_cast<std::uint32_t>(t.year - 1980) << 9) |
-                               (static_cast<std::uint32_t>(t.month) << 5) | static_cast<std::uint32_t>(t.day);
+                               (static_cast<std::uint32_t>(t.month) << 5) |
+                               static_cast<std::uint32_t>(t.day);
     const std::uint32_t time = (static_cast<std::uint32_t>(t.hour) << 11) |
-                               (static_cast<std::uint32_t>(t.minute) << 5) | static_cast<std::uint32_t>(t.second / 2);
+                               (static_cast<std::uint32_t>(t.minute) << 5) |
+                               static_cast<std::uint32_t>(t.second / 2);
     return (date << 16) | time;
 }
 

@@ -14,7 +14,9 @@ void TGraphicManager::BltToCanvas(const TRect& sr, TPoint DestCoord, platform::D
 
 void TGraphicManager::StretchBltToCanvas(const TRect&, const TRect&, platform::Dc) const {}
 
-GlyphSheets::~GlyphSheets() { ReleaseBlackBitmap(); }
+GlyphSheets::~GlyphSheets() {
+    ReleaseBlackBitmap();
+}
 
 void GlyphSheets::ReleaseBlackBitmap() {
     platform::BitmapFree(BlackBitmap);

@@ -24,9 +24,13 @@ std::vector<std::u16string> TypeLineFrames(std::u16string_view text) {
     return frames;
 }
 
-int TypeLinePauses(std::size_t length) { return static_cast<int>(2 * (length / 2 + 3)); }
+int TypeLinePauses(std::size_t length) {
+    return static_cast<int>(2 * (length / 2 + 3));
+}
 
-std::uint32_t TypingPause() { return kPauseBase + kPauseStep * Random(kPauseSteps); }
+std::uint32_t TypingPause() {
+    return kPauseBase + kPauseStep * Random(kPauseSteps);
+}
 
 void TypeLine(std::uint8_t lineIndex, std::u16string_view text, IntroHost& host) {
     const std::size_t passes = text.size() / 2 + 3;

@@ -23,8 +23,8 @@ class IntroHost {
 public:
     virtual ~IntroHost() = default;
     virtual void SetTimerEnabled(bool enabled) = 0;
-    virtual void CreateConsole() = 0;        // LogMemo, with its lines cleared
-    virtual void CreateMarquee() = 0;        // created suspended
+    virtual void CreateConsole() = 0; // LogMemo, with its lines cleared
+    virtual void CreateMarquee() = 0; // created suspended
     virtual void StartMarquee() = 0;
     virtual void PauseMarquee() = 0;
     virtual void AppendLog(const std::u16string& line) = 0;

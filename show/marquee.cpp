@@ -12,7 +12,9 @@ std::u16string TurnRight(std::u16string_view text) {
     return std::u16string(1, text.back()) + std::u16string(text.substr(0, text.size() - 1));
 }
 
-std::uint32_t MarqueePause() { return 150 + 50 * Random(5); }
+std::uint32_t MarqueePause() {
+    return 150 + 50 * Random(5);
+}
 
 TItoolsThread::TItoolsThread(Synchronize synchronize, Sleeper sleep)
     : synchronize_(std::move(synchronize)), sleep_(std::move(sleep)) {}

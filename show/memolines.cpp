@@ -45,7 +45,8 @@ std::optional<TextRange> MemoLineRange(std::u16string_view text, std::size_t ind
     return TextRange{start, end - start};
 }
 
-std::pair<TextRange, std::u16string> MemoAppend(std::u16string_view text, std::u16string_view line) {
+std::pair<TextRange, std::u16string> MemoAppend(std::u16string_view text,
+                                                std::u16string_view line) {
     const std::size_t count = MemoLineCount(text);
     const std::size_t start = LineStart(text, count);
     if (start != std::u16string_view::npos) {

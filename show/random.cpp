@@ -20,11 +20,17 @@ std::uint32_t Random(std::uint32_t n) {
     return static_cast<std::uint32_t>((static_cast<std::uint64_t>(seed) * n) >> 32);
 }
 
-void Randomize() { g_seed.store(g_source.load()(), std::memory_order_relaxed); }
+void Randomize() {
+    g_seed.store(g_source.load()(), std::memory_order_relaxed);
+}
 
-void SetRandSeed(std::uint32_t seed) { g_seed.store(seed, std::memory_order_relaxed); }
+void SetRandSeed(std::uint32_t seed) {
+    g_seed.store(seed, std::memory_order_relaxed);
+}
 
-std::uint32_t RandSeed() { return g_seed.load(std::memory_order_relaxed); }
+std::uint32_t RandSeed() {
+    return g_seed.load(std::memory_order_relaxed);
+}
 
 SeedSource SetSeedSource(SeedSource source) {
     return g_source.exchange(source ? source : &platform::ClockSeed);

@@ -11,7 +11,9 @@ namespace show {
 namespace {
 constexpr UINT_PTR kSubclassId = 0x54524D; // "TRM"
 
-const wchar_t* W(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
+const wchar_t* W(const std::u16string& s) {
+    return reinterpret_cast<const wchar_t*>(s.c_str());
+}
 } // namespace
 
 TTransMemo* TTransMemo::Create(HWND parent) {
@@ -40,7 +42,8 @@ TTransMemo::~TTransMemo() {
 
 DWORD TTransMemo::CreateParams() const {
     // A word-wrapping memo without scroll bars, plus the multi-line and alignment styles.
-    DWORD style = WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_CLIPSIBLINGS | ES_AUTOVSCROLL | ES_MULTILINE;
+    DWORD style =
+        WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_CLIPSIBLINGS | ES_AUTOVSCROLL | ES_MULTILINE;
     switch (FAlignText) {
     case TAlignment::taLeftJustify:
         style |= ES_LEFT;
@@ -59,9 +62,10 @@ DWORD TTransMemo::CreateParams() const {
 }
 
 void TTransMemo::CreateWnd(const std::u16string& text) {
-    hwnd_ = CreateWindowExW(0, L"EDIT", W(text), CreateParams(), bounds_.left, bounds_.top,
-                            bounds_.right - bounds_.left, bounds_.bottom - bounds_.top, parent_, nullptr,
-                            reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(parent_, GWLP_HINSTANCE)), nullptr);
+    hwnd_ = CreateWindowExW(
+        0, L"EDIT", W(text), CreateParams(), bounds_.left, bounds_.top,
+        bounds_.right - bounds_.left, bounds_.bottom - bounds_.top, parent_, nullptr,
+        reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(parent_, GWLP_HINSTANCE)), nullptr);
     if (!hwnd_) {
         return;
     }
@@ -131,7 +135,8 @@ void TTransMemo::SetBorder(bool single) {
     LONG style = GetWindowLongW(hwnd_, GWL_STYLE);
     style = single ? (style | WS_BORDER) : (style & ~WS_BORDER);
     SetWindowLongW(hwnd_, GWL_STYLE, style);
-    SetWindowPos(hwnd_, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
+    SetWindowPos(hwnd_, nullptr, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
 }
 
 std::u16string TTransMemo::Text() const {
@@ -164,9 +169,13 @@ bool TTransMemo::ReplaceLine(int index, const std::u16string& text) {
     return true;
 }
 
-void TTransMemo::Clear() { SetWindowTextW(hwnd_, L""); }
+void TTransMemo::Clear() {
+    SetWindowTextW(hwnd_, L"");
+}
 
-void TTransMemo::HideCaret() { ::HideCaret(hwnd_); }
+void TTransMemo::HideCaret() {
+    ::HideCaret(hwnd_);
+}
 
 LRESULT TTransMemo::CtlColor(HDC dc) {
     SetTextColor(dc, fontColor_);
@@ -180,7 +189,9 @@ LRESULT TTransMemo::CtlColor(HDC dc) {
     return reinterpret_cast<LRESULT>(brush_);
 }
 
-void TTransMemo::Change() { PaintTransparent(); }
+void TTransMemo::Change() {
+    PaintTransparent();
+}
 
 void TTransMemo::ParentColorChanged() {
     if (FTransparent) {
@@ -240,7 +251,8 @@ void TTransMemo::PaintTransparent() {
     FPainting = false;
 }
 
-LRESULT CALLBACK TTransMemo::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR data) {
+LRESULT CALLBACK TTransMemo::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR,
+                                          DWORD_PTR data) {
     auto* self = reinterpret_cast<TTransMemo*>(data);
     if (msg == WM_NCDESTROY) {
         platform::RemoveComponentName(hwnd);

@@ -23,12 +23,15 @@ Image Resize(const Image& source, int width, int height) {
             const std::int64_t x0 = x * sx, x1 = x0 + sx;
             std::uint64_t acc[4] = {0, 0, 0, 0};
             std::uint64_t total = 0;
-            for (std::int64_t py = y0 >> 16; py < ((y1 + 0xFFFF) >> 16) && py < source.height; ++py) {
+            for (std::int64_t py = y0 >> 16; py < ((y1 + 0xFFFF) >> 16) && py < source.height;
+                 ++py) {
                 const std::int64_t wy = std::min(y1, (py + 1) << 16) - std::max(y0, py << 16);
-                for (std::int64_t px = x0 >> 16; px < ((x1 + 0xFFFF) >> 16) && px < source.width; ++px) {
+                for (std::int64_t px = x0 >> 16; px < ((x1 + 0xFFFF) >> 16) && px < source.width;
+                     ++px) {
                     const std::int64_t wx = std::min(x1, (px + 1) << 16) - std::max(x0, px << 16);
                     const std::uint64_t w = static_cast<std::uint64_t>((wx * wy) >> 16);
-                    const std::uint32_t p = source.pixels[static_cast<size_t>(py) * source.width + px];
+                    const std::uint32_t p =
+                        source.pixels[static_cast<size_t>(py) * source.width + px];
                     for (int c = 0; c < 4; ++c) {
                         acc[c] += ((p >> (8 * c)) & 0xFF) * w;
                     }

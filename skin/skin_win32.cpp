@@ -53,7 +53,8 @@ struct DibDc {
     bool ok() const { return dc && bitmap && bits; }
 };
 
-void Blend(HDC dest, int x, int y, int w, int h, HDC src, int sx, int sy, int sw, int sh, BYTE opacity) {
+void Blend(HDC dest, int x, int y, int w, int h, HDC src, int sx, int sy, int sw, int sh,
+           BYTE opacity) {
     BLENDFUNCTION bf{AC_SRC_OVER, 0, opacity, AC_SRC_ALPHA};
     AlphaBlend(dest, x, y, w, h, src, sx, sy, sw, sh, bf);
 }
@@ -170,7 +171,9 @@ void DrawShadowText(HDC dc, HFONT font, const std::u16string& text, int x, int y
     Blend(dc, x - pad, y - pad, ow, height + offset, out.dc, 0, 0, ow, height + offset, 255);
 }
 
-TsSkinProvider::~TsSkinProvider() { ReleaseFonts(); }
+TsSkinProvider::~TsSkinProvider() {
+    ReleaseFonts();
+}
 
 void TsSkinProvider::ReleaseFonts() {
     if (captionFont_) {
@@ -208,7 +211,9 @@ void TsSkinProvider::SetDpi(int dpi) {
     buttonsScaled_ = Resize(skin_->buttons, b * kButtonStates, b * kButtonKinds);
 }
 
-int TsSkinProvider::BorderWidth() const { return skin_ ? Scale(skin_->options.borderWidth) : 0; }
+int TsSkinProvider::BorderWidth() const {
+    return skin_ ? Scale(skin_->options.borderWidth) : 0;
+}
 
 int TsSkinProvider::CaptionHeight() const {
     return skin_ ? Scale(skin_->options.captionHeight + settings_.addedTitleHeight) : 0;
@@ -304,11 +309,13 @@ void TsSkinProvider::PaintFrame() {
                     Blend(buf.dc, b, b, sl, cap, src.dc, 0, 0, sl, c.height, opacity);
                 }
                 if (sr > 0) {
-                    Blend(buf.dc, b + barW - sr, b, sr, cap, src.dc, c.width - sr, 0, sr, c.height, opacity);
+                    Blend(buf.dc, b + barW - sr, b, sr, cap, src.dc, c.width - sr, 0, sr, c.height,
+                          opacity);
                 }
                 const int mid = c.width - sl - sr;
                 if (mid > 0 && barW - sl - sr > 0) {
-                    Blend(buf.dc, b + sl, b, barW - sl - sr, cap, src.dc, sl, 0, mid, c.height, opacity);
+                    Blend(buf.dc, b + sl, b, barW - sl - sr, cap, src.dc, sl, 0, mid, c.height,
+                          opacity);
                 }
             }
         }
@@ -378,7 +385,8 @@ bool TsSkinProvider::HandleMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, LR
     hwnd_ = hwnd;
     switch (msg) {
     case WM_NCCALCSIZE: {
-        RECT* r = wp ? &reinterpret_cast<NCCALCSIZE_PARAMS*>(lp)->rgrc[0] : reinterpret_cast<RECT*>(lp);
+        RECT* r =
+            wp ? &reinterpret_cast<NCCALCSIZE_PARAMS*>(lp)->rgrc[0] : reinterpret_cast<RECT*>(lp);
         r->left += BorderWidth();
         r->right -= BorderWidth();
         r->bottom -= BorderWidth();
@@ -519,9 +527,10 @@ bool TsSkinProvider::HandleMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, LR
             HMONITOR mon = MonitorFromRect(r, MONITOR_DEFAULTTONEAREST);
             MONITORINFO mi{sizeof mi};
             if (GetMonitorInfoW(mon, &mi)) {
-                const SnapRect s = SnapToEdges({r->left, r->top, r->right, r->bottom},
-                                               {mi.rcWork.left, mi.rcWork.top, mi.rcWork.right, mi.rcWork.bottom},
-                                               Scale(settings_.snapThreshold));
+                const SnapRect s =
+                    SnapToEdges({r->left, r->top, r->right, r->bottom},
+                                {mi.rcWork.left, mi.rcWork.top, mi.rcWork.right, mi.rcWork.bottom},
+                                Scale(settings_.snapThreshold));
                 *r = RECT{s.left, s.top, s.right, s.bottom};
             }
             result = TRUE;
@@ -539,9 +548,10 @@ bool TsSkinProvider::HandleMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, LR
                 HMONITOR mon = MonitorFromWindow(hwnd, MONITOR_DEFAULTTONEAREST);
                 MONITORINFO mi{sizeof mi};
                 if (GetMonitorInfoW(mon, &mi)) {
-                    const SnapRect s = SnapToEdges({pos->x, pos->y, pos->x + w, pos->y + h},
-                                                   {mi.rcWork.left, mi.rcWork.top, mi.rcWork.right, mi.rcWork.bottom},
-                                                   Scale(settings_.snapThreshold));
+                    const SnapRect s = SnapToEdges(
+                        {pos->x, pos->y, pos->x + w, pos->y + h},
+                        {mi.rcWork.left, mi.rcWork.top, mi.rcWork.right, mi.rcWork.bottom},
+                        Scale(settings_.snapThreshold));
                     pos->x = s.left;
                     pos->y = s.top;
                 }

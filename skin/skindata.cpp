@@ -75,7 +75,8 @@ std::string_view Trim(std::string_view s) {
 } // namespace
 
 std::optional<Entries> ParseContainer(std::span<const std::uint8_t> data, Error* error) {
-    if (data.size() < kMagic.size() || std::memcmp(data.data(), kMagic.data(), kMagic.size()) != 0) {
+    if (data.size() < kMagic.size() ||
+        std::memcmp(data.data(), kMagic.data(), kMagic.size()) != 0) {
         Fail(error, "skin data: no ITRSKIN1 signature");
         return std::nullopt;
     }
@@ -221,11 +222,13 @@ std::optional<FormOptions> ReadFormOptions(const IniSections& ini, Error* error)
         int* field;
         int min, max;
     } ints[] = {
-        {"CaptionHeight", &o.captionHeight, 8, 200},   {"BorderWidth", &o.borderWidth, 0, 64},
+        {"CaptionHeight", &o.captionHeight, 8, 200},
+        {"BorderWidth", &o.borderWidth, 0, 64},
         {"CaptionFontHeight", &o.captionFontHeight, 6, 100},
         {"CaptionSliceLeft", &o.captionSliceLeft, 0, 4096},
         {"CaptionSliceRight", &o.captionSliceRight, 0, 4096},
-        {"ButtonSize", &o.buttonSize, 1, 200},         {"ButtonSpacing", &o.buttonSpacing, 0, 100},
+        {"ButtonSize", &o.buttonSize, 1, 200},
+        {"ButtonSpacing", &o.buttonSpacing, 0, 100},
         {"ButtonMargin", &o.buttonMargin, 0, 200},
     };
     for (const IntKey& k : ints) {
@@ -235,7 +238,8 @@ std::optional<FormOptions> ReadFormOptions(const IniSections& ini, Error* error)
         }
         int v = 0;
         if (!ParseInt(it->second, v) || v < k.min || v > k.max) {
-            Fail(error, std::string("skin option ") + k.name + " has a bad value '" + it->second + "'");
+            Fail(error,
+                 std::string("skin option ") + k.name + " has a bad value '" + it->second + "'");
             return std::nullopt;
         }
         *k.field = v;
@@ -244,8 +248,10 @@ std::optional<FormOptions> ReadFormOptions(const IniSections& ini, Error* error)
         const char* name;
         std::uint32_t* field;
     } colors[] = {
-        {"ClientColor", &o.clientColor},         {"FrameOuterColor", &o.frameOuterColor},
-        {"FrameInnerColor", &o.frameInnerColor}, {"CaptionTextColor", &o.captionTextColor},
+        {"ClientColor", &o.clientColor},
+        {"FrameOuterColor", &o.frameOuterColor},
+        {"FrameInnerColor", &o.frameInnerColor},
+        {"CaptionTextColor", &o.captionTextColor},
         {"CaptionShadowColor", &o.captionShadowColor},
     };
     for (const ColorKey& k : colors) {

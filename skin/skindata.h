@@ -36,7 +36,8 @@ std::optional<Entries> ParseContainer(std::span<const std::uint8_t> data, Error*
 std::optional<Image> DecodeBmp(std::span<const std::uint8_t> file, Error* error = nullptr);
 
 // "[section]" / "key=value" text; keys are kept per section as written. ';' starts a comment.
-using IniSections = std::map<std::string, std::map<std::string, std::string, std::less<>>, std::less<>>;
+using IniSections =
+    std::map<std::string, std::map<std::string, std::string, std::less<>>, std::less<>>;
 IniSections ParseIni(std::string_view text);
 
 // The skin's options for the window frame, in pixels at 96 DPI.
@@ -44,7 +45,7 @@ struct FormOptions {
     std::string skinName;
     int captionHeight = 22;
     int borderWidth = 4;
-    std::uint32_t clientColor = 0x000000;      // 0xRRGGBB
+    std::uint32_t clientColor = 0x000000; // 0xRRGGBB
     std::uint32_t frameOuterColor = 0x0F3F0F;
     std::uint32_t frameInnerColor = 0x1F7F1F;
     std::uint32_t captionTextColor = 0x25AB03;

@@ -50,11 +50,16 @@ def main():
         r = h.drive("attach 10", "wait-exit 86400", timeout=None)
         lines = None
     else:
-        h.drive("sleep 3000")
         shots.append(h.screenshot("run-1-rain.png", crop=rect))
-        r = h.drive("attach 10", "wait-visible Rabbit 90")
-        print(f"the intro is typed; the rabbit shows after {r[-1]['ms_since_start'] / 1000:.1f} s")
-        shots.append(h.screenshot("run-2-rabbit.png", crop=rect))
+        r = h.drive("attach 10", "wait-visible sLabelFX1 60", "sleep 4000")
+        print(f"intro started after {itr.by_cmd(r, 'wait-visible')[0]['t'] / 1000:.1f} s")
+        shots.append(h.screenshot("run-2-typing.png", crop=rect))
+        r = h.drive("attach 10", "wait-visible Rabbit 60", "sleep 500", "text LogMemo")
+        print("the rabbit is shown; the console reads:")
+        for line in itr.by_cmd(r, "text")[0]["lines"]:
+            print(f"    {line}")
+        shots.append(h.screenshot("run-3-rabbit.png", crop=rect))
+        # The user's click on the rabbit; no message box is expected, none is answered.
         r = h.drive("attach 10", "click Rabbit", "wait-lines LogMemo 22 60", "no-msgbox 2", "text LogMemo",
                     "caption", check=False)
         failed = [x for x in r if not x.get("ok")]
@@ -69,16 +74,16 @@ def main():
             print(f"the patch run ended within {done[0]['t'] - click[0]['t']} ms of the click")
         texts = itr.by_cmd(r, "text")
         lines = texts[0]["lines"] if texts else []
-        shots.append(h.screenshot("run-3-patched.png", crop=rect))
+        shots.append(h.screenshot("run-4-patched.png", crop=rect))
         r = h.drive("attach 10", "close", "wait-exit 15", check=False)
     end = itr.by_cmd(r, "wait-exit")
     exit_code = end[0]["exit_code"] if end else None
     print(f"program ended with exit code {exit_code}")
 
     if lines is not None:
-        print("console lines:")
+        print("console lines after the patch run:")
         for line in lines:
-            print(f"  | {line}")
+            print(f"    {line}")
         if lines != pc.HAPPY_LINES:
             ok = False
             print("  (not the 22 lines of a successful run)")

@@ -26,3 +26,21 @@ if ((${#missing[@]})); then
   "${sudo[@]}" apt-get update -q
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q "${missing[@]}"
 fi
+
+# --- music: real XM modules from Debian's game data for the player's tests ---
+# fb-music-high holds one XM of Frozen-Bubble, solarwolf two of its own; recommends (the
+# games themselves) are left out.
+music_modules=(fb-music-high solarwolf)
+music_missing=()
+for p in "${music_modules[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || music_missing+=("$p")
+done
+if ((${#music_missing[@]})); then
+  echo "installing: ${music_missing[*]}"
+  sudo=()
+  [[ $(id -u) -eq 0 ]] || sudo=(sudo)
+  "${sudo[@]}" apt-get update -q
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends \
+    "${music_missing[@]}"
+fi
+# --- end music ---

@@ -5,14 +5,16 @@
 namespace {
 
 TEST(Caption, AppendsTheUserNameAfterDlya) {
-    EXPECT_EQ(app::ComposeCaption(app::kStoredCaption, u"alice"), u"The Thruth Is Out There для alice");
+    EXPECT_EQ(app::ComposeCaption(app::kStoredCaption, u"alice"),
+              u"The Thruth Is Out There для alice");
     EXPECT_EQ(app::ComposeCaption(app::kStoredCaption, u""), u"The Thruth Is Out There для ");
 }
 
 TEST(TargetDir, IsTheProgramsFolderWithItsBackslash) {
     EXPECT_EQ(app::TargetDirFromExePath(u"C:\\Tools\\patch.exe"), u"C:\\Tools\\");
-    EXPECT_EQ(app::TargetDirFromExePath(u"C:\\Program Files (x86)\\ThinkSky\\iTools 3\\iTools3-Rus.exe"),
-              u"C:\\Program Files (x86)\\ThinkSky\\iTools 3\\");
+    EXPECT_EQ(
+        app::TargetDirFromExePath(u"C:\\Program Files (x86)\\ThinkSky\\iTools 3\\iTools3-Rus.exe"),
+        u"C:\\Program Files (x86)\\ThinkSky\\iTools 3\\");
     EXPECT_EQ(app::TargetDirFromExePath(u"D:\\iTools3-Rus.exe"), u"D:\\");
 }
 

@@ -55,7 +55,8 @@ std::vector<DWORD> ClientPixels(HWND hwnd) {
     HGDIOBJ old = SelectObject(mem, bmp);
     BitBlt(mem, 0, 0, r.right, r.bottom, wdc, 0, 0, SRCCOPY);
     GdiFlush();
-    std::vector<DWORD> out(static_cast<const DWORD*>(bits), static_cast<const DWORD*>(bits) + r.right * r.bottom);
+    std::vector<DWORD> out(static_cast<const DWORD*>(bits),
+                           static_cast<const DWORD*>(bits) + r.right * r.bottom);
     SelectObject(mem, old);
     DeleteObject(bmp);
     DeleteDC(mem);
@@ -261,7 +262,8 @@ TEST_F(Form, TheSignatureUnderlinesUnderThePointerAndTurnsPlainWhenItLeaves) {
     EXPECT_FALSE(form->Control(app::kSLabelFX1).Font.underline);
     SendMessageW(form->Handle(), WM_MOUSEMOVE, 0, over);
     SendMessageW(form->Handle(), WM_MOUSELEAVE, 0, 0);
-    EXPECT_FALSE(form->Control(app::kSLabelFX1).Font.underline) << "leaving the window leaves the label";
+    EXPECT_FALSE(form->Control(app::kSLabelFX1).Font.underline)
+        << "leaving the window leaves the label";
 }
 
 } // namespace

@@ -26,6 +26,10 @@ struct Scenario {
     std::vector<IconImage> newImages;
 };
 
+void PrintTo(const Scenario& s, std::ostream* os) {
+    *os << s.label;
+}
+
 class FaultTest : public ScratchTest, public ::testing::WithParamInterface<Scenario> {
 protected:
     Bytes MakeFile(const Scenario& s) {
@@ -37,13 +41,13 @@ protected:
         }
         resources.push_back({Id(kTypeGroupIcon), ResKey::FromName(u"106"), 2052,
                              BuildGroupRecord(s.oldImages, ids)});
-        PeSpec spec = TypicalSpec(true, resources);
-        spec.sections.push_back({".debug_info", SectionKind::Debug, Pattern(0x1234, 2), 0});
-        spec.symbolTable = true;
-        spec.certificate = true;
-        spec.debugEntries = 2;
-        spec.appended = Pattern(0x4321, 3);
-        return BuildPe(spec).bytes;
+        PeRecipe recipe = TypicalRecipe(true, resources);
+        recipe.sections.push_back({".debug_info", SectionKind::Debug, Pattern(0x1234, 2), 0});
+        recipe.symbolTable = true;
+        recipe.certificate = true;
+        recipe.debugEntries = 2;
+        recipe.appended = Pattern(0x4321, 3);
+        return BuildPe(recipe).bytes;
     }
 
     struct Outcome {

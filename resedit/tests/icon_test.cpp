@@ -49,7 +49,7 @@ std::vector<std::string> Sorted(std::vector<std::string> v) {
 class IconTest : public ScratchTest {
 protected:
     TResEditHandle* OpenFile(const std::vector<Resource>& resources) {
-        Write("a.exe", BuildPe(TypicalSpec(true, resources)).bytes);
+        Write("a.exe", BuildPe(TypicalRecipe(true, resources)).bytes);
         TResEditHandle* h = ResEditOpen(U16("a.exe"), false);
         EXPECT_NE(h, nullptr) << ResEditLastMessage();
         return h;
@@ -296,7 +296,7 @@ TEST_F(IconTest, SameResultAsStepByStep) {
             images.push_back({32, 32, 1, 32, Pattern(20 + i, static_cast<std::uint8_t>(9 + i))});
         }
         Write("new.ico", BuildIco(images));
-        const Bytes pe = BuildPe(TypicalSpec(false, file)).bytes;
+        const Bytes pe = BuildPe(TypicalRecipe(false, file)).bytes;
 
         Write("a.exe", pe);
         TResEditHandle* h = ResEditOpen(U16("a.exe"), false);

@@ -26,7 +26,7 @@ class OpenTest : public ScratchTest {};
 
 TEST_F(OpenTest, ReadsTheTreeOfPe32AndPe32Plus) {
     for (bool plus : {false, true}) {
-        const PeFile pe = BuildPe(TypicalSpec(plus, SomeResources()));
+        const PeFile pe = BuildPe(TypicalRecipe(plus, SomeResources()));
         Write("a.exe", pe.bytes);
         ASSERT_TRUE(OraclesAccept(PathOf("a.exe"), Listing(SomeResources())));
         TResEditHandle* h = ResEditOpen(U16("a.exe"), false);
@@ -85,7 +85,7 @@ Image GoodImage(std::uint32_t va) {
     return im;
 }
 
-constexpr std::uint32_t kResourceVa = 0x3000; // of TypicalSpec's .rsrc
+constexpr std::uint32_t kResourceVa = 0x3000; // of TypicalRecipe's .rsrc
 
 struct BadCase {
     const char* label;
@@ -141,6 +141,17 @@ TEST_F(OpenTest, RefusesMalformedFilesUntouched) {
          kBadExeFormat},
         {"data size wrapping around", [](Image& im) { Put32(im.b, 76, 0xFFFFFFF0); }, nullptr,
          kBadExeFormat},
+        {"leaves sharing more data than the section holds",
+         [](Image& im) {
+             // 40 languages, each the same 0x300 bytes.
+             im.Dir(48, 0, 40);
+             for (std::uint32_t j = 0; j < 40; ++j) {
+                 im.Entry(64 + 8 * j, j, 0x180);
+             }
+             Put32(im.b, 0x180, kResourceVa + 0x100);
+             Put32(im.b, 0x184, 0x300);
+         },
+         nullptr, kBadExeFormat},
         {"name outside the section",
          [](Image& im) {
              im.Dir(24, 1, 0);
@@ -181,13 +192,13 @@ TEST_F(OpenTest, RefusesMalformedFilesUntouched) {
     };
     for (const BadCase& c : cases) {
         SCOPED_TRACE(c.label);
-        PeSpec spec = TypicalSpec(false, {});
+        PeRecipe recipe = TypicalRecipe(false, {});
         Image im = GoodImage(kResourceVa);
         if (c.image) {
             c.image(im);
         }
-        spec.resourceImage = im.b;
-        PeFile pe = BuildPe(spec);
+        recipe.resourceImage = im.b;
+        PeFile pe = BuildPe(recipe);
         ASSERT_EQ(pe.resourceVa, kResourceVa);
         if (c.file) {
             c.file(pe, pe.bytes);
@@ -197,6 +208,10 @@ TEST_F(OpenTest, RefusesMalformedFilesUntouched) {
         os.SetLastError(0);
         EXPECT_EQ(ResEditOpen(U16("bad.exe"), false), nullptr);
         EXPECT_EQ(os.LastError(), c.error);
+        // Starting from an empty tree skips the directory, not the headers.
+        TResEditHandle* fresh = ResEditOpen(U16("bad.exe"), true);
+        EXPECT_EQ(fresh == nullptr, c.image == nullptr);
+        ResEditClose(fresh, true);
         EXPECT_FALSE(ResEditLastMessage().empty());
         EXPECT_EQ(Read("bad.exe"), pe.bytes);
         // Released: the file can be opened exclusively again.
@@ -206,9 +221,9 @@ TEST_F(OpenTest, RefusesMalformedFilesUntouched) {
         os.Close(f);
     }
     // The good image itself opens.
-    PeSpec spec = TypicalSpec(false, {});
-    spec.resourceImage = GoodImage(kResourceVa).b;
-    Write("good.exe", BuildPe(spec).bytes);
+    PeRecipe recipe = TypicalRecipe(false, {});
+    recipe.resourceImage = GoodImage(kResourceVa).b;
+    Write("good.exe", BuildPe(recipe).bytes);
     TResEditHandle* h = ResEditOpen(U16("good.exe"), false);
     ASSERT_NE(h, nullptr) << ResEditLastMessage();
     EXPECT_EQ(Listing(*h->os, h->root).size(), 1u);
@@ -217,7 +232,7 @@ TEST_F(OpenTest, RefusesMalformedFilesUntouched) {
 
 TEST_F(OpenTest, ReportsWhyAFileCannotBeOpened) {
     platform::Os& os = platform::SystemOs();
-    const PeFile pe = BuildPe(TypicalSpec(false, SomeResources()));
+    const PeFile pe = BuildPe(TypicalRecipe(false, SomeResources()));
     Write("a.exe", pe.bytes);
     Write("empty.exe", {});
 

@@ -3,8 +3,8 @@
 
     oracle.py FILE [--expect LISTING]
 
-Every tool must read the file without error or warning. With --expect, pefile's and
-wrestool's resource lists must equal LISTING: one line per resource,
+Every tool must read the file without error or warning, and wrestool must list what pefile
+lists. With --expect, both lists must equal LISTING: one line per resource,
 'type/name/language size checksum' (ids as numbers, names in double quotes, checksum the
 FNV-1a of the bytes in 8 hex digits; wrestool's list is compared without checksums).
 Exit status 0 when all agree; the reasons otherwise."""
@@ -71,39 +71,47 @@ def wrestool_listing(path, problems):
     return lines
 
 
+def check(path, expected=None):
+    """The problems the three tools find with the file, and with its listing when expected
+    lines are given; empty when all agree."""
+    problems = []
+    r = subprocess.run(["objdump", "-p", path], capture_output=True, text=True)
+    if r.returncode != 0 or r.stderr.strip():
+        problems.append(f"objdump -p: rc {r.returncode}: {r.stderr.strip()}")
+    try:
+        pe_lines = pefile_listing(path, problems)
+    except pefile.PEFormatError as e:
+        problems.append(f"pefile: {e}")
+        pe_lines = []
+    wres_lines = wrestool_listing(path, problems)
+
+    # wrestool prints the type's text as the name when both are texts: compare those
+    # without the name.
+    def blur(line):
+        where, size = line.split(" ")[:2]
+        t, n, lang = where.split("/")
+        return f"{t}/{'*' if t.startswith(chr(34)) and n.startswith(chr(34)) else n}/{lang} {size}"
+
+    if expected is not None:
+        if sorted(pe_lines) != sorted(expected):
+            problems.append("pefile lists\n  " + "\n  ".join(pe_lines) + "\nexpected\n  " + "\n  ".join(expected))
+        reference = expected
+    else:
+        reference = pe_lines
+    if sorted(blur(l) for l in wres_lines) != sorted(blur(l) for l in reference):
+        problems.append("wrestool lists\n  " + "\n  ".join(wres_lines) + "\nexpected\n  " + "\n  ".join(reference))
+    return problems
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("file")
     ap.add_argument("--expect")
     args = ap.parse_args()
-    problems = []
-
-    r = subprocess.run(["objdump", "-p", args.file], capture_output=True, text=True)
-    if r.returncode != 0 or r.stderr.strip():
-        problems.append(f"objdump -p: rc {r.returncode}: {r.stderr.strip()}")
-
-    try:
-        pe_lines = pefile_listing(args.file, problems)
-    except pefile.PEFormatError as e:
-        problems.append(f"pefile: {e}")
-        pe_lines = []
-    wres_lines = wrestool_listing(args.file, problems)
-
+    expected = None
     if args.expect:
         expected = [l for l in open(args.expect, encoding="utf-8").read().splitlines() if l]
-        if sorted(pe_lines) != sorted(expected):
-            problems.append("pefile lists\n  " + "\n  ".join(pe_lines) + "\nexpected\n  " + "\n  ".join(expected))
-        # wrestool prints the type's text as the name when both are texts: compare those
-        # without the name.
-        def blur(line):
-            path, size = line.split(" ")[:2]
-            t, n, lang = path.split("/")
-            return f"{t}/{'*' if t.startswith(chr(34)) and n.startswith(chr(34)) else n}/{lang} {size}"
-        short = sorted(blur(l) for l in expected)
-        wres_lines = [blur(l) for l in wres_lines]
-        if sorted(wres_lines) != short:
-            problems.append("wrestool lists\n  " + "\n  ".join(wres_lines) + "\nexpected\n  " + "\n  ".join(short))
-
+    problems = check(args.file, expected)
     for p in problems:
         print(p)
     return 1 if problems else 0

@@ -169,26 +169,26 @@ Bytes BuildResourceSection(const std::vector<Resource>& resources, std::uint32_t
     return out;
 }
 
-PeSpec TypicalSpec(bool pe32Plus, std::vector<Resource> resources) {
-    PeSpec spec;
-    spec.pe32Plus = pe32Plus;
-    spec.resources = std::move(resources);
-    spec.sections = {
+PeRecipe TypicalRecipe(bool pe32Plus, std::vector<Resource> resources) {
+    PeRecipe recipe;
+    recipe.pe32Plus = pe32Plus;
+    recipe.resources = std::move(resources);
+    recipe.sections = {
         {".text", SectionKind::Code, Pattern(0x300, 1), 0},
         {".data", SectionKind::Data, Pattern(0x180, 2), 0},
         {".rsrc", SectionKind::Resources, {}, 0},
         {".reloc", SectionKind::Relocations, {}, 0},
     };
-    return spec;
+    return recipe;
 }
 
-PeFile BuildPe(const PeSpec& spec) {
+PeFile BuildPe(const PeRecipe& recipe) {
     PeFile f;
-    const std::uint32_t n = static_cast<std::uint32_t>(spec.sections.size());
-    const std::uint32_t optSize = spec.pe32Plus ? 240 : 224;
+    const std::uint32_t n = static_cast<std::uint32_t>(recipe.sections.size());
+    const std::uint32_t optSize = recipe.pe32Plus ? 240 : 224;
     f.peOffset = 0x80;
     const std::uint32_t sectionTable = f.peOffset + 24 + optSize;
-    const std::uint32_t headersSize = Align(sectionTable + 40 * n, spec.fileAlignment);
+    const std::uint32_t headersSize = Align(sectionTable + 40 * n, recipe.fileAlignment);
 
     // Section contents and addresses.
     struct Placed {
@@ -196,23 +196,24 @@ PeFile BuildPe(const PeSpec& spec) {
         std::uint32_t va = 0, vsize = 0, raw = 0, rawSize = 0, characteristics = 0;
     };
     std::vector<Placed> placed(n);
-    std::uint32_t va = spec.sectionAlignment;
+    std::uint32_t va = recipe.sectionAlignment;
     int firstData = -1, debugSection = -1, relocSection = -1, codeSection = -1;
     for (std::uint32_t i = 0; i < n; ++i) {
-        const SectionSpec& s = spec.sections[i];
+        const SectionRecipe& s = recipe.sections[i];
         placed[i].va = va;
         placed[i].characteristics = Characteristics(s.kind);
         if (s.kind == SectionKind::Resources) {
-            placed[i].bytes = spec.resourceImage.empty() ? BuildResourceSection(spec.resources, va)
-                                                         : spec.resourceImage;
+            placed[i].bytes = recipe.resourceImage.empty()
+                                  ? BuildResourceSection(recipe.resources, va)
+                                  : recipe.resourceImage;
             f.resourceSection = i;
             f.resourceVa = va;
         } else if (s.kind == SectionKind::Relocations) {
             // One block for the first page: one pointer-sized fix-up and a padding entry.
             Bytes b;
-            Append32(b, spec.sectionAlignment);
+            Append32(b, recipe.sectionAlignment);
             Append32(b, 12);
-            Append16(b, static_cast<std::uint16_t>((spec.pe32Plus ? 10 : 3) << 12 | 0x10));
+            Append16(b, static_cast<std::uint16_t>((recipe.pe32Plus ? 10 : 3) << 12 | 0x10));
             Append16(b, 0);
             placed[i].bytes = b;
             relocSection = static_cast<int>(i);
@@ -230,14 +231,14 @@ PeFile BuildPe(const PeSpec& spec) {
         }
         placed[i].vsize =
             s.virtualSize ? s.virtualSize : static_cast<std::uint32_t>(placed[i].bytes.size());
-        va = Align(va + std::max<std::uint32_t>(placed[i].vsize, 1), spec.sectionAlignment);
+        va = Align(va + std::max<std::uint32_t>(placed[i].vsize, 1), recipe.sectionAlignment);
     }
     const std::uint32_t sizeOfImage = va;
 
     // Debug directory in the first data section; its entries' data in the debug section or
     // the appended data.
-    Bytes appended = spec.appended;
-    std::uint32_t debugCount = spec.debugEntries;
+    Bytes appended = recipe.appended;
+    std::uint32_t debugCount = recipe.debugEntries;
     std::uint32_t debugDirVa = 0;
     std::vector<std::uint32_t> debugDataAt; // offsets inside the debug section or appended data
     if (debugCount) {
@@ -264,8 +265,9 @@ PeFile BuildPe(const PeSpec& spec) {
     std::uint32_t raw = headersSize;
     for (std::uint32_t i = 0; i < n; ++i) {
         Placed& p = placed[i];
-        p.rawSize = Align(static_cast<std::uint32_t>(p.bytes.size()) + spec.sections[i].rawPadding,
-                          spec.fileAlignment);
+        p.rawSize =
+            Align(static_cast<std::uint32_t>(p.bytes.size()) + recipe.sections[i].rawPadding,
+                  recipe.fileAlignment);
         p.raw = p.rawSize ? raw : 0;
         raw += p.rawSize;
     }
@@ -276,8 +278,8 @@ PeFile BuildPe(const PeSpec& spec) {
     // writes them ("/4" names the string at offset 4).
     Bytes strings(4, 0);
     std::vector<std::string> headerNames;
-    for (const SectionSpec& s : spec.sections) {
-        if (spec.symbolTable && s.name.size() > 8) {
+    for (const SectionRecipe& s : recipe.sections) {
+        if (recipe.symbolTable && s.name.size() > 8) {
             std::string ref(1, '/');
             ref += std::to_string(strings.size());
             headerNames.push_back(ref);
@@ -288,11 +290,11 @@ PeFile BuildPe(const PeSpec& spec) {
         }
     }
     Put32(strings, 0, static_cast<std::uint32_t>(strings.size()));
-    if (spec.symbolTable) {
+    if (recipe.symbolTable) {
         f.symbolOffset = end;
         end += 2 * 18 + static_cast<std::uint32_t>(strings.size());
     }
-    if (spec.certificate) {
+    if (recipe.certificate) {
         f.certificateOffset = Align(end, 8);
         end = f.certificateOffset + 24;
     }
@@ -307,16 +309,16 @@ PeFile BuildPe(const PeSpec& spec) {
     // File header.
     const std::uint32_t p = f.peOffset;
     Put32(out, p, 0x00004550);
-    Put16(out, p + 4, spec.pe32Plus ? 0x8664 : 0x014C);
+    Put16(out, p + 4, recipe.pe32Plus ? 0x8664 : 0x014C);
     Put16(out, p + 6, static_cast<std::uint16_t>(n));
     Put32(out, p + 8, 0x5F000000);
     Put32(out, p + 12, f.symbolOffset);
-    Put32(out, p + 16, spec.symbolTable ? 2 : 0);
+    Put32(out, p + 16, recipe.symbolTable ? 2 : 0);
     Put16(out, p + 20, static_cast<std::uint16_t>(optSize));
-    Put16(out, p + 22, static_cast<std::uint16_t>(0x0002 | (spec.pe32Plus ? 0x0020 : 0x0100)));
+    Put16(out, p + 22, static_cast<std::uint16_t>(0x0002 | (recipe.pe32Plus ? 0x0020 : 0x0100)));
     // Optional header.
     const std::uint32_t o = p + 24;
-    Put16(out, o, spec.pe32Plus ? 0x20B : 0x10B);
+    Put16(out, o, recipe.pe32Plus ? 0x20B : 0x10B);
     out[o + 2] = 2;
     std::uint32_t code = 0, init = 0;
     for (const Placed& pl : placed) {
@@ -326,29 +328,29 @@ PeFile BuildPe(const PeSpec& spec) {
     Put32(out, o + 8, init);
     Put32(out, o + 16, codeSection >= 0 ? placed[codeSection].va : 0);
     Put32(out, o + 20, codeSection >= 0 ? placed[codeSection].va : 0);
-    if (spec.pe32Plus) {
+    if (recipe.pe32Plus) {
         Put32(out, o + 24, 0x40000000);
         Put32(out, o + 28, 0x1);
     } else {
         Put32(out, o + 24, 0);
         Put32(out, o + 28, 0x400000);
     }
-    Put32(out, o + 32, spec.sectionAlignment);
-    Put32(out, o + 36, spec.fileAlignment);
+    Put32(out, o + 32, recipe.sectionAlignment);
+    Put32(out, o + 36, recipe.fileAlignment);
     Put16(out, o + 40, 4);
     Put16(out, o + 48, 4);
     Put32(out, o + 56, sizeOfImage);
     Put32(out, o + 60, headersSize);
-    Put32(out, o + 64, spec.checkSum);
+    Put32(out, o + 64, recipe.checkSum);
     Put16(out, o + 68, 3); // console
     Put16(out, o + 70, 0x8140);
     const std::uint32_t stack = 72;
-    const std::uint32_t w = spec.pe32Plus ? 8 : 4;
+    const std::uint32_t w = recipe.pe32Plus ? 8 : 4;
     Put32(out, o + stack, 0x200000);
     Put32(out, o + stack + w, 0x1000);
     Put32(out, o + stack + 2 * w, 0x100000);
     Put32(out, o + stack + 3 * w, 0x1000);
-    const std::uint32_t count = spec.pe32Plus ? 108 : 92;
+    const std::uint32_t count = recipe.pe32Plus ? 108 : 92;
     Put32(out, o + count, 16);
     const std::uint32_t dirs = o + count + 4;
     Put32(out, dirs + 8 * 2, f.resourceVa);
@@ -360,9 +362,10 @@ PeFile BuildPe(const PeSpec& spec) {
     }
     if (debugCount) {
         Put32(out, dirs + 8 * 6, debugDirVa);
-        Put32(out, dirs + 8 * 6 + 4, spec.debugSizeField ? spec.debugSizeField : 28 * debugCount);
+        Put32(out, dirs + 8 * 6 + 4,
+              recipe.debugSizeField ? recipe.debugSizeField : 28 * debugCount);
     }
-    if (spec.certificate) {
+    if (recipe.certificate) {
         Put32(out, dirs + 8 * 4, f.certificateOffset);
         Put32(out, dirs + 8 * 4 + 4, 24);
     }
@@ -397,7 +400,7 @@ PeFile BuildPe(const PeSpec& spec) {
             }
         }
     }
-    if (spec.symbolTable) {
+    if (recipe.symbolTable) {
         // Two symbols and an empty string table.
         const std::uint32_t s = f.symbolOffset;
         std::memcpy(out.data() + s, "_start\0\0", 8);
@@ -409,7 +412,7 @@ PeFile BuildPe(const PeSpec& spec) {
         out[s + 18 + 16] = 3; // static
         std::copy(strings.begin(), strings.end(), out.begin() + s + 36);
     }
-    if (spec.certificate) {
+    if (recipe.certificate) {
         const std::uint32_t c = f.certificateOffset;
         Put32(out, c, 24);
         Put16(out, c + 4, 0x0200);

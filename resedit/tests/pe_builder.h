@@ -23,7 +23,7 @@ struct Resource {
 
 enum class SectionKind { Code, Data, Resources, Relocations, Discardable, Debug };
 
-struct SectionSpec {
+struct SectionRecipe {
     std::string name;
     SectionKind kind = SectionKind::Data;
     Bytes bytes;                   // ignored for Resources (built from the resources)
@@ -31,11 +31,11 @@ struct SectionSpec {
     std::uint32_t rawPadding = 0;  // extra zero bytes in the file, counted in SizeOfRawData
 };
 
-struct PeSpec {
+struct PeRecipe {
     bool pe32Plus = false;
     std::uint32_t fileAlignment = 0x200;
     std::uint32_t sectionAlignment = 0x1000;
-    std::vector<SectionSpec> sections; // in memory order
+    std::vector<SectionRecipe> sections; // in memory order
     std::vector<Resource> resources;
     Bytes resourceImage; // when not empty, the resource section's bytes as they are
     // Debug directory in the first Data section, with this many entries; their raw data lies
@@ -62,14 +62,14 @@ struct PeFile {
     std::uint32_t appendedOffset = 0;
 };
 
-PeFile BuildPe(const PeSpec& spec);
+PeFile BuildPe(const PeRecipe& recipe);
 
 // A resource section image for address va, laid out differently from the editor's writer
 // (tables breadth first, then data entries, then names, then data).
 Bytes BuildResourceSection(const std::vector<Resource>& resources, std::uint32_t va);
 
 // The usual program: .text, .data, .rsrc, .reloc.
-PeSpec TypicalSpec(bool pe32Plus, std::vector<Resource> resources);
+PeRecipe TypicalRecipe(bool pe32Plus, std::vector<Resource> resources);
 
 // An .ico file with the given images (each: width, height, planes, bit count, bytes).
 struct IconImage {

@@ -47,7 +47,7 @@ void ExpectCountsHold(const TResItem* dir) {
 class TreeTest : public ScratchTest {
 protected:
     TResEditHandle* OpenFile(const std::vector<Resource>& resources, bool plus = false) {
-        pe = BuildPe(TypicalSpec(plus, resources));
+        pe = BuildPe(TypicalRecipe(plus, resources));
         Write("a.exe", pe.bytes);
         TResEditHandle* h = ResEditOpen(U16("a.exe"), false);
         EXPECT_NE(h, nullptr) << ResEditLastMessage();

@@ -71,7 +71,7 @@ protected:
 // One icon image of 10 bytes gives the 100-byte section of the format's example.
 TEST_F(WriterTest, OneImageTreeGivesTheExampleSection) {
     const PeFile pe = BuildPe(
-        TypicalSpec(false, {{ResKey::FromId(16), ResKey::FromId(1), 1033, Pattern(700, 1)}}));
+        TypicalRecipe(false, {{ResKey::FromId(16), ResKey::FromId(1), 1033, Pattern(700, 1)}}));
     Write("a.exe", pe.bytes);
     const Bytes image = Pattern(10, 9);
     ASSERT_TRUE(Edit("a.exe", true, [&](TResEditHandle* h) { Put(h, 3, 1, 2052, image); }));
@@ -115,19 +115,23 @@ struct DeltaCase {
     std::int32_t virtualDelta;
 };
 
+void PrintTo(const DeltaCase& c, std::ostream* os) {
+    *os << c.label;
+}
+
 class DeltaTest : public WriterTest,
                   public ::testing::WithParamInterface<std::tuple<DeltaCase, bool>> {};
 
 TEST_P(DeltaTest, MovesTailAndUpdatesHeaders) {
     const auto& [c, plus] = GetParam();
-    PeSpec spec =
-        TypicalSpec(plus, {{ResKey::FromId(10), ResKey::FromId(1), 1033, Pattern(c.oldBytes, 3)}});
-    spec.sections[2].rawPadding = c.rawPadding;
-    spec.sections.push_back({".debug_line", SectionKind::Debug, Pattern(0x345, 4), 0});
-    spec.appended = Pattern(0x777, 5);
-    spec.symbolTable = true;
-    spec.certificate = true;
-    const PeFile pe = BuildPe(spec);
+    PeRecipe recipe = TypicalRecipe(
+        plus, {{ResKey::FromId(10), ResKey::FromId(1), 1033, Pattern(c.oldBytes, 3)}});
+    recipe.sections[2].rawPadding = c.rawPadding;
+    recipe.sections.push_back({".debug_line", SectionKind::Debug, Pattern(0x345, 4), 0});
+    recipe.appended = Pattern(0x777, 5);
+    recipe.symbolTable = true;
+    recipe.certificate = true;
+    const PeFile pe = BuildPe(recipe);
     Write("a.exe", pe.bytes);
     const Fields before = ReadFields(pe.bytes);
     const std::uint32_t r = pe.resourceSection;
@@ -205,27 +209,27 @@ INSTANTIATE_TEST_SUITE_P(Cases, DeltaTest,
 // moves and the file grows or shrinks at its end.
 TEST_F(WriterTest, ResourceSectionLastWithAppendedData) {
     for (std::uint32_t newBytes : {5000u, 10u}) {
-        PeSpec spec =
-            TypicalSpec(false, {{ResKey::FromId(10), ResKey::FromId(1), 1033, Pattern(2000, 1)}});
-        spec.sections.pop_back(); // no .reloc
-        spec.appended = Pattern(999, 2);
-        const PeFile pe = BuildPe(spec);
+        PeRecipe recipe =
+            TypicalRecipe(false, {{ResKey::FromId(10), ResKey::FromId(1), 1033, Pattern(2000, 1)}});
+        recipe.sections.pop_back(); // no .reloc
+        recipe.appended = Pattern(999, 2);
+        const PeFile pe = BuildPe(recipe);
         Write("a.exe", pe.bytes);
         const Bytes data = Pattern(newBytes, 3);
         ASSERT_TRUE(Edit("a.exe", true, [&](TResEditHandle* h) { Put(h, 10, 1, 1033, data); }));
         const Bytes out = Read("a.exe");
         const std::uint32_t newRaw = (88 + (newBytes + 3) / 4 * 4 + 0x1FF) / 0x200 * 0x200;
         ASSERT_EQ(out.size(), pe.resourceRaw + newRaw + 999);
-        EXPECT_EQ(Slice(out, out.size() - 999, out.size()), spec.appended);
+        EXPECT_EQ(Slice(out, out.size() - 999, out.size()), recipe.appended);
         EXPECT_TRUE(OraclesAccept(PathOf("a.exe"),
                                   Listing({{ResKey::FromId(10), ResKey::FromId(1), 1033, data}})));
     }
     // Nothing at all after it: the tail is empty.
     const PeFile bare = [] {
-        PeSpec spec =
-            TypicalSpec(true, {{ResKey::FromId(10), ResKey::FromId(1), 1033, Pattern(2000, 1)}});
-        spec.sections.pop_back();
-        return BuildPe(spec);
+        PeRecipe recipe =
+            TypicalRecipe(true, {{ResKey::FromId(10), ResKey::FromId(1), 1033, Pattern(2000, 1)}});
+        recipe.sections.pop_back();
+        return BuildPe(recipe);
     }();
     Write("b.exe", bare.bytes);
     ASSERT_TRUE(
@@ -240,12 +244,12 @@ TEST_F(WriterTest, DebugDirectoryEntries) {
         std::uint32_t entries, sizeField, updated;
     } cases[] = {{1, 0, 1}, {3, 0, 3}, {2, 1, 1}, {3, 2, 2}};
     for (const Case& c : cases) {
-        PeSpec spec =
-            TypicalSpec(false, {{ResKey::FromId(10), ResKey::FromId(1), 1033, Pattern(700, 1)}});
-        spec.sections.push_back({".debug", SectionKind::Debug, {}, 0});
-        spec.debugEntries = c.entries;
-        spec.debugSizeField = c.sizeField;
-        const PeFile pe = BuildPe(spec);
+        PeRecipe recipe =
+            TypicalRecipe(false, {{ResKey::FromId(10), ResKey::FromId(1), 1033, Pattern(700, 1)}});
+        recipe.sections.push_back({".debug", SectionKind::Debug, {}, 0});
+        recipe.debugEntries = c.entries;
+        recipe.debugSizeField = c.sizeField;
+        const PeFile pe = BuildPe(recipe);
         Write("a.exe", pe.bytes);
         ASSERT_TRUE(
             Edit("a.exe", true, [&](TResEditHandle* h) { Put(h, 10, 1, 1033, Pattern(5000, 2)); }));
@@ -264,16 +268,14 @@ TEST_F(WriterTest, DebugDirectoryEntries) {
                     Slice(pe.bytes, Get32(pe.bytes, e + 24), Get32(pe.bytes, e + 24) + 40 + 4 * k));
             }
         }
-        if (c.sizeField == 0) {
-            EXPECT_TRUE(OraclesAccept(PathOf("a.exe")));
-        }
+        EXPECT_TRUE(OraclesAccept(PathOf("a.exe")));
     }
     // A count that reaches outside the file is refused, the file untouched.
-    PeSpec spec =
-        TypicalSpec(false, {{ResKey::FromId(10), ResKey::FromId(1), 1033, Pattern(700, 1)}});
-    spec.debugEntries = 1;
-    spec.debugSizeField = 0xFFFF;
-    const PeFile pe = BuildPe(spec);
+    PeRecipe recipe =
+        TypicalRecipe(false, {{ResKey::FromId(10), ResKey::FromId(1), 1033, Pattern(700, 1)}});
+    recipe.debugEntries = 1;
+    recipe.debugSizeField = 0xFFFF;
+    const PeFile pe = BuildPe(recipe);
     Write("a.exe", pe.bytes);
     EXPECT_FALSE(
         Edit("a.exe", true, [&](TResEditHandle* h) { Put(h, 10, 1, 1033, Pattern(5000, 2)); }));
@@ -283,12 +285,12 @@ TEST_F(WriterTest, DebugDirectoryEntries) {
 // Without the mended offsets the rewritten file is refused by objdump: the check that the
 // symbol table moves with the tail is a real one.
 TEST_F(WriterTest, StaleSymbolTablePointerIsCaughtByTheOracles) {
-    PeSpec spec =
-        TypicalSpec(true, {{ResKey::FromId(10), ResKey::FromId(1), 1033, Pattern(700, 1)}});
-    spec.symbolTable = true;
-    spec.sections.push_back(
+    PeRecipe recipe =
+        TypicalRecipe(true, {{ResKey::FromId(10), ResKey::FromId(1), 1033, Pattern(700, 1)}});
+    recipe.symbolTable = true;
+    recipe.sections.push_back(
         {".debug_info", SectionKind::Debug, Pattern(100, 3), 0}); // named in the string table
-    const PeFile pe = BuildPe(spec);
+    const PeFile pe = BuildPe(recipe);
     Write("a.exe", pe.bytes);
     ASSERT_TRUE(
         Edit("a.exe", true, [&](TResEditHandle* h) { Put(h, 10, 1, 1033, Pattern(9000, 2)); }));
@@ -306,31 +308,31 @@ TEST_F(WriterTest, RefusesLayoutsItCannotMove) {
     struct Case {
         const char* label;
         std::uint32_t newBytes;
-        std::function<void(PeSpec&)> spec;
+        std::function<void(PeRecipe&)> recipe;
         std::function<void(const PeFile&, Bytes&)> bend;
         bool refused;
     };
     const std::vector<Case> cases = {
         {"code behind the resources, addresses change", 5000,
-         [](PeSpec& s) {
+         [](PeRecipe& s) {
              s.sections.insert(s.sections.begin() + 3,
                                {".text2", SectionKind::Code, Pattern(64, 7), 0});
          },
          nullptr, true},
         {"data behind the resources, addresses change", 5000,
-         [](PeSpec& s) {
+         [](PeRecipe& s) {
              s.sections.insert(s.sections.begin() + 3,
                                {".data2", SectionKind::Data, Pattern(64, 7), 0});
          },
          nullptr, true},
         {"code behind the resources, only file offsets change", 3000,
-         [](PeSpec& s) {
+         [](PeRecipe& s) {
              s.sections.insert(s.sections.begin() + 3,
                                {".text2", SectionKind::Code, Pattern(64, 7), 0});
          },
          nullptr, false},
         {"discardable behind the resources", 5000,
-         [](PeSpec& s) {
+         [](PeRecipe& s) {
              s.sections.push_back({".debug", SectionKind::Discardable, Pattern(64, 7), 0});
          },
          nullptr, false},
@@ -344,6 +346,10 @@ TEST_F(WriterTest, RefusesLayoutsItCannotMove) {
          [](const PeFile& f, Bytes& b) { Put32(b, OptionalHeader(f) + 36, 0); }, true},
         {"zero section alignment", 3000, nullptr,
          [](const PeFile& f, Bytes& b) { Put32(b, OptionalHeader(f) + 32, 0); }, true},
+        {"file alignment of 2 GB", 3000, nullptr,
+         [](const PeFile& f, Bytes& b) { Put32(b, OptionalHeader(f) + 36, 0x80000000); }, true},
+        {"file alignment not a power of two", 3000, nullptr,
+         [](const PeFile& f, Bytes& b) { Put32(b, OptionalHeader(f) + 36, 0x300); }, true},
         {"resource section without place in the file", 3000, nullptr,
          [](const PeFile& f, Bytes& b) { Put32(b, SectionHeader(f, 2) + 20, 0); }, true},
         {"sections overlapping in the file", 100, nullptr,
@@ -354,12 +360,12 @@ TEST_F(WriterTest, RefusesLayoutsItCannotMove) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
-        PeSpec spec =
-            TypicalSpec(false, {{ResKey::FromId(10), ResKey::FromId(1), 1033, Pattern(700, 1)}});
-        if (c.spec) {
-            c.spec(spec);
+        PeRecipe recipe =
+            TypicalRecipe(false, {{ResKey::FromId(10), ResKey::FromId(1), 1033, Pattern(700, 1)}});
+        if (c.recipe) {
+            c.recipe(recipe);
         }
-        PeFile pe = BuildPe(spec);
+        PeFile pe = BuildPe(recipe);
         if (c.bend) {
             c.bend(pe, pe.bytes);
         }
@@ -387,7 +393,7 @@ TEST_F(WriterTest, UnchangedTreeRoundTrips) {
         {ResKey::FromName(u"PATCHDATA"), ResKey::FromName(u"X"), 1033, Pattern(5, 5)},
         {ResKey::FromName(u"PATCHDATA"), ResKey::FromName(u"X"), 2052, Pattern(7, 6)},
     };
-    const PeFile pe = BuildPe(TypicalSpec(true, resources));
+    const PeFile pe = BuildPe(TypicalRecipe(true, resources));
     Write("a.exe", pe.bytes);
     ASSERT_TRUE(Edit("a.exe", false, [](TResEditHandle*) {}));
     const Bytes once = Read("a.exe");
@@ -406,8 +412,8 @@ TEST_F(WriterTest, UnchangedTreeRoundTrips) {
 // dropExisting: only what was added is written; an empty tree is a bare root directory.
 TEST_F(WriterTest, DropExistingAndEmptyTree) {
     const PeFile pe = BuildPe(
-        TypicalSpec(false, {{ResKey::FromId(10), ResKey::FromId(1), 1033, Pattern(700, 1)},
-                            {ResKey::FromId(24), ResKey::FromId(1), 1033, Pattern(70, 2)}}));
+        TypicalRecipe(false, {{ResKey::FromId(10), ResKey::FromId(1), 1033, Pattern(700, 1)},
+                              {ResKey::FromId(24), ResKey::FromId(1), 1033, Pattern(70, 2)}}));
     Write("a.exe", pe.bytes);
     const Bytes data = Pattern(33, 3);
     ASSERT_TRUE(Edit("a.exe", true, [&](TResEditHandle* h) { Put(h, 5, 101, 2052, data); }));
@@ -426,7 +432,7 @@ TEST_F(WriterTest, DropExistingAndEmptyTree) {
 // Each entry with a name gets its own copy of the string.
 TEST_F(WriterTest, NamesAreWrittenOncePerEntry) {
     const PeFile pe = BuildPe(
-        TypicalSpec(false, {{ResKey::FromId(10), ResKey::FromId(1), 1033, Pattern(70, 1)}}));
+        TypicalRecipe(false, {{ResKey::FromId(10), ResKey::FromId(1), 1033, Pattern(70, 1)}}));
     Write("a.exe", pe.bytes);
     const Bytes one = Pattern(4, 1);
     ASSERT_TRUE(Edit("a.exe", true, [&](TResEditHandle* h) {

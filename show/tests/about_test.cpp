@@ -41,7 +41,8 @@ TEST(About, TwelveLinesSeparatedByLineFeedThenCarriageReturn) {
 }
 
 TEST(DosStamp, DecodesTheFifteenthOfMarch2010) {
-    const std::uint32_t stamp = (((30u << 9) | (3u << 5) | 15u) << 16) | ((9u << 11) | (30u << 5) | 10u);
+    const std::uint32_t stamp =
+        (((30u << 9) | (3u << 5) | 15u) << 16) | ((9u << 11) | (30u << 5) | 10u);
     auto t = DecodeDosStamp(stamp);
     ASSERT_TRUE(t);
     EXPECT_EQ(t->year, 2010);
@@ -56,9 +57,10 @@ TEST(DosStamp, DecodesTheFifteenthOfMarch2010) {
 TEST(DosStamp, RefusesStampsThatNameNoMoment) {
     const DosDateTime good{2024, 2, 29, 23, 59, 58};
     EXPECT_TRUE(DecodeDosStamp(EncodeDosStamp(good)));
-    for (std::uint32_t bad : {0u, EncodeDosStamp({2023, 2, 29, 0, 0, 0}), EncodeDosStamp({2020, 13, 1, 0, 0, 0}),
-                              EncodeDosStamp({2020, 1, 1, 24, 0, 0}), EncodeDosStamp({2020, 1, 1, 0, 60, 0}),
-                              0xFFFFFFFFu}) {
+    for (std::uint32_t bad :
+         {0u, EncodeDosStamp({2023, 2, 29, 0, 0, 0}), EncodeDosStamp({2020, 13, 1, 0, 0, 0}),
+          EncodeDosStamp({2020, 1, 1, 24, 0, 0}), EncodeDosStamp({2020, 1, 1, 0, 60, 0}),
+          0xFFFFFFFFu}) {
         EXPECT_FALSE(DecodeDosStamp(bad)) << std::hex << bad;
     }
 }

@@ -12,7 +12,9 @@ namespace {
 
 using namespace show;
 
-std::u16string Cursor(std::u16string s) { return s + u"_ "; }
+std::u16string Cursor(std::u16string s) {
+    return s + u"_ ";
+}
 
 TEST(TypeLine, FramesShowEveryPrefixWithTheCursorBehindTheEvenOnes) {
     struct Case {
@@ -20,10 +22,12 @@ TEST(TypeLine, FramesShowEveryPrefixWithTheCursorBehindTheEvenOnes) {
         std::vector<std::u16string> frames;
     };
     const Case cases[] = {
-        {u"abc", {Cursor(u""), u"a", Cursor(u"ab"), u"abc", Cursor(u"abc"), u"abc", Cursor(u"abc"), u"abc"}},
+        {u"abc",
+         {Cursor(u""), u"a", Cursor(u"ab"), u"abc", Cursor(u"abc"), u"abc", Cursor(u"abc"),
+          u"abc"}},
         {u"abcd",
-         {Cursor(u""), u"a", Cursor(u"ab"), u"abc", Cursor(u"abcd"), u"abcd", Cursor(u"abcd"), u"abcd",
-          Cursor(u"abcd"), u"abcd"}},
+         {Cursor(u""), u"a", Cursor(u"ab"), u"abc", Cursor(u"abcd"), u"abcd", Cursor(u"abcd"),
+          u"abcd", Cursor(u"abcd"), u"abcd"}},
         {u"", {Cursor(u""), u"", Cursor(u""), u"", Cursor(u""), u""}},
     };
     for (const Case& c : cases) {
@@ -103,7 +107,9 @@ struct FakeIntro : IntroHost {
 };
 
 std::uint32_t g_fakeClock = 0;
-std::uint32_t FakeClock() { return g_fakeClock += 7919; }
+std::uint32_t FakeClock() {
+    return g_fakeClock += 7919;
+}
 
 TEST(Intro, TypesTheFourQuotationsOntoLinesZeroToThreeInOrder) {
     auto previous = SetSeedSource(&FakeClock);
@@ -112,8 +118,9 @@ TEST(Intro, TypesTheFourQuotationsOntoLinesZeroToThreeInOrder) {
     SetSeedSource(previous);
     EXPECT_EQ(host.console, u"Get up Trinity. Just get up. Get up.\r\nWake up, Neo...\r\n"
                             u"The Matrix has you...\r\nFollow the white rabbit.\r\n");
-    const std::vector<std::string> order = {"timer off", "console", "marquee created", "append",
-                                            "marquee started", "clear", "signature"};
+    const std::vector<std::string> order = {"timer off", "console",         "marquee created",
+                                            "append",    "marquee started", "clear",
+                                            "signature"};
     ASSERT_GE(host.events.size(), order.size());
     EXPECT_EQ(std::vector<std::string>(host.events.begin(), host.events.begin() + 7), order);
     const std::vector<std::string> tail = {"rabbit", "ticks -1", "marquee paused"};

@@ -14,7 +14,9 @@ namespace {
 using namespace show;
 
 constexpr std::uint32_t kFixedSeed = 0x1234567u;
-std::uint32_t FixedSeed() { return kFixedSeed; }
+std::uint32_t FixedSeed() {
+    return kFixedSeed;
+}
 
 struct FixedClock {
     SeedSource previous = SetSeedSource(&FixedSeed);
@@ -188,7 +190,8 @@ TEST(GlyphSheets, BuiltFromTheImageBitmapsAndAFreshBlackBitmap) {
     EXPECT_EQ(s.sheets.NormalSheet->Bitmap(), s.image1);
     EXPECT_EQ(platform::BitmapWidth(s.sheets.BlackBitmap), 20);
     EXPECT_EQ(platform::BitmapHeight(s.sheets.BlackBitmap), 100);
-    for (auto* sheet : {s.sheets.BlackSheet.get(), s.sheets.IntenseSheet.get(), s.sheets.NormalSheet.get()}) {
+    for (auto* sheet :
+         {s.sheets.BlackSheet.get(), s.sheets.IntenseSheet.get(), s.sheets.NormalSheet.get()}) {
         EXPECT_EQ(sheet->MapWidth(), 20);
         EXPECT_EQ(sheet->MapHeight(), 20);
         EXPECT_EQ(sheet->OutPutDC(), s.window);

@@ -118,8 +118,9 @@ protected:
         wc.hInstance = GetModuleHandleW(nullptr);
         wc.lpszClassName = L"TransMemoTestParent";
         RegisterClassW(&wc);
-        parent = CreateWindowExW(0, wc.lpszClassName, L"parent", WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN, 100,
-                                 100, 320, 160, nullptr, nullptr, wc.hInstance, nullptr);
+        parent =
+            CreateWindowExW(0, wc.lpszClassName, L"parent", WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN,
+                            100, 100, 320, 160, nullptr, nullptr, wc.hInstance, nullptr);
         font = CreateFontW(-13, 0, 0, 0, FW_BOLD, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, L"Tahoma");
         memo = TTransMemo::Create(parent);
         ASSERT_NE(memo, nullptr);
@@ -152,9 +153,10 @@ TEST_F(Memo, StartsPlainLeftAlignedAndMultiLine) {
 }
 
 TEST_F(Memo, WithTransparentFalseItPaintsLikeAPlainMemo) {
-    HWND plain = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | ES_MULTILINE | ES_AUTOVSCROLL,
-                                 kMemoRect.left, kMemoRect.top, kMemoRect.right - kMemoRect.left,
-                                 kMemoRect.bottom - kMemoRect.top, parent, nullptr, nullptr, nullptr);
+    HWND plain =
+        CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | ES_MULTILINE | ES_AUTOVSCROLL,
+                        kMemoRect.left, kMemoRect.top, kMemoRect.right - kMemoRect.left,
+                        kMemoRect.bottom - kMemoRect.top, parent, nullptr, nullptr, nullptr);
     SendMessageW(plain, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
     memo->AppendLine(u"Wake up, Neo...");
     SetWindowTextW(plain, L"Wake up, Neo...\r\n");

@@ -5,8 +5,10 @@
 namespace {
 
 TEST(Resize, AveragesAreasAndKeepsFlatColours) {
-    skin::Image img{4, 2, {0xFF000000, 0xFF000000, 0xFFFFFFFF, 0xFFFFFFFF,
-                           0xFF000000, 0xFF000000, 0xFFFFFFFF, 0xFFFFFFFF}};
+    skin::Image img{4,
+                    2,
+                    {0xFF000000, 0xFF000000, 0xFFFFFFFF, 0xFFFFFFFF, 0xFF000000, 0xFF000000,
+                     0xFFFFFFFF, 0xFFFFFFFF}};
     skin::Image half = skin::Resize(img, 2, 1);
     ASSERT_EQ(half.pixels.size(), 2u);
     EXPECT_EQ(half.pixels[0], 0xFF000000u);
@@ -31,7 +33,9 @@ TEST(FitProportional, LogoFillsTheWidthOfItsPicture) {
 
 TEST(SnapToEdges, SnapsOnlyWithinTheThreshold) {
     const skin::SnapRect screen{0, 0, 1280, 1024};
-    auto moved = [&](int l, int t) { return skin::SnapToEdges({l, t, l + 464, t + 549}, screen, 10); };
+    auto moved = [&](int l, int t) {
+        return skin::SnapToEdges({l, t, l + 464, t + 549}, screen, 10);
+    };
     EXPECT_EQ(moved(7, 300).left, 0);
     EXPECT_EQ(moved(11, 300).left, 11);
     EXPECT_EQ(moved(1280 - 464 + 9, 300).left, 1280 - 464);

@@ -58,7 +58,9 @@ Bytes Container(const std::vector<std::pair<std::string, Bytes>>& entries) {
     return b;
 }
 
-Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+Bytes Text(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
 
 TEST(DecodeBmp, ReadsRowsTopDownAndPremultipliesAlpha) {
     Bytes bmp32 = Bmp(3, 2, 32, [](int x, int y) {
@@ -72,11 +74,13 @@ TEST(DecodeBmp, ReadsRowsTopDownAndPremultipliesAlpha) {
     EXPECT_EQ(img->pixels[5], 0xFF00FF00u);
     EXPECT_EQ(img->pixels[1], 0u);
 
-    auto top = skin::DecodeBmp(Bmp(2, 2, 24, [](int x, int y) { return (x + 2 * y) * 0x10u; }, true));
+    auto top = skin::DecodeBmp(Bmp(
+        2, 2, 24, [](int x, int y) { return (x + 2 * y) * 0x10u; }, true));
     ASSERT_TRUE(top);
     EXPECT_EQ(top->pixels[3], 0xFF000030u);
 
-    auto pal = skin::DecodeBmp(Bmp(5, 1, 8, [](int x, int) { return static_cast<std::uint32_t>(x); }));
+    auto pal =
+        skin::DecodeBmp(Bmp(5, 1, 8, [](int x, int) { return static_cast<std::uint32_t>(x); }));
     ASSERT_TRUE(pal);
     EXPECT_EQ(pal->pixels[4], 0xFF040404u);
 }
@@ -115,7 +119,8 @@ TEST(SkinContainer, LoadsOptionsAndPicturesAndRefusesDamage) {
         "ClientColor=010203\nCaptionFont=Tahoma\nCaptionFontBold=0\nButtonSize=2\n";
     Bytes caption = Bmp(8, 4, 32, [](int, int) { return 0xFF102030u; });
     Bytes buttons = Bmp(6, 4, 32, [](int, int) { return 0xFF00FF00u; });
-    Bytes packed = Container({{"options.ini", Text(ini)}, {"caption.bmp", caption}, {"buttons.bmp", buttons}});
+    Bytes packed =
+        Container({{"options.ini", Text(ini)}, {"caption.bmp", caption}, {"buttons.bmp", buttons}});
     skin::Error e;
     auto s = skin::LoadSkin(packed, &e);
     ASSERT_TRUE(s) << e.message;
@@ -130,9 +135,11 @@ TEST(SkinContainer, LoadsOptionsAndPicturesAndRefusesDamage) {
         EXPECT_FALSE(skin::LoadSkin(Bytes(packed.begin(), packed.begin() + static_cast<long>(cut))))
             << "cut at " << cut;
     }
-    Bytes wrongButtons = Container({{"options.ini", Text(ini)}, {"caption.bmp", caption}, {"buttons.bmp", caption}});
+    Bytes wrongButtons =
+        Container({{"options.ini", Text(ini)}, {"caption.bmp", caption}, {"buttons.bmp", caption}});
     EXPECT_FALSE(skin::LoadSkin(wrongButtons, &e));
-    Bytes badValue = Container({{"options.ini", Text("[FORM]\nBorderWidth=wide\n")}, {"caption.bmp", caption},
+    Bytes badValue = Container({{"options.ini", Text("[FORM]\nBorderWidth=wide\n")},
+                                {"caption.bmp", caption},
                                 {"buttons.bmp", buttons}});
     EXPECT_FALSE(skin::LoadSkin(badValue, &e));
     EXPECT_NE(e.message.find("BorderWidth"), std::string::npos);

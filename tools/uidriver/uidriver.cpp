@@ -70,9 +70,11 @@ std::string Utf8(const std::wstring& w) {
     if (w.empty()) {
         return {};
     }
-    int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+    int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0,
+                                nullptr, nullptr);
     std::string s(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr, nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr,
+                        nullptr);
     return s;
 }
 
@@ -90,11 +92,21 @@ std::string Json(const std::string& s) {
     std::string out = "\"";
     for (unsigned char c : s) {
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
         default:
             if (c < 0x20) {
                 char buf[8];
@@ -108,7 +120,9 @@ std::string Json(const std::string& s) {
     return out + "\"";
 }
 
-std::string Json(const std::wstring& w) { return Json(Utf8(w)); }
+std::string Json(const std::wstring& w) {
+    return Json(Utf8(w));
+}
 
 // One report line; fields are already JSON ("\"key\":value" pieces).
 long long MsSinceStart();
@@ -126,22 +140,33 @@ void Report(const std::string& cmd, bool ok, const std::vector<std::string>& fie
 }
 
 long long MsSinceStart() {
-    return g_process ? std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - g_started).count() : -1;
+    return g_process
+               ? std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - g_started)
+                     .count()
+               : -1;
 }
 
-std::string Field(const char* key, const std::string& jsonValue) { return Json(key) + ":" + jsonValue; }
-std::string Field(const char* key, long long v) { return Json(key) + ":" + std::to_string(v); }
-std::string FieldB(const char* key, bool v) { return Json(key) + ":" + (v ? "true" : "false"); }
+std::string Field(const char* key, const std::string& jsonValue) {
+    return Json(key) + ":" + jsonValue;
+}
+std::string Field(const char* key, long long v) {
+    return Json(key) + ":" + std::to_string(v);
+}
+std::string FieldB(const char* key, bool v) {
+    return Json(key) + ":" + (v ? "true" : "false");
+}
 std::string Rect(const RECT& r) {
-    return "[" + std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right - r.left) +
-           "," + std::to_string(r.bottom - r.top) + "]";
+    return "[" + std::to_string(r.left) + "," + std::to_string(r.top) + "," +
+           std::to_string(r.right - r.left) + "," + std::to_string(r.bottom - r.top) + "]";
 }
 
 struct Failure {
     std::string message;
 };
 
-[[noreturn]] void Fail(const std::string& message) { throw Failure{message}; }
+[[noreturn]] void Fail(const std::string& message) {
+    throw Failure{message};
+}
 
 std::wstring ClassOf(HWND h) {
     wchar_t buf[256] = {};
@@ -158,7 +183,8 @@ std::wstring TextOf(HWND h) {
     }
     std::wstring s(len + 1, L'\0');
     DWORD_PTR got = 0;
-    SendMessageTimeoutW(h, WM_GETTEXT, len + 1, reinterpret_cast<LPARAM>(s.data()), SMTO_ABORTIFHUNG, 2000, &got);
+    SendMessageTimeoutW(h, WM_GETTEXT, len + 1, reinterpret_cast<LPARAM>(s.data()),
+                        SMTO_ABORTIFHUNG, 2000, &got);
     s.resize(got);
     return s;
 }
@@ -180,7 +206,8 @@ DWORD PidOf(HWND h) {
 }
 
 template <typename F> bool WaitFor(double seconds, F ready) {
-    const auto end = Clock::now() + std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
+    const auto end =
+        Clock::now() + std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
     for (;;) {
         if (ready()) {
             return true;
@@ -477,7 +504,9 @@ int RainPixels() {
     return count;
 }
 
-long long Ms(Clock::duration d) { return std::chrono::duration_cast<std::chrono::milliseconds>(d).count(); }
+long long Ms(Clock::duration d) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
+}
 
 void Run(const std::string& command) {
     std::vector<std::string> w = Words(command);
@@ -511,7 +540,17 @@ void Run(const std::string& command) {
         }
         g_pid = PidOf(g_main);
         g_process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, g_pid);
+        // Times stay relative to the program's own start.
         g_started = Clock::now();
+        FILETIME created, exited, kernel, user, now;
+        if (g_process && GetProcessTimes(g_process, &created, &exited, &kernel, &user)) {
+            GetSystemTimeAsFileTime(&now);
+            ULARGE_INTEGER born{{created.dwLowDateTime, created.dwHighDateTime}};
+            ULARGE_INTEGER n{{now.dwLowDateTime, now.dwHighDateTime}};
+            if (n.QuadPart > born.QuadPart) {
+                g_started -= std::chrono::microseconds((n.QuadPart - born.QuadPart) / 10);
+            }
+        }
         Report(c, true, {Field("pid", static_cast<long long>(g_pid))});
     } else if (c == "wait-window") {
         const bool ok = WaitFor(Seconds(w, 1, 30), [] {
@@ -533,14 +572,16 @@ void Run(const std::string& command) {
         ClientToScreen(h, &origin);
         const LONG style = GetWindowLongW(h, GWL_STYLE);
         using DpiFn = UINT(WINAPI*)(HWND);
-        auto dpiFn = reinterpret_cast<DpiFn>(
-            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+        auto dpiFn = reinterpret_cast<DpiFn>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
         Report(c, true,
-               {Field("rect", Rect(wr)), Field("client", Rect(RECT{origin.x, origin.y, origin.x + cr.right,
-                                                                      origin.y + cr.bottom})),
-                FieldB("thickframe", style & WS_THICKFRAME), FieldB("minimizebox", style & WS_MINIMIZEBOX),
-                FieldB("maximizebox", style & WS_MAXIMIZEBOX), FieldB("sysmenu", style & WS_SYSMENU),
-                FieldB("visible", style & WS_VISIBLE),
+               {Field("rect", Rect(wr)),
+                Field("client",
+                      Rect(RECT{origin.x, origin.y, origin.x + cr.right, origin.y + cr.bottom})),
+                FieldB("thickframe", style & WS_THICKFRAME),
+                FieldB("minimizebox", style & WS_MINIMIZEBOX),
+                FieldB("maximizebox", style & WS_MAXIMIZEBOX),
+                FieldB("sysmenu", style & WS_SYSMENU), FieldB("visible", style & WS_VISIBLE),
                 Field("screen", "[" + std::to_string(GetSystemMetrics(SM_CXSCREEN)) + "," +
                                     std::to_string(GetSystemMetrics(SM_CYSCREEN)) + "]"),
                 Field("dpi", static_cast<long long>(dpiFn ? dpiFn(h) : 96))});
@@ -550,8 +591,9 @@ void Run(const std::string& command) {
         for (HWND h : Children(Main())) {
             list += (first ? "" : ",");
             first = false;
-            list += "{" + Field("name", Json(NameOf(h))) + "," + Field("class", Json(ClassOf(h))) + "," +
-                    Field("text", Json(TextOf(h))) + "," + Field("rect", Rect(ClientRectOf(h))) + "," +
+            list += "{" + Field("name", Json(NameOf(h))) + "," + Field("class", Json(ClassOf(h))) +
+                    "," + Field("text", Json(TextOf(h))) + "," +
+                    Field("rect", Rect(ClientRectOf(h))) + "," +
                     FieldB("visible", IsWindowVisible(h)) + "," +
                     Field("id", static_cast<long long>(GetDlgCtrlID(h))) + "}";
         }
@@ -568,8 +610,9 @@ void Run(const std::string& command) {
             })) {
             Fail(w[1] + " did not become visible");
         }
-        Report(c, true, {Field("name", Json(w[1])), Field("waited_ms", Ms(Clock::now() - t0)),
-                         Field("ms_since_start", Ms(Clock::now() - g_started))});
+        Report(c, true,
+               {Field("name", Json(w[1])), Field("waited_ms", Ms(Clock::now() - t0)),
+                Field("ms_since_start", Ms(Clock::now() - g_started))});
     } else if (c == "text") {
         if (w.size() < 2) {
             Fail("text needs a name");
@@ -577,7 +620,9 @@ void Run(const std::string& command) {
         HWND h = Control(Wide(w[1]));
         int n = 0;
         const std::wstring text = TextOf(h);
-        Report(c, true, {Field("name", Json(w[1])), Field("text", Json(text)), Field("lines", Lines(text, &n))});
+        Report(c, true,
+               {Field("name", Json(w[1])), Field("text", Json(text)),
+                Field("lines", Lines(text, &n))});
     } else if (c == "wait-lines") {
         if (w.size() < 3) {
             Fail("wait-lines needs a name and a count");
@@ -594,7 +639,9 @@ void Run(const std::string& command) {
             Lines(text, &n);
             return n >= want;
         });
-        Report(c, ok, {Field("name", Json(w[1])), Field("text", Json(text)), Field("lines", Lines(text, &n))});
+        Report(c, ok,
+               {Field("name", Json(w[1])), Field("text", Json(text)),
+                Field("lines", Lines(text, &n))});
         if (!ok) {
             Fail("fewer lines than expected");
         }
@@ -610,7 +657,9 @@ void Run(const std::string& command) {
         } else {
             MovePointer(p);
         }
-        Report(c, true, {Field("name", Json(w[1])), Field("at", "[" + std::to_string(p.x) + "," + std::to_string(p.y) + "]")});
+        Report(c, true,
+               {Field("name", Json(w[1])),
+                Field("at", "[" + std::to_string(p.x) + "," + std::to_string(p.y) + "]")});
     } else if (c == "click-at" || c == "hover-at") {
         if (w.size() < 3) {
             Fail(c + " needs x and y");
@@ -654,7 +703,8 @@ void Run(const std::string& command) {
                         plain += ch;
                     }
                 }
-                if (_wcsicmp(ClassOf(h).c_str(), L"Button") == 0 && _wcsicmp(plain.c_str(), button.c_str()) == 0) {
+                if (_wcsicmp(ClassOf(h).c_str(), L"Button") == 0 &&
+                    _wcsicmp(plain.c_str(), button.c_str()) == 0) {
                     target = h;
                 }
             }
@@ -670,7 +720,9 @@ void Run(const std::string& command) {
     } else if (c == "no-msgbox") {
         auto d = WaitDialog(Seconds(w, 1, 2), false);
         if (d) {
-            Report(c, false, {Field("caption", Json(TextOf(d->hwnd))), Field("text", Json(MessageText(d->hwnd)))});
+            Report(c, false,
+                   {Field("caption", Json(TextOf(d->hwnd))),
+                    Field("text", Json(MessageText(d->hwnd)))});
             Fail("a message box appeared");
         }
         Report(c, true, {});
@@ -697,8 +749,8 @@ void Run(const std::string& command) {
                 Fail("the open-file dialog has no file name box");
             }
             const std::wstring path = Wide(w[1]);
-            SendMessageTimeoutW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()), SMTO_ABORTIFHUNG, 2000,
-                                nullptr);
+            SendMessageTimeoutW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()),
+                                SMTO_ABORTIFHUNG, 2000, nullptr);
             PostMessageW(d->hwnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                          reinterpret_cast<LPARAM>(GetDlgItem(d->hwnd, IDOK)));
         } else {
@@ -715,7 +767,8 @@ void Run(const std::string& command) {
             })) {
             Fail("no rain on the window");
         }
-        Report(c, true, {Field("ms_since_start", Ms(Clock::now() - g_started)), Field("pixels", pixels)});
+        Report(c, true,
+               {Field("ms_since_start", Ms(Clock::now() - g_started)), Field("pixels", pixels)});
     } else if (c == "capture") {
         if (w.size() < 2 || !SaveClientBmp(w[1])) {
             Fail("cannot capture the client area");
@@ -725,7 +778,8 @@ void Run(const std::string& command) {
         if (!g_process) {
             Fail("no program was started");
         }
-        if (WaitForSingleObject(g_process, static_cast<DWORD>(Seconds(w, 1, 10) * 1000)) != WAIT_OBJECT_0) {
+        if (WaitForSingleObject(g_process, static_cast<DWORD>(Seconds(w, 1, 10) * 1000)) !=
+            WAIT_OBJECT_0) {
             Fail("the program did not end");
         }
         const auto ended = Clock::now();
@@ -770,7 +824,8 @@ void Run(const std::string& command) {
     } else if (c == "rain-pixels") {
         Report(c, true, {Field("pixels", RainPixels())});
     } else if (c == "sleep") {
-        std::this_thread::sleep_for(std::chrono::milliseconds(w.size() > 1 ? std::atoi(w[1].c_str()) : 100));
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(w.size() > 1 ? std::atoi(w[1].c_str()) : 100));
         Report(c, true, {});
     } else {
         Fail("unknown command " + c);
@@ -794,8 +849,8 @@ int wmain(int argc, wchar_t** argv) {
         try {
             Run(command);
         } catch (const Failure& f) {
-            Report(Words(command).empty() ? "" : Words(command)[0], false, {Field("error", Json(f.message)),
-                                                                            Field("command", Json(command))});
+            Report(Words(command).empty() ? "" : Words(command)[0], false,
+                   {Field("error", Json(f.message)), Field("command", Json(command))});
             return 1;
         }
     }

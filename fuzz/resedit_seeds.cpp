@@ -1,0 +1,50 @@
+// Writes the fuzzer's seed files: PE32 and PE32+ files as the editor's tests build them, with
+// icon groups, named entries, debug directories, symbols, certificates and appended data.
+#include "resedit/tests/pe_builder.h"
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+using namespace resedit;
+using namespace resedit::testing;
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        return 2;
+    }
+    const std::filesystem::path dir = argv[1];
+    std::filesystem::create_directories(dir);
+    const std::vector<IconImage> images = {{16, 16, 0, 0, Pattern(200, 1)},
+                                           {32, 32, 0, 0, Pattern(600, 2)}};
+    const std::vector<Resource> resources = {
+        {ResKey::FromId(3), ResKey::FromId(1), 2052, images[0].bytes},
+        {ResKey::FromId(3), ResKey::FromId(2), 2052, images[1].bytes},
+        {ResKey::FromId(14), ResKey::FromName(u"106"), 2052, BuildGroupRecord(images, {1, 2})},
+        {ResKey::FromId(14), ResKey::FromId(107), 2052, BuildGroupRecord(images, {1, 2})},
+        {ResKey::FromName(u"PATCHDATA"), ResKey::FromName(u"X"), 1033, Pattern(40, 3)},
+        {ResKey::FromId(10), ResKey::FromId(7), 1033, Pattern(9, 4)},
+    };
+    int n = 0;
+    auto save = [&](const PeRecipe& recipe) {
+        const Bytes b = BuildPe(recipe).bytes;
+        std::ofstream(dir / ("seed" + std::to_string(n++) + ".exe"), std::ios::binary)
+            .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+    };
+    for (bool plus : {false, true}) {
+        save(TypicalRecipe(plus, resources));
+        PeRecipe full = TypicalRecipe(plus, resources);
+        full.sections.push_back({".debug_info", SectionKind::Debug, Pattern(100, 5), 0});
+        full.debugEntries = 2;
+        full.symbolTable = true;
+        full.certificate = true;
+        full.appended = Pattern(77, 6);
+        full.fileAlignment = 0x200;
+        save(full);
+        PeRecipe small = TypicalRecipe(plus, {resources[0]});
+        small.sections.pop_back();
+        small.sectionAlignment = 0x200;
+        save(small);
+    }
+    return 0;
+}

@@ -1,0 +1,68 @@
+// The portable XM engine: loader, sequencer, channel update and mixer over one Engine
+// value. The player (xmplayer.cpp) keeps one process-wide Engine and drives it from its
+// playback thread; xmrender, the tests and the benchmark drive their own.
+#pragma once
+
+#include <cstdint>
+
+#include "music/module_reader.h"
+#include "music/xm_types.h"
+#include "platform/heap_arena.h"
+
+namespace music {
+
+inline constexpr int kBlockFrames = 1024;
+inline constexpr int kRingBlocks = 16;
+inline constexpr int kBlockBytes = kBlockFrames * 4;
+inline constexpr int kRingBytes = kRingBlocks * kBlockBytes;
+inline constexpr int kOutputRate = 48000;
+
+struct Engine {
+    SongState song;
+    platform::HeapArena* arena;
+    // Left, right, left, ... accumulators of one block; the file reader's cache while loading.
+    alignas(16) std::int32_t mixBuffer[kBlockFrames * 2];
+    std::uint8_t noLoop;
+};
+static_assert(sizeof(Engine::mixBuffer) == kFileCacheBytes);
+
+// Loads the module from reader (already opened) into the arena. On failure what was
+// allocated stays in the arena. reason, when given, receives a short text for a refusal.
+bool LoadModule(Engine& engine, ModuleReader& reader, platform::HeapArena* arena,
+                const char** reason = nullptr);
+
+// Opens the reader, loads, closes the reader; the arena is the caller's. For tools and tests.
+bool LoadFromMemory(Engine& engine, const void* data, std::uint32_t size,
+                    platform::HeapArena* arena, const char** reason = nullptr);
+
+// --- mixer ---
+void MixRun(Engine& engine, int frames, int writeFrame);
+void TriggerVoice(SongState& song, ChannelState& channel, SampleRecord* sample);
+
+// --- channel pitch, volume, envelopes ---
+std::int32_t NotePeriod(bool linear, int realNote, int finetune);
+std::int32_t AmigaPeriod(int note); // the table P(m)
+std::uint32_t Frequency(bool linear, std::int32_t period, std::int32_t periodDelta);
+void StepFromFrequency(std::uint32_t frequency, std::uint32_t& integer, std::uint32_t& fraction);
+int Oscillate(std::uint8_t& position, int speed, int depth, int waveform);
+void ApplyVibrato(ChannelState& channel);
+void ApplyTremolo(ChannelState& channel);
+enum class Envelope { Volume, Panning };
+void StepEnvelope(ChannelState& channel, Envelope which, const InstrumentRecord& instrument);
+void FadeoutStep(ChannelState& channel, const InstrumentRecord& instrument);
+void UpdateChannel(SongState& song, ChannelState& channel, SampleRecord* sample,
+                   const InstrumentRecord& instrument);
+
+// --- rows, ticks, effects ---
+void SetTempo(SongState& song, std::uint32_t bpm);
+// One tick; false when the song ended under the no-loop flag (nothing more of the tick ran).
+bool RunTick(Engine& engine);
+
+// --- output ---
+std::int16_t ConvertSample(std::int32_t mixed);
+void ConvertBlock(const std::int32_t* mixed, std::int16_t* out, int count);
+// Mixes 1,024 frames into out (2,048 values); false when the song ended during the block
+// (the block is then abandoned).
+bool RenderBlock(Engine& engine, std::int16_t* out);
+
+} // namespace music

@@ -1,0 +1,146 @@
+#include "music/module_reader.h"
+
+#include <cstring>
+
+namespace music {
+
+ModuleReader MemoryReader(const void* data, std::uint32_t size) {
+    ModuleReader r;
+    r.kind = ReaderKind::Memory;
+    r.base = static_cast<const std::uint8_t*>(data);
+    r.size = size;
+    return r;
+}
+
+ModuleReader FileReader(const char* name, std::uint8_t* cache) {
+    ModuleReader r;
+    r.kind = ReaderKind::File;
+    r.name = name;
+    r.cache = cache;
+    r.size = 0xFFFFFFFFu;
+    return r;
+}
+
+ModuleReader ResourceReader(const char* name, std::uintptr_t module) {
+    ModuleReader r;
+    r.kind = ReaderKind::Resource;
+    r.name = name;
+    r.module = module;
+    return r;
+}
+
+void ReaderOpen(ModuleReader& r) {
+    switch (r.kind) {
+    case ReaderKind::Memory:
+        break;
+    case ReaderKind::Resource: {
+        const void* data = nullptr;
+        std::uint32_t size = 0;
+        if (platform::FindRawDataResource(r.module, r.name, &data, &size)) {
+            r.base = static_cast<const std::uint8_t*>(data);
+            r.size = size;
+        } else {
+            r.base = nullptr;
+            r.size = 0;
+        }
+        break;
+    }
+    case ReaderKind::File:
+        r.file = platform::FileOpenRead(r.name);
+        r.cacheValid = 0;
+        r.cacheOffset = 0;
+        break;
+    }
+}
+
+namespace {
+
+void ReadMemory(ModuleReader& r, std::uint8_t* out, std::uint32_t count) {
+    std::int64_t available = std::int64_t{r.size} - r.position;
+    if (available > 0 && r.base) {
+        std::uint32_t n = count < available ? count : static_cast<std::uint32_t>(available);
+        std::memcpy(out, r.base + r.position, n);
+    }
+}
+
+// Copies what the cache holds at pos; returns the bytes copied.
+std::uint32_t FromCache(const ModuleReader& r, std::uint32_t pos, std::uint8_t* out,
+                        std::uint32_t count) {
+    if (r.cacheValid == 0 || pos < r.cacheOffset || pos - r.cacheOffset >= r.cacheValid) {
+        return 0;
+    }
+    std::uint32_t n = r.cacheValid - (pos - r.cacheOffset);
+    if (n > count) {
+        n = count;
+    }
+    std::memcpy(out, r.cache + (pos - r.cacheOffset), n);
+    return n;
+}
+
+void ReadFile(ModuleReader& r, std::uint8_t* out, std::uint32_t count) {
+    std::uint64_t pos = r.position;
+    const std::uint64_t end = pos + count;
+    while (pos < end) {
+        if (pos > 0xFFFFFFFFu) {
+            return; // beyond what a 32-bit position addresses
+        }
+        auto p32 = static_cast<std::uint32_t>(pos);
+        std::uint32_t n = FromCache(r, p32, out, static_cast<std::uint32_t>(end - pos));
+        out += n;
+        pos += n;
+        if (pos >= end) {
+            return;
+        }
+        // The whole 8 KB blocks before the last boundary go straight to the destination.
+        std::uint64_t lastBoundary = end & ~std::uint64_t{kFileCacheBytes - 1};
+        if (pos < lastBoundary && (pos % kFileCacheBytes) == 0) {
+            auto direct = static_cast<std::uint32_t>(lastBoundary - pos);
+            std::uint32_t got =
+                platform::FileReadAt(r.file, static_cast<std::uint32_t>(pos), out, direct);
+            if (got < direct) {
+                return; // the file ends here
+            }
+            out += direct;
+            pos += direct;
+            continue;
+        }
+        // Load the cache with the block that holds pos.
+        auto block = static_cast<std::uint32_t>(pos & ~std::uint64_t{kFileCacheBytes - 1});
+        r.cacheOffset = block;
+        r.cacheValid = platform::FileReadAt(r.file, block, r.cache, kFileCacheBytes);
+        if (pos - block >= r.cacheValid) {
+            return; // nothing more in the file
+        }
+    }
+}
+
+} // namespace
+
+void ReaderRead(ModuleReader& r, void* destination, std::uint32_t count) {
+    auto* out = static_cast<std::uint8_t*>(destination);
+    if (r.kind == ReaderKind::File) {
+        ReadFile(r, out, count);
+    } else {
+        ReadMemory(r, out, count);
+    }
+    r.position += count;
+}
+
+void ReaderSeek(ModuleReader& r, std::int64_t offset, SeekFrom from) {
+    std::int64_t target = from == SeekFrom::Start ? offset : std::int64_t{r.position} + offset;
+    // The target is compared unsigned against the size: below 0 or above size is ignored.
+    auto t = static_cast<std::uint32_t>(target);
+    if (target >= 0 && target <= 0xFFFFFFFF && t <= r.size) {
+        r.position = t;
+    }
+}
+
+void ReaderClose(ModuleReader& r) {
+    if (r.kind == ReaderKind::File) {
+        platform::FileClose(r.file);
+        r.file = nullptr;
+        r.cacheValid = 0;
+    }
+}
+
+} // namespace music

@@ -1,0 +1,803 @@
+// The sequencer: walks the order table row by row and tick by tick, reads each cell and
+// applies the volume column and the effects with their memories.
+#include "music/engine.h"
+#include "music/wrap.h"
+
+namespace music {
+
+namespace {
+
+constexpr std::int32_t kFullFade = 65536;
+
+enum Effect : std::uint8_t {
+    FxArpeggio = 0,
+    FxPortaUp = 1,
+    FxPortaDown = 2,
+    FxTonePorta = 3,
+    FxVibrato = 4,
+    FxTonePortaVolSlide = 5,
+    FxVibratoVolSlide = 6,
+    FxTremolo = 7,
+    FxSetPanning = 8,
+    FxSampleOffset = 9,
+    FxVolumeSlide = 10,
+    FxPositionJump = 11,
+    FxSetVolume = 12,
+    FxPatternBreak = 13,
+    FxExtended = 14,
+    FxSpeedTempo = 15,
+    FxGlobalVolume = 16,
+    FxGlobalVolumeSlide = 17,
+    FxKeyOff = 20,
+    FxEnvelopePosition = 21,
+    FxPanningSlide = 25,
+    FxMultiRetrig = 27,
+    FxTremor = 29,
+    FxExtraFinePorta = 33,
+};
+
+enum Extended : std::uint8_t {
+    ExFinePortaUp = 1,
+    ExFinePortaDown = 2,
+    ExVibratoControl = 4,
+    ExFinetune = 5,
+    ExPatternLoop = 6,
+    ExTremoloControl = 7,
+    ExSetPanning = 8,
+    ExRetrig = 9,
+    ExFineVolumeUp = 10,
+    ExFineVolumeDown = 11,
+    ExNoteCut = 12,
+    ExNoteDelay = 13,
+    ExPatternDelay = 14,
+};
+
+struct Row {
+    SongState& song;
+    bool jumpSeen = false;
+};
+
+const InstrumentRecord& ChannelInstrument(const SongState& song, const ChannelState& c) {
+    return c.instrument < song.instrumentCount ? song.instruments[c.instrument] : kEmptyInstrument;
+}
+
+SampleRecord* ChannelSample(const SongState& song, const ChannelState& c) {
+    const InstrumentRecord& ins = ChannelInstrument(song, c);
+    const std::uint8_t m = ins.sampleMap[c.note < 96 ? c.note : 95];
+    if (m >= kMaxSamplesPerInstrument || !ins.samples[m]) {
+        return EmptySample();
+    }
+    return ins.samples[m];
+}
+
+void ResetEnvelopes(ChannelState& c) {
+    c.volumeEnv = EnvelopeState{};
+    c.panningEnv = EnvelopeState{};
+    c.autoVibratoSweep = 0;
+    c.autoVibratoPosition = 0;
+    c.keyReleased = 0;
+    c.volumeEnvEnded = 0;
+    c.panningEnvEnded = 0;
+}
+
+void ResetOscillators(ChannelState& c) {
+    if ((c.waveControl & 0x0C) == 0) {
+        c.vibratoPosition = 0;
+    }
+    if (static_cast<std::int8_t>(c.waveControl) < 0x4F) {
+        c.tremoloPosition = 0;
+    }
+}
+
+void TonePortaStep(ChannelState& c) {
+    const std::int64_t step = 4 * std::int64_t{c.tonePortamentoSpeed};
+    std::int64_t p = c.period;
+    if (p < c.portamentoTarget) {
+        p += step;
+        if (p >= c.portamentoTarget) {
+            p = c.portamentoTarget;
+        }
+    } else if (p > c.portamentoTarget) {
+        p -= step;
+        if (p <= c.portamentoTarget) {
+            p = c.portamentoTarget;
+        }
+    }
+    c.period = static_cast<std::int32_t>(p);
+    c.flags |= UpdateFrequency;
+}
+
+void VolumeSlide(ChannelState& c, std::uint8_t memory) {
+    if (memory >> 4) {
+        c.volume = WrapAdd(c.volume, memory >> 4);
+    } else {
+        c.volume = WrapSub(c.volume, memory & 0x0F);
+    }
+    c.flags |= UpdateVolume;
+}
+
+void VolumeColumnTick0(ChannelState& c, std::uint8_t b) {
+    const int y = b & 0x0F;
+    switch (b >> 4) {
+    case 0x1:
+    case 0x2:
+    case 0x3:
+    case 0x4:
+        c.volume = b - 0x10;
+        break;
+    case 0x5:
+        if (b == 0x50) {
+            c.volume = 64;
+        }
+        break;
+    case 0x6:
+    case 0x8:
+        c.volume = WrapSub(c.volume, y);
+        break;
+    case 0x7:
+    case 0x9:
+        c.volume = WrapAdd(c.volume, y);
+        break;
+    case 0xA:
+        c.vibratoSpeed = static_cast<std::uint8_t>(y);
+        break;
+    case 0xB:
+        c.vibratoDepth = static_cast<std::uint8_t>(y);
+        break;
+    case 0xC:
+        c.panning = y * 16;
+        c.flags |= UpdatePanning;
+        break;
+    case 0xD:
+        c.panning = WrapSub(c.panning, y);
+        c.flags |= UpdatePanning;
+        break;
+    case 0xE:
+        c.panning = WrapAdd(c.panning, y);
+        c.flags |= UpdatePanning;
+        break;
+    case 0xF:
+        if (y != 0) {
+            c.tonePortamentoSpeed = static_cast<std::uint8_t>(y * 16);
+        }
+        c.portamentoTarget = c.notePeriod;
+        c.flags &= ~UpdateTrigger;
+        break;
+    default:
+        break;
+    }
+}
+
+void VolumeColumnOther(ChannelState& c, std::uint8_t b) {
+    const int y = b & 0x0F;
+    switch (b >> 4) {
+    case 0x6:
+        c.volume = WrapSub(c.volume, y);
+        c.flags |= UpdateVolume;
+        break;
+    case 0x7:
+        c.volume = WrapAdd(c.volume, y);
+        c.flags |= UpdateVolume;
+        break;
+    case 0xB:
+        c.vibratoDepth = static_cast<std::uint8_t>(y);
+        ApplyVibrato(c);
+        break;
+    case 0xD:
+        c.panning = WrapSub(c.panning, y);
+        c.flags |= UpdatePanning;
+        break;
+    case 0xE:
+        c.panning = WrapAdd(c.panning, y);
+        c.flags |= UpdatePanning;
+        break;
+    case 0xF:
+        TonePortaStep(c);
+        break;
+    default:
+        break;
+    }
+}
+
+std::int32_t RetrigVolume(int mode, std::int32_t v) {
+    switch (mode) {
+    case 1:
+        return WrapSub(v, 1);
+    case 2:
+        return WrapSub(v, 2);
+    case 3:
+        return WrapSub(v, 4);
+    case 4:
+        return WrapSub(v, 8);
+    case 5:
+        return WrapSub(v, 16);
+    case 6:
+        return static_cast<std::int32_t>((2 * std::int64_t{v}) / 3);
+    case 7:
+        return v >> 1;
+    case 8:
+        return v;
+    case 9:
+        return WrapAdd(v, 1);
+    case 10:
+        return WrapAdd(v, 2);
+    case 11:
+        return WrapAdd(v, 4);
+    case 12:
+        return WrapAdd(v, 8);
+    case 13:
+        return WrapAdd(v, 16);
+    case 14:
+        return static_cast<std::int32_t>((3 * std::int64_t{v}) >> 1);
+    case 15:
+        return WrapMul(v, 2);
+    default:
+        return v;
+    }
+}
+
+void Tremor(ChannelState& c) {
+    const int counter = c.tremorCounter;
+    if (counter > c.tremorOn) {
+        c.volumeDelta = WrapSub(0, c.volume);
+    }
+    c.tremorCounter =
+        static_cast<std::uint8_t>(counter > c.tremorOn + c.tremorOff ? 0 : counter + 1);
+    c.flags |= UpdateVolume;
+}
+
+void SetEnvelopePosition(ChannelState& c, const InstrumentRecord& ins, int xx) {
+    if (!(ins.volumeType & EnvOn)) {
+        return;
+    }
+    const EnvelopePoint* pts = ins.volumeEnvelope;
+    const int count = ins.volumePoints;
+    // Searching on past the last point could only end in the same "ended" result.
+    int i = 0;
+    while (i < count - 1 && xx > pts[i + 1].x) {
+        ++i;
+    }
+    c.volumeEnv.index = i;
+    if (i >= count - 1) {
+        c.volumeEnvEnded = 1;
+        c.envelopeVolume = pts[count - 1].y;
+        return;
+    }
+    c.volumeEnv.tick = xx;
+    const int dx = pts[i + 1].x - pts[i].x;
+    const std::int32_t slope =
+        dx == 0 ? 0
+                : static_cast<std::int32_t>((std::int64_t{pts[i + 1].y - pts[i].y} * 65536) / dx);
+    c.volumeEnv.slope = slope;
+    const std::int64_t value = std::int64_t{xx - pts[i].x} * slope + std::int64_t{pts[i].y} * 65536;
+    c.volumeEnvValue = static_cast<std::int32_t>(value);
+    c.envelopeVolume = c.volumeEnvValue >> 16;
+    c.volumeEnv.index = i + 1;
+}
+
+struct Saved {
+    std::int32_t period, volume, panning;
+};
+
+void ExtendedTick0(Row& row, ChannelState& c, SampleRecord* smp, const Cell& cell,
+                   const Saved& saved) {
+    SongState& song = row.song;
+    const int y = cell.param & 0x0F;
+    switch (cell.param >> 4) {
+    case ExFinePortaUp:
+        if (y)
+            c.finePortaUpMemory = static_cast<std::uint8_t>(y);
+        c.period = WrapSub(c.period, 4 * c.finePortaUpMemory);
+        break;
+    case ExFinePortaDown:
+        if (y)
+            c.finePortaDownMemory = static_cast<std::uint8_t>(y);
+        c.period = WrapAdd(c.period, 4 * c.finePortaDownMemory);
+        break;
+    case ExVibratoControl:
+        c.waveControl = static_cast<std::uint8_t>((c.waveControl & 0xF0) | y);
+        break;
+    case ExFinetune:
+        // The shared stand-in for a missing sample stays all-zero.
+        if (smp != EmptySample()) {
+            smp->finetune = static_cast<std::int8_t>(y);
+        }
+        break;
+    case ExPatternLoop:
+        if (y == 0) {
+            c.loopRow = static_cast<std::int32_t>(song.row);
+        } else if (c.loopCounter == 0) {
+            c.loopCounter = static_cast<std::uint8_t>(y);
+            song.nextRow = c.loopRow;
+        } else {
+            c.loopCounter = static_cast<std::uint8_t>(c.loopCounter - 1);
+            if (c.loopCounter != 0) {
+                song.nextRow = c.loopRow;
+            }
+        }
+        break;
+    case ExTremoloControl:
+        c.waveControl = static_cast<std::uint8_t>((c.waveControl & 0x0F) | y << 4);
+        break;
+    case ExSetPanning:
+        c.panning = y * 16;
+        c.flags |= UpdatePanning;
+        break;
+    case ExFineVolumeUp:
+        if (y)
+            c.fineVolumeMemory = static_cast<std::int8_t>(-y);
+        c.volume = WrapSub(c.volume, c.fineVolumeMemory);
+        break;
+    case ExFineVolumeDown:
+        if (y)
+            c.fineVolumeMemory = static_cast<std::int8_t>(y);
+        c.volume = WrapSub(c.volume, c.fineVolumeMemory);
+        break;
+    case ExNoteDelay:
+        c.period = saved.period;
+        c.volume = saved.volume;
+        c.panning = saved.panning;
+        c.flags = 0;
+        break;
+    case ExPatternDelay:
+        song.patternDelay = static_cast<std::uint32_t>(y) * song.speed;
+        break;
+    default:
+        break;
+    }
+}
+
+void DelayedNoteStart(ChannelState& c, SampleRecord* smp, const Cell& cell) {
+    c.fadeVolume = kFullFade;
+    c.volume = smp->volume;
+    c.envelopeVolume = c.envelopeVolume > 9 ? 64 : 0;
+    ResetEnvelopes(c);
+    ResetOscillators(c);
+    c.period = c.notePeriod;
+    c.flags |= UpdateFrequency | UpdateVolume | UpdateTrigger;
+    VolumeColumnTick0(c, cell.volume);
+}
+
+void ExtendedOther(SongState& song, ChannelState& c, SampleRecord* smp, const Cell& cell) {
+    const std::uint32_t y = cell.param & 0x0F;
+    switch (cell.param >> 4) {
+    case ExRetrig:
+        if (y != 0 && song.tick % y == 0) {
+            c.flags |= UpdateFrequency | UpdateVolume | UpdateTrigger;
+        }
+        break;
+    case ExNoteCut:
+        if (song.tick == y) {
+            c.volume = 0;
+            c.flags |= UpdateVolume;
+        }
+        break;
+    case ExNoteDelay:
+        if (song.tick == y) {
+            DelayedNoteStart(c, smp, cell);
+        } else {
+            c.flags = 0;
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void EffectTick0(Row& row, ChannelState& c, SampleRecord* smp, const InstrumentRecord& ins,
+                 const Cell& cell, const Saved& saved) {
+    SongState& song = row.song;
+    const std::uint8_t xx = cell.param;
+    const int x = xx >> 4;
+    const int y = xx & 0x0F;
+    switch (cell.effect) {
+    case FxPortaUp:
+    case FxPortaDown:
+        if (xx)
+            c.portamentoMemory = xx;
+        break;
+    case FxTonePorta:
+        if (xx)
+            c.tonePortamentoSpeed = xx;
+        c.portamentoTarget = c.notePeriod;
+        c.flags &= ~(UpdateFrequency | UpdateTrigger);
+        break;
+    case FxVibrato:
+        if (x)
+            c.vibratoSpeed = static_cast<std::uint8_t>(x);
+        if (y)
+            c.vibratoDepth = static_cast<std::uint8_t>(y);
+        ApplyVibrato(c);
+        break;
+    case FxTonePortaVolSlide:
+        if (xx)
+            c.volumeSlideMemory = xx;
+        c.portamentoTarget = c.notePeriod;
+        c.flags &= ~(UpdateFrequency | UpdateTrigger);
+        break;
+    case FxVibratoVolSlide:
+        if (xx)
+            c.volumeSlideMemory = xx;
+        ApplyVibrato(c);
+        break;
+    case FxTremolo:
+        if (x)
+            c.tremoloSpeed = static_cast<std::uint8_t>(x);
+        if (y)
+            c.tremoloDepth = static_cast<std::uint8_t>(y);
+        break;
+    case FxSetPanning:
+        c.panning = xx;
+        c.flags |= UpdatePanning;
+        break;
+    case FxSampleOffset:
+        if (xx)
+            c.offsetMemory = std::uint32_t{xx} * 256;
+        if (c.offsetMemory < smp->LoopEnd()) {
+            c.voice->startOffset = c.offsetMemory;
+        } else {
+            c.flags &= ~UpdateTrigger;
+            c.voice->startOffset = 0;
+            c.voice->position = 0;
+            c.voice->fraction = 0;
+        }
+        break;
+    case FxVolumeSlide:
+        if (xx)
+            c.volumeSlideMemory = xx;
+        break;
+    case FxPositionJump:
+        song.nextOrder = xx < song.songLength ? xx : 0;
+        song.nextRow = 0;
+        row.jumpSeen = true;
+        break;
+    case FxSetVolume:
+        c.volume = xx;
+        break;
+    case FxPatternBreak:
+        song.nextRow = 10 * x + y;
+        if (!row.jumpSeen) {
+            song.nextOrder = song.order + 1 < song.songLength ? song.order + 1 : 0;
+        }
+        break;
+    case FxExtended:
+        ExtendedTick0(row, c, smp, cell, saved);
+        break;
+    case FxSpeedTempo:
+        if (xx < 32) {
+            song.speed = xx;
+        } else {
+            SetTempo(song, xx);
+        }
+        break;
+    case FxGlobalVolume:
+        song.globalVolume = xx;
+        break;
+    case FxGlobalVolumeSlide:
+        if (xx)
+            song.globalSlideMemory = xx;
+        break;
+    case FxEnvelopePosition:
+        SetEnvelopePosition(c, ins, xx);
+        break;
+    case FxPanningSlide:
+        if (xx) {
+            c.panningSlideMemory = xx;
+            c.flags |= UpdatePanning;
+        }
+        break;
+    case FxMultiRetrig:
+        if (xx) {
+            c.retrigMode = static_cast<std::uint8_t>(x);
+            c.retrigInterval = static_cast<std::uint8_t>(y);
+        }
+        break;
+    case FxTremor:
+        if (xx) {
+            c.tremorOn = static_cast<std::uint8_t>(x);
+            c.tremorOff = static_cast<std::uint8_t>(y);
+        }
+        Tremor(c);
+        break;
+    case FxExtraFinePorta:
+        if (x == 1) {
+            if (y)
+                c.extraFineUpMemory = static_cast<std::uint8_t>(y);
+            c.period = WrapSub(c.period, c.extraFineUpMemory);
+        } else if (x == 2) {
+            if (y)
+                c.extraFineDownMemory = static_cast<std::uint8_t>(y);
+            c.period = WrapAdd(c.period, c.extraFineDownMemory);
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void EffectOther(SongState& song, ChannelState& c, SampleRecord* smp, const Cell& cell) {
+    const std::uint8_t xx = cell.param;
+    const int x = xx >> 4;
+    const int y = xx & 0x0F;
+    switch (cell.effect) {
+    case FxArpeggio:
+        if (xx) {
+            const std::uint32_t phase = song.tick % 3;
+            const int semis = phase == 0 ? 0 : phase == 1 ? x : y;
+            if (song.Linear()) {
+                c.periodDelta = 64 * semis;
+            } else {
+                c.periodDelta = NotePeriod(false, c.realNote + semis, smp->finetune) -
+                                NotePeriod(false, c.realNote, smp->finetune);
+            }
+            c.flags |= UpdateFrequency;
+        }
+        break;
+    case FxPortaUp: {
+        std::int64_t p = std::int64_t{c.period} - 4 * c.portamentoMemory;
+        c.period = static_cast<std::int32_t>(p < 1 ? 1 : p);
+        c.periodDelta = 0;
+        c.flags |= UpdateFrequency;
+        break;
+    }
+    case FxPortaDown: {
+        std::int32_t p = WrapAdd(c.period, 4 * c.portamentoMemory);
+        c.period = p < 1 ? 1 : p;
+        c.periodDelta = 0;
+        c.flags |= UpdateFrequency;
+        break;
+    }
+    case FxTonePorta:
+        TonePortaStep(c);
+        break;
+    case FxVibrato:
+        ApplyVibrato(c);
+        break;
+    case FxTonePortaVolSlide:
+        TonePortaStep(c);
+        VolumeSlide(c, c.volumeSlideMemory);
+        break;
+    case FxVibratoVolSlide:
+        ApplyVibrato(c);
+        VolumeSlide(c, c.volumeSlideMemory);
+        break;
+    case FxTremolo:
+        ApplyTremolo(c);
+        break;
+    case FxVolumeSlide:
+        VolumeSlide(c, c.volumeSlideMemory);
+        break;
+    case FxExtended:
+        ExtendedOther(song, c, smp, cell);
+        break;
+    case FxGlobalVolumeSlide: {
+        const std::uint8_t m = song.globalSlideMemory;
+        song.globalVolume =
+            (m >> 4) ? WrapAdd(song.globalVolume, m >> 4) : WrapSub(song.globalVolume, m & 0x0F);
+        break;
+    }
+    case FxPanningSlide: {
+        const std::uint8_t m = c.panningSlideMemory;
+        if (m >> 4) {
+            const std::int64_t p = std::int64_t{c.panning} + (m >> 4);
+            c.panning = static_cast<std::int32_t>(p < 255 ? p : 255);
+        } else {
+            const std::int64_t p = std::int64_t{c.panning} - (m & 0x0F);
+            c.panning = static_cast<std::int32_t>(p > 0 ? p : 0);
+        }
+        c.flags |= UpdatePanning;
+        break;
+    }
+    case FxMultiRetrig:
+        if (c.retrigInterval != 0 && song.tick % c.retrigInterval == 0) {
+            c.flags |= UpdateTrigger;
+            if (c.retrigMode != 0) {
+                c.volume = RetrigVolume(c.retrigMode, c.volume);
+                c.flags |= UpdateVolume;
+            }
+        }
+        break;
+    case FxTremor:
+        Tremor(c);
+        break;
+    default:
+        break;
+    }
+}
+
+const Cell* RowCells(const SongState& song) {
+    const PatternSlot& slot = song.patterns[song.orders[song.order]];
+    // A row at or beyond the pattern's end (a break or loop that names it) has no cells.
+    if (!slot.cells || song.row >= slot.rows) {
+        return nullptr;
+    }
+    return slot.cells + std::size_t{song.row} * song.channelCount;
+}
+
+void ProcessRow(SongState& song) {
+    const Cell* cells = RowCells(song);
+    if (!cells) {
+        return;
+    }
+    Row row{song};
+    for (std::uint32_t ch = 0; ch < song.channelCount; ++ch) {
+        ChannelState& c = song.channels[ch];
+        const Cell& cell = cells[ch];
+        const bool tone = cell.effect == FxTonePorta || cell.effect == FxTonePortaVolSlide;
+        const bool hasNote = cell.note >= 1 && cell.note <= 96;
+        if (!tone) {
+            if (cell.instrument)
+                c.instrument = static_cast<std::uint8_t>(cell.instrument - 1);
+            if (hasNote)
+                c.note = static_cast<std::uint8_t>(cell.note - 1);
+        }
+        SampleRecord* smp = ChannelSample(song, c);
+        const InstrumentRecord& ins = ChannelInstrument(song, c);
+        const Saved saved{c.period, c.volume, c.panning};
+        if (cell.effect != FxTremolo && c.lastEffect == FxTremolo) {
+            c.volume = WrapAdd(c.volume, c.volumeDelta);
+        }
+        c.lastEffect = cell.effect;
+        c.volumeDelta = 0;
+        c.periodDelta = 0;
+        c.flags = UpdateFrequency | UpdateVolume;
+        if (hasNote) {
+            const int real = cell.note - 1 + smp->relativeNote;
+            c.realNote = static_cast<std::int16_t>(real);
+            c.notePeriod = NotePeriod(song.Linear(), real, smp->finetune);
+            if (!tone)
+                c.period = c.notePeriod;
+            c.flags |= UpdateTrigger;
+        }
+        if (cell.instrument) {
+            c.volume = smp->volume;
+            c.panning = smp->panning;
+            c.envelopeVolume = 64;
+            c.envelopePanning = 32;
+            c.fadeVolume = kFullFade;
+            ResetEnvelopes(c);
+            ResetOscillators(c);
+            c.flags |= UpdateVolume | UpdatePanning;
+        }
+        VolumeColumnTick0(c, cell.volume);
+        if (cell.note >= 97 || cell.effect == FxKeyOff) {
+            c.keyReleased = 1;
+        }
+        if (ins.volumeType & EnvOn) {
+            StepEnvelope(c, Envelope::Volume, ins);
+        } else if (c.keyReleased) {
+            c.envelopeVolume = 0;
+        }
+        if (ins.panningType & EnvOn) {
+            StepEnvelope(c, Envelope::Panning, ins);
+        }
+        if (c.keyReleased) {
+            FadeoutStep(c, ins);
+        }
+        EffectTick0(row, c, smp, ins, cell, saved);
+        UpdateChannel(song, c, smp, ins);
+    }
+}
+
+void ProcessTick(SongState& song) {
+    const Cell* cells = RowCells(song);
+    if (!cells) {
+        return;
+    }
+    for (std::uint32_t ch = 0; ch < song.channelCount; ++ch) {
+        ChannelState& c = song.channels[ch];
+        const Cell& cell = cells[ch];
+        SampleRecord* smp = ChannelSample(song, c);
+        const InstrumentRecord& ins = ChannelInstrument(song, c);
+        c.volumeDelta = 0;
+        c.periodDelta = 0;
+        c.flags = 0;
+        if (ins.volumeType & EnvOn) {
+            StepEnvelope(c, Envelope::Volume, ins);
+        }
+        if (ins.panningType & EnvOn) {
+            StepEnvelope(c, Envelope::Panning, ins);
+        }
+        if (c.keyReleased) {
+            FadeoutStep(c, ins);
+            c.flags |= UpdateVolume;
+        }
+        VolumeColumnOther(c, cell.volume);
+        EffectOther(song, c, smp, cell);
+        UpdateChannel(song, c, smp, ins);
+    }
+}
+
+} // namespace
+
+void SetTempo(SongState& song, std::uint32_t bpm) {
+    song.samplesPerTick = bpm == 0 ? 120000 : 120000 / bpm;
+}
+
+bool RunTick(Engine& engine) {
+    SongState& song = engine.song;
+    if (song.tick == 0) {
+        const std::int32_t nextOrder = song.nextOrder;
+        const std::int32_t nextRow = song.nextRow;
+        song.nextOrder = -1;
+        song.nextRow = -1;
+        if (nextOrder >= 0)
+            song.order = static_cast<std::uint32_t>(nextOrder);
+        if (nextRow >= 0)
+            song.row = static_cast<std::uint32_t>(nextRow);
+        ProcessRow(song);
+        if (song.nextRow == -1) {
+            const std::uint32_t rows = song.patterns[song.orders[song.order]].rows;
+            if (std::uint64_t{song.row} + 1 < rows) {
+                song.nextRow = static_cast<std::int32_t>(song.row + 1);
+            } else {
+                song.nextRow = 0;
+                std::uint32_t o = song.order + 1;
+                if (o >= song.songLength) {
+                    if (engine.noLoop) {
+                        return false;
+                    }
+                    o = song.restart < song.songLength ? song.restart : 0;
+                }
+                song.nextOrder = static_cast<std::int32_t>(o);
+            }
+        }
+    } else {
+        ProcessTick(song);
+    }
+    song.samplesToNextTick = song.samplesPerTick;
+    song.tick += 1;
+    if (song.tick >= song.speed + song.patternDelay) {
+        song.patternDelay = 0;
+        song.tick = 0;
+    }
+    return true;
+}
+
+std::int16_t ConvertSample(std::int32_t v) {
+    // |v| / 16320 rounded half up (one division), limited to 32,767, with the sign of v.
+    const std::uint32_t a =
+        v < 0 ? 0u - static_cast<std::uint32_t>(v) : static_cast<std::uint32_t>(v);
+    const std::uint32_t limited = a < 534765600u ? a : 534765600u;
+    std::uint32_t m = (limited + 8160) / 16320;
+    m = m < 32767 ? m : 32767;
+    const std::int32_t s = static_cast<std::int32_t>(m);
+    return static_cast<std::int16_t>(v < 0 ? -s : s);
+}
+
+void ConvertBlock(const std::int32_t* in, std::int16_t* out, int count) {
+    // The same rounding as ConvertSample, written so that the compiler vectorises it.
+    for (int i = 0; i < count; ++i) {
+        const std::int32_t v = in[i];
+        const auto sign = static_cast<std::uint32_t>(v >> 31);
+        std::uint32_t a = (static_cast<std::uint32_t>(v) ^ sign) - sign;
+        a = a < 534765599u ? a : 534765599u; // every magnitude from 534,765,600 on gives 32,767
+        const std::uint32_t m = (a + 8160) / 16320;
+        out[i] = static_cast<std::int16_t>((m ^ sign) - sign);
+    }
+}
+
+bool RenderBlock(Engine& engine, std::int16_t* out) {
+    SongState& song = engine.song;
+    for (std::int32_t& v : engine.mixBuffer) {
+        v = 0;
+    }
+    int remaining = kBlockFrames;
+    int write = 0;
+    while (remaining > 0) {
+        if (song.samplesToNextTick == 0 && !RunTick(engine)) {
+            return false;
+        }
+        const int n = song.samplesToNextTick < static_cast<std::uint32_t>(remaining)
+                          ? static_cast<int>(song.samplesToNextTick)
+                          : remaining;
+        MixRun(engine, n, write);
+        write += n;
+        song.samplesToNextTick -= static_cast<std::uint32_t>(n);
+        remaining -= n;
+    }
+    ConvertBlock(engine.mixBuffer, out, 2 * kBlockFrames);
+    return true;
+}
+
+} // namespace music

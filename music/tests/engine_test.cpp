@@ -1,0 +1,311 @@
+// Pitch, volume, conversion and mixer arithmetic, each on small synthetic modules.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "music/engine.h"
+#include "music/tests/xm_builder.h"
+
+using namespace music;
+using xmtest::Loaded;
+
+namespace {
+
+xmtest::Module OneNoteModule(bool linear = true) {
+    xmtest::Module m;
+    m.flags = linear ? 1 : 0;
+    m.instruments.push_back(xmtest::ConstantInstrument());
+    m.AddPattern();
+    m.At(0, 0, 0) = {49, 1, 0, 0, 0}; // C-4
+    return m;
+}
+
+} // namespace
+
+TEST(Pitch, NotePeriodsFrequenciesAndSteps) {
+    struct Case {
+        bool linear;
+        int note, finetune;
+        std::int32_t period;
+        std::uint32_t frequency;
+    } cases[] = {
+        {true, 48, 0, 4608, 8363},   {false, 48, 0, 1712, 8363},    {true, 48, -1, 4608, 8363},
+        {true, 48, -3, 4609, 8355},  {true, 60, 0, 3840, 16726},    {false, 60, 0, 856, 16726},
+        {true, 48, 127, 4545, 8852}, {false, 48, -128, 1814, 7892},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << "linear " << c.linear << " note " << c.note << " ft " << c.finetune);
+        EXPECT_EQ(NotePeriod(c.linear, c.note, c.finetune), c.period);
+        EXPECT_EQ(Frequency(c.linear, c.period, 0), c.frequency);
+    }
+    std::uint32_t integer = 1, fraction = 0;
+    StepFromFrequency(8363, integer, fraction);
+    EXPECT_EQ(integer, 0u);
+    EXPECT_EQ(fraction, 748308572u);
+    StepFromFrequency(96000 + 8363, integer, fraction);
+    EXPECT_EQ(integer, 2u);
+    EXPECT_EQ(fraction, 748308572u);
+    // Period plus delta of 0 or less plays at 40 Hz in both modes; a positive delta raises
+    // the pitch in linear mode and lowers it in Amiga mode.
+    for (bool linear : {true, false}) {
+        EXPECT_EQ(Frequency(linear, 0, 0), 40u);
+        EXPECT_EQ(Frequency(linear, 10, -10), 40u);
+        EXPECT_EQ(Frequency(linear, -5, 0), 40u);
+    }
+    EXPECT_GT(Frequency(true, 4608, 64), 8363u);
+    EXPECT_LT(Frequency(false, 1712, 64), 8363u);
+    EXPECT_EQ(AmigaPeriod(48), 1712);
+    EXPECT_EQ(AmigaPeriod(36), 3424);
+}
+
+TEST(Pitch, LoadedNoteSetsTheVoiceStep) {
+    for (bool linear : {true, false}) {
+        Loaded l(OneNoteModule(linear));
+        ASSERT_TRUE(l.ok);
+        ASSERT_TRUE(l.Ticks(1));
+        EXPECT_EQ(l.channel().period, linear ? 4608 : 1712);
+        EXPECT_EQ(l.channel().voice->stepInteger, 0u);
+        EXPECT_EQ(l.channel().voice->stepFraction, 748308572u);
+    }
+}
+
+TEST(Output, ConversionRoundsAndClips) {
+    struct Case {
+        std::int32_t mixed;
+        std::int16_t out;
+    } cases[] = {
+        {0, 0},
+        {8159, 0},
+        {8160, 1},
+        {-8159, 0},
+        {-8160, -1},
+        {16320, 1},
+        {16320 + 8159, 1},
+        {16320 + 8160, 2},
+        {534765599, 32767},
+        {534765600, 32767},
+        {-534765600, -32767},
+        {INT32_MAX, 32767},
+        {INT32_MIN, -32767},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ConvertSample(c.mixed), c.out) << c.mixed;
+    }
+}
+
+TEST(Volume, FinalVolumeAndTargets) {
+    Loaded l(OneNoteModule());
+    ASSERT_TRUE(l.ok);
+    struct Case {
+        std::int32_t volume, global, panning;
+        std::int32_t final, right, left;
+    } cases[] = {
+        {64, 64, 128, 127, 63, 63}, {80, 32, 128, 79, 39, 39}, {40, 64, 128, 79, 39, 39},
+        {80, 64, 128, 127, 63, 63}, {64, 64, 0, 127, 0, 127},  {64, 64, 255, 127, 127, 0},
+        {-5, 64, 128, 0, 0, 0},     {0, 64, 128, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        ChannelState& ch = l.channel();
+        ch.volume = c.volume;
+        ch.volumeDelta = 0;
+        ch.panning = c.panning;
+        ch.envelopeVolume = 64;
+        ch.envelopePanning = 32;
+        ch.fadeVolume = 65536;
+        l.song().globalVolume = c.global;
+        ch.flags = UpdateVolume | UpdatePanning;
+        UpdateChannel(l.song(), ch, EmptySample(), kEmptyInstrument);
+        EXPECT_EQ(ch.voice->finalVolume, c.final) << c.volume << "/" << c.global;
+        EXPECT_EQ(ch.voice->rightTarget, c.right);
+        EXPECT_EQ(ch.voice->leftTarget, c.left);
+    }
+    // Panning at the extremes ignores the envelope: (128 - 128) >> 5 is 0.
+    ChannelState& ch = l.channel();
+    ch.panning = 0;
+    ch.envelopePanning = 64;
+    ch.flags = UpdatePanning;
+    UpdateChannel(l.song(), ch, EmptySample(), kEmptyInstrument);
+    EXPECT_EQ(ch.voice->finalPanning, 0);
+    ch.panning = 100; // factor (128 - 28) >> 5 = 3
+    UpdateChannel(l.song(), ch, EmptySample(), kEmptyInstrument);
+    EXPECT_EQ(ch.voice->finalPanning, 100 + 32 * 3);
+    ch.panning = 128;
+    UpdateChannel(l.song(), ch, EmptySample(), kEmptyInstrument);
+    EXPECT_EQ(ch.voice->finalPanning, 255); // 128 + 32 * 4, limited
+}
+
+TEST(Mixer, NoteFadesInOverExactly128Frames) {
+    Loaded l(OneNoteModule());
+    ASSERT_TRUE(l.ok);
+    ASSERT_TRUE(l.Ticks(1));
+    Voice& v = *l.channel().voice;
+    EXPECT_EQ(v.leftVolume, 0);
+    MixRun(*l.engine, 1, 0);
+    // The first frame of a note contributes nothing.
+    EXPECT_EQ(l.engine->mixBuffer[0], 0);
+    EXPECT_EQ(v.rampCounter, 127);
+    MixRun(*l.engine, 127, 1);
+    EXPECT_EQ(v.rampCounter, 0);
+    EXPECT_EQ(v.leftVolume, 128 * v.leftTarget);
+    // Steady now: value 64 (8-bit) is 16384; 16384 * 64 * 63 per side.
+    MixRun(*l.engine, 2, 128);
+    EXPECT_EQ(l.engine->mixBuffer[2 * 128], 16384 * 64 * 63);
+    EXPECT_EQ(l.engine->mixBuffer[2 * 128 + 1], 16384 * 64 * 63);
+}
+
+TEST(Mixer, RampFrom100ToZeroLandsOnZero) {
+    Loaded l(OneNoteModule());
+    ASSERT_TRUE(l.ok);
+    ASSERT_TRUE(l.Ticks(1));
+    Voice& v = *l.channel().voice;
+    v.leftTarget = v.rightTarget = 100;
+    MixRun(*l.engine, 300, 0);
+    ASSERT_EQ(v.leftVolume, 12800);
+    v.leftTarget = v.rightTarget = 0;
+    MixRun(*l.engine, 127, 0);
+    EXPECT_EQ(v.leftVolume, 100);
+    MixRun(*l.engine, 1, 0);
+    EXPECT_EQ(v.leftVolume, 0);
+    EXPECT_EQ(v.rightVolume, 0);
+    EXPECT_EQ(v.rampCounter, 0);
+}
+
+TEST(Mixer, NotesInARowShareTheVoicePair) {
+    xmtest::Module m = OneNoteModule();
+    m.At(0, 1, 0) = {49, 0, 0, 0, 0};
+    m.At(0, 2, 0) = {49, 0, 0, 0, 0};
+    m.tempo = 1;
+    Loaded l(m);
+    ASSERT_TRUE(l.ok);
+    ASSERT_TRUE(l.Ticks(1));
+    EXPECT_EQ(l.channel().voice, &l.voice(0));
+    MixRun(*l.engine, 500, 0);
+    ASSERT_TRUE(l.Ticks(1));
+    EXPECT_EQ(l.channel().voice, &l.voice(1));
+    // The old voice fades out while the new one fades in, both over 128 frames.
+    EXPECT_EQ(l.voice(0).finalVolume, 0);
+    EXPECT_EQ(l.voice(0).leftTarget, 0);
+    EXPECT_NE(l.voice(0).sample, nullptr);
+    MixRun(*l.engine, 64, 0);
+    EXPECT_EQ(l.voice(0).leftVolume, 128 * 63 / 2);
+    EXPECT_EQ(l.voice(1).leftVolume, 128 * 63 / 2);
+    MixRun(*l.engine, 64, 0);
+    EXPECT_EQ(l.voice(0).leftVolume, 0);
+    EXPECT_EQ(l.voice(1).leftVolume, 128 * 63);
+    EXPECT_NE(l.voice(0).sample, nullptr); // goes on silently
+    ASSERT_TRUE(l.Ticks(1));
+    EXPECT_EQ(l.channel().voice, &l.voice(0));
+}
+
+TEST(Mixer, ZeroStepPlaysAtTheSlowStep) {
+    Loaded l(OneNoteModule());
+    ASSERT_TRUE(l.ok);
+    ASSERT_TRUE(l.Ticks(1));
+    Voice& v = *l.channel().voice;
+    v.stepInteger = 0;
+    v.stepFraction = 0;
+    v.position = 10;
+    v.fraction = 0;
+    MixRun(*l.engine, 100, 0);
+    EXPECT_EQ(v.stepFraction, 0x369D00u);
+    const std::uint64_t moved = std::uint64_t{v.position - 10} << 32 | v.fraction;
+    EXPECT_EQ(moved, std::uint64_t{0x369D00} * 100);
+}
+
+TEST(Mixer, LoopsWrapAndTurn) {
+    // Values 0, 1000, 2000, ... in 16-bit; loop 4..8.
+    xmtest::Module m = OneNoteModule();
+    xmtest::Sample s;
+    s.bits16 = true;
+    for (int i = 0; i < 10; ++i)
+        s.values.push_back(static_cast<std::int16_t>(1000 * i));
+    s.loopStart = 4;
+    s.loopLength = 4;
+    for (std::uint8_t type : {1, 2}) {
+        s.loopType = type;
+        m.instruments[0].samples = {s};
+        Loaded l(m);
+        ASSERT_TRUE(l.ok);
+        SampleRecord* rec = l.song().instruments[0].samples[0];
+        ASSERT_NE(rec, nullptr);
+        EXPECT_EQ(rec->length, 10u);
+        // Guard: forward repeats the loop start, ping-pong the value before the loop end.
+        EXPECT_EQ(rec->Values()[8], type == 1 ? 4000 : 7000);
+        ASSERT_TRUE(l.Ticks(1));
+        Voice& v = *l.channel().voice;
+        v.stepInteger = 1;
+        v.stepFraction = 0x80000000u; // 1.5 samples per frame
+        MixRun(*l.engine, 6, 0);      // 0 -> 9.0: past the loop end at 8
+        if (type == 1) {
+            EXPECT_EQ(v.position, 5u); // 4 + (9 - 8) mod 4
+            EXPECT_EQ(v.direction, 0);
+        } else {
+            EXPECT_EQ(v.position, 7u); // 9.0 reflected at 8.0
+            EXPECT_EQ(v.fraction, 0u);
+            EXPECT_EQ(v.direction, 1);
+            MixRun(*l.engine, 2, 0); // 7.0 -> 4.0 reaches the loop start and turns again
+            EXPECT_EQ(v.position, 4u);
+            EXPECT_EQ(v.direction, 0);
+        }
+    }
+}
+
+TEST(Mixer, SampleWithoutLoopEndsTheVoice) {
+    xmtest::Module m = OneNoteModule();
+    xmtest::Sample s;
+    s.values = {10, 20, 30, 40};
+    m.instruments[0].samples = {s};
+    Loaded l(m);
+    ASSERT_TRUE(l.ok);
+    ASSERT_TRUE(l.Ticks(1));
+    Voice& v = *l.channel().voice;
+    v.stepInteger = 1;
+    v.stepFraction = 0;
+    MixRun(*l.engine, 4, 0); // the last frame reads value 40 and the zero guard
+    EXPECT_EQ(v.sample, nullptr);
+    EXPECT_EQ(v.position, 0u);
+}
+
+TEST(Mixer, HugeStepsStayInsideTheSample) {
+    // 40 and 300 samples per frame: the frames to the limit are counted with the whole step.
+    xmtest::Module m = OneNoteModule(false);
+    xmtest::Sample s;
+    s.values.assign(1000, 50);
+    m.instruments[0].samples = {s};
+    for (std::uint32_t integer : {40u, 300u}) {
+        Loaded l(m);
+        ASSERT_TRUE(l.ok);
+        ASSERT_TRUE(l.Ticks(1));
+        Voice& v = *l.channel().voice;
+        v.stepInteger = integer;
+        v.stepFraction = 0;
+        MixRun(*l.engine, 1024, 0);
+        EXPECT_EQ(v.sample, nullptr) << integer;
+    }
+}
+
+TEST(Output, BlockConversionEqualsTheSampleRule) {
+    // The vectorised block conversion against the plain rule, over edges and a sweep.
+    std::vector<std::int32_t> in = {
+        0,         8159,       8160,      -8160,     -8159,         534765599,       534765600,
+        534765601, -534765600, INT32_MAX, INT32_MIN, INT32_MIN + 1, 16320 * 3 + 8159};
+    for (std::int64_t v = -600000000; v <= 600000000; v += 12345) {
+        in.push_back(static_cast<std::int32_t>(v));
+    }
+    for (std::int32_t k = -32770; k <= 32770; ++k) {
+        in.push_back(k * 16320 + 8160);
+        in.push_back(k * 16320 + 8159);
+    }
+    std::vector<std::int16_t> out(in.size());
+    ConvertBlock(in.data(), out.data(), static_cast<int>(in.size()));
+    for (std::size_t i = 0; i < in.size(); ++i) {
+        const std::int64_t v = in[i];
+        const std::int64_t a = v < 0 ? -v : v;
+        std::int64_t m = a / 16320 + (a % 16320 >= 8160 ? 1 : 0);
+        if (m > 32767)
+            m = 32767;
+        ASSERT_EQ(out[i], v < 0 ? -m : m) << v;
+        ASSERT_EQ(ConvertSample(in[i]), out[i]) << v;
+    }
+}

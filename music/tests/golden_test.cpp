@@ -1,0 +1,45 @@
+// The program's module renders to the same samples on every build: a digest of the first
+// 30 seconds and of the first output ring.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "music/engine.h"
+#include "music/tests/track_golden.h"
+#include "music/tests/xm_builder.h"
+#include "music/trackfile.h"
+
+TEST(Golden, TrackFileDigests) {
+    ASSERT_GT(music::kTrackFileSize, 90000u);
+    ASSERT_LT(music::kTrackFileSize, 110000u);
+    xmtest::Loaded l(
+        std::vector<std::uint8_t>(music::kTrackFile, music::kTrackFile + music::kTrackFileSize));
+    ASSERT_TRUE(l.ok);
+    EXPECT_EQ(l.song().channelCount, 18u);
+    EXPECT_EQ(l.song().patternCount, 28);
+    EXPECT_EQ(l.song().instrumentCount, 37);
+    EXPECT_EQ(l.song().songLength, 44);
+    EXPECT_EQ(l.song().restart, 0);
+    EXPECT_TRUE(l.song().Linear());
+    EXPECT_EQ(l.song().speed, 6u);
+    EXPECT_EQ(l.song().samplesPerTick, 1081u);
+
+    constexpr std::size_t kFrames = 30 * 48000;
+    std::vector<std::int16_t> pcm((kFrames / music::kBlockFrames + 1) * music::kBlockFrames * 2);
+    for (std::size_t b = 0; b * music::kBlockFrames < kFrames; ++b) {
+        ASSERT_TRUE(music::RenderBlock(*l.engine, pcm.data() + b * music::kBlockFrames * 2));
+    }
+    const std::uint64_t ring = golden::Fnv1a(pcm.data(), music::kRingBytes);
+    const std::uint64_t all = golden::Fnv1a(pcm.data(), kFrames * 4);
+    EXPECT_EQ(ring, golden::kFirstRing) << std::hex << "0x" << ring;
+    EXPECT_EQ(all, golden::kFirst30Seconds) << std::hex << "0x" << all;
+    // Sound, not silence, and no clipping storm.
+    std::size_t clipped = 0;
+    double energy = 0;
+    for (std::size_t i = 0; i < kFrames * 2; ++i) {
+        clipped += (pcm[i] == 32767 || pcm[i] == -32767);
+        energy += double(pcm[i]) * pcm[i];
+    }
+    EXPECT_EQ(clipped, 0u);
+    EXPECT_GT(energy / (kFrames * 2), 300.0 * 300.0);
+}

@@ -1,0 +1,214 @@
+#!/usr/bin/env python3
+"""End to end under Wine: the icon group "106" of real mingw-built programs replaced by the
+resedit tool (the Windows build, run under Wine).
+
+x86_64: for a growing, a shrinking and a same-size replacement, the file must pass objdump,
+pefile and wrestool; the Wine loader must enumerate exactly the resources pefile sees; the
+program must still run, find its new group and build its icons from the new images.
+i686 (PE32): the same replacement, the oracles, and the loader's enumeration of the file
+opened as a data file.
+
+Run through the Wine harness (tools/wine/harness exec STATE ...). Windows programs write
+into files, never into pipes (Wine's helper processes would hold a pipe open)."""
+import argparse
+import os
+import shutil
+import struct
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import oracle  # noqa: E402
+import pefile  # noqa: E402
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "programs"))
+import make_ico  # noqa: E402
+
+CHINESE = 2052
+# The sample's own icon (see CMakeLists.txt): four sizes, one colour each.
+ORIGINAL = [(16, (0x20, 0x40, 0x60)), (32, (0x21, 0x41, 0x61)), (48, (0x22, 0x42, 0x62)), (64, (0x23, 0x43, 0x63))]
+CASES = {
+    "grows": [(16, (0xFF, 0, 0)), (32, (0, 0xFF, 0)), (48, (0, 0, 0xFF)), (64, (0xFF, 0xFF, 0)), (128, (0, 0xFF, 0xFF))],
+    "shrinks": [(16, (0x80, 0x10, 0x10))],
+    "same size": [(16, (0x11, 0x22, 0x33)), (32, (0x44, 0x55, 0x66)), (48, (0x77, 0x88, 0x99)), (64, (0xAA, 0xBB, 0xCC))],
+}
+
+failures = []
+
+
+def fail(message):
+    print("FAIL:", message)
+    failures.append(message)
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def wine(work, *args):
+    """Runs a Windows program under Wine; its output through a file."""
+    out_path = os.path.join(work, "wine.out")
+    with open(out_path, "wb") as out:
+        rc = subprocess.run(["wine", *args], stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT).returncode
+    with open(out_path, "rb") as f:
+        text = f.read().decode("utf-8", "replace").replace("\r\n", "\n")
+    # Wine's own complaints about a missing 32-bit part are not the program's output.
+    lines = [l for l in text.splitlines() if "wine32" not in l and "multiarch" not in l and "dpkg --add" not in l
+             and "apt-get install" not in l]
+    return rc, lines
+
+
+def resources(path):
+    """(type, name, language) -> bytes, as pefile reads them."""
+    pe = pefile.PE(path)
+    out = {}
+    for t in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        for n in t.directory.entries:
+            for l in n.directory.entries:
+                s = l.data.struct
+                key = (t.id if t.name is None else str(t.name), n.id if n.name is None else str(n.name), l.id)
+                out[key] = pe.get_data(s.OffsetToData, s.Size)
+    return out
+
+
+def group_ids(record):
+    count = struct.unpack_from("<H", record, 4)[0]
+    return [struct.unpack_from("<H", record, 6 + 14 * i + 12)[0] for i in range(count)]
+
+
+def ico_images(data):
+    count = struct.unpack_from("<H", data, 4)[0]
+    out = []
+    for i in range(count):
+        size, offset = struct.unpack_from("<II", data, 6 + 16 * i + 8)
+        out.append(data[offset:offset + size])
+    return out
+
+
+def check_replacement(label, before_path, after_path, ico):
+    """The new file holds the new group and images and everything else unchanged."""
+    before, after = resources(before_path), resources(after_path)
+    new_images = ico_images(ico)
+    group = after.get((14, "106", CHINESE))
+    if group is None:
+        fail(f"{label}: no group \"106\" after the replacement")
+        return
+    ids = group_ids(group)
+    if group[:6] != ico[:6] or len(ids) != len(new_images):
+        fail(f"{label}: the group record does not copy the icon file's header")
+    for i, (image_id, image) in enumerate(zip(ids, new_images)):
+        if group[6 + 14 * i:6 + 14 * i + 12] != ico[6 + 16 * i:6 + 16 * i + 12]:
+            fail(f"{label}: group entry {i} differs from the icon file's")
+        if after.get((3, image_id, CHINESE)) != image:
+            fail(f"{label}: image {i} (id {image_id}) is not the icon file's image {i}")
+    old_ids = group_ids(before[(14, "106", CHINESE)])
+    if ids[:len(old_ids)] != old_ids[:len(ids)]:
+        fail(f"{label}: the new images do not take the old ids {old_ids} first (got {ids})")
+    # Everything else as it was; old images of the group that are not reused are gone.
+    for key, data in before.items():
+        if key == (14, "106", CHINESE) or (key[0] == 3 and key[1] in old_ids + ids):
+            continue
+        if after.get(key) != data:
+            fail(f"{label}: resource {key} changed or vanished")
+    for key in after:
+        if key not in before and not (key[0] == 3 and key[1] in ids):
+            fail(f"{label}: unexpected resource {key}")
+    for gone in set(old_ids) - set(ids):
+        if (3, gone, CHINESE) in after:
+            fail(f"{label}: old image {gone} is still there")
+
+
+def check_oracles(label, path, work, resenum):
+    for p in oracle.check(path):
+        fail(f"{label}: {p}")
+    problems = []
+    expected = oracle.pefile_listing(path, problems)
+    rc, lines = wine(work, resenum, windows_path(path))
+    if rc != 0 or sorted(lines) != sorted(expected):
+        fail(f"{label}: the Wine loader enumerates\n  " + "\n  ".join(lines) + "\nbut pefile lists\n  " +
+             "\n  ".join(expected))
+
+
+def edit(work, resedit, exe, ico_path):
+    rc, lines = wine(work, resedit, "icon", windows_path(exe), '"106"', str(CHINESE), windows_path(ico_path))
+    return rc, lines
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--resedit", required=True)
+    ap.add_argument("--sample", required=True)
+    ap.add_argument("--sample32", required=True)
+    ap.add_argument("--resenum", required=True)
+    ap.add_argument("--work", required=True)
+    args = ap.parse_args()
+    shutil.rmtree(args.work, ignore_errors=True)
+    os.makedirs(args.work)
+
+    # The untouched program runs and shows its own icon.
+    rc, lines = wine(args.work, args.sample)
+    if rc != 0 or "group \"106\": 4 images" not in lines:
+        fail("the sample does not run as built: " + "; ".join(lines))
+
+    original_size = os.path.getsize(args.sample)
+    for label, images in CASES.items():
+        case = os.path.join(args.work, label.replace(" ", "_"))
+        os.makedirs(case)
+        exe = os.path.join(case, "sample.exe")
+        shutil.copy(args.sample, exe)
+        ico = make_ico.ico(images)
+        ico_path = os.path.join(case, "new.ico")
+        with open(ico_path, "wb") as f:
+            f.write(ico)
+        rc, lines = edit(case, args.resedit, exe, ico_path)
+        if rc != 0:
+            fail(f"{label}: resedit failed: " + "; ".join(lines))
+            continue
+        size = os.path.getsize(exe)
+        grew = {"grows": size > original_size, "shrinks": size < original_size, "same size": size == original_size}
+        if not grew[label]:
+            fail(f"{label}: the file went from {original_size} to {size} bytes")
+        check_replacement(label, args.sample, exe, ico)
+        check_oracles(label, exe, case, args.resenum)
+
+        # The program still runs and builds its icons from the new images.
+        rc, lines = wine(case, exe)
+        print(f"{label}: " + "; ".join(lines))
+        if rc != 0:
+            fail(f"{label}: the program fails after the replacement")
+        if f"group \"106\": {len(images)} images" not in lines or any("MISSING" in l for l in lines):
+            fail(f"{label}: the program does not find its new group")
+        colours = {s: "%02x%02x%02x" % c for s, c in images}
+        for want in (16, 32, 48):
+            line = next((l for l in lines if l.startswith(f"icon {want}:")), "")
+            centre = line.rsplit(" ", 1)[-1]
+            if want in colours and centre != colours[want]:
+                fail(f"{label}: the {want}-pixel icon is {centre}, not {colours[want]}")
+            if centre not in colours.values():
+                fail(f"{label}: the {want}-pixel icon ({line}) is not built from a new image")
+
+    # PE32: the same replacement; the oracles and the loader's view of it as a data file.
+    case = os.path.join(args.work, "pe32")
+    os.makedirs(case)
+    exe = os.path.join(case, "sample32.exe")
+    shutil.copy(args.sample32, exe)
+    if pefile.PE(exe).OPTIONAL_HEADER.Magic != 0x10B:
+        fail("sample32 is not a PE32 file")
+    ico = make_ico.ico(CASES["grows"])
+    ico_path = os.path.join(case, "new.ico")
+    with open(ico_path, "wb") as f:
+        f.write(ico)
+    check_oracles("pe32 before", exe, case, args.resenum)
+    rc, lines = edit(case, args.resedit, exe, ico_path)
+    if rc != 0:
+        fail("pe32: resedit failed: " + "; ".join(lines))
+    else:
+        check_replacement("pe32", args.sample32, exe, ico)
+        check_oracles("pe32", exe, case, args.resenum)
+
+    print(f"{len(failures)} failures")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,339 @@
+#include "tools/resedit/cli.h"
+
+#include "platform/file.h"
+#include "platform/text.h"
+#include "resedit/resedit.h"
+
+#include <cstdio>
+#include <optional>
+
+namespace resedit::cli {
+
+namespace {
+
+constexpr int kOk = 0;
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
+
+const char kUsageText[] =
+    "usage: resedit list    FILE\n"
+    "       resedit extract FILE TYPE NAME LANGUAGE OUTFILE\n"
+    "       resedit set     FILE TYPE NAME LANGUAGE DATAFILE\n"
+    "       resedit delete  FILE TYPE NAME [LANGUAGE]\n"
+    "       resedit icon    FILE GROUP LANGUAGE ICOFILE\n"
+    "\n"
+    "TYPE, NAME and GROUP are ids (0 to 65535) or texts; a text that looks like a number is\n"
+    "given in double quotes (\"106\" is the text, 106 the id). TYPE may also be one of\n"
+    "CURSOR, BITMAP, ICON, MENU, DIALOG, STRING, FONTDIR, FONT, ACCELERATOR, RCDATA,\n"
+    "MESSAGETABLE, GROUP_CURSOR, GROUP_ICON, VERSION, DLGINCLUDE, PLUGPLAY, VXD, ANICURSOR,\n"
+    "ANIICON, HTML, MANIFEST. LANGUAGE is a Windows language id (1033 English, 2052 Chinese).\n"
+    "delete without LANGUAGE removes the name in every language. set adds the resource or\n"
+    "replaces its bytes; icon replaces a group icon and its images by an .ico file's.\n";
+
+struct TypeName {
+    std::uint16_t id;
+    const char* name;
+};
+constexpr TypeName kTypes[] = {
+    {1, "CURSOR"},      {2, "BITMAP"},     {3, "ICON"},          {4, "MENU"},
+    {5, "DIALOG"},      {6, "STRING"},     {7, "FONTDIR"},       {8, "FONT"},
+    {9, "ACCELERATOR"}, {10, "RCDATA"},    {11, "MESSAGETABLE"}, {12, "GROUP_CURSOR"},
+    {14, "GROUP_ICON"}, {16, "VERSION"},   {17, "DLGINCLUDE"},   {19, "PLUGPLAY"},
+    {20, "VXD"},        {21, "ANICURSOR"}, {22, "ANIICON"},      {23, "HTML"},
+    {24, "MANIFEST"},
+};
+
+std::optional<std::uint32_t> Number(std::u16string_view s, std::uint32_t max) {
+    if (s.empty() || s.size() > 10) {
+        return std::nullopt;
+    }
+    std::uint64_t v = 0;
+    for (char16_t c : s) {
+        if (c < u'0' || c > u'9') {
+            return std::nullopt;
+        }
+        v = v * 10 + (c - u'0');
+    }
+    if (v > max) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint32_t>(v);
+}
+
+// A key from the command line: a number is an id, a text in double quotes or anything else
+// is a name; for types, the usual symbolic names are ids.
+std::optional<ResKey> ParseKey(std::u16string_view s, bool isType) {
+    if (s.size() >= 2 && s.front() == u'"' && s.back() == u'"') {
+        s = s.substr(1, s.size() - 2);
+        if (s.empty()) {
+            return std::nullopt;
+        }
+        return ResKey::FromName(s);
+    }
+    if (auto n = Number(s, 0xFFFF)) {
+        return ResKey::FromId(static_cast<std::uint16_t>(*n));
+    }
+    if (s.empty()) {
+        return std::nullopt;
+    }
+    if (isType) {
+        std::string upper = platform::Utf8(s);
+        if (upper.rfind("RT_", 0) == 0) {
+            upper = upper.substr(3);
+        }
+        for (const TypeName& t : kTypes) {
+            if (upper == t.name) {
+                return ResKey::FromId(t.id);
+            }
+        }
+    }
+    return ResKey::FromName(s);
+}
+
+std::string Show(const TResItem* item) {
+    if (item->name.empty()) {
+        return std::to_string(item->id);
+    }
+    std::string s(1, '"');
+    s += platform::Utf8(item->name);
+    s += '"';
+    return s;
+}
+
+std::string ShowType(const TResItem* item) {
+    std::string s = Show(item);
+    if (item->name.empty()) {
+        for (const TypeName& t : kTypes) {
+            if (t.id == item->id) {
+                s += " (";
+                s += t.name;
+                s += ')';
+            }
+        }
+    }
+    return s;
+}
+
+void ListLeaves(const TResItem* dir, const std::string& path, int depth, std::string& out) {
+    for (const TResItem* c = dir->child; c; c = c->next) {
+        std::string p = path;
+        if (!p.empty()) {
+            p += "  ";
+        }
+        p += depth == 0 ? ShowType(c) : Show(c);
+        if (c->isDir) {
+            ListLeaves(c, p, depth + 1, out);
+        } else {
+            char size[32];
+            std::snprintf(size, sizeof size, "%u bytes", c->size);
+            out += p;
+            out += "  ";
+            out += size;
+            out += '\n';
+        }
+    }
+}
+
+class Session {
+public:
+    Session(std::string& out, std::string& err) : out_(out), err_(err) {}
+
+    int Fail(const std::string& message) {
+        err_ += "resedit: " + message + "\n";
+        return kFailed;
+    }
+    int FailWithReason(const std::string& message) {
+        std::string m = message;
+        if (!ResEditLastMessage().empty()) {
+            m += ": " + ResEditLastMessage();
+        }
+        return Fail(m);
+    }
+
+    bool Open(const std::u16string& file, bool dropExisting = false) {
+        platform::Os& os = platform::SystemOs();
+        handle_ = ResEditOpen(os, file, dropExisting);
+        if (!handle_) {
+            char code[32];
+            std::snprintf(code, sizeof code, " (error %u)", os.LastError());
+            Fail("cannot open " + platform::Utf8(file) + ": " + ResEditLastMessage() + code);
+            return false;
+        }
+        file_ = file;
+        return true;
+    }
+    // Closes keeping the changes; the result is the exit code.
+    int Commit() {
+        TResEditHandle* h = handle_;
+        handle_ = nullptr;
+        if (!ResEditClose(h, false)) {
+            return FailWithReason("cannot write " + platform::Utf8(file_) + "; it is unchanged");
+        }
+        return kOk;
+    }
+    ~Session() { ResEditClose(handle_, true); }
+
+    TResEditHandle* handle_ = nullptr;
+    std::u16string file_;
+    std::string& out_;
+    std::string& err_;
+};
+
+bool ReadWhole(const std::u16string& path, std::vector<std::uint8_t>& bytes, std::string& why) {
+    platform::Os& os = platform::SystemOs();
+    platform::ScopedFile f(
+        os, os.OpenExisting(path, platform::Access::Read, platform::Share::ReadWrite));
+    std::uint64_t n = 0;
+    if (!f.IsValid() || !os.GetLength(f.Get(), n)) {
+        why = "cannot open " + platform::Utf8(path);
+        return false;
+    }
+    if (n > 0xFFFFFFFFull) {
+        why = platform::Utf8(path) + " is larger than a resource can be";
+        return false;
+    }
+    bytes.resize(static_cast<std::size_t>(n));
+    std::size_t got = 0;
+    if (!os.ReadAt(f.Get(), 0, bytes.data(), bytes.size(), got) || got != bytes.size()) {
+        why = "cannot read " + platform::Utf8(path);
+        return false;
+    }
+    return true;
+}
+
+bool WriteWhole(const std::u16string& path, const std::vector<std::uint8_t>& bytes) {
+    platform::Os& os = platform::SystemOs();
+    platform::ScopedFile f(os, os.CreateAlways(path));
+    return f.IsValid() && os.WriteAt(f.Get(), 0, bytes.data(), bytes.size());
+}
+
+std::string U8(const std::u16string& s) {
+    return platform::Utf8(s);
+}
+
+} // namespace
+
+int Run(const std::vector<std::u16string>& args, std::string& out, std::string& err) {
+    auto usage = [&](const std::string& why) {
+        if (!why.empty()) {
+            err += "resedit: " + why + "\n";
+        }
+        err += kUsageText;
+        return kUsage;
+    };
+    if (args.empty() || args[0] == u"-h" || args[0] == u"--help" || args[0] == u"help") {
+        if (args.empty()) {
+            return usage("");
+        }
+        out += kUsageText;
+        return kOk;
+    }
+    const std::u16string& command = args[0];
+    auto key = [&](std::size_t i, bool isType, std::optional<ResKey>& k) {
+        k = ParseKey(args[i], isType);
+        return k.has_value();
+    };
+    auto language = [&](std::size_t i, std::uint16_t& lang) {
+        auto n = Number(args[i], 0xFFFF);
+        if (n) {
+            lang = static_cast<std::uint16_t>(*n);
+        }
+        return n.has_value();
+    };
+    Session s(out, err);
+    std::optional<ResKey> type, name;
+    std::uint16_t lang = 0;
+
+    if (command == u"list") {
+        if (args.size() != 2) {
+            return usage("list takes a file");
+        }
+        if (!s.Open(args[1])) {
+            return kFailed;
+        }
+        ListLeaves(s.handle_->root, "", 0, out);
+        return kOk;
+    }
+    if (command == u"extract" || command == u"set") {
+        if (args.size() != 6) {
+            return usage(U8(command) + " takes a file, a type, a name, a language and a file");
+        }
+        if (!key(2, true, type) || !key(3, false, name) || !language(4, lang)) {
+            return usage("bad type, name or language");
+        }
+        if (command == u"extract") {
+            if (!s.Open(args[1])) {
+                return kFailed;
+            }
+            std::vector<std::uint8_t> bytes;
+            if (!ResEditGetBytes(s.handle_, *type, *name, lang, bytes)) {
+                return s.Fail("no resource " + U8(args[2]) + " " + U8(args[3]) + " in language " +
+                              U8(args[4]));
+            }
+            if (!WriteWhole(args[5], bytes)) {
+                return s.Fail("cannot write " + U8(args[5]));
+            }
+            return kOk;
+        }
+        std::vector<std::uint8_t> bytes;
+        std::string why;
+        if (!ReadWhole(args[5], bytes, why)) {
+            return s.Fail(why);
+        }
+        if (!s.Open(args[1])) {
+            return kFailed;
+        }
+        static const std::uint8_t none = 0;
+        if (!ResEditUpdate(s.handle_, *type, *name, lang, bytes.empty() ? &none : bytes.data(),
+                           static_cast<std::uint32_t>(bytes.size()))) {
+            return s.FailWithReason("cannot set the resource");
+        }
+        return s.Commit();
+    }
+    if (command == u"delete") {
+        if (args.size() != 4 && args.size() != 5) {
+            return usage("delete takes a file, a type, a name and perhaps a language");
+        }
+        if (!key(2, true, type) || !key(3, false, name) ||
+            (args.size() == 5 && !language(4, lang))) {
+            return usage("bad type, name or language");
+        }
+        if (!s.Open(args[1])) {
+            return kFailed;
+        }
+        TPResItem* typeLink = ResFindEntry(s.handle_->root, *type);
+        TPResItem* nameLink = *typeLink ? ResFindEntry(*typeLink, *name) : nullptr;
+        if (!nameLink || !*nameLink) {
+            return s.Fail("no resource " + U8(args[2]) + " " + U8(args[3]));
+        }
+        if (args.size() == 5) {
+            if (!ResFindLeaf(*nameLink, lang)) {
+                return s.Fail("no resource " + U8(args[2]) + " " + U8(args[3]) + " in language " +
+                              U8(args[4]));
+            }
+            ResEditUpdate(s.handle_, *type, *name, lang, nullptr, 0);
+        } else {
+            const ResChainLink chain[] = {{*typeLink, nameLink}, {s.handle_->root, typeLink}};
+            ResRemovePruned(*s.handle_->os, chain, 2);
+        }
+        return s.Commit();
+    }
+    if (command == u"icon") {
+        if (args.size() != 5) {
+            return usage("icon takes a file, a group, a language and an .ico file");
+        }
+        if (!key(2, false, name) || !language(3, lang)) {
+            return usage("bad group or language");
+        }
+        if (!s.Open(args[1])) {
+            return kFailed;
+        }
+        if (!ResEditReplaceIconGroup(s.handle_, *name, lang, args[4])) {
+            return s.FailWithReason("cannot replace the icon group with " + U8(args[4]));
+        }
+        return s.Commit();
+    }
+    return usage("unknown command " + U8(command));
+}
+
+} // namespace resedit::cli
