@@ -106,7 +106,8 @@ public:
     show::GlyphSheets& Sheets() { return sheets_; }
 
     // The open-file dialog of the patch run; its file name persists between runs.
-    TOpenDialog OpenDialog1{std::u16string(patch::kDefaultTargetPath), std::u16string(patch::kOpenDialogFilter)};
+    TOpenDialog OpenDialog1{std::u16string(patch::kDefaultTargetPath),
+                            std::u16string(patch::kOpenDialogFilter)};
 
     // Window fields besides the components.
     POINT mouse{0, 0};

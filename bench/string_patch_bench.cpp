@@ -100,8 +100,8 @@ int main(int argc, char** argv) {
     const double best = *std::min_element(runs.begin() + 1, runs.end());
     std::printf("file: %llu MB\n", static_cast<unsigned long long>(megabytes));
     std::printf("block-wise patch, first run (rewrites %llu names): %.3f s, %.0f MB/s\n",
-                static_cast<unsigned long long>(megabytes > 5 ? (megabytes - 6) / 16 + 1 : 0), runs[0],
-                megabytes / runs[0]);
+                static_cast<unsigned long long>(megabytes > 5 ? (megabytes - 6) / 16 + 1 : 0),
+                runs[0], megabytes / runs[0]);
     std::printf("block-wise patch, page-cached rescan: %.3f s, %.2f GB/s\n", best,
                 megabytes / 1024.0 / best);
 

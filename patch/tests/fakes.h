@@ -175,6 +175,9 @@ public:
                  std::size_t size) override;
     bool Map(platform::FileHandle file, platform::MappedView& view) override;
     void Unmap(platform::MappedView& view) override { real_.Unmap(view); }
+    void Prefault(platform::MappedView& view, std::uint64_t offset, std::uint64_t length) override {
+        real_.Prefault(view, offset, length);
+    }
     bool Delete(std::u16string_view path) override;
     std::u16string TempFolder() override { return real_.TempFolder(); }
     std::uint32_t ProcessId() override { return real_.ProcessId(); }

@@ -192,7 +192,7 @@ TEST_F(SystemRunTest, PatchesAFolderEndToEndAndASecondRunMatches) {
             {static_cast<std::uint8_t>(16 << (i / 2)), static_cast<std::uint8_t>(16 << (i / 2)), 0,
              0, Pattern(i == 5 ? 40000 : 1000 + 500 * i, static_cast<std::uint8_t>(10 + i))});
     }
-    PeSpec spec = TypicalSpec(
+    PeRecipe spec = TypicalRecipe(
         true, {{ResKey::FromId(3), ResKey::FromId(1), 2052, oldImages[0].bytes},
                {ResKey::FromId(3), ResKey::FromId(2), 2052, oldImages[1].bytes},
                {ResKey::FromId(3), ResKey::FromId(3), 2052, oldImages[2].bytes},

@@ -803,8 +803,9 @@ void Run(const std::string& command) {
         }
         const std::wstring wtitle = Wide(title);
         HWND found = FindWindowW(cls.c_str(), wtitle.c_str());
-        if (c == "wait-top-window" &&
-            !WaitFor(Seconds(w, 1, 30), [&] { return (found = FindWindowW(cls.c_str(), wtitle.c_str())) != nullptr; })) {
+        if (c == "wait-top-window" && !WaitFor(Seconds(w, 1, 30), [&] {
+                return (found = FindWindowW(cls.c_str(), wtitle.c_str())) != nullptr;
+            })) {
             Fail("no window of class " + w[first] + " titled " + title);
         }
         if (c == "close-top-window") {
