@@ -69,9 +69,6 @@ def main():
             box = h.drive("attach 10", "msgbox 1", check=False)
             if box and box[-1].get("ok"):
                 print(f"a message box is open: \"{box[-1]['text']}\" (left unanswered)")
-        click, done = itr.by_cmd(r, "click"), itr.by_cmd(r, "wait-lines")
-        if click and done and done[0].get("ok"):
-            print(f"the patch run ended within {done[0]['t'] - click[0]['t']} ms of the click")
         texts = itr.by_cmd(r, "text")
         lines = texts[0]["lines"] if texts else []
         shots.append(h.screenshot("run-4-patched.png", crop=rect))

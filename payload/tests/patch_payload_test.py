@@ -9,7 +9,6 @@ import json
 import os
 import pathlib
 import re
-import shutil
 import subprocess
 import sys
 import tempfile
@@ -21,7 +20,7 @@ sys.path.insert(0, str(HERE.parent))
 sys.dont_write_bytecode = True
 
 import check_payload  # noqa: E402
-from pack import dialogs, resourcepack, strings  # noqa: E402
+from pack import dialogs, strings  # noqa: E402
 
 PAYLOAD = pathlib.Path(sys.argv.pop(1) if len(sys.argv) > 1 else "build/native/payload")
 

@@ -1,11 +1,9 @@
 """The patch run as a user meets it: the real program under Wine, driven by the UI driver,
 on copies of the stand-in target (iTools.exe, TSRes.dll, res_cn.data)."""
-import os
 import pathlib
 import shutil
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
 
