@@ -181,23 +181,31 @@ std::optional<SYSTEMTIME> GetBuildStamp() {
 
 } // namespace
 
-std::u16string BuildDateText() {
+namespace {
+
+// The build stamp through one of the user's formats; the placeholder when there is none.
+template <typename Format> std::u16string FormatBuildStamp(Format format) {
     const auto st = GetBuildStamp();
     wchar_t buf[128] = {};
-    if (!st || !GetDateFormatEx(LOCALE_NAME_USER_DEFAULT, DATE_SHORTDATE, &*st, nullptr, buf, 127,
-                                nullptr)) {
+    if (!st || !format(&*st, buf, static_cast<int>(std::size(buf)))) {
         return std::u16string(show::kUnknownStamp);
     }
     return platform::U(buf).data();
 }
 
+} // namespace
+
+std::u16string BuildDateText() {
+    return FormatBuildStamp([](const SYSTEMTIME* st, wchar_t* buf, int n) {
+        return GetDateFormatEx(LOCALE_NAME_USER_DEFAULT, DATE_SHORTDATE, st, nullptr, buf, n,
+                               nullptr);
+    });
+}
+
 std::u16string BuildTimeText() {
-    const auto st = GetBuildStamp();
-    wchar_t buf[128] = {};
-    if (!st || !GetTimeFormatEx(LOCALE_NAME_USER_DEFAULT, 0, &*st, nullptr, buf, 127)) {
-        return std::u16string(show::kUnknownStamp);
-    }
-    return platform::U(buf).data();
+    return FormatBuildStamp([](const SYSTEMTIME* st, wchar_t* buf, int n) {
+        return GetTimeFormatEx(LOCALE_NAME_USER_DEFAULT, 0, st, nullptr, buf, n);
+    });
 }
 
 void ProcessMessages() {

@@ -35,7 +35,7 @@ Bitmap* Wrap(HBITMAP handle) {
 
 } // namespace
 
-Bitmap* BitmapCreateFilled(int width, int height, ColorRef color) {
+HBITMAP CreateDib32(int width, int height, void** bits) {
     BITMAPINFO bi{};
     bi.bmiHeader.biSize = sizeof bi.bmiHeader;
     bi.bmiHeader.biWidth = width;
@@ -43,8 +43,12 @@ Bitmap* BitmapCreateFilled(int width, int height, ColorRef color) {
     bi.bmiHeader.biPlanes = 1;
     bi.bmiHeader.biBitCount = 32;
     bi.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    HBITMAP handle = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    void* unused = nullptr;
+    return CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, bits ? bits : &unused, nullptr, 0);
+}
+
+Bitmap* BitmapCreateFilled(int width, int height, ColorRef color) {
+    HBITMAP handle = CreateDib32(width, height, nullptr);
     Bitmap* b = Wrap(handle);
     if (!b) {
         if (handle) {

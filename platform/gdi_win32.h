@@ -11,6 +11,9 @@ namespace platform {
 Bitmap* BitmapAdopt(HBITMAP handle);
 HBITMAP BitmapHandle(const Bitmap* bitmap);
 
+// A 32-bit top-down DIB section of the given size; *bits receives its pixels. Null on failure.
+HBITMAP CreateDib32(int width, int height, void** bits);
+
 inline HDC ToHdc(Dc dc) {
     return reinterpret_cast<HDC>(dc);
 }

@@ -2,6 +2,8 @@
 
 #include "skin/imaging.h"
 
+#include "platform/gdi_win32.h"
+
 #include <windowsx.h>
 
 #include <algorithm>
@@ -24,15 +26,8 @@ struct DibDc {
     int width = 0, height = 0;
 
     DibDc(int w, int h) : width(w), height(h) {
-        BITMAPINFO bi{};
-        bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-        bi.bmiHeader.biWidth = w;
-        bi.bmiHeader.biHeight = -h;
-        bi.bmiHeader.biPlanes = 1;
-        bi.bmiHeader.biBitCount = 32;
-        bi.bmiHeader.biCompression = BI_RGB;
         void* p = nullptr;
-        bitmap = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &p, nullptr, 0);
+        bitmap = platform::CreateDib32(w, h, &p);
         bits = static_cast<std::uint32_t*>(p);
         dc = CreateCompatibleDC(nullptr);
         if (bitmap && dc) {
@@ -65,15 +60,8 @@ HBITMAP CreateDib(const Image& image) {
     if (image.width <= 0 || image.height <= 0) {
         return nullptr;
     }
-    BITMAPINFO bi{};
-    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = image.width;
-    bi.bmiHeader.biHeight = -image.height;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    bi.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    HBITMAP bmp = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HBITMAP bmp = platform::CreateDib32(image.width, image.height, &bits);
     if (bmp && bits) {
         std::copy(image.pixels.begin(), image.pixels.end(), static_cast<std::uint32_t*>(bits));
     }
