@@ -884,7 +884,14 @@ LRESULT TForm1::Handle(UINT msg, WPARAM wp, LPARAM lp) {
         if (LOWORD(wp) != WA_INACTIVE && !HIWORD(wp)) {
             // The form's activation event: at start and when focus comes back from another
             // window of the program, not when the user switches back from another program.
-            if (!activatedBefore_ || !appJustActivated_) {
+            // The window that gave up the focus tells best; the application's activation
+            // decides when it is unknown.
+            DWORD from = 0;
+            if (lp) {
+                GetWindowThreadProcessId(reinterpret_cast<HWND>(lp), &from);
+            }
+            const bool fromOwnWindow = from == GetCurrentProcessId();
+            if (!activatedBefore_ || fromOwnWindow || !appJustActivated_) {
                 activatedBefore_ = true;
                 FormActivate();
             }

@@ -259,11 +259,12 @@ LRESULT CALLBACK TTransMemo::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM
         RemoveWindowSubclass(hwnd, &SubclassProc, kSubclassId);
         return DefSubclassProc(hwnd, msg, wp, lp);
     }
-    return self->Handle(msg, wp, lp);
+    return self->Handle(hwnd, msg, wp, lp);
 }
 
-LRESULT TTransMemo::Handle(UINT msg, WPARAM wp, LPARAM lp) {
-    HWND hwnd = hwnd_;
+// `hwnd` is the window the message is for: while the alignment recreates the control, the
+// old window still receives its last messages.
+LRESULT TTransMemo::Handle(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
     case WM_ERASEBKGND:
         if (!FTransparent) {

@@ -60,7 +60,7 @@ private:
     void CreateWnd(const std::u16string& text);
     DWORD CreateParams() const;
     static LRESULT CALLBACK SubclassProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
-    LRESULT Handle(UINT msg, WPARAM wp, LPARAM lp);
+    LRESULT Handle(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
     bool EraseBackground(HDC dc);
     void PaintTransparent();
     POINT ParentOffset() const;

@@ -449,6 +449,8 @@ bool TsSkinProvider::HandleMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, LR
         }
         return false;
     case WM_NCRBUTTONUP:
+    case WM_NCMBUTTONUP:
+        // The right and middle buttons raise the mouse-up event too.
         if (wp == HTHELP) {
             POINT p{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
             RECT wr;
@@ -456,8 +458,9 @@ bool TsSkinProvider::HandleMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, LR
             const int part = HitButton(POINT{p.x - wr.left, p.y - wr.top});
             if (part >= 0 && OnTitleButtonMouseUp) {
                 RECT br = ButtonRect(part);
-                OnTitleButtonMouseUp(part, MouseButton::Right, p.x - wr.left - br.left,
-                                     p.y - wr.top - br.top);
+                OnTitleButtonMouseUp(
+                    part, msg == WM_NCRBUTTONUP ? MouseButton::Right : MouseButton::Middle,
+                    p.x - wr.left - br.left, p.y - wr.top - br.top);
             }
             result = 0;
             return true;

@@ -1,6 +1,7 @@
 // The main window in a real window station (Wine in Xvfb, or Windows): its frame, caption
 // and placement, and the glyph sheets drawing into the kept window device context.
 #include "app/appcore.h"
+#include "app/control_names.h"
 #include "app/form1.h"
 #include "app/unit1.h"
 #include "platform/account.h"
@@ -225,6 +226,36 @@ TEST_F(Form, ClosingAMessageBoxPutsTheColumnsAtNewPlaces) {
     MessageBoxW(form->Handle(), L"text", L"box", MB_OK);
     Pump(200);
     EXPECT_NE(form->Rain().Columns[0].get(), first);
+}
+
+void CALLBACK SwitchAwayAndBackThenCloseBox(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    // The user leaves for another program and comes back by clicking the box: every window
+    // of the program hears that the application is active again, the form stays inactive.
+    if (HWND box = FindWindowW(L"#32770", L"box")) {
+        if (HWND form = FindWindowW(app::kMainWindowClass, nullptr)) {
+            SendMessageW(form, WM_ACTIVATEAPP, FALSE, 0);
+            SendMessageW(form, WM_ACTIVATEAPP, TRUE, 0);
+        }
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+    }
+}
+
+TEST_F(Form, ABoxClosedAfterASwitchToAnotherProgramStillRenewsTheColumns) {
+    Open();
+    const show::TMatrixColumn* first = form->Rain().Columns[0].get();
+    SetTimer(nullptr, 0, 300, &SwitchAwayAndBackThenCloseBox);
+    MessageBoxW(form->Handle(), L"text", L"box", MB_OK);
+    Pump(200);
+    EXPECT_NE(form->Rain().Columns[0].get(), first);
+}
+
+TEST_F(Form, ComingBackFromAnotherProgramKeepsTheColumns) {
+    Open();
+    const show::TMatrixColumn* first = form->Rain().Columns[0].get();
+    SendMessageW(form->Handle(), WM_ACTIVATEAPP, TRUE, 0);
+    SendMessageW(form->Handle(), WM_ACTIVATE, WA_ACTIVE, 0);
+    EXPECT_EQ(form->Rain().Columns[0].get(), first);
 }
 
 TEST_F(Form, NoFrameIsDrawnAfterTheWindowHasClosed) {
