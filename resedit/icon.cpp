@@ -276,7 +276,10 @@ bool ResEditGetIconGroup(TResEditHandle* h, const ResKey& groupName, std::uint16
 
 namespace {
 
-// Removes the group leaf and, in the same language, the images it lists.
+// Removes the group leaf and, in the same language, the images it lists. Only images that
+// exist in that language are removed: for language 0 a removal of a missing image would
+// otherwise take the image's other languages (or, for id 0, every icon image) with it, and
+// images in other languages are never the group's to remove.
 bool RemoveGroup(TResEditHandle* h, const ResKey& groupName, std::uint16_t language,
                  const std::vector<std::int32_t>& ids) {
     if (!ResEditUpdate(h, ResKey::FromId(kTypeGroupIcon), groupName, language, nullptr, 0)) {
@@ -284,10 +287,11 @@ bool RemoveGroup(TResEditHandle* h, const ResKey& groupName, std::uint16_t langu
     }
     bool result = true;
     for (std::int32_t id : ids) {
-        result =
-            ResEditUpdate(h, ResKey::FromId(kTypeIcon),
-                          ResKey::FromId(static_cast<std::uint16_t>(id)), language, nullptr, 0) &&
-            result;
+        const ResKey image = ResKey::FromId(static_cast<std::uint16_t>(id));
+        if (!FindLeaf(h, ResKey::FromId(kTypeIcon), image, language)) {
+            continue;
+        }
+        result = ResEditUpdate(h, ResKey::FromId(kTypeIcon), image, language, nullptr, 0) && result;
     }
     return result;
 }

@@ -124,6 +124,28 @@ TEST_F(IconTest, Replacements) {
     }
 }
 
+// Language 0 is a language like any other for a group: its images in other languages stay,
+// and an image the group lists but that is missing removes nothing else.
+TEST_F(IconTest, LanguageZeroGroupLeavesOtherLanguagesAlone) {
+    const auto other = Images({70, 80}, 20);
+    const auto new3 = Images({100, 110, 120}, 30);
+    const std::vector<Resource> file =
+        Join({{Id(kTypeIcon), Id(1), 1033, other[0].bytes},
+              {Id(kTypeIcon), Id(2), 1033, other[1].bytes}},
+             {{Id(kTypeGroupIcon), Id(106), 0, BuildGroupRecord(Images({40}), {0})}});
+    TResEditHandle* h = OpenFile(file);
+    ASSERT_NE(h, nullptr);
+    ASSERT_TRUE(Replace(h, Id(106), 0, new3)) << ResEditLastMessage();
+    ExpectResources(h, Join({{Id(kTypeIcon), Id(1), 1033, other[0].bytes},
+                             {Id(kTypeIcon), Id(2), 1033, other[1].bytes}},
+                            Group(Id(106), 0, new3, {0, 3, 4})));
+
+    h = OpenFile(file);
+    ASSERT_TRUE(ResEditDeleteIconGroup(h, Id(106), 0));
+    ExpectResources(h, {{Id(kTypeIcon), Id(1), 1033, other[0].bytes},
+                        {Id(kTypeIcon), Id(2), 1033, other[1].bytes}});
+}
+
 // The named group precedes the id groups; the record copies the icon file's entries as
 // they are, planes and bit count 0 included.
 TEST_F(IconTest, RecordCopiesTheIconFileEntries) {
