@@ -18,7 +18,7 @@ struct ModuleReader {
     const std::uint8_t* base = nullptr; // memory and resource
     const char* name = nullptr;         // file and resource
     std::uintptr_t module = 0;          // resource: the module whose resources hold the bytes
-    platform::FileHandle file = nullptr;
+    platform::ModuleFile file = nullptr;
     std::uint32_t size = 0;
     std::uint32_t position = 0;
     // File: 8 KB cache aligned to 8 KB offsets (storage lent by the caller).

@@ -6,13 +6,13 @@
 
 namespace platform {
 
-using FileHandle = void*; // null: not open
+using ModuleFile = void*; // null: not open
 
-FileHandle FileOpenRead(const char* name);
+ModuleFile FileOpenRead(const char* name);
 // Reads up to count bytes at an absolute offset; returns the bytes actually read.
-std::uint32_t FileReadAt(FileHandle file, std::uint32_t offset, void* destination,
+std::uint32_t FileReadAt(ModuleFile file, std::uint32_t offset, void* destination,
                          std::uint32_t count);
-void FileClose(FileHandle file);
+void FileClose(ModuleFile file);
 
 // Finds the raw-data resource (RT_RCDATA) named name in the loaded module; false when it
 // is not there (always on POSIX, which has no resources).

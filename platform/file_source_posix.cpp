@@ -7,12 +7,12 @@
 
 namespace platform {
 
-FileHandle FileOpenRead(const char* name) {
+ModuleFile FileOpenRead(const char* name) {
     int fd = ::open(name, O_RDONLY | O_CLOEXEC);
-    return fd < 0 ? nullptr : reinterpret_cast<FileHandle>(static_cast<std::intptr_t>(fd) + 1);
+    return fd < 0 ? nullptr : reinterpret_cast<ModuleFile>(static_cast<std::intptr_t>(fd) + 1);
 }
 
-std::uint32_t FileReadAt(FileHandle file, std::uint32_t offset, void* destination,
+std::uint32_t FileReadAt(ModuleFile file, std::uint32_t offset, void* destination,
                          std::uint32_t count) {
     if (!file) {
         return 0;
@@ -30,7 +30,7 @@ std::uint32_t FileReadAt(FileHandle file, std::uint32_t offset, void* destinatio
     return done;
 }
 
-void FileClose(FileHandle file) {
+void FileClose(ModuleFile file) {
     if (file) {
         ::close(static_cast<int>(reinterpret_cast<std::intptr_t>(file) - 1));
     }

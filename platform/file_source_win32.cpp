@@ -4,13 +4,13 @@
 
 namespace platform {
 
-FileHandle FileOpenRead(const char* name) {
+ModuleFile FileOpenRead(const char* name) {
     HANDLE h = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     return h == INVALID_HANDLE_VALUE ? nullptr : h;
 }
 
-std::uint32_t FileReadAt(FileHandle file, std::uint32_t offset, void* destination,
+std::uint32_t FileReadAt(ModuleFile file, std::uint32_t offset, void* destination,
                          std::uint32_t count) {
     if (!file) {
         return 0;
@@ -28,7 +28,7 @@ std::uint32_t FileReadAt(FileHandle file, std::uint32_t offset, void* destinatio
     return done;
 }
 
-void FileClose(FileHandle file) {
+void FileClose(ModuleFile file) {
     if (file) {
         CloseHandle(file);
     }
