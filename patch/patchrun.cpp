@@ -53,7 +53,7 @@ void GoClick(PatchHost& host, PatchSteps& steps, std::u16string& targetDir) {
     host.ProcessMessages();
 
     // 9. iTools.exe loads the Russian pack from now on.
-    steps.PatchExeString(kRussianPack);
+    const bool packRenamed = steps.PatchExeString(kRussianPack);
 
     // 10. Three dialogs of TSRes.dll, each a complete update of its own.
     for (std::uint16_t id : kDialogIds) {
@@ -62,8 +62,12 @@ void GoClick(PatchHost& host, PatchSteps& steps, std::u16string& targetDir) {
 
     // 11 and 12. The Russian pack in, the Chinese one out. The Chinese pack is resolved
     // against the target folder: after a pick in the dialog the current folder can be anywhere.
+    // While iTools.exe may still name the Chinese pack (its string patch failed), the pack
+    // stays: without it the target would not start.
     steps.SaveResourceToFile(kPackResource, targetDir + std::u16string(kRussianPack));
-    host.RemoveFile(targetDir + std::u16string(kChinesePack));
+    if (packRenamed) {
+        host.RemoveFile(targetDir + std::u16string(kChinesePack));
+    }
 
     // 13.
     host.AppendLog(u"");

@@ -47,7 +47,8 @@ public:
                                          const resedit::ResKey& groupName, std::uint16_t language,
                                          const std::u16string& icoFileName) = 0;
     virtual bool ResEditClose(resedit::TResEditHandle* handle, bool discard) = 0;
-    virtual void PatchExeString(std::u16string_view replacement) = 0;
+    // True when the name was rewritten everywhere (a failure has shown its message).
+    virtual bool PatchExeString(std::u16string_view replacement) = 0;
     virtual bool TransplantDialog(const std::u16string& fileName, std::uint16_t resType,
                                   std::uint16_t resId) = 0;
 };

@@ -91,7 +91,7 @@ bool RewriteUtf16(platform::Os& os, const std::u16string& path, std::u16string_v
     }
 }
 
-void PatchExeString(platform::Os& os, Reporter& reporter, const std::u16string& targetDir,
+bool PatchExeString(platform::Os& os, Reporter& reporter, const std::u16string& targetDir,
                     std::u16string_view replacement) {
     const std::u16string path = targetDir + std::u16string(kStringPatchTarget);
     bool ok = false;
@@ -104,6 +104,7 @@ void PatchExeString(platform::Os& os, Reporter& reporter, const std::u16string& 
     if (!ok) {
         reporter.ShowMessage(StringPatchFailureText(path));
     }
+    return ok;
 }
 
 } // namespace patch

@@ -22,9 +22,9 @@ std::u16string StringPatchFailureText(const std::u16string& path);
 // Rewrites every UTF-16 "res_cn.data" of targetDir + "itools.exe" that starts at an even
 // byte offset from 2 up to the file's record count minus 13 (in 2-byte records) into
 // replacement (11 code units). The file keeps its size and every other byte. Any failure
-// shows the one message box and returns; matches already rewritten stay rewritten. A
+// shows the one message box and returns false; matches already rewritten stay rewritten. A
 // replacement of another length is refused the same way, without touching the file.
-void PatchExeString(platform::Os& os, Reporter& reporter, const std::u16string& targetDir,
+bool PatchExeString(platform::Os& os, Reporter& reporter, const std::u16string& targetDir,
                     std::u16string_view replacement);
 
 // The scan itself; false at the first failing file operation. blockBytes is the size of one

@@ -25,8 +25,8 @@ bool SystemSteps::ResEditClose(resedit::TResEditHandle* handle, bool discard) {
     return resedit::ResEditClose(handle, discard);
 }
 
-void SystemSteps::PatchExeString(std::u16string_view replacement) {
-    patch::PatchExeString(os_, reporter_, targetDir_, replacement);
+bool SystemSteps::PatchExeString(std::u16string_view replacement) {
+    return patch::PatchExeString(os_, reporter_, targetDir_, replacement);
 }
 
 bool SystemSteps::TransplantDialog(const std::u16string& fileName, std::uint16_t resType,

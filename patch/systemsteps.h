@@ -22,7 +22,7 @@ public:
                                  std::uint16_t language,
                                  const std::u16string& icoFileName) override;
     bool ResEditClose(resedit::TResEditHandle* handle, bool discard) override;
-    void PatchExeString(std::u16string_view replacement) override;
+    bool PatchExeString(std::u16string_view replacement) override;
     bool TransplantDialog(const std::u16string& fileName, std::uint16_t resType,
                           std::uint16_t resId) override;
 

@@ -146,8 +146,12 @@ bool RecordingSteps::ResEditClose(resedit::TResEditHandle* handle, bool discard)
     return true;
 }
 
-void RecordingSteps::PatchExeString(std::u16string_view replacement) {
+bool RecordingSteps::PatchExeString(std::u16string_view replacement) {
     events_.push_back("string-patch:" + U8(replacement));
+    if (stringPatchFails) {
+        events_.push_back("box:string patch failed");
+    }
+    return !stringPatchFails;
 }
 
 bool RecordingSteps::TransplantDialog(const std::u16string& fileName, std::uint16_t resType,

@@ -81,6 +81,7 @@ public:
     std::u16string saveFailsFor;
     bool openFails = false;
     bool replaceFails = false;
+    bool stringPatchFails = false;
 
     void SaveResourceToFile(std::u16string_view resName, const std::u16string& fileName) override;
     resedit::TResEditHandle* ResEditOpen(const std::u16string& fileName,
@@ -89,7 +90,7 @@ public:
                                  std::uint16_t language,
                                  const std::u16string& icoFileName) override;
     bool ResEditClose(resedit::TResEditHandle* handle, bool discard) override;
-    void PatchExeString(std::u16string_view replacement) override;
+    bool PatchExeString(std::u16string_view replacement) override;
     bool TransplantDialog(const std::u16string& fileName, std::uint16_t resType,
                           std::uint16_t resId) override;
 

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace patch::testing {
 namespace {
 
@@ -63,6 +65,17 @@ TEST_F(PatchRunTest, TheTargetInTheFolder_EveryStepInOrder) {
               (std::vector<std::string>{"Working Please wait!", "", "have nice day!",
                                         "Blorn rulezzz 4ever!!!"}));
     EXPECT_EQ(targetDir, kDir);
+}
+
+TEST_F(PatchRunTest, AFailedStringPatchKeepsTheChinesePackTheTargetStillNames) {
+    steps.stringPatchFails = true;
+    Click();
+    Events expected = StepsFrom5("C:\\Tools\\");
+    const auto patched = std::find(expected.begin(), expected.end(), "string-patch:res_ru.data");
+    expected.insert(patched + 1, "box:string patch failed");
+    expected.erase(std::find(expected.begin(), expected.end(), "delete:C:\\Tools\\res_cn.data"));
+    EXPECT_EQ(events, Concat(Concat(kStart, {"exists:C:\\Tools\\iTools.exe"}),
+                             Concat(expected, {"timer-off", "repaint"})));
 }
 
 TEST_F(PatchRunTest, TheTargetRunning_OnlyTheMessage) {
