@@ -2,6 +2,8 @@
 // interpolation, a 128-frame volume ramp and its loop, in 32.32 fixed point.
 #include "music/engine.h"
 
+#include <algorithm>
+
 namespace music {
 
 namespace {
@@ -93,13 +95,16 @@ void ApplyLoopRule(Voice& v, std::int64_t& pos) {
     }
     case LoopPingPong: {
         // The integer mirror 2 * end - 1 - position with the fraction reflected too: an exact
-        // reflection, so a position exactly on a sample point lands on its mirror image.
+        // reflection, so a position exactly on a sample point lands on its mirror image. The
+        // frames to a limit are counted in steps of 32 units, so a run may stop up to 31 units
+        // short of it; such a position turns as if it stood on the limit, since reflecting it
+        // exactly would carry it past the same limit again and the voice would never move on.
         const std::int64_t S = ls << 32;
         const std::int64_t L = le << 32;
         if (v.direction == 0) {
-            pos = 2 * L - pos;
+            pos = L - std::max<std::int64_t>(pos - L, 0);
         } else {
-            pos = 2 * S - pos;
+            pos = S + std::max<std::int64_t>(S - pos, 0);
         }
         v.direction ^= 1;
         while (pos > L || pos < S) {

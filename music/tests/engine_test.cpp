@@ -1,5 +1,10 @@
 // Pitch, volume, conversion and mixer arithmetic, each on small synthetic modules.
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <gtest/gtest.h>
+#include <thread>
 
 #include <vector>
 
@@ -248,6 +253,51 @@ TEST(Mixer, LoopsWrapAndTurn) {
             EXPECT_EQ(v.position, 4u);
             EXPECT_EQ(v.direction, 0);
         }
+    }
+}
+
+TEST(Mixer, APingPongRunEndingJustShortOfALimitStillTurns) {
+    // A run may stop a few 2^-32 units short of a limit (the frames are counted on steps of
+    // 32 units); the turn must still carry the voice on, at either end of the loop.
+    xmtest::Module m = OneNoteModule();
+    xmtest::Sample s;
+    for (int i = 0; i < 8; ++i) {
+        s.values.push_back(static_cast<std::int16_t>(10 * i));
+    }
+    s.loopType = 2;
+    s.loopStart = 0;
+    s.loopLength = 8;
+    m.instruments[0].samples = {s};
+    struct Start {
+        std::uint32_t position, fraction;
+        std::uint8_t direction;
+    };
+    for (const Start start :
+         {Start{3, 0xFFFFFFF0u, 0}, Start{4, 0x00000010u, 1}, Start{7, 0xFFFFFFFFu, 0}}) {
+        Loaded l(m);
+        ASSERT_TRUE(l.ok);
+        ASSERT_TRUE(l.Ticks(1));
+        Voice& v = *l.channel().voice;
+        v.stepInteger = 1;
+        v.stepFraction = 0;
+        v.position = start.position;
+        v.fraction = start.fraction;
+        v.direction = start.direction;
+        std::atomic<bool> done{false};
+        std::thread watchdog([&done] {
+            for (int i = 0; i < 500 && !done; ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            if (!done) {
+                std::fprintf(stderr, "the mixer does not come back from a ping-pong turn\n");
+                std::abort();
+            }
+        });
+        MixRun(*l.engine, 10, 0);
+        done = true;
+        watchdog.join();
+        EXPECT_NE(v.sample, nullptr);
+        EXPECT_LT(v.position, 8u);
     }
 }
 
