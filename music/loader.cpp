@@ -68,17 +68,20 @@ bool ReadPatternCells(ModuleReader& r, Cell* cells, std::uint32_t count,
     return true;
 }
 
-// An envelope holds 12 points; a loop that names a point beyond the envelope is ignored, so
-// the envelope never indexes past its points.
-void SanitiseEnvelope(std::uint8_t& type, std::uint8_t& points, std::uint8_t loopStart,
-                      std::uint8_t loopEnd) {
+// An envelope holds 12 points. A loop start whose point (or the point after it, where the
+// envelope goes on from there) lies beyond those 12 is ignored, so the envelope never
+// indexes past its points; any other loop plays as it stands, also one that starts beyond
+// the point count (the 12 points are all read from the file).
+void SanitiseEnvelope(std::uint8_t& type, std::uint8_t& points, std::uint8_t loopStart) {
     if (points < 2) {
         type = 0;
     }
     if (points > kEnvelopePoints) {
         points = kEnvelopePoints;
     }
-    if ((type & EnvLoop) && (loopStart >= points || loopEnd >= points)) {
+    const bool pastTheEnd = loopStart >= kEnvelopePoints ||
+                            (loopStart + 1 >= kEnvelopePoints && loopStart + 1 != points);
+    if ((type & EnvLoop) && pastTheEnd) {
         type = static_cast<std::uint8_t>(type & ~EnvLoop);
     }
 }
@@ -257,9 +260,8 @@ bool LoadModule(Engine& engine, ModuleReader& r, platform::HeapArena* arena, con
         }
         ReaderSeek(r, std::int64_t{insHeaderSize} - read, SeekFrom::Current);
         ins.fadeout = static_cast<std::uint16_t>(ins.fadeout * 2);
-        SanitiseEnvelope(ins.volumeType, ins.volumePoints, ins.volumeLoopStart, ins.volumeLoopEnd);
-        SanitiseEnvelope(ins.panningType, ins.panningPoints, ins.panningLoopStart,
-                         ins.panningLoopEnd);
+        SanitiseEnvelope(ins.volumeType, ins.volumePoints, ins.volumeLoopStart);
+        SanitiseEnvelope(ins.panningType, ins.panningPoints, ins.panningLoopStart);
         if (sampleCount == 0) {
             continue;
         }

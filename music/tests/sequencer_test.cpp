@@ -343,6 +343,24 @@ TEST(Envelopes, FadeoutAfterKeyOff) {
     EXPECT_EQ(l.channel().voice->finalVolume, 0);
 }
 
+TEST(Envelope, ALoopStartBeyondThePointCountStillJumpsThere) {
+    // Four points in use, twelve stored: the loop end (point 3, at tick 6) sends the envelope
+    // to point 6 (x 12, y 30), whose value it then holds past its point count.
+    xmtest::Module m = Song(1, 2);
+    xmtest::Instrument& ins = m.instruments[0];
+    ins.volume.points = {{0, 64}, {2, 64}, {4, 64}, {6, 64}, {8, 10}, {10, 20}, {12, 30}, {14, 40}};
+    ins.volume.countOverride = 4;
+    ins.volume.type = EnvOn | EnvLoop;
+    ins.volume.loopStart = 6;
+    ins.volume.loopEnd = 3;
+    xmtest::Loaded l(m);
+    ASSERT_TRUE(l.ok);
+    ASSERT_TRUE(l.Ticks(12));
+    EXPECT_EQ(l.channel().envelopeVolume, 30);
+    EXPECT_EQ(l.channel().volumeEnv.tick, 18);
+    EXPECT_FALSE(l.channel().volumeEnvEnded);
+}
+
 TEST(Robustness, MalformedIndicesStayInsideTheirArrays) {
     // Each case would index outside a pattern, an envelope or the instruments if taken as it
     // stands; the song must play on (ASan and UBSan watch the native-asan build).
