@@ -14,6 +14,7 @@ sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from art import glyphs, icon, logo, rabbit, skin  # noqa: E402
+import generator  # noqa: E402
 
 PICTURES = {
     "glyphs": glyphs.build,  # glyphs_normal.bmp, glyphs_intense.bmp
@@ -24,30 +25,5 @@ PICTURES = {
 }
 
 
-def write_atomically(path, data):
-    # An interrupted build must not leave a half-written file that looks up to date.
-    tmp = path + ".tmp"
-    with open(tmp, "wb") as f:
-        f.write(data)
-    os.replace(tmp, path)
-
-
-def main(argv):
-    if len(argv) < 2:
-        sys.stderr.write(__doc__)
-        return 2
-    out_dir = argv[1]
-    names = argv[2:] or list(PICTURES)
-    unknown = [n for n in names if n not in PICTURES]
-    if unknown:
-        sys.stderr.write("gen_art: unknown picture %s (known: %s)\n" % (", ".join(unknown), ", ".join(PICTURES)))
-        return 2
-    os.makedirs(out_dir, exist_ok=True)
-    for name in names:
-        for file_name, data in sorted(PICTURES[name]().items()):
-            write_atomically(os.path.join(out_dir, file_name), data)
-    return 0
-
-
 if __name__ == "__main__":
-    sys.exit(main(sys.argv))
+    sys.exit(generator.run(sys.argv, PICTURES, "gen_art", "picture", __doc__))

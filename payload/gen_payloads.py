@@ -15,6 +15,7 @@ sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from pack import dialogs, resourcepack, standin  # noqa: E402
+import generator  # noqa: E402
 
 SETS = {
     "pack": lambda: {"res_ru.zip": resourcepack.build_russian()},
@@ -23,30 +24,5 @@ SETS = {
 }
 
 
-def write_atomically(path, data):
-    # An interrupted build must not leave a half-written file that looks up to date.
-    tmp = path + ".tmp"
-    with open(tmp, "wb") as f:
-        f.write(data)
-    os.replace(tmp, path)
-
-
-def main(argv):
-    if len(argv) < 2:
-        sys.stderr.write(__doc__)
-        return 2
-    out_dir = argv[1]
-    names = argv[2:] or list(SETS)
-    unknown = [n for n in names if n not in SETS]
-    if unknown:
-        sys.stderr.write("gen_payloads: unknown set %s (known: %s)\n" % (", ".join(unknown), ", ".join(SETS)))
-        return 2
-    os.makedirs(out_dir, exist_ok=True)
-    for name in names:
-        for file_name, data in sorted(SETS[name]().items()):
-            write_atomically(os.path.join(out_dir, file_name), data)
-    return 0
-
-
 if __name__ == "__main__":
-    sys.exit(main(sys.argv))
+    sys.exit(generator.run(sys.argv, SETS, "gen_payloads", "set", __doc__))
