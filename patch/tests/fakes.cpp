@@ -274,45 +274,13 @@ bool FakeResources::EndUpdate(platform::UpdateHandle update, bool discard) {
     return true;
 }
 
-bool CountingOs::Fails(const std::string& op) {
+bool CountingOs::Fails(const char* op) {
     const int n = ++counts[op];
     if (op == failOp && n == failAt) {
         real_.SetLastError(failCode);
         return true;
     }
     return false;
-}
-
-platform::FileHandle CountingOs::OpenExisting(std::u16string_view path, platform::Access access,
-                                              platform::Share share) {
-    return Fails("OpenExisting") ? platform::FileHandle{} : real_.OpenExisting(path, access, share);
-}
-platform::FileHandle CountingOs::CreateAlways(std::u16string_view path) {
-    return Fails("CreateAlways") ? platform::FileHandle{} : real_.CreateAlways(path);
-}
-void CountingOs::Close(platform::FileHandle& file) {
-    ++counts["Close"];
-    real_.Close(file);
-}
-bool CountingOs::GetLength(platform::FileHandle file, std::uint64_t& length) {
-    return !Fails("GetLength") && real_.GetLength(file, length);
-}
-bool CountingOs::SetLength(platform::FileHandle file, std::uint64_t length) {
-    return !Fails("SetLength") && real_.SetLength(file, length);
-}
-bool CountingOs::ReadAt(platform::FileHandle file, std::uint64_t offset, void* buffer,
-                        std::size_t size, std::size_t& got) {
-    return !Fails("ReadAt") && real_.ReadAt(file, offset, buffer, size, got);
-}
-bool CountingOs::WriteAt(platform::FileHandle file, std::uint64_t offset, const void* data,
-                         std::size_t size) {
-    return !Fails("WriteAt") && real_.WriteAt(file, offset, data, size);
-}
-bool CountingOs::Map(platform::FileHandle file, platform::MappedView& view) {
-    return !Fails("Map") && real_.Map(file, view);
-}
-bool CountingOs::Delete(std::u16string_view path) {
-    return !Fails("Delete") && real_.Delete(path);
 }
 
 Bytes Utf16Bytes(std::u16string_view text) {

@@ -3,6 +3,8 @@
 // test can check the order of steps and every text.
 #pragma once
 
+#include "platform/tests/intercepting_os.h"
+
 #include "patch/patchrun.h"
 #include "platform/file.h"
 #include "platform/resource.h"
@@ -156,41 +158,17 @@ private:
 
 // Passes every call to the real file services and counts them by name; the call numbered
 // failAt (from 1) of the operation named failOp fails instead with failCode.
-class CountingOs : public platform::Os {
+class CountingOs : public platform::testing::InterceptingOs {
 public:
-    explicit CountingOs(platform::Os& real) : real_(real) {}
+    using InterceptingOs::InterceptingOs;
     std::map<std::string, int> counts;
     std::string failOp;
     int failAt = 0;
     std::uint32_t failCode = platform::error::kAccessDenied;
 
-    platform::FileHandle OpenExisting(std::u16string_view path, platform::Access access,
-                                      platform::Share share) override;
-    platform::FileHandle CreateAlways(std::u16string_view path) override;
-    void Close(platform::FileHandle& file) override;
-    bool GetLength(platform::FileHandle file, std::uint64_t& length) override;
-    bool SetLength(platform::FileHandle file, std::uint64_t length) override;
-    bool ReadAt(platform::FileHandle file, std::uint64_t offset, void* buffer, std::size_t size,
-                std::size_t& got) override;
-    bool WriteAt(platform::FileHandle file, std::uint64_t offset, const void* data,
-                 std::size_t size) override;
-    bool Map(platform::FileHandle file, platform::MappedView& view) override;
-    void Unmap(platform::MappedView& view) override { real_.Unmap(view); }
-    void Prefault(platform::MappedView& view, std::uint64_t offset, std::uint64_t length) override {
-        real_.Prefault(view, offset, length);
-    }
-    bool Delete(std::u16string_view path) override;
-    std::u16string TempFolder() override { return real_.TempFolder(); }
-    std::uint32_t ProcessId() override { return real_.ProcessId(); }
-    int CompareNoCase(std::u16string_view a, std::u16string_view b) override {
-        return real_.CompareNoCase(a, b);
-    }
-    std::uint32_t LastError() override { return real_.LastError(); }
-    void SetLastError(std::uint32_t code) override { real_.SetLastError(code); }
-
-private:
-    bool Fails(const std::string& op);
-    platform::Os& real_;
+protected:
+    bool Fails(const char* op) override;
+    void Seen(const char* op) override { ++counts[op]; }
 };
 
 Bytes Utf16Bytes(std::u16string_view text);

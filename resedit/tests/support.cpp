@@ -158,32 +158,4 @@ bool FaultyOs::Fails(const char* name) {
     return false;
 }
 
-platform::FileHandle FaultyOs::OpenExisting(std::u16string_view path, platform::Access access,
-                                            platform::Share share) {
-    return Fails("OpenExisting") ? platform::FileHandle{} : real_.OpenExisting(path, access, share);
-}
-platform::FileHandle FaultyOs::CreateAlways(std::u16string_view path) {
-    return Fails("CreateAlways") ? platform::FileHandle{} : real_.CreateAlways(path);
-}
-bool FaultyOs::GetLength(platform::FileHandle file, std::uint64_t& length) {
-    return !Fails("GetLength") && real_.GetLength(file, length);
-}
-bool FaultyOs::SetLength(platform::FileHandle file, std::uint64_t length) {
-    return !Fails("SetLength") && real_.SetLength(file, length);
-}
-bool FaultyOs::ReadAt(platform::FileHandle file, std::uint64_t offset, void* buffer,
-                      std::size_t size, std::size_t& got) {
-    return !Fails("ReadAt") && real_.ReadAt(file, offset, buffer, size, got);
-}
-bool FaultyOs::WriteAt(platform::FileHandle file, std::uint64_t offset, const void* data,
-                       std::size_t size) {
-    return !Fails("WriteAt") && real_.WriteAt(file, offset, data, size);
-}
-bool FaultyOs::Map(platform::FileHandle file, platform::MappedView& view) {
-    return !Fails("Map") && real_.Map(file, view);
-}
-bool FaultyOs::Delete(std::u16string_view path) {
-    return !Fails("Delete") && real_.Delete(path);
-}
-
 } // namespace resedit::testing

@@ -2,6 +2,8 @@
 // of a tree, the outside oracles, and an Os that fails one chosen call.
 #pragma once
 
+#include "platform/tests/intercepting_os.h"
+
 #include "resedit/resedit.h"
 #include "resedit/tests/pe_builder.h"
 
@@ -46,41 +48,16 @@ std::vector<std::filesystem::path> LeftoverTempFiles();
 
 // Passes every call to the real Os, counting the calls that can fail; the call numbered
 // failAt (from 1) fails instead, with the given error code.
-class FaultyOs : public platform::Os {
+class FaultyOs : public platform::testing::InterceptingOs {
 public:
-    explicit FaultyOs(platform::Os& real) : real_(real) {}
+    using InterceptingOs::InterceptingOs;
     int calls = 0;
     int failAt = 0;
     std::uint32_t failCode = platform::error::kDiskFull;
     std::string failedCall;
 
-    platform::FileHandle OpenExisting(std::u16string_view path, platform::Access access,
-                                      platform::Share share) override;
-    platform::FileHandle CreateAlways(std::u16string_view path) override;
-    void Close(platform::FileHandle& file) override { real_.Close(file); }
-    bool GetLength(platform::FileHandle file, std::uint64_t& length) override;
-    bool SetLength(platform::FileHandle file, std::uint64_t length) override;
-    bool ReadAt(platform::FileHandle file, std::uint64_t offset, void* buffer, std::size_t size,
-                std::size_t& got) override;
-    bool WriteAt(platform::FileHandle file, std::uint64_t offset, const void* data,
-                 std::size_t size) override;
-    bool Map(platform::FileHandle file, platform::MappedView& view) override;
-    void Unmap(platform::MappedView& view) override { real_.Unmap(view); }
-    void Prefault(platform::MappedView& view, std::uint64_t offset, std::uint64_t length) override {
-        real_.Prefault(view, offset, length);
-    }
-    bool Delete(std::u16string_view path) override;
-    std::u16string TempFolder() override { return real_.TempFolder(); }
-    std::uint32_t ProcessId() override { return real_.ProcessId(); }
-    int CompareNoCase(std::u16string_view a, std::u16string_view b) override {
-        return real_.CompareNoCase(a, b);
-    }
-    std::uint32_t LastError() override { return real_.LastError(); }
-    void SetLastError(std::uint32_t code) override { real_.SetLastError(code); }
-
-private:
-    bool Fails(const char* name);
-    platform::Os& real_;
+protected:
+    bool Fails(const char* name) override;
 };
 
 } // namespace resedit::testing

@@ -1,0 +1,64 @@
+// For tests: an Os that passes every call to a real one, after asking Fails whether this
+// call is to fail instead (then with the error code Fails has set). Calls that cannot fail
+// are only reported to Seen.
+#pragma once
+
+#include "platform/file.h"
+
+namespace platform::testing {
+
+class InterceptingOs : public Os {
+public:
+    explicit InterceptingOs(Os& real) : real_(real) {}
+
+    FileHandle OpenExisting(std::u16string_view path, Access access, Share share) override {
+        return Fails("OpenExisting") ? FileHandle{} : real_.OpenExisting(path, access, share);
+    }
+    FileHandle CreateAlways(std::u16string_view path) override {
+        return Fails("CreateAlways") ? FileHandle{} : real_.CreateAlways(path);
+    }
+    void Close(FileHandle& file) override {
+        Seen("Close");
+        real_.Close(file);
+    }
+    bool GetLength(FileHandle file, std::uint64_t& length) override {
+        return !Fails("GetLength") && real_.GetLength(file, length);
+    }
+    bool SetLength(FileHandle file, std::uint64_t length) override {
+        return !Fails("SetLength") && real_.SetLength(file, length);
+    }
+    bool ReadAt(FileHandle file, std::uint64_t offset, void* buffer, std::size_t size,
+                std::size_t& got) override {
+        return !Fails("ReadAt") && real_.ReadAt(file, offset, buffer, size, got);
+    }
+    bool WriteAt(FileHandle file, std::uint64_t offset, const void* data,
+                 std::size_t size) override {
+        return !Fails("WriteAt") && real_.WriteAt(file, offset, data, size);
+    }
+    bool Map(FileHandle file, MappedView& view) override {
+        return !Fails("Map") && real_.Map(file, view);
+    }
+    void Unmap(MappedView& view) override { real_.Unmap(view); }
+    void Prefault(MappedView& view, std::uint64_t offset, std::uint64_t length) override {
+        real_.Prefault(view, offset, length);
+    }
+    bool Delete(std::u16string_view path) override {
+        return !Fails("Delete") && real_.Delete(path);
+    }
+    std::u16string TempFolder() override { return real_.TempFolder(); }
+    std::uint32_t ProcessId() override { return real_.ProcessId(); }
+    int CompareNoCase(std::u16string_view a, std::u16string_view b) override {
+        return real_.CompareNoCase(a, b);
+    }
+    std::uint32_t LastError() override { return real_.LastError(); }
+    void SetLastError(std::uint32_t code) override { real_.SetLastError(code); }
+
+protected:
+    // True makes the call named `call` fail; set the error code before answering true.
+    virtual bool Fails(const char* call) = 0;
+    virtual void Seen(const char*) {}
+
+    Os& real_;
+};
+
+} // namespace platform::testing
