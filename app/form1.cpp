@@ -22,7 +22,6 @@
 
 #include <algorithm>
 #include <optional>
-#include <vector>
 
 namespace app {
 
@@ -69,18 +68,7 @@ int WindowDpi(HWND hwnd) {
 }
 
 std::u16string OwnExePath() {
-    std::vector<wchar_t> buffer(MAX_PATH);
-    for (;;) {
-        const DWORD n =
-            GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (n == 0) {
-            return {};
-        }
-        if (n < buffer.size()) {
-            return std::u16string(reinterpret_cast<const char16_t*>(buffer.data()), n);
-        }
-        buffer.resize(buffer.size() * 2);
-    }
+    return platform::SystemResources().OwnExecutablePath();
 }
 
 LRESULT CALLBACK ProxyProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -225,56 +213,70 @@ bool QuitRequested() {
 }
 
 void TForm1::InitControls() {
-    auto& c = controls_;
-    c[kSImage1].Name = L"sImage1";
-    c[kSImage1].Kind = ControlKind::TsImage;
-    c[kSImage1].Bounds96 = Bounds(56, 0, 346, 140);
-    c[kSImage1].Visible = true;
-    c[kSImage1].Caption = u"iTools 3 RUS logo";
-    c[kSImage1].BlendOpacity = 128;
-
-    c[kLabel1].Name = L"Label1";
-    c[kLabel1].Kind = ControlKind::TLabel;
-    c[kLabel1].Bounds96 = Bounds(88, 116, 224, 14);
-    c[kLabel1].Visible = true;
-    c[kLabel1].Caption = u"Thnk's \"Vemu7ka\" for the          icon ";
-    c[kLabel1].Font = FontSpec{L"Tahoma", 12, true, false, 0, kWhite};
-
-    c[kLabel2].Name = L"Label2";
-    c[kLabel2].Kind = ControlKind::TLabel;
-    c[kLabel2].Bounds96 = Bounds(132, 116, 65, 14);
-    c[kLabel2].Visible = true;
-    c[kLabel2].Caption = u"\"Vemu7ka\"";
-    c[kLabel2].Font = FontSpec{L"Tahoma", 12, true, false, 0, kLime};
-
-    c[kSLabelFX1].Name = L"sLabelFX1";
-    c[kSLabelFX1].Kind = ControlKind::TsLabelFX;
-    c[kSLabelFX1].Bounds96 = Bounds(296, 54, 97, 25);
-    c[kSLabelFX1].Visible = false;
-    c[kSLabelFX1].Caption = u"Quilmar0 zero";
-    c[kSLabelFX1].Font = FontSpec{L"Tahoma", 16, false, false, 55, kLime};
-
-    c[kRabbit].Name = L"Rabbit";
-    c[kRabbit].Kind = ControlKind::TImage;
-    c[kRabbit].Bounds96 = Bounds(164, 408, 73, 65);
-    c[kRabbit].Visible = false;
-    c[kRabbit].Caption = u"White rabbit: click to localise iTools 3";
-
-    c[kImage1].Name = L"Image1";
-    c[kImage1].Kind = ControlKind::TImage;
-    c[kImage1].Bounds96 = Bounds(80, 0, 49, 833);
-    c[kImage1].Caption = u"Glyph sheet";
-
-    c[kImage2].Name = L"Image2";
-    c[kImage2].Kind = ControlKind::TImage;
-    c[kImage2].Bounds96 = Bounds(33, 0, 41, 825);
-    c[kImage2].Caption = u"Intense glyph sheet";
-
-    c[kImage3].Name = L"Image3";
-    c[kImage3].Kind = ControlKind::TImage;
-    c[kImage3].Bounds96 = Bounds(246, 106, 45, 34);
-    c[kImage3].Visible = true;
-    c[kImage3].Caption = u"Program icon";
+    // The window's drawn controls, in z-order: what the window stores for each.
+    struct Entry {
+        ControlIndex index;
+        const wchar_t* name;
+        ControlKind kind;
+        RECT bounds;
+        bool visible;
+        const char16_t* caption; // labels: the text; pictures: the accessible name
+        FontSpec font;
+    };
+    const Entry table[] = {
+        {kSImage1,
+         L"sImage1",
+         ControlKind::TsImage,
+         Bounds(56, 0, 346, 140),
+         true,
+         u"iTools 3 RUS logo",
+         {}},
+        {kLabel1, L"Label1", ControlKind::TLabel, Bounds(88, 116, 224, 14), true,
+         u"Thnk's \"Vemu7ka\" for the          icon ",
+         FontSpec{L"Tahoma", 12, true, false, 0, kWhite}},
+        {kLabel2, L"Label2", ControlKind::TLabel, Bounds(132, 116, 65, 14), true, u"\"Vemu7ka\"",
+         FontSpec{L"Tahoma", 12, true, false, 0, kLime}},
+        {kSLabelFX1, L"sLabelFX1", ControlKind::TsLabelFX, Bounds(296, 54, 97, 25), false,
+         u"Quilmar0 zero", FontSpec{L"Tahoma", 16, false, false, 55, kLime}},
+        {kRabbit,
+         L"Rabbit",
+         ControlKind::TImage,
+         Bounds(164, 408, 73, 65),
+         false,
+         u"White rabbit: click to localise iTools 3",
+         {}},
+        {kImage1,
+         L"Image1",
+         ControlKind::TImage,
+         Bounds(80, 0, 49, 833),
+         false,
+         u"Glyph sheet",
+         {}},
+        {kImage2,
+         L"Image2",
+         ControlKind::TImage,
+         Bounds(33, 0, 41, 825),
+         false,
+         u"Intense glyph sheet",
+         {}},
+        {kImage3,
+         L"Image3",
+         ControlKind::TImage,
+         Bounds(246, 106, 45, 34),
+         true,
+         u"Program icon",
+         {}},
+    };
+    for (const Entry& e : table) {
+        TGraphicControl& c = controls_[e.index];
+        c.Name = e.name;
+        c.Kind = e.kind;
+        c.Bounds96 = e.bounds;
+        c.Visible = e.visible;
+        c.Caption = e.caption;
+        c.Font = e.font;
+    }
+    controls_[kSImage1].BlendOpacity = 128;
 }
 
 void TForm1::LoadContent() {
