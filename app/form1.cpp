@@ -315,9 +315,9 @@ void TForm1::ApplyDpi(int dpi) {
         if (i == kSImage1) {
             int fw = 0, fh = 0;
             skin::FitProportional(c.Source.width, c.Source.height, w, h, fw, fh);
-            c.Scaled = skin::Resize(c.Source, fw, fh);
+            c.Scaled.Set(skin::Resize(c.Source, fw, fh));
         } else if (i == kRabbit) {
-            c.Scaled = skin::Resize(c.Source, w, h);
+            c.Scaled.Set(skin::Resize(c.Source, w, h));
         }
         UpdateProxy(i);
     }
@@ -498,7 +498,7 @@ void TForm1::PaintControl(HDC dc, TGraphicControl& c) {
     const RECT& b = c.Bounds;
     switch (c.Kind) {
     case ControlKind::TsImage:
-        skin::DrawImage(dc, c.Scaled, b.left, b.top, c.BlendOpacity);
+        c.Scaled.Draw(dc, b.left, b.top, c.BlendOpacity);
         break;
     case ControlKind::TLabel: {
         // Labels are opaque in the window's (skinned) background colour, so Label2's turning
@@ -529,7 +529,7 @@ void TForm1::PaintControl(HDC dc, TGraphicControl& c) {
         if (c.Icon) {
             DrawIconEx(dc, b.left, b.top, c.Icon, 0, 0, 0, nullptr, DI_NORMAL);
         } else {
-            skin::DrawImage(dc, c.Scaled, b.left, b.top);
+            c.Scaled.Draw(dc, b.left, b.top);
         }
         break;
     }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/gdi.h"
+#include "skin/skin_win32.h"
 #include "skin/skindata.h"
 
 #include <windows.h>
@@ -33,7 +34,7 @@ struct TGraphicControl {
 
     // Content.
     skin::Image Source;                // the picture as loaded (logo, rabbit)
-    skin::Image Scaled;                // the picture as drawn at the current DPI
+    skin::Picture Scaled;              // the picture as drawn at the current DPI
     HICON Icon = nullptr;              // Image3
     platform::Bitmap* Sheet = nullptr; // Image1, Image2: the glyph sheet bitmaps (owned)
 

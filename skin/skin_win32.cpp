@@ -56,28 +56,47 @@ void Blend(HDC dest, int x, int y, int w, int h, HDC src, int sx, int sy, int sw
 
 } // namespace
 
-HBITMAP CreateDib(const Image& image) {
-    if (image.width <= 0 || image.height <= 0) {
-        return nullptr;
+void Picture::Release() {
+    if (dc_) {
+        SelectObject(dc_, previous_);
+        DeleteDC(dc_);
     }
-    void* bits = nullptr;
-    HBITMAP bmp = platform::CreateDib32(image.width, image.height, &bits);
-    if (bmp && bits) {
-        std::copy(image.pixels.begin(), image.pixels.end(), static_cast<std::uint32_t*>(bits));
+    if (bitmap_) {
+        DeleteObject(bitmap_);
     }
-    return bmp;
+    dc_ = nullptr;
+    bitmap_ = nullptr;
+    previous_ = nullptr;
+    width_ = height_ = 0;
 }
 
-void DrawImage(HDC dc, const Image& image, int x, int y, BYTE opacity) {
+void Picture::Set(const Image& image) {
+    Release();
     if (image.width <= 0 || image.height <= 0) {
         return;
     }
-    DibDc src(image.width, image.height);
-    if (!src.ok()) {
+    void* bits = nullptr;
+    bitmap_ = platform::CreateDib32(image.width, image.height, &bits);
+    dc_ = CreateCompatibleDC(nullptr);
+    if (!bitmap_ || !bits || !dc_) {
+        Release();
         return;
     }
-    std::copy(image.pixels.begin(), image.pixels.end(), src.bits);
-    Blend(dc, x, y, image.width, image.height, src.dc, 0, 0, image.width, image.height, opacity);
+    std::copy(image.pixels.begin(), image.pixels.end(), static_cast<std::uint32_t*>(bits));
+    previous_ = SelectObject(dc_, bitmap_);
+    width_ = image.width;
+    height_ = image.height;
+}
+
+void Picture::Draw(HDC dc, int x, int y, BYTE opacity) const {
+    DrawPart(dc, x, y, width_, height_, 0, 0, width_, height_, opacity);
+}
+
+void Picture::DrawPart(HDC dc, int x, int y, int w, int h, int sx, int sy, int sw, int sh,
+                       BYTE opacity) const {
+    if (dc_ && w > 0 && h > 0 && sw > 0 && sh > 0) {
+        Blend(dc, x, y, w, h, dc_, sx, sy, sw, sh, opacity);
+    }
 }
 
 void DrawShadowText(HDC dc, HFONT font, const std::u16string& text, int x, int y,
@@ -194,9 +213,9 @@ void TsSkinProvider::SetDpi(int dpi) {
     const int sliceL = Scale(o.captionSliceLeft), sliceR = Scale(o.captionSliceRight);
     (void)sliceL;
     (void)sliceR;
-    captionScaled_ = Resize(skin_->caption, Scale(skin_->caption.width), bar);
+    captionScaled_.Set(Resize(skin_->caption, Scale(skin_->caption.width), bar));
     const int b = Scale(o.buttonSize);
-    buttonsScaled_ = Resize(skin_->buttons, b * kButtonStates, b * kButtonKinds);
+    buttonsScaled_.Set(Resize(skin_->buttons, b * kButtonStates, b * kButtonKinds));
 }
 
 int TsSkinProvider::BorderWidth() const {
@@ -282,30 +301,19 @@ void TsSkinProvider::PaintFrame() {
         FillRect(buf.dc, &left, outer);
         FillRect(buf.dc, &right, outer);
         // Caption bar: fixed left and right slices, the middle stretched.
-        const Image& c = captionScaled_;
+        const Picture& c = captionScaled_;
         const int barW = w - 2 * b;
-        if (c.width > 0 && barW > 0) {
-            DibDc src(c.width, c.height);
-            if (src.ok()) {
-                std::copy(c.pixels.begin(), c.pixels.end(), src.bits);
-                int sl = std::min(Scale(o.captionSliceLeft), c.width / 2);
-                int sr = std::min(Scale(o.captionSliceRight), c.width - sl);
-                sl = std::min(sl, barW / 2);
-                sr = std::min(sr, barW - sl);
-                const BYTE opacity = active_ ? 255 : 200;
-                if (sl > 0) {
-                    Blend(buf.dc, b, b, sl, cap, src.dc, 0, 0, sl, c.height, opacity);
-                }
-                if (sr > 0) {
-                    Blend(buf.dc, b + barW - sr, b, sr, cap, src.dc, c.width - sr, 0, sr, c.height,
-                          opacity);
-                }
-                const int mid = c.width - sl - sr;
-                if (mid > 0 && barW - sl - sr > 0) {
-                    Blend(buf.dc, b + sl, b, barW - sl - sr, cap, src.dc, sl, 0, mid, c.height,
-                          opacity);
-                }
-            }
+        if (c.Width() > 0 && barW > 0) {
+            int sl = std::min(Scale(o.captionSliceLeft), c.Width() / 2);
+            int sr = std::min(Scale(o.captionSliceRight), c.Width() - sl);
+            sl = std::min(sl, barW / 2);
+            sr = std::min(sr, barW - sl);
+            const BYTE opacity = active_ ? 255 : 200;
+            c.DrawPart(buf.dc, b, b, sl, cap, 0, 0, sl, c.Height(), opacity);
+            c.DrawPart(buf.dc, b + barW - sr, b, sr, cap, c.Width() - sr, 0, sr, c.Height(),
+                       opacity);
+            c.DrawPart(buf.dc, b + sl, b, barW - sl - sr, cap, sl, 0, c.Width() - sl - sr,
+                       c.Height(), opacity);
         }
         // Caption text, centred over the bar and kept clear of the buttons.
         const int textLen = GetWindowTextLengthW(hwnd_);
@@ -331,20 +339,14 @@ void TsSkinProvider::PaintFrame() {
         DrawTextW(buf.dc, text.c_str(), textLen, &textRect, fmt);
         SelectObject(buf.dc, oldFont);
         // Buttons from the sprite sheet: column = state, row = kind.
-        const Image& s = buttonsScaled_;
-        if (s.width > 0) {
-            DibDc src(s.width, s.height);
-            if (src.ok()) {
-                std::copy(s.pixels.begin(), s.pixels.end(), src.bits);
-                const int size = s.width / kButtonStates;
-                for (int i = -1; i < settings_.titleButtons; ++i) {
-                    RECT r = ButtonRect(i);
-                    const int state = pressed_ == i && hot_ == i ? 2 : (hot_ == i ? 1 : 0);
-                    const int row = i == kClose ? 0 : 1;
-                    Blend(buf.dc, r.left, r.top, size, size, src.dc, state * size, row * size, size,
-                          size, 255);
-                }
-            }
+        const Picture& sprites = buttonsScaled_;
+        const int size = sprites.Width() / kButtonStates;
+        for (int i = -1; i < settings_.titleButtons; ++i) {
+            RECT r = ButtonRect(i);
+            const int state = pressed_ == i && hot_ == i ? 2 : (hot_ == i ? 1 : 0);
+            const int row = i == kClose ? 0 : 1;
+            sprites.DrawPart(buf.dc, r.left, r.top, size, size, state * size, row * size, size,
+                             size);
         }
         DeleteObject(outer);
         DeleteObject(inner);

@@ -12,12 +12,35 @@
 
 namespace skin {
 
-// A premultiplied 32-bit top-down DIB section made from an image; null on failure.
-HBITMAP CreateDib(const Image& image);
+// A premultiplied picture kept in a memory device context of its own, so that painting it
+// is one blend with no set-up: made once when the picture (or the DPI) changes.
+class Picture {
+public:
+    Picture() = default;
+    Picture(const Picture&) = delete;
+    Picture& operator=(const Picture&) = delete;
+    ~Picture() { Release(); }
 
-// Draws `image` (premultiplied) at (x, y) of dc, unscaled, blended with its alpha scaled by
-// `opacity` (255 = as is, 128 = half).
-void DrawImage(HDC dc, const Image& image, int x, int y, BYTE opacity = 255);
+    // Replaces the picture; an empty image leaves none.
+    void Set(const Image& image);
+    int Width() const { return width_; }
+    int Height() const { return height_; }
+    // Blends the whole picture, unscaled, at (x, y), its alpha scaled by `opacity`
+    // (255 = as is, 128 = half).
+    void Draw(HDC dc, int x, int y, BYTE opacity = 255) const;
+    // Blends the part (sx, sy, sw, sh) stretched to (x, y, w, h).
+    void DrawPart(HDC dc, int x, int y, int w, int h, int sx, int sy, int sw, int sh,
+                  BYTE opacity = 255) const;
+
+private:
+    void Release();
+
+    HDC dc_ = nullptr;
+    HBITMAP bitmap_ = nullptr;
+    HGDIOBJ previous_ = nullptr;
+    int width_ = 0;
+    int height_ = 0;
+};
 
 // Draws text with a soft shadow that extends from the text's position down to `shadowReach`
 // pixels right and below it. The font may be rotated (escapement).
@@ -80,8 +103,8 @@ private:
     bool tracking_ = false;
     bool moving_ = false;
     HFONT captionFont_ = nullptr;
-    Image captionScaled_;
-    Image buttonsScaled_;
+    Picture captionScaled_;
+    Picture buttonsScaled_;
 };
 
 } // namespace skin
