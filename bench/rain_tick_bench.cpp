@@ -1,7 +1,7 @@
 // CPU time of one frame-timer tick's 330 cell copies into the real window device context.
 //   rain_tick_bench.exe [ticks]
-#include "app/form1.h"
 #include "app/unit1.h"
+#include "bench/window_bench.h"
 
 #include <windows.h>
 
@@ -10,35 +10,17 @@
 #include <cstdlib>
 #include <vector>
 
-namespace {
-double Seconds(const FILETIME& ft) {
-    ULARGE_INTEGER v{{ft.dwLowDateTime, ft.dwHighDateTime}};
-    return static_cast<double>(v.QuadPart) * 1e-7;
-}
-double ThreadCpu() {
-    FILETIME c, e, k, u;
-    GetThreadTimes(GetCurrentThread(), &c, &e, &k, &u);
-    return Seconds(k) + Seconds(u);
-}
-} // namespace
-
 int main(int argc, char** argv) {
     const int ticks = argc > 1 ? std::atoi(argv[1]) : 2000;
-    app::TForm1* form = app::TForm1::Create(GetModuleHandleW(nullptr));
+    app::TForm1* form = bench::OpenQuietWindow(20);
     if (!form) {
         std::fprintf(stderr, "cannot create the window\n");
         return 1;
     }
-    form->Show();
-    form->SetTimerEnabled(false);
-    for (int i = 0; i < 20; ++i) {
-        app::ProcessMessages();
-        Sleep(10);
-    }
     std::vector<double> wall;
     LARGE_INTEGER freq, t0, t1;
     QueryPerformanceFrequency(&freq);
-    const double cpu0 = ThreadCpu();
+    const double cpu0 = bench::ThreadCpuSeconds();
     for (int t = 0; t < ticks; ++t) {
         QueryPerformanceCounter(&t0);
         for (auto& column : form->Rain().Columns) {
@@ -49,7 +31,7 @@ int main(int argc, char** argv) {
         wall.push_back(static_cast<double>(t1.QuadPart - t0.QuadPart) /
                        static_cast<double>(freq.QuadPart));
     }
-    const double cpu = ThreadCpu() - cpu0;
+    const double cpu = bench::ThreadCpuSeconds() - cpu0;
     std::sort(wall.begin(), wall.end());
     std::printf("ticks %d, 330 copies each\n", ticks);
     std::printf("CPU per tick: %.1f us (thread time)\n", cpu / ticks * 1e6);

@@ -1,33 +1,20 @@
 // CPU time of one transparent repaint of the console (four lines of text over the window).
 //   transmemo_bench.exe [repaints]
-#include "app/form1.h"
 #include "app/unit1.h"
+#include "bench/window_bench.h"
 
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
 
-namespace {
-double ThreadCpu() {
-    FILETIME c, e, k, u;
-    GetThreadTimes(GetCurrentThread(), &c, &e, &k, &u);
-    auto s = [](const FILETIME& ft) {
-        ULARGE_INTEGER v{{ft.dwLowDateTime, ft.dwHighDateTime}};
-        return static_cast<double>(v.QuadPart) * 1e-7;
-    };
-    return s(k) + s(u);
-}
-} // namespace
-
 int main(int argc, char** argv) {
     const int repaints = argc > 1 ? std::atoi(argv[1]) : 2000;
-    app::TForm1* form = app::TForm1::Create(GetModuleHandleW(nullptr));
+    app::TForm1* form = bench::OpenQuietWindow(0);
     if (!form) {
+        std::fprintf(stderr, "cannot create the window\n");
         return 1;
     }
-    form->Show();
-    form->SetTimerEnabled(false);
     form->CreateConsole();
     for (const auto& q : show::kQuotations) {
         form->AppendLog(std::u16string(q));
@@ -40,12 +27,12 @@ int main(int argc, char** argv) {
     LARGE_INTEGER f, t0, t1;
     QueryPerformanceFrequency(&f);
     QueryPerformanceCounter(&t0);
-    const double cpu0 = ThreadCpu();
+    const double cpu0 = bench::ThreadCpuSeconds();
     for (int i = 0; i < repaints; ++i) {
         app::LogMemo->Change();
     }
     GdiFlush();
-    const double cpu = ThreadCpu() - cpu0;
+    const double cpu = bench::ThreadCpuSeconds() - cpu0;
     QueryPerformanceCounter(&t1);
     const int done = app::LogMemo->PaintTransparentCount() - before;
     std::printf("transparent repaints: %d\n", done);
