@@ -11,18 +11,23 @@ using detail::SetMessage;
 
 namespace {
 
-// Resource directory structures, offsets relative to their start.
-constexpr std::uint32_t kDirTableSize = 16;
-constexpr std::uint32_t kDirCharacteristics = 0;
-constexpr std::uint32_t kDirTimeDateStamp = 4;
-constexpr std::uint32_t kDirMajorVersion = 8;
-constexpr std::uint32_t kDirMinorVersion = 10;
-constexpr std::uint32_t kDirNamedEntries = 12;
-constexpr std::uint32_t kDirIdEntries = 14;
-constexpr std::uint32_t kEntrySize = 8;
-constexpr std::uint32_t kDataEntrySize = 16;
-constexpr std::uint32_t kSubdirectoryFlag = 0x80000000;
-constexpr std::uint32_t kNameFlag = 0x80000000;
+using pe::kDataCodePage;
+using pe::kDataEntrySize;
+using pe::kDataOffsetToData;
+using pe::kDataReserved;
+using pe::kDataSize;
+using pe::kDirCharacteristics;
+using pe::kDirIdEntries;
+using pe::kDirMajorVersion;
+using pe::kDirMinorVersion;
+using pe::kDirNamedEntries;
+using pe::kDirTableSize;
+using pe::kDirTimeDateStamp;
+using pe::kEntryName;
+using pe::kEntryOffsetToData;
+using pe::kEntrySize;
+using pe::kNameFlag;
+using pe::kSubdirectoryFlag;
 
 // Windows has three levels (type, name, language); anything far deeper is not a real file.
 constexpr int kMaxDepth = 32;
@@ -95,8 +100,8 @@ struct TreeReader {
         entryBudget -= count;
         TPResItem* tail = &dir->child;
         for (std::uint64_t j = 0; j < count; ++j) {
-            const std::uint32_t nameField = Load32(entries + j * kEntrySize);
-            const std::uint32_t offsetField = Load32(entries + j * kEntrySize + 4);
+            const std::uint32_t nameField = Load32(entries + j * kEntrySize + kEntryName);
+            const std::uint32_t offsetField = Load32(entries + j * kEntrySize + kEntryOffsetToData);
             // The tree relies on the named entries coming first, as their count says.
             if (((nameField & kNameFlag) != 0) != (j < dir->namedItems)) {
                 return Fail("a resource directory mixes named and id entries");
@@ -117,10 +122,10 @@ struct TreeReader {
         if (!entry) {
             return Fail("a resource data entry lies outside the resource section");
         }
-        const std::uint32_t rva = Load32(entry);
-        leaf->size = Load32(entry + 4);
-        leaf->codePage = Load32(entry + 8);
-        leaf->reserved = Load32(entry + 12);
+        const std::uint32_t rva = Load32(entry + kDataOffsetToData);
+        leaf->size = Load32(entry + kDataSize);
+        leaf->codePage = Load32(entry + kDataCodePage);
+        leaf->reserved = Load32(entry + kDataReserved);
         // The address is translated through the resource section; data elsewhere is refused.
         if (rva < va || !section.Has(rva - va, leaf->size)) {
             return Fail("resource data lies outside the resource section");

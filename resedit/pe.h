@@ -57,6 +57,25 @@ constexpr std::uint32_t kDebugEntrySize = 28;
 constexpr std::uint32_t kDebugAddressOfRawData = 20;
 constexpr std::uint32_t kDebugPointerToRawData = 24;
 
+// Resource directory structures, offsets relative to their start.
+constexpr std::uint32_t kDirTableSize = 16; // IMAGE_RESOURCE_DIRECTORY
+constexpr std::uint32_t kDirCharacteristics = 0;
+constexpr std::uint32_t kDirTimeDateStamp = 4;
+constexpr std::uint32_t kDirMajorVersion = 8;
+constexpr std::uint32_t kDirMinorVersion = 10;
+constexpr std::uint32_t kDirNamedEntries = 12;
+constexpr std::uint32_t kDirIdEntries = 14;
+constexpr std::uint32_t kEntrySize = 8; // IMAGE_RESOURCE_DIRECTORY_ENTRY
+constexpr std::uint32_t kEntryName = 0;
+constexpr std::uint32_t kEntryOffsetToData = 4;
+constexpr std::uint32_t kDataEntrySize = 16; // IMAGE_RESOURCE_DATA_ENTRY
+constexpr std::uint32_t kDataOffsetToData = 0;
+constexpr std::uint32_t kDataSize = 4;
+constexpr std::uint32_t kDataCodePage = 8;
+constexpr std::uint32_t kDataReserved = 12;
+constexpr std::uint32_t kSubdirectoryFlag = 0x80000000; // in OffsetToData
+constexpr std::uint32_t kNameFlag = 0x80000000;         // in Name
+
 // The positions of one file's header fields, all as file offsets.
 struct Layout {
     std::uint32_t pe = 0; // the PE signature

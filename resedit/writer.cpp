@@ -16,10 +16,7 @@ namespace resedit {
 
 namespace {
 
-constexpr std::uint32_t kDirTableSize = 16;
-constexpr std::uint32_t kEntrySize = 8;
-constexpr std::uint32_t kDataEntrySize = 16;
-constexpr std::uint32_t kHighBit = 0x80000000;
+using namespace pe;
 constexpr std::uint64_t kMaxSection = 0x7FFFFFFF; // offsets in entries keep the high bit free
 constexpr std::uint32_t kMaxFileAlignment = 0x10000;
 
@@ -83,10 +80,10 @@ struct ImageWriter {
     bool Write(const TResItem* item) {
         std::uint8_t* at = image + dirPos;
         if (!item->isDir) {
-            Store32(at, static_cast<std::uint32_t>(va + dataPos));
-            Store32(at + 4, item->size);
-            Store32(at + 8, item->codePage);
-            Store32(at + 12, item->reserved);
+            Store32(at + kDataOffsetToData, static_cast<std::uint32_t>(va + dataPos));
+            Store32(at + kDataSize, item->size);
+            Store32(at + kDataCodePage, item->codePage);
+            Store32(at + kDataReserved, item->reserved);
             dirPos += kDataEntrySize;
             std::uint8_t* out = image + dataPos;
             if (item->data) {
@@ -104,19 +101,19 @@ struct ImageWriter {
             dataPos += RoundUp(item->size, 4);
             return true;
         }
-        Store32(at, item->attr);
-        Store32(at + 4, item->time);
-        Store16(at + 8, item->majorVer);
-        Store16(at + 10, item->minorVer);
-        Store16(at + 12, static_cast<std::uint16_t>(item->namedItems));
-        Store16(at + 14, static_cast<std::uint16_t>(item->idItems));
+        Store32(at + kDirCharacteristics, item->attr);
+        Store32(at + kDirTimeDateStamp, item->time);
+        Store16(at + kDirMajorVersion, item->majorVer);
+        Store16(at + kDirMinorVersion, item->minorVer);
+        Store16(at + kDirNamedEntries, static_cast<std::uint16_t>(item->namedItems));
+        Store16(at + kDirIdEntries, static_cast<std::uint16_t>(item->idItems));
         std::uint8_t* entry = at + kDirTableSize;
         dirPos += kDirTableSize + kEntrySize * (std::uint64_t{item->namedItems} + item->idItems);
         std::uint32_t j = 0;
         for (const TResItem* child = item->child; child;
              child = child->next, ++j, entry += kEntrySize) {
             if (j < item->namedItems) {
-                Store32(entry, kHighBit | static_cast<std::uint32_t>(strPos));
+                Store32(entry + kEntryName, kNameFlag | static_cast<std::uint32_t>(strPos));
                 std::uint8_t* s = image + strPos;
                 Store16(s, static_cast<std::uint16_t>(child->name.size()));
                 for (std::size_t k = 0; k < child->name.size(); ++k) {
@@ -124,9 +121,10 @@ struct ImageWriter {
                 }
                 strPos += 2 + 2 * std::uint64_t{child->name.size()};
             } else {
-                Store32(entry, static_cast<std::uint32_t>(child->id));
+                Store32(entry + kEntryName, static_cast<std::uint32_t>(child->id));
             }
-            Store32(entry + 4, static_cast<std::uint32_t>(dirPos) | (child->isDir ? kHighBit : 0));
+            Store32(entry + kEntryOffsetToData,
+                    static_cast<std::uint32_t>(dirPos) | (child->isDir ? kSubdirectoryFlag : 0));
             if (!Write(child)) {
                 return false;
             }
