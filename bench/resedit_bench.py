@@ -19,6 +19,7 @@ and prints the times, the ratios to cp, and whether objdump -p accepts each resu
 Needs the native and the windows presets built."""
 import argparse
 import os
+import shlex
 import shutil
 import statistics
 import struct
@@ -158,7 +159,7 @@ def wine_env():
     env = dict(os.environ)
     for line in out.splitlines():
         k, _, v = line.partition("=")
-        env[k] = v.strip("'")
+        env[k] = "".join(shlex.split(v))  # printf %q quoting
     return env
 
 

@@ -8,6 +8,7 @@ import json
 import os
 import pathlib
 import pwd
+import shlex
 import shutil
 import struct
 import subprocess
@@ -38,7 +39,7 @@ def harness_env(state):
     env = dict(os.environ)
     for line in out.splitlines():
         key, _, value = line.partition("=")
-        env[key] = value.strip("'")
+        env[key] = "".join(shlex.split(value))  # printf %q quoting
     return env
 
 
