@@ -99,7 +99,8 @@ class UnprivilegedTest(unittest.TestCase):
             shutil.copy2(source, ROOT / "bin" / source.name)
             (ROOT / "bin" / source.name).chmod(0o755)
         as_root("install", "-d", "-o", USER, "-g", USER, "-m", "0755", ROOT / "state", check=True)
-        as_user("mkdir", "-p", ROOT / "state" / "reports", check=True)
+        as_user("rm", "-rf", ROOT / "state" / "reports", check=True)
+        as_user("mkdir", ROOT / "state" / "reports", check=True)
         cls.h = UserHarness()
         setup = as_user(cls.h.harness, "setup", cls.h.state, capture_output=True, text=True, timeout=600)
         if setup.returncode != 0:
