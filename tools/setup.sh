@@ -87,8 +87,10 @@ i386_runs() {
 }
 
 if [[ -e $binfmt/qemu-i386 ]]; then
-  # Registered before (the registration lasts until the machine restarts): keep it on.
-  grep -qx enabled "$binfmt/qemu-i386" || echo 1 | "${sudo[@]}" tee "$binfmt/qemu-i386" >/dev/null
+  # Registered before (it lasts until the machine restarts): off while the kernel is tried,
+  # and on again only where the kernel cannot run them (the emulator is far slower).
+  echo 0 | "${sudo[@]}" tee "$binfmt/qemu-i386" >/dev/null
+  i386_runs || echo 1 | "${sudo[@]}" tee "$binfmt/qemu-i386" >/dev/null
 elif ! i386_runs; then
   echo "this kernel cannot run i386 programs: registering QEMU's emulator for them"
   install_missing --no-install-recommends -- qemu-user-static
