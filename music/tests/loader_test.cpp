@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 
 #include "music/engine.h"
 #include "music/tests/xm_builder.h"
@@ -363,7 +364,9 @@ struct ReaderLoad {
                                 arena, &reason);
             return;
         }
-        const auto path = std::filesystem::temp_directory_path() / "music_loader_seek_test.xm";
+        // A name of its own: other runs of these tests may share the temporary folder.
+        const auto path = std::filesystem::temp_directory_path() /
+                          ("music_loader_seek_" + std::to_string(std::random_device{}()) + ".xm");
         {
             std::ofstream f(path, std::ios::binary);
             f.write(reinterpret_cast<const char*>(bytes.data()),
