@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """xmrender end to end: a WAV of the program's module whose first output ring has the
-golden digest, the song's end found (order list, repeat, time limit) and said, --loops, and
-clear refusals.
+golden digest, the song's end found (order list, repeat, time limit) and said, --loops, the
+file written as it renders with its header completed, and clear refusals, also of a file
+that cannot be written (no half-written file passes for a whole one).
 
     xmrender_test.py XMRENDER TRACK.xm GOLDEN.h [--wine]
 With --wine the tool is a Windows program run under Wine (harness environment given).
@@ -52,7 +53,8 @@ def check(ok, what, detail=""):
 with tempfile.TemporaryDirectory(prefix="xmrender_") as tmp:
     wav = os.path.join(tmp, "out.wav")
     rc, text = run("--seconds", "2.5", track, wav)
-    check(rc == 0 and "120000 frames rendered" in text and "ns per frame" in text
+    check(rc == 0 and "120000 frames rendered" in text
+          and re.search(r"engine: [0-9.]+ ns per frame; whole run: [0-9.]+ s", text)
           and "ended by the time limit" in text
           and "song length: more than 2.500 s (the time limit came first)" in text,
           "renders 2.5 s, says the time limit ended it and how fast", text)
@@ -107,6 +109,49 @@ with tempfile.TemporaryDirectory(prefix="xmrender_") as tmp:
     check(frames == 144000 and "1 pass, ended by the time limit" in text and repeat in text,
           "--seconds limits --loops", text)
 
+    # Ten minutes, looping: the file gets its sizes at the end, and (natively) the memory
+    # stays that of the module, not of the sound (which is 110 MB).
+    long_wav = os.path.join(tmp, "long.wav")
+    rc, text = run("--loops", "1000", "--seconds", "600", track, long_wav)
+    size = os.path.getsize(long_wav) if os.path.exists(long_wav) else 0
+    with open(long_wav, "rb") as f:
+        head = f.read(44)
+    os.remove(long_wav)
+    check(rc == 0 and size == 44 + 600 * 48000 * 4 and len(head) == 44
+          and struct.unpack("<II", head[4:8] + head[40:44]) == (36 + size - 44, size - 44),
+          "ten minutes streamed with the header's sizes completed", text)
+    if not wine:
+        import resource
+
+        peak_kb = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
+        check(peak_kb < 40 * 1024, "memory stays flat", "peak %d KB" % peak_kb)
+
+    # Files that cannot be written: a folder that does not exist, a full device, and
+    # (natively) a file size limit reached halfway. Exit 1 with the reason, no file left.
+    nowhere = os.path.join(tmp, "missing", "out.wav")
+    rc, text = run(jump, nowhere)
+    check(rc == 1 and "cannot write" in text and not os.path.exists(nowhere),
+          "an unwritable path is reported", text)
+    if os.path.exists("/dev/full"):
+        rc, text = run(jump, "/dev/full")
+        check(rc == 1 and "cannot write /dev/full" in text, "a full disk is reported", text)
+    if not wine:
+        import resource
+        import signal
+
+        def small_files():
+            resource.setrlimit(resource.RLIMIT_FSIZE, (200000, 200000))
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+
+        cut = os.path.join(tmp, "cut.wav")
+        with tempfile.TemporaryFile() as out:
+            rc = subprocess.call([tool, jump, cut], stdout=out, stderr=subprocess.STDOUT,
+                                 preexec_fn=small_files, timeout=300)
+            out.seek(0)
+            text = out.read().decode("utf-8", "replace")
+        check(rc == 1 and "cannot write" in text and not os.path.exists(cut),
+              "a write failing halfway leaves no cut file", text)
+
     bad = os.path.join(tmp, "bad.xm")
     open(bad, "wb").write(b"Extended Module: " + b"\0" * 400)
     rc, text = run(bad, wav)
@@ -114,7 +159,8 @@ with tempfile.TemporaryDirectory(prefix="xmrender_") as tmp:
           "a refused module is reported with its reason", text)
     rc, text = run(os.path.join(tmp, "missing.xm"), wav)
     check(rc == 1 and "cannot open" in text, "a missing file is reported", text)
-    for args, word in ((["--seconds", "-3"], "--seconds"), (["--loops", "0"], "--loops"),
+    for args, word in ((["--seconds", "-3"], "--seconds"), (["--seconds", "22370"], "WAV"),
+                       (["--loops", "0"], "--loops"),
                        (["--loops", "2x"], "--loops"), (["--no-loop", "--loops", "2"], "--no-loop")):
         rc, text = run(*args, track, wav)
         check(rc == 2 and word in text, "a bad option is reported: %s" % " ".join(args), text)

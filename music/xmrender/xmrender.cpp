@@ -1,9 +1,12 @@
 // xmrender: renders an XM module through the player's engine into a 48 kHz stereo 16-bit
 // WAV file, once through the song to its real end (or N times through), at most a time limit.
+// Each block goes to the file as it is rendered; the header's sizes are filled in at the end.
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -16,8 +19,11 @@
 namespace {
 
 constexpr double kDefaultSeconds = 3600.0;
-constexpr double kMaxSeconds = 24 * 3600.0;
+// A WAV file's sizes are 32-bit: 4 bytes a frame after a 44-byte header.
+constexpr std::uint64_t kMaxWavFrames = (0xFFFFFFFFull - 36) / 4;
+constexpr double kMaxSeconds = static_cast<double>(kMaxWavFrames / music::kOutputRate);
 constexpr long kMaxLoops = 1000000;
+constexpr std::size_t kFileBuffer = 1 << 20;
 
 void Usage() {
     std::fprintf(stderr,
@@ -42,10 +48,16 @@ const char* EndText(xmrender::End end) {
     return "the time limit";
 }
 
-struct CollectingSink final : xmrender::FrameSink {
-    std::vector<std::int16_t> pcm;
+// Writes the frames to the file as they come; the first failure stops the render.
+struct FileSink final : xmrender::FrameSink {
+    std::FILE* file = nullptr;
+    int error = 0;
     bool Take(const std::int16_t* values, std::size_t frames) override {
-        pcm.insert(pcm.end(), values, values + 2 * frames);
+        errno = 0;
+        if (std::fwrite(values, 4, frames, file) != frames) {
+            error = errno ? errno : EIO;
+            return false;
+        }
         return true;
     }
 };
@@ -80,9 +92,18 @@ std::vector<unsigned char> WavHeader(std::uint32_t frames) {
     return h;
 }
 
+// Removes what was written of the output, unless it is no plain file (a device).
+void RemoveFile(const std::string& name) {
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(name, ec)) {
+        std::filesystem::remove(name, ec);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    const auto runStart = std::chrono::steady_clock::now();
     double seconds = kDefaultSeconds;
     bool noLoop = false;
     long loops = 0;
@@ -93,7 +114,9 @@ int main(int argc, char** argv) {
             char* end = nullptr;
             seconds = std::strtod(argv[++i], &end);
             if (!end || *end || !(seconds > 0) || seconds > kMaxSeconds) {
-                std::fprintf(stderr, "xmrender: --seconds wants a number above 0 and up to %g\n",
+                std::fprintf(stderr,
+                             "xmrender: --seconds wants a number above 0 and up to %g (what a "
+                             "WAV file holds)\n",
                              kMaxSeconds);
                 return 2;
             }
@@ -152,28 +175,55 @@ int main(int argc, char** argv) {
     }
 
     const std::uint64_t wanted = static_cast<std::uint64_t>(seconds * music::kOutputRate + 0.5);
-    CollectingSink sink;
+    FileSink sink;
+    const char* outName = files[1].c_str();
+    // Written in full at the end, with the sizes; what stands here first only keeps the place.
+    const std::vector<unsigned char> placeholder = WavHeader(0);
+    errno = 0;
+    sink.file = std::fopen(outName, "wb");
+    if (!sink.file || std::setvbuf(sink.file, nullptr, _IOFBF, kFileBuffer) != 0 ||
+        std::fwrite(placeholder.data(), 1, placeholder.size(), sink.file) != placeholder.size()) {
+        const int error = errno ? errno : EIO;
+        if (sink.file) {
+            std::fclose(sink.file);
+            RemoveFile(files[1]);
+        }
+        std::fprintf(stderr, "xmrender: cannot write %s: %s\n", outName, std::strerror(error));
+        platform::ArenaDestroy(arena);
+        return 1;
+    }
     const xmrender::Outcome r =
         xmrender::RenderSong(*engine, loops > 0 ? static_cast<int>(loops) : 1, wanted, sink);
     platform::ArenaDestroy(arena);
     const std::uint64_t frames = r.frames;
 
-    std::ofstream out(files[1], std::ios::binary);
-    std::vector<unsigned char> header = WavHeader(static_cast<std::uint32_t>(frames));
-    out.write(reinterpret_cast<const char*>(header.data()),
-              static_cast<std::streamsize>(header.size()));
-    out.write(reinterpret_cast<const char*>(sink.pcm.data()),
-              static_cast<std::streamsize>(sink.pcm.size() * sizeof(std::int16_t)));
-    out.close();
-    if (!out) {
-        std::fprintf(stderr, "xmrender: cannot write %s\n", files[1].c_str());
+    int error = sink.error;
+    if (!r.sinkFailed) {
+        const std::vector<unsigned char> header = WavHeader(static_cast<std::uint32_t>(frames));
+        errno = 0;
+        if (std::fflush(sink.file) != 0 || std::fseek(sink.file, 0, SEEK_SET) != 0 ||
+            std::fwrite(header.data(), 1, header.size(), sink.file) != header.size() ||
+            std::fflush(sink.file) != 0) {
+            error = errno ? errno : EIO;
+        }
+    }
+    errno = 0;
+    if (std::fclose(sink.file) != 0 && error == 0) {
+        error = errno ? errno : EIO;
+    }
+    if (error != 0) {
+        // A cut file would pass for the whole render.
+        RemoveFile(files[1]);
+        std::fprintf(stderr, "xmrender: cannot write %s: %s\n", outName, std::strerror(error));
         return 1;
     }
+
+    const auto whole = std::chrono::steady_clock::now() - runStart;
     const double rate = music::kOutputRate;
     const double ns = std::chrono::duration<double, std::nano>(r.engineTime).count();
-    std::printf("%llu frames rendered (%.3f s), %d pass%s, ended by %s; %.1f ns per frame\n",
+    std::printf("%llu frames rendered (%.3f s), %d pass%s, ended by %s\n",
                 static_cast<unsigned long long>(frames), frames / rate, r.passes,
-                r.passes == 1 ? "" : "es", EndText(r.end), frames ? ns / frames : 0.0);
+                r.passes == 1 ? "" : "es", EndText(r.end));
     if (r.songKnown) {
         std::printf("song length: %.3f s, ended by %s", r.songFrames / rate, EndText(r.songEnd));
         if (r.songEnd == xmrender::End::Repeat) {
@@ -183,5 +233,7 @@ int main(int argc, char** argv) {
     } else {
         std::printf("song length: more than %.3f s (the time limit came first)\n", frames / rate);
     }
+    std::printf("engine: %.1f ns per frame; whole run: %.3f s\n", frames ? ns / frames : 0.0,
+                std::chrono::duration<double>(whole).count());
     return 0;
 }
