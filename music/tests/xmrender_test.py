@@ -72,7 +72,7 @@ with tempfile.TemporaryDirectory(prefix="xmrender_") as tmp:
     mod[64:66] = struct.pack("<H", 1)  # song length 1
     short = os.path.join(tmp, "short.xm")
     open(short, "wb").write(mod)
-    rc, text = run(short, wav)
+    rc, text = run("--no-loop", short, wav)
     frames = int(text.split()[0]) if rc == 0 and text.split() else -1
     check(0 < frames < 64 * 6 * 1081 + 1024 and "ended by the end of the order list" in text
           and "song length: %.3f s, ended by the end of the order list" % (frames / 48000) in text,
@@ -94,7 +94,10 @@ with tempfile.TemporaryDirectory(prefix="xmrender_") as tmp:
         return rc, text, frames
 
     repeat = "song length: 1.920 s, ended by a repeat (order position 0, row 0 would play again)"
-    for how in ([], ["--no-loop"], ["--loops", "1"]):
+    rc, text, frames = rendered(jump, wav)
+    check(frames == 60 * 48000 and "ended by the time limit" in text and repeat in text,
+          "without options it loops for a minute, as the program plays", text)
+    for how in (["--no-loop"], ["--loops", "1"]):
         rc, text, frames = rendered(*how, jump, wav)
         check(frames == 16 * row and "1 pass, ended by a repeat" in text and repeat in text,
               "a jump back ends the song %s" % " ".join(how), text)

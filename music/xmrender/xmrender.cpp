@@ -1,6 +1,7 @@
 // xmrender: renders an XM module through the player's engine into a 48 kHz stereo 16-bit
-// WAV file, once through the song to its real end (or N times through), at most a time limit.
-// Each block goes to the file as it is rendered; the header's sizes are filled in at the end.
+// WAV file: looping as the program plays, or once through the song to its real end (or N times
+// through), at most a time limit. Each block goes to the file as it is rendered; the header's
+// sizes are filled in at the end.
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -18,6 +19,9 @@
 
 namespace {
 
+// Without options it plays as the program does: looping, for a minute. A render to the
+// song's end (or N times through) stops after an hour at the latest.
+constexpr double kLoopingSeconds = 60.0;
 constexpr double kDefaultSeconds = 3600.0;
 // A WAV file's sizes are 32-bit: 4 bytes a frame after a 44-byte header.
 constexpr std::uint64_t kMaxWavFrames = (0xFFFFFFFFull - 36) / 4;
@@ -28,12 +32,13 @@ constexpr std::size_t kFileBuffer = 1 << 20;
 void Usage() {
     std::fprintf(stderr,
                  "usage: xmrender [--loops N | --no-loop] [--seconds S] INPUT.xm OUTPUT.wav\n"
-                 "  (default)    render the song once, to its end: the end of the order list, or\n"
-                 "               the first row that would play again as it played before\n"
-                 "  --no-loop    the same: once through\n"
+                 "  (default)    loop the song as the program does, for %g seconds\n"
+                 "  --no-loop    render the song once, to its end: the end of the order list,\n"
+                 "               or the first row that would play again as it played before\n"
                  "  --loops N    render the song N times through, following its jump back\n"
-                 "  --seconds S  stop after S seconds at the latest (default %g)\n",
-                 kDefaultSeconds);
+                 "  --seconds S  stop after S seconds at the latest (default %g with --no-loop\n"
+                 "               or --loops)\n",
+                 kLoopingSeconds, kDefaultSeconds);
 }
 
 const char* EndText(xmrender::End end) {
@@ -104,7 +109,7 @@ void RemoveFile(const std::string& name) {
 
 int main(int argc, char** argv) {
     const auto runStart = std::chrono::steady_clock::now();
-    double seconds = kDefaultSeconds;
+    double seconds = 0;
     bool noLoop = false;
     long loops = 0;
     std::vector<std::string> files;
@@ -148,6 +153,13 @@ int main(int argc, char** argv) {
     if (files.size() != 2) {
         Usage();
         return 2;
+    }
+    const bool looping = !noLoop && loops == 0;
+    if (seconds == 0) {
+        seconds = looping ? kLoopingSeconds : kDefaultSeconds;
+    }
+    if (looping) {
+        loops = kMaxLoops; // the time limit ends it
     }
 
     std::ifstream in(files[0], std::ios::binary);
