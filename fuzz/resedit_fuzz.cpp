@@ -50,10 +50,10 @@ void Walk(TResEditHandle* h) {
             if (!n->isDir) {
                 continue;
             }
-            const ResKey type = t->name.empty() ? ResKey::FromId(static_cast<std::uint16_t>(t->id))
-                                                : ResKey::FromName(t->name);
-            const ResKey name = n->name.empty() ? ResKey::FromId(static_cast<std::uint16_t>(n->id))
-                                                : ResKey::FromName(n->name);
+            const ResKey type = !t->named ? ResKey::FromId(static_cast<std::uint16_t>(t->id))
+                                          : ResKey::FromName(t->name);
+            const ResKey name = !n->named ? ResKey::FromId(static_cast<std::uint16_t>(n->id))
+                                          : ResKey::FromName(n->name);
             for (TPResItem l = n->child; l; l = l->next) {
                 const std::uint8_t* data = nullptr;
                 std::uint32_t size = 0;

@@ -7,6 +7,10 @@
 
 namespace resedit::detail {
 
+// The largest resource section the editor reads or writes: offsets in its entries keep the
+// high bit free, and no image section is larger.
+constexpr std::uint64_t kMaxSectionSize = 0x7FFFFFFF;
+
 // Records why an operation failed (ResEditLastMessage).
 void SetMessage(std::string message);
 

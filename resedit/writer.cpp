@@ -17,7 +17,7 @@ namespace resedit {
 namespace {
 
 using namespace pe;
-constexpr std::uint64_t kMaxSection = 0x7FFFFFFF; // offsets in entries keep the high bit free
+constexpr std::uint64_t kMaxSection = detail::kMaxSectionSize;
 constexpr std::uint32_t kMaxFileAlignment = 0x10000;
 
 std::uint64_t RoundUp(std::uint64_t x, std::uint64_t a) {
@@ -45,11 +45,11 @@ bool Measure(const TResItem* item, Sizes& sizes, std::string& why) {
     sizes.dirSize += kDirTableSize + kEntrySize * (std::uint64_t{item->namedItems} + item->idItems);
     std::uint64_t j = 0;
     for (const TResItem* child = item->child; child; child = child->next, ++j) {
-        if (child->name.empty() != (j >= item->namedItems)) {
+        if (child->named != (j < item->namedItems)) {
             why = "a resource directory's named entries are not first";
             return false;
         }
-        if (!child->name.empty()) {
+        if (child->named) {
             if (child->name.size() > 0xFFFF) {
                 why = "a resource name is longer than 65535 characters";
                 return false;
