@@ -430,7 +430,7 @@ namespace {
 
 // Blocks of the tail move: large enough that the calls cost nothing next to the copying,
 // small enough to stay in the processor's caches.
-constexpr std::size_t kMoveBlock = 1 << 20;
+constexpr std::size_t kMoveBlock = std::size_t{2} << 20;
 
 // Copies of bytes about to be overwritten, and the moves made, to put the file back when a
 // later step fails. Undone through positioned reads and writes, so that no mapping of the
