@@ -34,9 +34,9 @@ using pe::kSubdirectoryFlag;
 constexpr int kMaxDepth = 32;
 // Directories and data entries may be shared: each place that refers to one gets its own
 // copy in the tree. Without sharing a section holds at most one entry per 8 bytes; sharing
-// lets a few tables describe exponentially many paths, so the copies are capped at this
-// many entries (some fifty times the largest resource directories of real programs) or the
-// section's own limit, whichever is larger.
+// lets a few tables describe exponentially many paths, so the copies are capped at that
+// count or at this many entries (far more than the thousands real programs have), whichever
+// is larger, and at what a section could hold when written back.
 constexpr std::uint64_t kMaxSharedEntries = 1 << 20;
 
 std::uint64_t RoundUp4(std::uint64_t x) {
