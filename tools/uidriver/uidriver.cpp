@@ -35,7 +35,6 @@
 //   wait-rain SECONDS          wait until glyphs rain on the client area; time since start
 //   capture FILE               save the client area as a 24-bit BMP
 //   wait-exit SECONDS          wait for the program's end: exit code, time since the last close
-//   cpu                        the program's CPU time so far (user and kernel, milliseconds)
 //   sleep MS
 //
 // For the patch run (the target's window, the environment of the started program, the rain):
@@ -869,16 +868,6 @@ void Run(const std::string& command) {
             Fail("cannot capture the client area");
         }
         Report(c, true, {Field("file", Json(w[1]))});
-    } else if (c == "cpu") {
-        FILETIME created, exited, kernel, user;
-        if (!g_process || !GetProcessTimes(g_process, &created, &exited, &kernel, &user)) {
-            Fail("cannot read the program's CPU time");
-        }
-        auto ms = [](const FILETIME& ft) {
-            return static_cast<long long>(
-                ULARGE_INTEGER{{ft.dwLowDateTime, ft.dwHighDateTime}}.QuadPart / 10000);
-        };
-        Report(c, true, {Field("user_ms", ms(user)), Field("kernel_ms", ms(kernel))});
     } else if (c == "wait-exit") {
         if (!g_process) {
             Fail("no program was started");
