@@ -196,6 +196,27 @@ std::u16string BuildTimeText() {
     });
 }
 
+void Synchronize(HWND window, const std::function<void()>& update) {
+    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!done) {
+        return;
+    }
+    SynchronizeJob job{&update, done};
+    if (PostMessageW(window, WM_SYNCHRONIZE, 0, reinterpret_cast<LPARAM>(&job))) {
+        WaitForSingleObject(done, INFINITE);
+    }
+    CloseHandle(done);
+}
+
+void RunSynchronized(const SynchronizeJob& job) {
+    // Set on every way out; the job belongs to the waiting thread and is gone after that.
+    struct Release {
+        HANDLE done;
+        ~Release() { SetEvent(done); }
+    } release{job.done};
+    (*job.update)();
+}
+
 void ProcessMessages() {
     MSG m;
     while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
@@ -714,20 +735,7 @@ void TForm1::CreateConsole() {
 void TForm1::CreateMarquee() {
     HWND hwnd = hwnd_;
     MarqueeThread = new show::TItoolsThread(
-        [hwnd](const std::function<void()>& update) {
-            // Hand the update to the GUI thread and wait until it has run there.
-            HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-            struct Job {
-                const std::function<void()>* update;
-                HANDLE done;
-            } job{&update, done};
-            if (done && PostMessageW(hwnd, WM_SYNCHRONIZE, 0, reinterpret_cast<LPARAM>(&job))) {
-                WaitForSingleObject(done, INFINITE);
-            }
-            if (done) {
-                CloseHandle(done);
-            }
-        },
+        [hwnd](const std::function<void()>& update) { Synchronize(hwnd, update); },
         [](std::uint32_t ms) { ::Sleep(ms); });
     MarqueeThread->Lbl = [this](const std::u16string& text) { SetControlCaption(kLabel2, text); };
     MarqueeThread->TransMemo = LogMemo;
@@ -862,16 +870,9 @@ LRESULT TForm1::Handle(UINT msg, WPARAM wp, LPARAM lp) {
             return 0;
         }
         break;
-    case WM_SYNCHRONIZE: {
-        struct Job {
-            const std::function<void()>* update;
-            HANDLE done;
-        };
-        auto* job = reinterpret_cast<Job*>(lp);
-        (*job->update)();
-        SetEvent(job->done);
+    case WM_SYNCHRONIZE:
+        RunSynchronized(*reinterpret_cast<const SynchronizeJob*>(lp));
         return 0;
-    }
     case WM_GETFONT:
         return reinterpret_cast<LRESULT>(formFont_);
     case WM_TIMER:

@@ -15,6 +15,7 @@
 #include <windows.h>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -167,6 +168,19 @@ std::u16string ApplicationTitle();
 // time; a placeholder when the stamp holds no valid date and time.
 std::u16string BuildDateText();
 std::u16string BuildTimeText();
+
+// The hand-over of an update from the marquee thread to the GUI thread, posted to the window
+// with WM_SYNCHRONIZE: the update and the event its waiting thread is released by.
+struct SynchronizeJob {
+    const std::function<void()>* update;
+    HANDLE done;
+};
+// Hands `update` to the thread of `window` and waits until it has run there; returns at once
+// when it cannot be handed over.
+void Synchronize(HWND window, const std::function<void()>& update);
+// Runs a handed-over update on the GUI thread. The waiting thread is released however the
+// update ends; an error it throws goes on to the window's default handler.
+void RunSynchronized(const SynchronizeJob& job);
 
 // Handles every pending message once, like a framework's "process messages"; a quit
 // message is remembered (see QuitRequested) instead of being dispatched.
