@@ -123,6 +123,12 @@ private:
     void LoadContent();
     void ApplyDpi(int dpi);
     void RecreateFont(int index);
+    // Brings what a control's paint covers up to date with its font, caption and picture.
+    void UpdatePainted(int index);
+    // A new font of a control: repaints what it covered and what it covers now.
+    void ChangeFont(int index);
+    POINT SignatureOrigin() const;
+    HBRUSH ClientBrush();
     void CreateProxies();
     void UpdateProxy(int index);
     void InvalidateControl(int index);
