@@ -217,6 +217,14 @@ void RunSynchronized(const SynchronizeJob& job) {
     (*job.update)();
 }
 
+void HandleMessage(MSG& message) {
+    if (g_mainWindow && IsDialogMessageW(g_mainWindow, &message)) {
+        return;
+    }
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+}
+
 void ProcessMessages() {
     MSG m;
     while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
@@ -224,8 +232,7 @@ void ProcessMessages() {
             g_quit = true;
             return;
         }
-        TranslateMessage(&m);
-        DispatchMessageW(&m);
+        HandleMessage(m);
     }
 }
 

@@ -188,6 +188,9 @@ void Synchronize(HWND window, const std::function<void()>& update);
 // update ends; an error it throws goes on to the window's default handler.
 void RunSynchronized(const SynchronizeJob& job);
 
+// Handles one message as the program's message loops do: the keyboard's dialog navigation
+// first (Tab moves the focus between the window's controls), then translation and dispatch.
+void HandleMessage(MSG& message);
 // Handles every pending message once, like a framework's "process messages"; a quit
 // message is remembered (see QuitRequested) instead of being dispatched.
 void ProcessMessages();
