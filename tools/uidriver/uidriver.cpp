@@ -34,6 +34,7 @@
 //   file-cancel SECONDS        wait for the open-file dialog and cancel it
 //   wait-rain SECONDS          wait until glyphs rain on the client area; time since start
 //   capture FILE               save the client area as a 24-bit BMP
+//   redraw                     have the whole window repainted (as uncovering it would)
 //   wait-exit SECONDS          wait for the program's end: exit code, time since the last close
 //   sleep MS
 //
@@ -863,6 +864,10 @@ void Run(const std::string& command) {
         }
         Report(c, true,
                {Field("ms_since_start", Ms(Clock::now() - g_started)), Field("pixels", pixels)});
+    } else if (c == "redraw") {
+        RedrawWindow(Main(), nullptr, nullptr,
+                     RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        Report(c, true, {});
     } else if (c == "capture") {
         if (w.size() < 2 || !SaveClientBmp(w[1])) {
             Fail("cannot capture the client area");
