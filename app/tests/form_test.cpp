@@ -15,10 +15,34 @@
 
 #include <atomic>
 #include <memory>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
+
+// Allocations made on one thread, counted while a test looks (the thread is compared by id:
+// no thread-local storage, which would allocate itself).
+std::atomic<DWORD> g_countedThread{0};
+std::atomic<long> g_allocations{0};
+
+void* operator new(std::size_t size) {
+    if (g_countedThread != 0 && GetCurrentThreadId() == g_countedThread) {
+        ++g_allocations;
+    }
+    if (void* p = HeapAlloc(GetProcessHeap(), 0, size ? size : 1)) {
+        return p;
+    }
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+    if (p) {
+        HeapFree(GetProcessHeap(), 0, p);
+    }
+}
+void operator delete(void* p, std::size_t) noexcept {
+    operator delete(p);
+}
 
 namespace {
 
@@ -381,6 +405,56 @@ TEST_F(Form, AnUpdateHandedOverRunsOnTheWindowsThreadBeforeTheWaiterGoesOn) {
     ASSERT_TRUE(returned);
     worker.join();
     EXPECT_EQ(ranOn, GetCurrentThreadId());
+}
+
+TEST_F(Form, ATickAfterTheIntroAllocatesNothing) {
+    Open();
+    Quiet();
+    form->ShowSignature();
+    form->ShowRabbit();
+    form->CreateConsole();
+    form->AppendLog(u"Follow the white rabbit.");
+    Pump(100);
+    form->Rain().IntroTicks = -1;
+    form->Rain().FrameCount = 30;
+    g_allocations = 0;
+    g_countedThread = GetCurrentThreadId();
+    for (int tick = 0; tick < 10; ++tick) {
+        form->Timer1Timer();
+    }
+    g_countedThread = 0;
+    form->SetTimerEnabled(false);
+    EXPECT_EQ(g_allocations, 0) << "allocations in 10 ticks";
+    delete app::LogMemo;
+    app::LogMemo = nullptr;
+}
+
+TEST_F(Form, TheRabbitIsRepaintedOverTheGlyphsAsAWholeRepaintShowsItAndNothingElse) {
+    Open();
+    Quiet();
+    form->ShowSignature();
+    form->ShowRabbit();
+    form->RepaintWindow();
+    Pump(100);
+    const auto whole = ClientPixels(form->Handle());
+    FillRed(0, 0, app::kClientWidth, app::kClientHeight); // glyphs everywhere
+    form->RepaintRabbit();
+    GdiFlush();
+    const auto after = ClientPixels(form->Handle());
+    const RECT rabbit = form->Control(app::kRabbit).Bounds;
+    int rabbitPixels = 0;
+    for (int y = 0; y < app::kClientHeight; ++y) {
+        for (int x = 0; x < app::kClientWidth; ++x) {
+            const size_t i = static_cast<size_t>(y) * app::kClientWidth + x;
+            if (PtInRect(&rabbit, POINT{x, y})) {
+                ASSERT_EQ(after[i], whole[i]) << x << "," << y;
+                rabbitPixels += whole[i] != 0xFF0000u;
+            } else {
+                ASSERT_EQ(after[i], 0xFF0000u) << x << "," << y;
+            }
+        }
+    }
+    EXPECT_EQ(rabbitPixels, 73 * 65);
 }
 
 } // namespace
