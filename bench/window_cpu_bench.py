@@ -2,7 +2,7 @@
 """CPU use of the running program under Wine: while only the rain falls, and after the intro.
 
     tools/wine/harness exec build/windows/wine python3 bench/window_cpu_bench.py build/windows \\
-        [--runs N] [--seconds S]
+        [--runs N] [--seconds S] [--exe OTHER.exe]
 
 Each run starts the real program through the UI driver in a fresh folder and samples the CPU
 time of all its threads (from /proc: the scheduler's nanosecond run times) and that of the X
@@ -43,24 +43,27 @@ def cpu_ns(pid, main_only=False):
     return total
 
 
-def find_process(marker):
-    """The Unix process whose command line holds marker (the run's own folder)."""
+def find_process(folder):
+    """The Unix process of the program started from folder (Wine names it by its Windows path)."""
+    path = itr.win_path(folder / "iTools3-Rus.exe").lower()
     for entry in os.listdir("/proc"):
         if not entry.isdigit():
             continue
         try:
             with open(f"/proc/{entry}/cmdline", "rb") as f:
-                cmdline = f.read().decode("utf-8", "replace")
+                argv0 = f.read().split(b"\0")[0].decode("utf-8", "replace")
         except OSError:
             continue
-        if marker in cmdline and "iTools3-Rus.exe" in cmdline and "uidriver" not in cmdline:
+        if argv0.lower() == path:
             return int(entry)
     return None
 
 
-def one_run(build, seconds):
+def one_run(build, seconds, exe=None):
     h = itr.Harness(build)
     folder = h.target_folder("cpu")
+    if exe:
+        shutil.copy2(exe, folder / "iTools3-Rus.exe")  # another build, for a comparison
     report = h.scratch / "driver.jsonl"
     commands = [f"start {itr.win_path(folder / 'iTools3-Rus.exe')} {itr.win_path(folder)}", "wait-window 30",
                 "wait-visible sLabelFX1 60", "wait-visible Rabbit 90", f"sleep {int((seconds + 2) * 1000)}", "close",
@@ -85,7 +88,7 @@ def one_run(build, seconds):
                         key += " Rabbit" if '"Rabbit"' in line else " sLabelFX1"
                     seen.setdefault(key, now)
             if pid is None:
-                pid = find_process(folder.name)
+                pid = find_process(folder)
             if pid is not None:
                 ns, gui = cpu_ns(pid), cpu_ns(pid, main_only=True)
                 if ns is not None and gui is not None:
@@ -117,12 +120,13 @@ def main():
     ap.add_argument("build", nargs="?", default="build/windows")
     ap.add_argument("--runs", type=int, default=3)
     ap.add_argument("--seconds", type=float, default=20.0)
+    ap.add_argument("--exe", help="measure this build of the program instead (copied as iTools3-Rus.exe)")
     args = ap.parse_args()
     if not shutil.which("wine") or "WINEPREFIX" not in os.environ:
         raise SystemExit("run it through the Wine harness: tools/wine/harness exec STATE python3 ...")
     results = []
     for i in range(args.runs):
-        rain, intro = one_run(args.build, args.seconds)
+        rain, intro = one_run(args.build, args.seconds, args.exe)
         results.append((rain, intro))
         print(f"run {i + 1}: rain {rain[0]:.2f} % (GUI thread {rain[1]:.2f} %, X server {rain[2]:.2f} %, "
               f"{rain[3]:.1f} s), after the intro {intro[0]:.2f} % (GUI thread {intro[1]:.2f} %, "
