@@ -126,13 +126,10 @@ void MixVoice(Voice& v, std::int32_t* out, int count) {
         const std::int16_t* d = s.Values();
         std::int64_t pos = static_cast<std::int64_t>(std::uint64_t{v.position} << 32 | v.fraction);
         const std::uint32_t le = s.LoopEnd();
-        std::int64_t distance;
-        if (v.direction == 0) {
-            const std::uint32_t limit = v.position < le ? le : s.length;
-            distance = (std::int64_t{limit} << 32) - pos;
-        } else {
-            distance = pos - (std::int64_t{s.loopStart} << 32);
-        }
+        const std::uint32_t limit =
+            v.direction == 0 ? (v.position < le ? le : s.length) : s.loopStart;
+        const std::int64_t limitPos = std::int64_t{limit} << 32;
+        const std::int64_t distance = v.direction == 0 ? limitPos - pos : pos - limitPos;
         if (distance < 0) {
             return;
         }
@@ -192,14 +189,24 @@ void MixVoice(Voice& v, std::int32_t* out, int count) {
                 if (v.rampCounter == 0) {
                     v.rightIncrement = 0;
                     v.leftIncrement = 0;
-                    if (cut && count != 0) {
-                        continue;
-                    }
                 }
             }
-        }
-        if (beyond) {
-            return;
+            // A run meant to stop short of the limit counted its frames on steps cut by 5
+            // bits, so it may have carried the position up to 31 units per frame (less than
+            // one step) past the limit. That position has reached it: the next run would
+            // find a negative distance and never move the voice again, or take a position
+            // at or just past a loop end for one in the sample's tail and play on to its end.
+            if (beyond || cut) {
+                const bool overran = v.direction == 0
+                                         ? pos > limitPos || (pos == limitPos && limit != s.length)
+                                         : pos < limitPos;
+                if (!overran) {
+                    if (cut) {
+                        continue; // the ramp ended inside the run: go on at the new volume
+                    }
+                    return;
+                }
+            }
         }
         ApplyLoopRule(v, pos);
         v.position = static_cast<std::uint32_t>(static_cast<std::uint64_t>(pos) >> 32);

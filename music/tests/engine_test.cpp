@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <thread>
 
+#include <algorithm>
+#include <iterator>
 #include <vector>
 
 #include "music/engine.h"
@@ -298,6 +300,106 @@ TEST(Mixer, APingPongRunEndingJustShortOfALimitStillTurns) {
         watchdog.join();
         EXPECT_NE(v.sample, nullptr);
         EXPECT_LT(v.position, 8u);
+    }
+}
+
+TEST(Mixer, ARunThatOverrunsALimitAppliesTheLoopRule) {
+    // The frames to a limit are counted on steps cut by 5 bits. With a step of 32 * S + 31
+    // units and a distance of 32 * (N * S + 1), N frames do not seem to reach the limit, yet
+    // they carry the position 31 * N - 32 units past it. That position has reached the limit:
+    // the loop rule applies, whether the run ended there (N = 1,024) or a ramp cut it (N =
+    // 128, the fade-in of a fresh note), and the voice sounds on.
+    constexpr std::uint32_t kStep = 0x7FFFFFFF; // 32 * S + 31, S = 0x3FFFFFF
+    constexpr std::int64_t kS = kStep >> 5;
+    enum Type : std::uint8_t { NoLoop = 0, Forward = 1, PingPong = 2 };
+    struct Case {
+        const char* what;
+        std::uint8_t loopType;
+        std::uint32_t length, loopStart, loopLength;
+        std::uint8_t direction;
+        std::int64_t frames; // N
+        bool ramp;           // a fresh note: the 128-frame fade-in cuts the run
+    } cases[] = {
+        {"forward loop ending at the sample's end", Forward, 600, 0, 600, 0, 1024, false},
+        {"forward loop with a tail after it", Forward, 700, 0, 600, 0, 1024, false},
+        {"ping-pong loop, backward to a loop start at 0", PingPong, 600, 0, 600, 1, 1024, false},
+        {"ping-pong loop, forward to its end", PingPong, 600, 100, 500, 0, 1024, false},
+        {"sample without a loop", NoLoop, 600, 0, 0, 0, 1024, false},
+        {"forward loop, run cut by the fade-in", Forward, 700, 0, 600, 0, 128, true},
+        {"ping-pong loop, backward, run cut by the fade-in", PingPong, 600, 50, 550, 1, 128, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        // 16-bit values: 1000 inside the loop, -30000 in the tail after it.
+        xmtest::Module m = OneNoteModule();
+        xmtest::Sample s;
+        s.bits16 = true;
+        s.values.assign(c.length, 1000);
+        const std::uint32_t loopEnd = c.loopType ? c.loopStart + c.loopLength : c.length;
+        for (std::uint32_t i = loopEnd; i < c.length; ++i) {
+            s.values[i] = -30000;
+        }
+        s.loopType = c.loopType;
+        s.loopStart = c.loopStart;
+        s.loopLength = c.loopLength;
+        m.instruments[0].samples = {s};
+        Loaded l(m);
+        ASSERT_TRUE(l.ok);
+        ASSERT_TRUE(l.Ticks(1));
+        Voice& v = *l.channel().voice;
+        if (!c.ramp) {
+            v.leftVolume = 128 * v.leftTarget; // steady: no ramp splits the run
+            v.rightVolume = 128 * v.rightTarget;
+        }
+        v.stepInteger = 0;
+        v.stepFraction = kStep;
+        const std::int64_t distance = 32 * (c.frames * kS + 1);
+        const std::int64_t limit = std::int64_t{c.direction ? c.loopStart : loopEnd} << 32;
+        const std::int64_t start = c.direction ? limit + distance : limit - distance;
+        v.position = static_cast<std::uint32_t>(start >> 32);
+        v.fraction = static_cast<std::uint32_t>(start);
+        v.direction = c.direction;
+        std::fill(std::begin(l.engine->mixBuffer), std::end(l.engine->mixBuffer), 0);
+        MixRun(*l.engine, 1024, 0);
+        if (c.loopType == NoLoop) {
+            EXPECT_EQ(v.sample, nullptr);
+            continue;
+        }
+        ASSERT_NE(v.sample, nullptr);
+        ASSERT_GE(v.position, c.loopStart);
+        ASSERT_LT(v.position, loopEnd);
+        // And on: every later frame sounds, from inside the loop, never from its tail.
+        MixRun(*l.engine, 1024, 0);
+        MixRun(*l.engine, 1024, 0);
+        ASSERT_NE(v.sample, nullptr);
+        EXPECT_LT(v.position, loopEnd);
+        for (int i = 2 * 128; i < 2 * 1024; ++i) {
+            ASSERT_GT(l.engine->mixBuffer[i], 0) << "value " << i;
+        }
+    }
+}
+
+TEST(Mixer, ASustainedNoteKeepsSoundingThroughItsLoop) {
+    // The smallest real case: one note on a 4,450-value forward loop at 122 BPM (Amiga
+    // periods, finetune 107, note 14). About 7.6 s in, a run stops 31 units per frame short
+    // of the loop end by its count and past it in fact; the note must sound on to the end.
+    xmtest::Module m = OneNoteModule(false);
+    m.bpm = 122;
+    m.At(0, 0, 0) = {14, 1, 0, 0, 0};
+    m.instruments[0] = xmtest::ConstantInstrument(64, 4450);
+    m.instruments[0].samples[0].finetune = 107;
+    m.tempo = 31; // one row of 31 ticks: the note is held, the pattern does not end soon
+    Loaded l(m);
+    ASSERT_TRUE(l.ok);
+    std::int16_t block[kBlockFrames * 2];
+    for (int b = 0; b < 12 * 48000 / kBlockFrames; ++b) {
+        ASSERT_TRUE(RenderBlock(*l.engine, block));
+        if (b == 0) {
+            continue; // the fade-in
+        }
+        for (int i = 0; i < kBlockFrames * 2; ++i) {
+            ASSERT_NE(block[i], 0) << "silent at block " << b << " value " << i;
+        }
     }
 }
 
