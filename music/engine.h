@@ -17,12 +17,21 @@ inline constexpr int kBlockBytes = kBlockFrames * 4;
 inline constexpr int kRingBytes = kRingBlocks * kBlockBytes;
 inline constexpr int kOutputRate = 48000;
 
+// How the mixer runs its frame loops; every path gives the same samples bit for bit.
+enum class MixPath : std::uint8_t {
+    Best = 0, // the fastest this CPU has
+    Scalar,   // the plain reference loop
+    Sse2,     // x86 with SSE2 (every x86-64 CPU)
+    Avx2,     // x86 with AVX2, where the CPU and the OS have it
+};
+
 struct Engine {
     SongState song;
     platform::HeapArena* arena;
     // Left, right, left, ... accumulators of one block; the file reader's cache while loading.
     alignas(16) std::int32_t mixBuffer[kBlockFrames * 2];
     std::uint8_t noLoop;
+    MixPath mixPath; // Best unless a test or benchmark asks for one
 };
 static_assert(sizeof(Engine::mixBuffer) == kFileCacheBytes);
 
@@ -37,6 +46,11 @@ bool LoadFromMemory(Engine& engine, const void* data, std::uint32_t size,
 
 // --- mixer ---
 void MixRun(Engine& engine, int frames, int writeFrame);
+// Whether this build and CPU can run the path (Best and Scalar always can).
+bool MixPathAvailable(MixPath path);
+// The path Best stands for here, or the path itself.
+MixPath ResolveMixPath(MixPath path);
+const char* MixPathName(MixPath path);
 void TriggerVoice(SongState& song, ChannelState& channel, SampleRecord* sample);
 
 // --- channel pitch, volume, envelopes ---
@@ -60,7 +74,8 @@ bool RunTick(Engine& engine);
 
 // --- output ---
 std::int16_t ConvertSample(std::int32_t mixed);
-void ConvertBlock(const std::int32_t* mixed, std::int16_t* out, int count);
+void ConvertBlock(const std::int32_t* mixed, std::int16_t* out, int count,
+                  MixPath path = MixPath::Best);
 // Mixes 1,024 frames into out (2,048 values); false when the song ended during the block
 // (the block is then abandoned).
 bool RenderBlock(Engine& engine, std::int16_t* out);

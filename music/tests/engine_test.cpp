@@ -8,9 +8,11 @@
 
 #include <algorithm>
 #include <iterator>
+#include <random>
 #include <vector>
 
 #include "music/engine.h"
+#include "music/mix_kernels.h"
 #include "music/tests/xm_builder.h"
 
 using namespace music;
@@ -437,8 +439,119 @@ TEST(Mixer, HugeStepsStayInsideTheSample) {
     }
 }
 
-TEST(Output, BlockConversionEqualsTheSampleRule) {
-    // The vectorised block conversion against the plain rule, over edges and a sweep.
+TEST(MixPaths, VectorKernelsAddWhatTheScalarLoopAdds) {
+    // Random spans against the scalar loop: values at the 16-bit extremes, fractions at
+    // their ends, steps from the slowest to 40 samples per frame in both directions, steady,
+    // centred, fine and ramping volumes (also negative ones and ones beyond the vector
+    // range), spans of any length, accumulators near the 32-bit limits. Every sum, the
+    // position and the volumes afterwards must be identical, and nothing else touched.
+    std::mt19937 rng(20261210);
+    auto pick = [&](std::uint32_t n) { return static_cast<std::uint32_t>(rng() % n); };
+    for (MixPath path : {MixPath::Sse2, MixPath::Avx2}) {
+        if (!MixPathAvailable(path)) {
+            continue;
+        }
+        SCOPED_TRACE(MixPathName(path));
+        const MixKernel kernel = KernelFor(path);
+        ASSERT_NE(kernel, nullptr);
+        for (int trial = 0; trial < 20000; ++trial) {
+            SCOPED_TRACE(trial);
+            const int frames =
+                pick(4) == 0 ? 1 + static_cast<int>(pick(1024)) : 1 + static_cast<int>(pick(70));
+            std::uint64_t step;
+            switch (pick(4)) {
+            case 0:
+                step = 32 + pick(1000); // the slowest steps
+                break;
+            case 1:
+                step = rng(); // below one sample per frame
+                break;
+            case 2:
+                step = std::uint64_t{1 + pick(3)} << 32 | rng();
+                break;
+            default:
+                step = std::uint64_t{pick(41)} << 32 | rng();
+                break;
+            }
+            const bool backward = pick(3) == 0;
+            const std::int64_t reach = static_cast<std::int64_t>((step * (frames - 1)) >> 32) + 3;
+            const std::int64_t length = reach + pick(64);
+            // One value before the first (a backward run may read it) and guards after.
+            std::vector<std::int16_t> data(static_cast<std::size_t>(length) + 8);
+            for (std::int16_t& v : data) {
+                switch (pick(4)) {
+                case 0:
+                    v = -32768;
+                    break;
+                case 1:
+                    v = 32767;
+                    break;
+                default:
+                    v = static_cast<std::int16_t>(rng());
+                    break;
+                }
+            }
+            const std::int16_t* values = data.data() + 1;
+            const std::int64_t slack = length - reach; // start positions that keep reads inside
+            std::int64_t start =
+                static_cast<std::int64_t>(pick(static_cast<std::uint32_t>(slack + 1)));
+            start += backward ? reach - 2 : -1;
+            std::uint32_t fraction = rng();
+            if (pick(4) == 0) {
+                fraction = pick(2) ? 0xFFFFFFFFu - pick(4) : pick(4);
+            }
+            std::int32_t left, right, incL = 0, incR = 0;
+            auto volume = [&] {
+                switch (pick(4)) {
+                case 0:
+                    return static_cast<std::int32_t>(128 * pick(128));
+                case 1:
+                    return static_cast<std::int32_t>(pick(16384)) - 127;
+                case 2:
+                    return -static_cast<std::int32_t>(pick(128));
+                default:
+                    return static_cast<std::int32_t>(pick(200000)) - 100000;
+                }
+            };
+            left = volume();
+            right = pick(3) == 0 ? left : volume();
+            if (pick(3) == 0) {
+                // A ramp as the mixer sets it up: towards 128 x target over 128 frames.
+                incL = (128 * static_cast<std::int32_t>(pick(128)) - left) >> 7;
+                incR = (128 * static_cast<std::int32_t>(pick(128)) - right) >> 7;
+            }
+            std::vector<std::int32_t> sums(2 * static_cast<std::size_t>(frames) + 16);
+            for (std::int32_t& v : sums) {
+                v = pick(8) == 0 ? INT32_MAX - static_cast<std::int32_t>(pick(1000))
+                                 : static_cast<std::int32_t>(rng());
+            }
+            std::vector<std::int32_t> expected = sums;
+            const std::int64_t position =
+                static_cast<std::int64_t>(static_cast<std::uint64_t>(start) << 32 | fraction);
+            const std::int64_t signedStep =
+                backward ? -static_cast<std::int64_t>(step) : static_cast<std::int64_t>(step);
+            MixSpan a{values, position, signedStep, expected.data(), frames, left,
+                      right,  incL,     incR};
+            MixSpan b = a;
+            b.out = sums.data();
+            MixSpanScalar(a);
+            kernel(b);
+            ASSERT_EQ(b.position, a.position);
+            ASSERT_EQ(b.left, a.left);
+            ASSERT_EQ(b.right, a.right);
+            ASSERT_EQ(b.frames, a.frames);
+            ASSERT_EQ(b.out - sums.data(), a.out - expected.data());
+            for (std::size_t i = 0; i < sums.size(); ++i) {
+                ASSERT_EQ(sums[i], expected[i]) << "value " << i << " of " << 2 * frames;
+            }
+        }
+    }
+}
+
+TEST(Output, BlockConversionEqualsTheSampleRuleOnEveryPath) {
+    // The block conversion of each mixing path against the plain rule, over edges, a sweep,
+    // and both ends of every step of 64 below the limit (every dividend of the division by
+    // 255 that the vector paths do by multiplication).
     std::vector<std::int32_t> in = {
         0,         8159,       8160,      -8160,     -8159,         534765599,       534765600,
         534765601, -534765600, INT32_MAX, INT32_MIN, INT32_MIN + 1, 16320 * 3 + 8159};
@@ -449,15 +562,37 @@ TEST(Output, BlockConversionEqualsTheSampleRule) {
         in.push_back(k * 16320 + 8160);
         in.push_back(k * 16320 + 8159);
     }
-    std::vector<std::int16_t> out(in.size());
-    ConvertBlock(in.data(), out.data(), static_cast<int>(in.size()));
+    for (std::int32_t a = 0; a <= 534765599; a += 64) {
+        in.push_back(a);
+        in.push_back(-a - 63);
+    }
+    std::vector<std::int16_t> expected(in.size());
     for (std::size_t i = 0; i < in.size(); ++i) {
         const std::int64_t v = in[i];
         const std::int64_t a = v < 0 ? -v : v;
         std::int64_t m = a / 16320 + (a % 16320 >= 8160 ? 1 : 0);
         if (m > 32767)
             m = 32767;
-        ASSERT_EQ(out[i], v < 0 ? -m : m) << v;
-        ASSERT_EQ(ConvertSample(in[i]), out[i]) << v;
+        expected[i] = static_cast<std::int16_t>(v < 0 ? -m : m);
+        ASSERT_EQ(ConvertSample(in[i]), expected[i]) << v;
+    }
+    for (MixPath path : {MixPath::Scalar, MixPath::Sse2, MixPath::Avx2}) {
+        if (!MixPathAvailable(path)) {
+            continue;
+        }
+        SCOPED_TRACE(MixPathName(path));
+        std::vector<std::int16_t> out(in.size());
+        ConvertBlock(in.data(), out.data(), static_cast<int>(in.size()), path);
+        for (std::size_t i = 0; i < in.size(); ++i) {
+            ASSERT_EQ(out[i], expected[i]) << in[i];
+        }
+        // Counts that leave a rest after the whole vectors.
+        for (int count : {1, 7, 15, 17, 31, 33}) {
+            std::vector<std::int16_t> part(count, 12345);
+            ConvertBlock(in.data() + 3, part.data(), count, path);
+            for (int i = 0; i < count; ++i) {
+                ASSERT_EQ(part[i], expected[3 + i]) << count;
+            }
+        }
     }
 }
