@@ -46,6 +46,18 @@ struct Avx2 {
         _mm256_storeu_si256(reinterpret_cast<V*>(out),
                             _mm256_permute4x64_epi64(_mm256_packs_epi32(a, b), 0xD8));
     }
+    // Pairs at offsets 0..15 from window: the 32-bit words at even offsets, at odd offsets,
+    // each permuted into place, the odd ones chosen by the offset's low bit.
+    static constexpr bool kNearLoads = true;
+    static V PairsNear(const std::int16_t* window, V offset) {
+        const V even = _mm256_loadu_si256(reinterpret_cast<const V*>(window));
+        const V odd = _mm256_loadu_si256(reinterpret_cast<const V*>(window + 1));
+        const V word = _mm256_srli_epi32(offset, 1);
+        const __m256 a = _mm256_castsi256_ps(_mm256_permutevar8x32_epi32(even, word));
+        const __m256 b = _mm256_castsi256_ps(_mm256_permutevar8x32_epi32(odd, word));
+        return _mm256_castps_si256(
+            _mm256_blendv_ps(a, b, _mm256_castsi256_ps(_mm256_slli_epi32(offset, 31))));
+    }
     static V Pairs(const std::int16_t* values, V i) {
         return _mm256_i32gather_epi32(reinterpret_cast<const int*>(values), i, 2);
     }

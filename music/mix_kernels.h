@@ -11,6 +11,7 @@ namespace music {
 // One stretch of a voice between two limits (loop end, ramp end, end of the run).
 struct MixSpan {
     const std::int16_t* values; // the sample's values (index 0 is its first)
+    std::int64_t readable;      // values[-1] to values[readable - 1] may be read
     std::int64_t position;      // 32.32, moved on by the kernel
     std::int64_t step;          // 32.32 per frame; negative moves backward
     std::int32_t* out;          // left, right, left, ... accumulators

@@ -95,10 +95,34 @@ template <class I, bool Ramp, bool Fine, bool Centred> void MixVectors(MixSpan& 
     };
 
     const int vectors = span.frames / W;
+    // Slow steps (below two values per frame) read no more than 16 values per group: where
+    // those lie inside the readable values, two loads and a permutation replace the gather.
+    // groupBase follows the group's lowest frame: the first forward, the last backward.
+    int nearGroups = 0;
+    std::int64_t groupBase = span.position + (span.step < 0 ? span.step * (W - 1) : 0);
+    if constexpr (I::kNearLoads) {
+        const std::int64_t top = (span.readable - 16) << 32; // a window from here is too long
+        if (span.step > 0 && span.step < (std::int64_t{2} << 32)) {
+            if (groupBase < top) {
+                const std::int64_t fit = (top - 1 - groupBase) / advance + 1;
+                nearGroups = fit < vectors ? static_cast<int>(fit) : vectors;
+            }
+        } else if (span.step < 0 && span.step > -(std::int64_t{2} << 32)) {
+            nearGroups = groupBase < top ? vectors : 0; // later groups lie lower
+        }
+    }
     std::int32_t* out = span.out;
     for (int n = 0; n < vectors; ++n, out += 2 * W) {
+        V pairs;
+        if (n < nearGroups) {
+            const auto base = static_cast<std::int32_t>(groupBase >> 32);
+            pairs = I::PairsNear(span.values + base, I::Sub(i, I::Set(base)));
+        } else {
+            pairs = I::Pairs(span.values, i);
+        }
+        groupBase += advance;
         V rL, rR;
-        frame(I::Pairs(span.values, i), rL, rR);
+        frame(pairs, rL, rR);
         I::Accumulate(out, rL, rR);
         const V next = I::Add(f, advanceF);
         i = I::Sub(I::Add(i, advanceI), I::CmpGt(f, next)); // plus the carry

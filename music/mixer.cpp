@@ -172,15 +172,16 @@ void MixVoice(Voice& v, std::int32_t* out, int count, MixKernel kernel) {
                 pos += v.direction ? -sstep * run : sstep * run;
             } else {
                 // Outside a ramp both increments are 0.
-                MixSpan span{d,
-                             pos,
-                             v.direction ? -sstep : sstep,
-                             out,
-                             run,
-                             v.leftVolume,
-                             v.rightVolume,
-                             v.leftIncrement,
-                             v.rightIncrement};
+                MixSpan span{.values = d,
+                             .readable = std::int64_t{s.length} + kGuardValues,
+                             .position = pos,
+                             .step = v.direction ? -sstep : sstep,
+                             .out = out,
+                             .frames = run,
+                             .left = v.leftVolume,
+                             .right = v.rightVolume,
+                             .leftIncrement = v.leftIncrement,
+                             .rightIncrement = v.rightIncrement};
                 kernel(span);
                 pos = span.position;
                 v.leftVolume = span.left;

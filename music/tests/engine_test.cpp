@@ -530,8 +530,17 @@ TEST(MixPaths, VectorKernelsAddWhatTheScalarLoopAdds) {
                 static_cast<std::int64_t>(static_cast<std::uint64_t>(start) << 32 | fraction);
             const std::int64_t signedStep =
                 backward ? -static_cast<std::int64_t>(step) : static_cast<std::int64_t>(step);
-            MixSpan a{values, position, signedStep, expected.data(), frames, left,
-                      right,  incL,     incR};
+            // data holds values[-1] to values[length + 6].
+            MixSpan a{.values = values,
+                      .readable = length + 7,
+                      .position = position,
+                      .step = signedStep,
+                      .out = expected.data(),
+                      .frames = frames,
+                      .left = left,
+                      .right = right,
+                      .leftIncrement = incL,
+                      .rightIncrement = incR};
             MixSpan b = a;
             b.out = sums.data();
             MixSpanScalar(a);
