@@ -58,6 +58,14 @@ struct Avx2 {
         return _mm256_castps_si256(
             _mm256_blendv_ps(a, b, _mm256_castsi256_ps(_mm256_slli_epi32(offset, 31))));
     }
+    // The same for offsets 0..31: two windows of 16, the second chosen by the offset's bit 4
+    // (the permutation reads only the low three bits of each index).
+    static V PairsNear32(const std::int16_t* window, V offset) {
+        const __m256 low = _mm256_castsi256_ps(PairsNear(window, offset));
+        const __m256 high = _mm256_castsi256_ps(PairsNear(window + 16, offset));
+        return _mm256_castps_si256(
+            _mm256_blendv_ps(low, high, _mm256_castsi256_ps(_mm256_slli_epi32(offset, 27))));
+    }
     static V Pairs(const std::int16_t* values, V i) {
         return _mm256_i32gather_epi32(reinterpret_cast<const int*>(values), i, 2);
     }

@@ -51,6 +51,7 @@ struct Sse2 {
     }
     static constexpr bool kNearLoads = false;
     static V PairsNear(const std::int16_t*, V) { return V{}; }
+    static V PairsNear32(const std::int16_t*, V) { return V{}; }
     // (values[i], values[i + 1]) of each lane as one 32-bit word, s0 in the low half.
     static V Pairs(const std::int16_t* values, V i) {
         std::int32_t at[kWidth];
