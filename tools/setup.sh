@@ -28,9 +28,12 @@ if ((${#missing[@]})); then
 fi
 
 # --- music: real XM modules from Debian's game data for the player's tests ---
-# fb-music-high holds one XM of Frozen-Bubble, solarwolf two of its own; recommends (the
-# games themselves) are left out.
-music_modules=(fb-music-high solarwolf)
+# The corpus of music/tests/real_modules.h: fb-music-high holds one XM of Frozen-Bubble,
+# solarwolf two of its own, and the data packages of ballz, bomberclone, ceferino,
+# criticalmass, heroes, njam, pekka-kana-2 and rafkill 43 more; recommends (the games
+# themselves) are left out.
+music_modules=(fb-music-high solarwolf ballz-data bomberclone-data ceferino-data
+               criticalmass-data heroes-sound-tracks njam-data pekka-kana-2-data rafkill-data)
 music_missing=()
 for p in "${music_modules[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || music_missing+=("$p")
