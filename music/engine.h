@@ -25,13 +25,29 @@ enum class MixPath : std::uint8_t {
     Avx2,     // x86 with AVX2, where the CPU and the OS have it
 };
 
+// Watches playback tick by tick without changing it; xmrender finds a song's real end with
+// it. The player has none, which costs it one test of a null pointer per tick.
+struct PlaybackObserver {
+    // Before each tick. On a row's first tick (song.tick 0) the row about to start is the
+    // next order position and next row, each where it is not -1, else the current one.
+    // false ends playback here as the song's end does: nothing of the tick happens.
+    virtual bool TickStarts(const SongState& song) = 0;
+    // The row just read was the last of the order list and playback goes on at the restart
+    // position after it (only without the no-loop flag, which ends playback there instead).
+    virtual void OrderListEnds() = 0;
+
+protected:
+    ~PlaybackObserver() = default;
+};
+
 struct Engine {
     SongState song;
     platform::HeapArena* arena;
     // Left, right, left, ... accumulators of one block; the file reader's cache while loading.
     alignas(16) std::int32_t mixBuffer[kBlockFrames * 2];
     std::uint8_t noLoop;
-    MixPath mixPath; // Best unless a test or benchmark asks for one
+    PlaybackObserver* observer = nullptr;
+    MixPath mixPath = MixPath::Best; // a test or benchmark may ask for one
 };
 static_assert(sizeof(Engine::mixBuffer) == kFileCacheBytes);
 
@@ -77,7 +93,7 @@ std::int16_t ConvertSample(std::int32_t mixed);
 void ConvertBlock(const std::int32_t* mixed, std::int16_t* out, int count,
                   MixPath path = MixPath::Best);
 // Mixes 1,024 frames into out (2,048 values); false when the song ended during the block
-// (the block is then abandoned).
+// (the block is then abandoned; mixBuffer keeps what was mixed before the end).
 bool RenderBlock(Engine& engine, std::int16_t* out);
 
 } // namespace music

@@ -153,7 +153,7 @@ bool LoadModule(Engine& engine, ModuleReader& r, platform::HeapArena* arena, con
     song.defaultBpm = U16(header + 78);
     std::memcpy(song.orders, header + 80, sizeof(song.orders));
 
-    ReaderSeek(r, std::int64_t{kHeaderSizeOffset} + headerSize, SeekFrom::Start);
+    ReaderSeek(r, kHeaderSizeOffset + headerSize, SeekFrom::Start);
 
     if (patternCount == 0) {
         why = "the module has no patterns";
@@ -258,7 +258,7 @@ bool LoadModule(Engine& engine, ModuleReader& r, platform::HeapArena* arena, con
             ReaderRead(r, ins.sampleMap, kInstrumentFileFields);
             read += kInstrumentFileFields;
         }
-        ReaderSeek(r, std::int64_t{insHeaderSize} - read, SeekFrom::Current);
+        ReaderSeek(r, insHeaderSize - read, SeekFrom::Current);
         ins.fadeout = static_cast<std::uint16_t>(ins.fadeout * 2);
         SanitiseEnvelope(ins.volumeType, ins.volumePoints, ins.volumeLoopStart);
         SanitiseEnvelope(ins.panningType, ins.panningPoints, ins.panningLoopStart);

@@ -126,12 +126,12 @@ void ReaderRead(ModuleReader& r, void* destination, std::uint32_t count) {
     r.position += count;
 }
 
-void ReaderSeek(ModuleReader& r, std::int64_t offset, SeekFrom from) {
-    std::int64_t target = from == SeekFrom::Start ? offset : std::int64_t{r.position} + offset;
-    // The target is compared unsigned against the size: below 0 or above size is ignored.
-    auto t = static_cast<std::uint32_t>(target);
-    if (target >= 0 && target <= 0xFFFFFFFF && t <= r.size) {
-        r.position = t;
+void ReaderSeek(ModuleReader& r, std::uint32_t offset, SeekFrom from) {
+    // Unsigned 32-bit arithmetic: a target "below 0" wraps to a large value, above the size
+    // of any memory source, and is ignored; one that wraps back into the source is taken.
+    const std::uint32_t target = from == SeekFrom::Start ? offset : r.position + offset;
+    if (target <= r.size) {
+        r.position = target;
     }
 }
 

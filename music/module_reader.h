@@ -33,7 +33,9 @@ ModuleReader ResourceReader(const char* name, std::uintptr_t module);
 
 void ReaderOpen(ModuleReader& r);
 void ReaderRead(ModuleReader& r, void* destination, std::uint32_t count);
-void ReaderSeek(ModuleReader& r, std::int64_t offset, SeekFrom from);
+// Positions are 32-bit: the target wraps modulo 2^32 (a negative offset is its two's
+// complement) and is ignored when it lies above the size.
+void ReaderSeek(ModuleReader& r, std::uint32_t offset, SeekFrom from);
 void ReaderClose(ModuleReader& r);
 
 } // namespace music

@@ -717,6 +717,9 @@ void SetTempo(SongState& song, std::uint32_t bpm) {
 
 bool RunTick(Engine& engine) {
     SongState& song = engine.song;
+    if (engine.observer && !engine.observer->TickStarts(song)) {
+        return false;
+    }
     if (song.tick == 0) {
         const std::int32_t nextOrder = song.nextOrder;
         const std::int32_t nextRow = song.nextRow;
@@ -737,6 +740,9 @@ bool RunTick(Engine& engine) {
                 if (o >= song.songLength) {
                     if (engine.noLoop) {
                         return false;
+                    }
+                    if (engine.observer) {
+                        engine.observer->OrderListEnds();
                     }
                     o = song.restart < song.songLength ? song.restart : 0;
                 }

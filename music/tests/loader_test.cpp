@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 
 #include "music/engine.h"
 #include "music/tests/xm_builder.h"
@@ -307,7 +308,7 @@ TEST(Loader, ReaderSeekIgnoresTargetsOutsideTheSource) {
     ModuleReader r = MemoryReader(data, 10);
     ReaderSeek(r, 4, SeekFrom::Start);
     EXPECT_EQ(r.position, 4u);
-    ReaderSeek(r, -5, SeekFrom::Current);
+    ReaderSeek(r, 0u - 5, SeekFrom::Current); // "below 0" wraps above the size
     EXPECT_EQ(r.position, 4u);
     ReaderSeek(r, 6, SeekFrom::Current);
     EXPECT_EQ(r.position, 10u);
@@ -317,4 +318,136 @@ TEST(Loader, ReaderSeekIgnoresTargetsOutsideTheSource) {
     ReaderRead(r, out, 4); // nothing left: the destination keeps its bytes
     EXPECT_EQ(out[0], 1);
     EXPECT_EQ(r.position, 14u);
+}
+
+TEST(Loader, ReaderSeekTargetsWrapInThirtyTwoBits) {
+    // The loader's seeks with header sizes of 2^31 and more: 60 + size and position + size
+    // - bytes read, modulo 2^32. The file reader's size is 0xFFFFFFFF: every target is in it.
+    const std::uint8_t data[400] = {};
+    struct Case {
+        std::uint32_t from, offset;
+        SeekFrom how;
+        std::uint32_t memory, file; // positions afterwards
+    } cases[] = {
+        {336, 60 + 0xFFFFFFFFu, SeekFrom::Start, 59, 59},
+        {336, 60 + 0xFFFFFFD0u, SeekFrom::Start, 12, 12},
+        {300, 0xFFFFFFFFu - 33, SeekFrom::Current, 266, 266},
+        {300, 0xFFFFFFD0u - 241, SeekFrom::Current, 11, 11},
+        {30, 0xFFFFFFD0u - 241, SeekFrom::Current, 30, 0xFFFFFEFDu},
+        {300, 0x7FFFFFFFu, SeekFrom::Current, 300, 0x8000012Bu},
+        {300, 0x80000000u, SeekFrom::Start, 300, 0x80000000u},
+    };
+    for (const Case& c : cases) {
+        ModuleReader memory = MemoryReader(data, sizeof(data));
+        ModuleReader file = FileReader("unused", nullptr);
+        memory.position = c.from;
+        file.position = c.from;
+        ReaderSeek(memory, c.offset, c.how);
+        ReaderSeek(file, c.offset, c.how);
+        EXPECT_EQ(memory.position, c.memory) << c.from << " " << c.offset;
+        EXPECT_EQ(file.position, c.file) << c.from << " " << c.offset;
+    }
+}
+
+namespace {
+
+// A load through the memory reader or, from a file, through the file reader.
+struct ReaderLoad {
+    std::unique_ptr<Engine> engine = std::make_unique<Engine>();
+    platform::HeapArena* arena = platform::ArenaCreate();
+    bool ok = false;
+    const char* reason = nullptr;
+
+    ReaderLoad(const std::vector<std::uint8_t>& bytes, bool viaFile) {
+        if (!viaFile) {
+            ok = LoadFromMemory(*engine, bytes.data(), static_cast<std::uint32_t>(bytes.size()),
+                                arena, &reason);
+            return;
+        }
+        // A name of its own: other runs of these tests may share the temporary folder.
+        const auto path = std::filesystem::temp_directory_path() /
+                          ("music_loader_seek_" + std::to_string(std::random_device{}()) + ".xm");
+        {
+            std::ofstream f(path, std::ios::binary);
+            f.write(reinterpret_cast<const char*>(bytes.data()),
+                    static_cast<std::streamsize>(bytes.size()));
+        }
+        const std::string name = path.string();
+        ModuleReader r =
+            FileReader(name.c_str(), reinterpret_cast<std::uint8_t*>(engine->mixBuffer));
+        ReaderOpen(r);
+        ok = LoadModule(*engine, r, arena, &reason);
+        ReaderClose(r);
+        std::filesystem::remove(path);
+    }
+    ~ReaderLoad() { platform::ArenaDestroy(arena); }
+    ReaderLoad(const ReaderLoad&) = delete;
+    ReaderLoad& operator=(const ReaderLoad&) = delete;
+};
+
+void PutU32(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        bytes[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+} // namespace
+
+TEST(Loader, HeaderSizesWrapToPositionsInsideTheModule) {
+    // 60 + 0xFFFFFFFF is 59 and 60 + 0xFFFFFFD0 is 12 in 32 bits: the first pattern header
+    // is read there. At 59 its row count is the song length and its packed size the restart
+    // position (0: no data); at 12 they are bytes 17 to 20, the module name's first four.
+    struct Case {
+        std::uint32_t headerSize;
+        std::uint16_t rows;
+    } cases[] = {{0xFFFFFFFFu, 3}, {0xFFFFFFD0u, 0x0120}};
+    for (const Case& c : cases) {
+        xmtest::Module m = Basic();
+        m.songLength = 3;
+        m.headerSize = c.headerSize;
+        std::vector<std::uint8_t> bytes = xmtest::Write(m);
+        bytes[17] = 0x20;
+        bytes[18] = 0x01;
+        for (bool viaFile : {false, true}) {
+            SCOPED_TRACE(std::to_string(c.headerSize) + (viaFile ? " file" : " memory"));
+            ReaderLoad l(bytes, viaFile);
+            ASSERT_TRUE(l.ok) << l.reason;
+            const PatternSlot& p = l.engine->song.patterns[0];
+            EXPECT_EQ(p.rows, c.rows);
+            EXPECT_EQ(p.dataSize, 0);
+            EXPECT_EQ(p.cells, nullptr);
+        }
+    }
+}
+
+TEST(Loader, InstrumentHeaderSizesWrapToPositionsInsideTheModule) {
+    // The instrument (263-byte header, one sample) follows the pattern's cells, six bytes
+    // each (0x9F then five zeros). After its 241 bytes the seek by size - 241 lands on the
+    // instrument's start + size in 32 bits. 0xFFFFFFFF: one byte before it, where the size
+    // field's FF bytes read as a sample of 0xFFFFFF00 samples, which is refused.
+    // 0xFFFFFFD0: 48 bytes before it, eight cells back: a sample header of length 0x9F and
+    // volume 0x9F.
+    struct Case {
+        std::uint32_t headerSize;
+        bool loads;
+    } cases[] = {{0xFFFFFFFFu, false}, {0xFFFFFFD0u, true}};
+    for (const Case& c : cases) {
+        std::vector<std::uint8_t> bytes = xmtest::Write(Basic());
+        const std::size_t instrument = bytes.size() - 256 - 40 - 263;
+        ASSERT_EQ(bytes[instrument], 263 & 0xFF);
+        PutU32(bytes, instrument, c.headerSize);
+        for (bool viaFile : {false, true}) {
+            SCOPED_TRACE(std::to_string(c.headerSize) + (viaFile ? " file" : " memory"));
+            ReaderLoad l(bytes, viaFile);
+            ASSERT_EQ(l.ok, c.loads) << (l.reason ? l.reason : "");
+            if (!c.loads) {
+                EXPECT_STREQ(l.reason, "a sample is 2^22 samples long or longer");
+                continue;
+            }
+            const SampleRecord* s = l.engine->song.instruments[0].samples[0];
+            ASSERT_NE(s, nullptr);
+            EXPECT_EQ(s->length, 0x9Fu);
+            EXPECT_EQ(s->volume, 0x9F);
+            EXPECT_EQ(s->loopType, LoopNone);
+        }
+    }
 }

@@ -1,8 +1,10 @@
 // XM files from Debian's game data packages (installed by tools/setup.sh) load and render,
-// and every mixing path gives the same samples on all of them.
+// xmrender finds their end where libxmp does (libxmp called as a black box), and every
+// mixing path gives the same samples on all of the corpus.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -12,6 +14,11 @@
 #include "music/engine.h"
 #include "music/tests/real_modules.h"
 #include "music/tests/xm_builder.h"
+#include "music/xmrender/render.h"
+
+#if ITR_HAVE_LIBXMP
+#include <xmp.h>
+#endif
 
 namespace {
 
@@ -21,15 +28,19 @@ const char* const kModules[] = {
     "/usr/share/games/solarwolf/data/music/aster2_sw.xm",
 };
 
+std::vector<std::uint8_t> ReadModule(const char* path) {
+    std::ifstream f(path, std::ios::binary);
+    EXPECT_TRUE(f) << path << " missing: run tools/setup.sh";
+    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
 } // namespace
 
 TEST(RealModules, LoadAndRenderToTheirEnd) {
     for (const char* path : kModules) {
         SCOPED_TRACE(path);
-        std::ifstream f(path, std::ios::binary);
-        ASSERT_TRUE(f) << "missing: run tools/setup.sh";
-        std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(f)),
-                                        std::istreambuf_iterator<char>());
+        std::vector<std::uint8_t> bytes = ReadModule(path);
+        ASSERT_FALSE(bytes.empty());
         xmtest::Loaded l(std::move(bytes), /*noLoop=*/true);
         ASSERT_TRUE(l.ok);
         // To the song's end (at most ten minutes), counting loudness and clipped samples.
@@ -90,4 +101,92 @@ TEST(RealModules, EveryMixPathGivesTheScalarLoopsSamples) {
             }
         }
     }
+}
+
+namespace {
+
+struct NullSink final : xmrender::FrameSink {
+    bool Take(const std::int16_t*, std::size_t) override { return true; }
+};
+
+#if ITR_HAVE_LIBXMP
+// libxmp's length of the song at 48 kHz: the frames it plays until its loop counter goes up
+// (where it finds the song's end), the frames of the last row it played, and its stated
+// duration in milliseconds.
+struct XmpLength {
+    std::uint64_t frames = 0, lastRow = 0;
+    int statedMs = -1;
+};
+
+XmpLength Xmp(const std::vector<std::uint8_t>& bytes) {
+    XmpLength out;
+    xmp_context ctx = xmp_create_context();
+    if (xmp_load_module_from_memory(ctx, bytes.data(), static_cast<long>(bytes.size())) != 0) {
+        xmp_free_context(ctx);
+        return out;
+    }
+    xmp_start_player(ctx, 48000, 0);
+    xmp_frame_info info{};
+    for (int ticks = 0; ticks < 10000000 && xmp_play_frame(ctx) == 0; ++ticks) {
+        xmp_get_frame_info(ctx, &info);
+        if (info.loop_count > 0) {
+            break;
+        }
+        out.frames += static_cast<std::uint64_t>(info.buffer_size) / 4;
+        out.lastRow = static_cast<std::uint64_t>(info.buffer_size) / 4 * info.speed;
+    }
+    out.statedMs = info.total_time;
+    xmp_end_player(ctx);
+    xmp_release_module(ctx);
+    xmp_free_context(ctx);
+    return out;
+}
+#endif
+
+} // namespace
+
+TEST(RealModules, SongLengthsAgreeWithLibxmp) {
+#if ITR_HAVE_LIBXMP
+    // The project's real modules, and small ones that end by a jump back, by the order list
+    // after a pattern loop, and after a break forward.
+    std::vector<std::pair<std::string, std::vector<std::uint8_t>>> modules;
+    for (const char* path : kModules) {
+        modules.emplace_back(path, ReadModule(path));
+    }
+    xmtest::Module jump;
+    jump.channels = 2;
+    jump.instruments.push_back(xmtest::ConstantInstrument());
+    for (int p = 0; p < 3; ++p) {
+        jump.AddPattern(32);
+        jump.orders[p] = static_cast<std::uint8_t>(p);
+        jump.At(p, 0, 0) = {49, 1, 0, 0, 0};
+    }
+    jump.songLength = 3;
+    jump.At(0, 8, 1) = {0, 0, 0, 0x0E, 0x60};
+    jump.At(0, 11, 1) = {0, 0, 0, 0x0E, 0x63};
+    jump.At(1, 5, 0) = {0, 0, 0, 0x0D, 0x12};
+    modules.emplace_back("pattern loop, break, order list", xmtest::Write(jump));
+    jump.At(2, 31, 0) = {0, 0, 0, 0x0B, 0x01};
+    modules.emplace_back("pattern loop, break, jump back", xmtest::Write(jump));
+
+    for (const auto& [name, bytes] : modules) {
+        SCOPED_TRACE(name);
+        ASSERT_FALSE(bytes.empty());
+        xmtest::Loaded l(bytes);
+        ASSERT_TRUE(l.ok);
+        NullSink sink;
+        const xmrender::Outcome ours = xmrender::RenderSong(*l.engine, 1, 3600ull * 48000, sink);
+        const XmpLength xmp = Xmp(bytes);
+        ASSERT_GT(xmp.frames, 0u);
+        ASSERT_TRUE(ours.songKnown);
+        const double diff = std::fabs(double(ours.songFrames) - double(xmp.frames));
+        std::printf("%-56s xmrender %9.3f s (%s)  libxmp %9.3f s played, %7.3f s stated\n",
+                    name.c_str(), ours.songFrames / 48000.0,
+                    ours.songEnd == xmrender::End::Repeat ? "repeat" : "order list",
+                    xmp.frames / 48000.0, xmp.statedMs / 1000.0);
+        EXPECT_LE(diff, double(xmp.lastRow)) << "more than one row apart";
+    }
+#else
+    FAIL() << "libxmp-dev is missing: run tools/setup.sh";
+#endif
 }

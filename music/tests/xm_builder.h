@@ -58,6 +58,7 @@ struct Module {
     std::uint16_t restart = 0;
     std::uint16_t flags = 1; // linear
     std::uint16_t tempo = 6, bpm = 125;
+    std::uint32_t headerSize = 276; // the first pattern starts at 60 + this
     std::uint16_t patternCountOverride = 0xFFFF;
     std::uint16_t instrumentCountOverride = 0xFFFF;
     std::uint8_t orders[256] = {};
@@ -99,7 +100,7 @@ inline std::vector<std::uint8_t> Write(const Module& m) {
     o.push_back(0x1A);
     o.resize(o.size() + 20, 0);
     Put16(o, 0x0104);
-    Put32(o, 276);
+    Put32(o, m.headerSize);
     Put16(o, m.songLength);
     Put16(o, m.restart);
     Put16(o, m.channels);

@@ -1,9 +1,13 @@
 // xmrender: renders an XM module through the player's engine into a 48 kHz stereo 16-bit
-// WAV file, for a number of seconds or (--no-loop) to the song's end.
+// WAV file: looping as the program plays, or once through the song to its real end (or N times
+// through), at most a time limit. Each block goes to the file as it is rendered; the header's
+// sizes are filled in at the end.
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -11,21 +15,57 @@
 #include <vector>
 
 #include "music/engine.h"
+#include "music/xmrender/render.h"
 
 namespace {
 
-constexpr double kDefaultSeconds = 60.0;
-constexpr double kMaxSeconds = 24 * 3600.0;
-constexpr double kNoLoopCapSeconds = 3600.0; // a song that jumps back never ends by itself
+// Without options it plays as the program does: looping, for a minute. A render to the
+// song's end (or N times through) stops after an hour at the latest.
+constexpr double kLoopingSeconds = 60.0;
+constexpr double kDefaultSeconds = 3600.0;
+// A WAV file's sizes are 32-bit: 4 bytes a frame after a 44-byte header.
+constexpr std::uint64_t kMaxWavFrames = (0xFFFFFFFFull - 36) / 4;
+constexpr double kMaxSeconds = static_cast<double>(kMaxWavFrames / music::kOutputRate);
+constexpr long kMaxLoops = 1000000;
+constexpr std::size_t kFileBuffer = 1 << 20;
 
 void Usage() {
     std::fprintf(stderr,
-                 "usage: xmrender [--seconds S | --no-loop] INPUT.xm OUTPUT.wav\n"
-                 "  --seconds S  render S seconds (default %g); the song loops as in the program\n"
-                 "  --no-loop    render to the end of the order list and stop there (at most\n"
-                 "               --seconds if given, else an hour: a song may jump back forever)\n",
-                 kDefaultSeconds);
+                 "usage: xmrender [--loops N | --no-loop] [--seconds S] INPUT.xm OUTPUT.wav\n"
+                 "  (default)    loop the song as the program does, for %g seconds\n"
+                 "  --no-loop    render the song once, to its end: the end of the order list,\n"
+                 "               or the first row that would play again as it played before\n"
+                 "  --loops N    render the song N times through, following its jump back\n"
+                 "  --seconds S  stop after S seconds at the latest (default %g with --no-loop\n"
+                 "               or --loops)\n",
+                 kLoopingSeconds, kDefaultSeconds);
 }
+
+const char* EndText(xmrender::End end) {
+    switch (end) {
+    case xmrender::End::OrderList:
+        return "the end of the order list";
+    case xmrender::End::Repeat:
+        return "a repeat";
+    case xmrender::End::TimeLimit:
+        break;
+    }
+    return "the time limit";
+}
+
+// Writes the frames to the file as they come; the first failure stops the render.
+struct FileSink final : xmrender::FrameSink {
+    std::FILE* file = nullptr;
+    int error = 0;
+    bool Take(const std::int16_t* values, std::size_t frames) override {
+        errno = 0;
+        if (std::fwrite(values, 4, frames, file) != frames) {
+            error = errno ? errno : EIO;
+            return false;
+        }
+        return true;
+    }
+};
 
 void Put16(std::vector<unsigned char>& o, unsigned v) {
     o.push_back(v & 0xFF);
@@ -57,22 +97,40 @@ std::vector<unsigned char> WavHeader(std::uint32_t frames) {
     return h;
 }
 
+// Removes what was written of the output, unless it is no plain file (a device).
+void RemoveFile(const std::string& name) {
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(name, ec)) {
+        std::filesystem::remove(name, ec);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    double seconds = kDefaultSeconds;
-    bool secondsGiven = false;
+    const auto runStart = std::chrono::steady_clock::now();
+    double seconds = 0;
     bool noLoop = false;
+    long loops = 0;
     std::vector<std::string> files;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--seconds" && i + 1 < argc) {
             char* end = nullptr;
             seconds = std::strtod(argv[++i], &end);
-            secondsGiven = true;
             if (!end || *end || !(seconds > 0) || seconds > kMaxSeconds) {
-                std::fprintf(stderr, "xmrender: --seconds wants a number above 0 and up to %g\n",
+                std::fprintf(stderr,
+                             "xmrender: --seconds wants a number above 0 and up to %g (what a "
+                             "WAV file holds)\n",
                              kMaxSeconds);
+                return 2;
+            }
+        } else if (a == "--loops" && i + 1 < argc) {
+            char* end = nullptr;
+            loops = std::strtol(argv[++i], &end, 10);
+            if (!end || *end || loops < 1 || loops > kMaxLoops) {
+                std::fprintf(stderr, "xmrender: --loops wants a whole number from 1 to %ld\n",
+                             kMaxLoops);
                 return 2;
             }
         } else if (a == "--no-loop") {
@@ -88,9 +146,20 @@ int main(int argc, char** argv) {
             files.push_back(a);
         }
     }
+    if (noLoop && loops > 1) {
+        std::fprintf(stderr, "xmrender: --no-loop renders the song once; it takes no --loops\n");
+        return 2;
+    }
     if (files.size() != 2) {
         Usage();
         return 2;
+    }
+    const bool looping = !noLoop && loops == 0;
+    if (seconds == 0) {
+        seconds = looping ? kLoopingSeconds : kDefaultSeconds;
+    }
+    if (looping) {
+        loops = kMaxLoops; // the time limit ends it
     }
 
     std::ifstream in(files[0], std::ios::binary);
@@ -106,7 +175,6 @@ int main(int argc, char** argv) {
     }
 
     auto engine = std::make_unique<music::Engine>();
-    engine->noLoop = noLoop ? 1 : 0;
     platform::HeapArena* arena = platform::ArenaCreate();
     const char* reason = nullptr;
     if (!arena ||
@@ -118,46 +186,66 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    if (noLoop && !secondsGiven) {
-        seconds = kNoLoopCapSeconds;
-    }
     const std::uint64_t wanted = static_cast<std::uint64_t>(seconds * music::kOutputRate + 0.5);
-    bool ended = false;
-    std::vector<std::int16_t> pcm;
-    std::int16_t block[music::kBlockFrames * 2];
-    std::uint64_t frames = 0;
-    const auto start = std::chrono::steady_clock::now();
-    while (frames < wanted) {
-        if (!music::RenderBlock(*engine, block)) {
-            ended = true; // the song ended (--no-loop)
-            break;
+    FileSink sink;
+    const char* outName = files[1].c_str();
+    // Written in full at the end, with the sizes; what stands here first only keeps the place.
+    const std::vector<unsigned char> placeholder = WavHeader(0);
+    errno = 0;
+    sink.file = std::fopen(outName, "wb");
+    if (!sink.file || std::setvbuf(sink.file, nullptr, _IOFBF, kFileBuffer) != 0 ||
+        std::fwrite(placeholder.data(), 1, placeholder.size(), sink.file) != placeholder.size()) {
+        const int error = errno ? errno : EIO;
+        if (sink.file) {
+            std::fclose(sink.file);
+            RemoveFile(files[1]);
         }
-        const std::uint64_t take =
-            wanted - frames < music::kBlockFrames ? wanted - frames : music::kBlockFrames;
-        pcm.insert(pcm.end(), block, block + 2 * take);
-        frames += take;
-    }
-    const auto elapsed = std::chrono::steady_clock::now() - start;
-    platform::ArenaDestroy(arena);
-
-    std::ofstream out(files[1], std::ios::binary);
-    std::vector<unsigned char> header = WavHeader(static_cast<std::uint32_t>(frames));
-    out.write(reinterpret_cast<const char*>(header.data()),
-              static_cast<std::streamsize>(header.size()));
-    out.write(reinterpret_cast<const char*>(pcm.data()),
-              static_cast<std::streamsize>(pcm.size() * sizeof(std::int16_t)));
-    out.close();
-    if (!out) {
-        std::fprintf(stderr, "xmrender: cannot write %s\n", files[1].c_str());
+        std::fprintf(stderr, "xmrender: cannot write %s: %s\n", outName, std::strerror(error));
+        platform::ArenaDestroy(arena);
         return 1;
     }
-    if (noLoop && !ended) {
-        std::fprintf(stderr, "xmrender: the song did not end within %g s; stopped there\n",
-                     seconds);
+    const xmrender::Outcome r =
+        xmrender::RenderSong(*engine, loops > 0 ? static_cast<int>(loops) : 1, wanted, sink);
+    platform::ArenaDestroy(arena);
+    const std::uint64_t frames = r.frames;
+
+    int error = sink.error;
+    if (!r.sinkFailed) {
+        const std::vector<unsigned char> header = WavHeader(static_cast<std::uint32_t>(frames));
+        errno = 0;
+        if (std::fflush(sink.file) != 0 || std::fseek(sink.file, 0, SEEK_SET) != 0 ||
+            std::fwrite(header.data(), 1, header.size(), sink.file) != header.size() ||
+            std::fflush(sink.file) != 0) {
+            error = errno ? errno : EIO;
+        }
     }
-    const double ns = std::chrono::duration<double, std::nano>(elapsed).count();
-    std::printf("%llu frames rendered (%.2f s), %.1f ns per frame\n",
-                static_cast<unsigned long long>(frames), frames / double(music::kOutputRate),
-                frames ? ns / frames : 0.0);
+    errno = 0;
+    if (std::fclose(sink.file) != 0 && error == 0) {
+        error = errno ? errno : EIO;
+    }
+    if (error != 0) {
+        // A cut file would pass for the whole render.
+        RemoveFile(files[1]);
+        std::fprintf(stderr, "xmrender: cannot write %s: %s\n", outName, std::strerror(error));
+        return 1;
+    }
+
+    const auto whole = std::chrono::steady_clock::now() - runStart;
+    const double rate = music::kOutputRate;
+    const double ns = std::chrono::duration<double, std::nano>(r.engineTime).count();
+    std::printf("%llu frames rendered (%.3f s), %d pass%s, ended by %s\n",
+                static_cast<unsigned long long>(frames), frames / rate, r.passes,
+                r.passes == 1 ? "" : "es", EndText(r.end));
+    if (r.songKnown) {
+        std::printf("song length: %.3f s, ended by %s", r.songFrames / rate, EndText(r.songEnd));
+        if (r.songEnd == xmrender::End::Repeat) {
+            std::printf(" (order position %u, row %u would play again)", r.endOrder, r.endRow);
+        }
+        std::printf("\n");
+    } else {
+        std::printf("song length: more than %.3f s (the time limit came first)\n", frames / rate);
+    }
+    std::printf("engine: %.1f ns per frame; whole run: %.3f s\n", frames ? ns / frames : 0.0,
+                std::chrono::duration<double>(whole).count());
     return 0;
 }
