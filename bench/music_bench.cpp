@@ -3,7 +3,7 @@
 // per frame of each, the ratios per module and the worst ratios. Those libraries are called
 // as black boxes only.
 //
-//   music_bench [--runs N] [--seconds S] [--path best|scalar|sse2|avx2] [FILE.xm ...]
+//   music_bench [--runs N] [--seconds S] [--path best|scalar|sse2|avx2|avx512] [FILE.xm ...]
 //
 // Without files it takes the real-module corpus (music/tests/real_modules.h). The three
 // engines take turns, run after run, and each keeps its best: a busy machine slows all
@@ -104,7 +104,7 @@ double OpenMpt(const std::vector<unsigned char>& m, const Options& o) {
 
 int Usage() {
     std::fprintf(stderr, "usage: music_bench [--runs N] [--seconds S] "
-                         "[--path best|scalar|sse2|avx2] [FILE.xm ...]\n");
+                         "[--path best|scalar|sse2|avx2|avx512] [FILE.xm ...]\n");
     return 2;
 }
 
@@ -123,8 +123,9 @@ int main(int argc, char** argv) {
                 o.seconds = std::max(1, std::atoi(v));
             } else {
                 bool known = false;
-                for (music::MixPath p : {music::MixPath::Best, music::MixPath::Scalar,
-                                         music::MixPath::Sse2, music::MixPath::Avx2}) {
+                for (music::MixPath p :
+                     {music::MixPath::Best, music::MixPath::Scalar, music::MixPath::Sse2,
+                      music::MixPath::Avx2, music::MixPath::Avx512}) {
                     if (!std::strcmp(v, music::MixPathName(p))) {
                         o.path = p;
                         known = true;

@@ -23,6 +23,7 @@ enum class MixPath : std::uint8_t {
     Scalar,   // the plain reference loop
     Sse2,     // x86 with SSE2 (every x86-64 CPU)
     Avx2,     // x86 with AVX2, where the CPU and the OS have it
+    Avx512,   // x86 with AVX-512 F, BW and DQ, where the CPU and the OS have them
 };
 
 // Watches playback tick by tick without changing it; xmrender finds a song's real end with

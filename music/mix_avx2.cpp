@@ -49,6 +49,7 @@ struct Avx2 {
     // Pairs at offsets 0..15 from window: the 32-bit words at even offsets, at odd offsets,
     // each permuted into place, the odd ones chosen by the offset's low bit.
     static constexpr bool kNearLoads = true;
+    static constexpr int kWindow = 16, kWideWindow = 32;
     static V PairsNear(const std::int16_t* window, V offset) {
         const V even = _mm256_loadu_si256(reinterpret_cast<const V*>(window));
         const V odd = _mm256_loadu_si256(reinterpret_cast<const V*>(window + 1));
@@ -60,7 +61,7 @@ struct Avx2 {
     }
     // The same for offsets 0..31: two windows of 16, the second chosen by the offset's bit 4
     // (the permutation reads only the low three bits of each index).
-    static V PairsNear32(const std::int16_t* window, V offset) {
+    static V PairsNearWide(const std::int16_t* window, V offset) {
         const __m256 low = _mm256_castsi256_ps(PairsNear(window, offset));
         const __m256 high = _mm256_castsi256_ps(PairsNear(window + 16, offset));
         return _mm256_castps_si256(

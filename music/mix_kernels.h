@@ -37,6 +37,9 @@ void ConvertSse2(const std::int32_t* in, std::int16_t* out, int count);
 // Eight frames at a time in AVX2 registers; needs a CPU (and OS) with AVX2.
 void MixSpanAvx2(MixSpan& span);
 void ConvertAvx2(const std::int32_t* in, std::int16_t* out, int count);
+// Sixteen frames at a time in AVX-512 registers; needs AVX-512 F, BW and DQ (CPU and OS).
+void MixSpanAvx512(MixSpan& span);
+void ConvertAvx512(const std::int32_t* in, std::int16_t* out, int count);
 #endif
 
 // The kernels of a path, or null when this build or this CPU has none.

@@ -95,10 +95,10 @@ template <class I, bool Ramp, bool Fine, bool Centred> void MixVectors(MixSpan& 
     };
 
     const int vectors = span.frames / W;
-    // Slow steps (below two values per frame, or four) read no more than 16 values per group
-    // (or 32): where those lie inside the readable values, loads and permutations replace
-    // the gather. groupBase follows the group's lowest frame: the first forward, the last
-    // backward.
+    // Slow steps (below two values per frame, or four) read no more than I::kWindow values
+    // per group (or I::kWideWindow): where those lie inside the readable values, loads and
+    // permutations replace the gather. groupBase follows the group's lowest frame: the first
+    // forward, the last backward.
     int nearGroups = 0;
     bool wide = false;
     std::int64_t groupBase = span.position + (span.step < 0 ? span.step * (W - 1) : 0);
@@ -106,7 +106,7 @@ template <class I, bool Ramp, bool Fine, bool Centred> void MixVectors(MixSpan& 
         const std::int64_t magnitude = span.step < 0 ? -span.step : span.step;
         wide = magnitude >= (std::int64_t{2} << 32);
         // A window from here on would reach past the readable values.
-        const std::int64_t top = (span.readable - (wide ? 32 : 16)) << 32;
+        const std::int64_t top = (span.readable - (wide ? I::kWideWindow : I::kWindow)) << 32;
         if (magnitude < (std::int64_t{4} << 32) && groupBase < top) {
             if (span.step > 0) {
                 const std::int64_t fit = (top - 1 - groupBase) / advance + 1;
@@ -122,7 +122,7 @@ template <class I, bool Ramp, bool Fine, bool Centred> void MixVectors(MixSpan& 
         if (n < nearGroups) {
             const auto base = static_cast<std::int32_t>(groupBase >> 32);
             const V offset = I::Sub(i, I::Set(base));
-            pairs = wide ? I::PairsNear32(span.values + base, offset)
+            pairs = wide ? I::PairsNearWide(span.values + base, offset)
                          : I::PairsNear(span.values + base, offset);
         } else {
             pairs = I::Pairs(span.values, i);

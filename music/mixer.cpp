@@ -247,6 +247,9 @@ bool MixPathAvailable(MixPath path) {
         return __builtin_cpu_supports("sse2");
     case MixPath::Avx2:
         return __builtin_cpu_supports("avx2"); // also asks whether the OS saves the registers
+    case MixPath::Avx512:
+        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+               __builtin_cpu_supports("avx512dq");
 #endif
     default:
         return false;
@@ -257,7 +260,8 @@ MixPath ResolveMixPath(MixPath path) {
     if (path != MixPath::Best) {
         return path;
     }
-    static const MixPath best = MixPathAvailable(MixPath::Avx2)   ? MixPath::Avx2
+    static const MixPath best = MixPathAvailable(MixPath::Avx512) ? MixPath::Avx512
+                                : MixPathAvailable(MixPath::Avx2) ? MixPath::Avx2
                                 : MixPathAvailable(MixPath::Sse2) ? MixPath::Sse2
                                                                   : MixPath::Scalar;
     return best;
@@ -273,6 +277,8 @@ const char* MixPathName(MixPath path) {
         return "sse2";
     case MixPath::Avx2:
         return "avx2";
+    case MixPath::Avx512:
+        return "avx512";
     }
     return "?";
 }
@@ -288,6 +294,8 @@ MixKernel KernelFor(MixPath path) {
         return MixSpanSse2;
     case MixPath::Avx2:
         return MixSpanAvx2;
+    case MixPath::Avx512:
+        return MixSpanAvx512;
 #endif
     default:
         return MixSpanScalar;

@@ -789,6 +789,8 @@ ConvertKernel ConvertKernelFor(MixPath path) {
         return ConvertSse2;
     case MixPath::Avx2:
         return ConvertAvx2;
+    case MixPath::Avx512:
+        return ConvertAvx512;
 #endif
     default:
         return ConvertScalar;

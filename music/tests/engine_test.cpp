@@ -447,7 +447,7 @@ TEST(MixPaths, VectorKernelsAddWhatTheScalarLoopAdds) {
     // position and the volumes afterwards must be identical, and nothing else touched.
     std::mt19937 rng(20261210);
     auto pick = [&](std::uint32_t n) { return static_cast<std::uint32_t>(rng() % n); };
-    for (MixPath path : {MixPath::Sse2, MixPath::Avx2}) {
+    for (MixPath path : {MixPath::Sse2, MixPath::Avx2, MixPath::Avx512}) {
         if (!MixPathAvailable(path)) {
             continue;
         }
@@ -585,7 +585,7 @@ TEST(Output, BlockConversionEqualsTheSampleRuleOnEveryPath) {
         expected[i] = static_cast<std::int16_t>(v < 0 ? -m : m);
         ASSERT_EQ(ConvertSample(in[i]), expected[i]) << v;
     }
-    for (MixPath path : {MixPath::Scalar, MixPath::Sse2, MixPath::Avx2}) {
+    for (MixPath path : {MixPath::Scalar, MixPath::Sse2, MixPath::Avx2, MixPath::Avx512}) {
         if (!MixPathAvailable(path)) {
             continue;
         }

@@ -2,6 +2,7 @@
 // 30 seconds and of the first output ring.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <vector>
 
 #include "music/engine.h"
@@ -59,9 +60,15 @@ TEST(Golden, EveryMixPathGivesTheSameSamples) {
         }
         return pcm;
     };
+    std::printf("mixing paths on this CPU: scalar%s%s%s (best: %s)\n",
+                music::MixPathAvailable(music::MixPath::Sse2) ? ", sse2" : "",
+                music::MixPathAvailable(music::MixPath::Avx2) ? ", avx2" : "",
+                music::MixPathAvailable(music::MixPath::Avx512) ? ", avx512" : "",
+                music::MixPathName(music::ResolveMixPath(music::MixPath::Best)));
     const std::vector<std::int16_t> reference = render(music::MixPath::Scalar);
     EXPECT_EQ(golden::Fnv1a(reference.data(), music::kRingBytes), golden::kFirstRing);
-    for (music::MixPath path : {music::MixPath::Sse2, music::MixPath::Avx2}) {
+    for (music::MixPath path :
+         {music::MixPath::Sse2, music::MixPath::Avx2, music::MixPath::Avx512}) {
         if (!music::MixPathAvailable(path)) {
             continue;
         }

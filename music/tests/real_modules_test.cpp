@@ -67,7 +67,8 @@ TEST(RealModules, EveryMixPathGivesTheScalarLoopsSamples) {
     // Two minutes of each module as the program plays it (looping), rendered in lockstep
     // by the scalar loop and by each vector path, compared sample by sample.
     std::vector<music::MixPath> paths;
-    for (music::MixPath path : {music::MixPath::Sse2, music::MixPath::Avx2}) {
+    for (music::MixPath path :
+         {music::MixPath::Sse2, music::MixPath::Avx2, music::MixPath::Avx512}) {
         if (music::MixPathAvailable(path)) {
             paths.push_back(path);
         }
