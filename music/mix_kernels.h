@@ -42,8 +42,12 @@ void MixSpanAvx512(MixSpan& span);
 void ConvertAvx512(const std::int32_t* in, std::int16_t* out, int count);
 #endif
 
+struct MixKernels {
+    MixKernel mix;
+    ConvertKernel convert;
+};
+
 // The kernels of a path, or null when this build or this CPU has none.
-MixKernel KernelFor(MixPath path);
-ConvertKernel ConvertKernelFor(MixPath path);
+const MixKernels* KernelsFor(MixPath path);
 
 } // namespace music

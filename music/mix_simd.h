@@ -118,12 +118,16 @@ template <class I, bool Ramp, bool Fine, bool Centred> void MixVectors(MixSpan& 
     }
     std::int32_t* out = span.out;
     for (int n = 0; n < vectors; ++n, out += 2 * W) {
-        V pairs;
-        if (n < nearGroups) {
-            const auto base = static_cast<std::int32_t>(groupBase >> 32);
-            const V offset = I::Sub(i, I::Set(base));
-            pairs = wide ? I::PairsNearWide(span.values + base, offset)
-                         : I::PairsNear(span.values + base, offset);
+        V pairs = i;
+        if constexpr (I::kNearLoads) {
+            if (n < nearGroups) {
+                const auto base = static_cast<std::int32_t>(groupBase >> 32);
+                const V offset = I::Sub(i, I::Set(base));
+                pairs = wide ? I::PairsNearWide(span.values + base, offset)
+                             : I::PairsNear(span.values + base, offset);
+            } else {
+                pairs = I::Pairs(span.values, i);
+            }
         } else {
             pairs = I::Pairs(span.values, i);
         }

@@ -49,10 +49,7 @@ struct Sse2 {
     static void Store16(std::int16_t* out, V a, V b) {
         _mm_storeu_si128(reinterpret_cast<V*>(out), _mm_packs_epi32(a, b));
     }
-    static constexpr bool kNearLoads = false;
-    static constexpr int kWindow = 0, kWideWindow = 0;
-    static V PairsNear(const std::int16_t*, V) { return V{}; }
-    static V PairsNearWide(const std::int16_t*, V) { return V{}; }
+    static constexpr bool kNearLoads = false; // no permutation across the register
     // (values[i], values[i + 1]) of each lane as one 32-bit word, s0 in the low half.
     static V Pairs(const std::int16_t* values, V i) {
         std::int32_t at[kWidth];

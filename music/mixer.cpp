@@ -283,7 +283,13 @@ const char* MixPathName(MixPath path) {
     return "?";
 }
 
-MixKernel KernelFor(MixPath path) {
+const MixKernels* KernelsFor(MixPath path) {
+    static constexpr MixKernels kScalar{MixSpanScalar, ConvertScalar};
+#ifdef ITR_MIX_X86
+    static constexpr MixKernels kSse2{MixSpanSse2, ConvertSse2};
+    static constexpr MixKernels kAvx2{MixSpanAvx2, ConvertAvx2};
+    static constexpr MixKernels kAvx512{MixSpanAvx512, ConvertAvx512};
+#endif
     path = ResolveMixPath(path);
     if (!MixPathAvailable(path)) {
         return nullptr;
@@ -291,24 +297,23 @@ MixKernel KernelFor(MixPath path) {
     switch (path) {
 #ifdef ITR_MIX_X86
     case MixPath::Sse2:
-        return MixSpanSse2;
+        return &kSse2;
     case MixPath::Avx2:
-        return MixSpanAvx2;
+        return &kAvx2;
     case MixPath::Avx512:
-        return MixSpanAvx512;
+        return &kAvx512;
 #endif
     default:
-        return MixSpanScalar;
+        return &kScalar;
     }
 }
 
 void MixRun(Engine& engine, int frames, int writeFrame) {
     SongState& song = engine.song;
     std::int32_t* out = engine.mixBuffer + 2 * writeFrame;
-    MixKernel kernel = KernelFor(engine.mixPath);
-    if (!kernel) {
-        kernel = MixSpanScalar; // a path this CPU lacks: the reference gives the same sums
-    }
+    const MixKernels* kernels = KernelsFor(engine.mixPath);
+    // A path this CPU lacks: the reference gives the same sums.
+    const MixKernel kernel = kernels ? kernels->mix : MixSpanScalar;
     for (Voice* v = song.voices; v != reinterpret_cast<Voice*>(song.channels); ++v) {
         if (v->sample) {
             MixVoice(*v, out, frames, kernel);

@@ -778,31 +778,10 @@ void ConvertScalar(const std::int32_t* in, std::int16_t* out, int count) {
     }
 }
 
-ConvertKernel ConvertKernelFor(MixPath path) {
-    path = ResolveMixPath(path);
-    if (!MixPathAvailable(path)) {
-        return nullptr;
-    }
-    switch (path) {
-#ifdef ITR_MIX_X86
-    case MixPath::Sse2:
-        return ConvertSse2;
-    case MixPath::Avx2:
-        return ConvertAvx2;
-    case MixPath::Avx512:
-        return ConvertAvx512;
-#endif
-    default:
-        return ConvertScalar;
-    }
-}
-
 void ConvertBlock(const std::int32_t* in, std::int16_t* out, int count, MixPath path) {
-    ConvertKernel convert = ConvertKernelFor(path);
-    if (!convert) {
-        convert = ConvertScalar; // a path this CPU lacks: the same values
-    }
-    convert(in, out, count);
+    const MixKernels* kernels = KernelsFor(path);
+    // A path this CPU lacks: the scalar rule gives the same values.
+    (kernels ? kernels->convert : ConvertScalar)(in, out, count);
 }
 
 bool RenderBlock(Engine& engine, std::int16_t* out) {

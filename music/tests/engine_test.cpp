@@ -452,8 +452,8 @@ TEST(MixPaths, VectorKernelsAddWhatTheScalarLoopAdds) {
             continue;
         }
         SCOPED_TRACE(MixPathName(path));
-        const MixKernel kernel = KernelFor(path);
-        ASSERT_NE(kernel, nullptr);
+        ASSERT_NE(KernelsFor(path), nullptr);
+        const MixKernel kernel = KernelsFor(path)->mix;
         for (int trial = 0; trial < 20000; ++trial) {
             SCOPED_TRACE(trial);
             const int frames =
