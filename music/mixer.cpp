@@ -237,6 +237,9 @@ void MixSpanScalar(MixSpan& span) {
 }
 
 bool MixPathAvailable(MixPath path) {
+#ifdef ITR_MIX_X86
+    __builtin_cpu_init(); // done at start-up already, unless a static constructor asks first
+#endif
     switch (path) {
     case MixPath::Best:
     case MixPath::Scalar:
