@@ -196,6 +196,35 @@ std::u16string BuildTimeText() {
     });
 }
 
+void Synchronize(HWND window, const std::function<void()>& update) {
+    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!done) {
+        return;
+    }
+    SynchronizeJob job{&update, done};
+    if (PostMessageW(window, WM_SYNCHRONIZE, 0, reinterpret_cast<LPARAM>(&job))) {
+        WaitForSingleObject(done, INFINITE);
+    }
+    CloseHandle(done);
+}
+
+void RunSynchronized(const SynchronizeJob& job) {
+    // Set on every way out; the job belongs to the waiting thread and is gone after that.
+    struct Release {
+        HANDLE done;
+        ~Release() { SetEvent(done); }
+    } release{job.done};
+    (*job.update)();
+}
+
+void HandleMessage(MSG& message) {
+    if (g_mainWindow && IsDialogMessageW(g_mainWindow, &message)) {
+        return;
+    }
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+}
+
 void ProcessMessages() {
     MSG m;
     while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
@@ -203,8 +232,7 @@ void ProcessMessages() {
             g_quit = true;
             return;
         }
-        TranslateMessage(&m);
-        DispatchMessageW(&m);
+        HandleMessage(m);
     }
 }
 
@@ -319,6 +347,7 @@ void TForm1::ApplyDpi(int dpi) {
         } else if (i == kRabbit) {
             c.Scaled.Set(skin::Resize(c.Source, w, h));
         }
+        UpdatePainted(i);
         UpdateProxy(i);
     }
     ApplyConsoleDpi();
@@ -478,20 +507,97 @@ void TForm1::SetControlCaption(int index, const std::u16string& caption) {
     if (c.Caption == caption) {
         return;
     }
+    InvalidateControl(index);
     c.Caption = caption;
     if (c.Proxy) {
         SetWindowTextW(c.Proxy, platform::W(c.Caption));
     }
+    UpdatePainted(index);
     InvalidateControl(index);
 }
 
 void TForm1::InvalidateControl(int index) {
-    RECT r = controls_[index].Bounds;
+    const TGraphicControl& c = controls_[index];
+    RECT r = c.Bounds;
     if (index == kSLabelFX1) {
         // The rotated text and its shadow reach past the label's bounds.
-        InflateRect(&r, ScaleForDpi(8, dpi_), ScaleForDpi(10, dpi_));
+        UnionRect(&r, &c.Bounds, &c.Painted);
     }
     InvalidateRect(hwnd_, &r, TRUE);
+}
+
+POINT TForm1::SignatureOrigin() const {
+    const RECT& b = controls_[kSLabelFX1].Bounds;
+    return POINT{b.left + ScaleForDpi(2, dpi_), b.top + ScaleForDpi(8, dpi_)};
+}
+
+HBRUSH TForm1::ClientBrush() {
+    if (!clientBrush_) {
+        clientBrush_ = CreateSolidBrush(sSkinProvider1.ClientColor());
+    }
+    return clientBrush_;
+}
+
+void TForm1::UpdatePainted(int index) {
+    TGraphicControl& c = controls_[index];
+    const RECT& b = c.Bounds;
+    switch (c.Kind) {
+    case ControlKind::TsImage:
+        c.Painted = RECT{b.left, b.top, b.left + c.Scaled.Width(), b.top + c.Scaled.Height()};
+        break;
+    case ControlKind::TLabel: {
+        // An auto-sized label grows with the font's real metrics; its glyphs may overhang the
+        // text's box a little.
+        RECT text = b;
+        HDC dc = CreateCompatibleDC(nullptr);
+        HGDIOBJ old = SelectObject(dc, c.FontHandle);
+        DrawTextW(dc, platform::W(c.Caption), static_cast<int>(c.Caption.size()), &text,
+                  DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOPREFIX | DT_CALCRECT);
+        SelectObject(dc, old);
+        DeleteDC(dc);
+        c.Fill =
+            RECT{b.left, b.top, std::max(b.right, text.right), std::max(b.bottom, text.bottom)};
+        c.Painted = c.Fill;
+        const int overhang = ScaleForDpi(c.Font.height, dpi_) / 4 + 1;
+        InflateRect(&c.Painted, overhang, overhang);
+        break;
+    }
+    case ControlKind::TsLabelFX: {
+        c.Shadowed.Set(c.FontHandle, c.Caption, c.Font.color, RGB(0, 0, 0),
+                       ScaleForDpi(kSignatureShadowReach, dpi_));
+        const POINT at = SignatureOrigin();
+        c.Painted = c.Shadowed.Covered(at.x, at.y);
+        break;
+    }
+    case ControlKind::TImage:
+        if (c.Icon) {
+            ICONINFO info{};
+            BITMAP bm{};
+            if (GetIconInfo(c.Icon, &info)) {
+                GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bm, &bm);
+                if (!info.hbmColor) {
+                    bm.bmHeight /= 2; // a monochrome icon: mask and image one above the other
+                }
+                if (info.hbmColor) {
+                    DeleteObject(info.hbmColor);
+                }
+                if (info.hbmMask) {
+                    DeleteObject(info.hbmMask);
+                }
+            }
+            c.Painted = RECT{b.left, b.top, b.left + bm.bmWidth, b.top + bm.bmHeight};
+        } else {
+            c.Painted = RECT{b.left, b.top, b.left + c.Scaled.Width(), b.top + c.Scaled.Height()};
+        }
+        break;
+    }
+}
+
+void TForm1::ChangeFont(int index) {
+    InvalidateControl(index);
+    RecreateFont(index);
+    UpdatePainted(index);
+    InvalidateControl(index);
 }
 
 void TForm1::PaintControl(HDC dc, TGraphicControl& c) {
@@ -505,13 +611,7 @@ void TForm1::PaintControl(HDC dc, TGraphicControl& c) {
         // nickname covers the one inside Label1's text.
         // The text is not clipped: an auto-sized label grows with the font's real metrics.
         HGDIOBJ old = SelectObject(dc, c.FontHandle);
-        RECT text = b;
-        DrawTextW(dc, platform::W(c.Caption), static_cast<int>(c.Caption.size()), &text,
-                  DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOPREFIX | DT_CALCRECT);
-        RECT fill{b.left, b.top, std::max(b.right, text.right), std::max(b.bottom, text.bottom)};
-        HBRUSH brush = CreateSolidBrush(sSkinProvider1.ClientColor());
-        FillRect(dc, &fill, brush);
-        DeleteObject(brush);
+        FillRect(dc, &c.Fill, ClientBrush());
         SetBkMode(dc, TRANSPARENT);
         SetTextColor(dc, c.Font.color);
         RECT r = b;
@@ -520,11 +620,11 @@ void TForm1::PaintControl(HDC dc, TGraphicControl& c) {
         SelectObject(dc, old);
         break;
     }
-    case ControlKind::TsLabelFX:
-        skin::DrawShadowText(dc, c.FontHandle, c.Caption, b.left + ScaleForDpi(2, dpi_),
-                             b.top + ScaleForDpi(8, dpi_), c.Font.color, RGB(0, 0, 0),
-                             ScaleForDpi(kSignatureShadowReach, dpi_));
+    case ControlKind::TsLabelFX: {
+        const POINT at = SignatureOrigin();
+        c.Shadowed.Draw(dc, at.x, at.y);
         break;
+    }
     case ControlKind::TImage:
         if (c.Icon) {
             DrawIconEx(dc, b.left, b.top, c.Icon, 0, 0, 0, nullptr, DI_NORMAL);
@@ -536,8 +636,12 @@ void TForm1::PaintControl(HDC dc, TGraphicControl& c) {
 }
 
 void TForm1::PaintControls(HDC dc) {
+    // Only what meets the area being painted: the frame timer repaints the rabbit every tick.
+    RECT area{};
+    const bool clipped = GetClipBox(dc, &area) != ERROR;
     for (TGraphicControl& c : controls_) {
-        if (c.Visible) {
+        RECT meet;
+        if (c.Visible && (!clipped || IntersectRect(&meet, &c.Painted, &area))) {
             PaintControl(dc, c);
         }
     }
@@ -586,6 +690,7 @@ void TForm1::FormCreate() {
             LoadImageW(instance_, kMainIconResource, IMAGE_ICON, 0, 0, LR_DEFAULTSIZE))) {
         controls_[kImage3].Icon = CopyIcon(icon);
         DestroyIcon(icon);
+        UpdatePainted(kImage3);
     }
     UserName.clear();
     UserDomain.clear();
@@ -639,8 +744,7 @@ void TForm1::sLabelFX1MouseMove() {
     TGraphicControl& c = controls_[kSLabelFX1];
     if (!(c.Font.bold && c.Font.underline)) {
         c.Font.bold = c.Font.underline = true;
-        RecreateFont(kSLabelFX1);
-        InvalidateControl(kSLabelFX1);
+        ChangeFont(kSLabelFX1);
     }
 }
 
@@ -648,8 +752,7 @@ void TForm1::sLabelFX1MouseLeave() {
     TGraphicControl& c = controls_[kSLabelFX1];
     if (c.Font.bold || c.Font.underline) {
         c.Font.bold = c.Font.underline = false;
-        RecreateFont(kSLabelFX1);
-        InvalidateControl(kSLabelFX1);
+        ChangeFont(kSLabelFX1);
     }
 }
 
@@ -671,8 +774,19 @@ void TForm1::RepaintWindow() {
 }
 
 void TForm1::RepaintRabbit() {
-    RedrawWindow(hwnd_, &controls_[kRabbit].Bounds, nullptr,
-                 RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    // Every tick after the intro: straight into the window's device context like the rain,
+    // without a round of invalidation and paint messages. The rabbit's area is erased and
+    // what meets it painted again, as a repaint of that area would.
+    HDC dc = platform::ToHdc(WindowDC);
+    if (!dc) {
+        return;
+    }
+    const RECT& r = controls_[kRabbit].Bounds;
+    const int saved = SaveDC(dc);
+    IntersectClipRect(dc, r.left, r.top, r.right, r.bottom);
+    FillRect(dc, &r, ClientBrush());
+    PaintControls(dc);
+    RestoreDC(dc, saved);
 }
 
 void TForm1::IntroStart() {
@@ -714,20 +828,7 @@ void TForm1::CreateConsole() {
 void TForm1::CreateMarquee() {
     HWND hwnd = hwnd_;
     MarqueeThread = new show::TItoolsThread(
-        [hwnd](const std::function<void()>& update) {
-            // Hand the update to the GUI thread and wait until it has run there.
-            HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-            struct Job {
-                const std::function<void()>* update;
-                HANDLE done;
-            } job{&update, done};
-            if (done && PostMessageW(hwnd, WM_SYNCHRONIZE, 0, reinterpret_cast<LPARAM>(&job))) {
-                WaitForSingleObject(done, INFINITE);
-            }
-            if (done) {
-                CloseHandle(done);
-            }
-        },
+        [hwnd](const std::function<void()>& update) { Synchronize(hwnd, update); },
         [](std::uint32_t ms) { ::Sleep(ms); });
     MarqueeThread->Lbl = [this](const std::u16string& text) { SetControlCaption(kLabel2, text); };
     MarqueeThread->TransMemo = LogMemo;
@@ -835,9 +936,7 @@ LRESULT TForm1::Handle(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_ERASEBKGND: {
         RECT r;
         GetClientRect(hwnd_, &r);
-        HBRUSH brush = CreateSolidBrush(sSkinProvider1.ClientColor());
-        FillRect(reinterpret_cast<HDC>(wp), &r, brush);
-        DeleteObject(brush);
+        FillRect(reinterpret_cast<HDC>(wp), &r, ClientBrush());
         return 1;
     }
     case WM_PAINT: {
@@ -862,16 +961,9 @@ LRESULT TForm1::Handle(UINT msg, WPARAM wp, LPARAM lp) {
             return 0;
         }
         break;
-    case WM_SYNCHRONIZE: {
-        struct Job {
-            const std::function<void()>* update;
-            HANDLE done;
-        };
-        auto* job = reinterpret_cast<Job*>(lp);
-        (*job->update)();
-        SetEvent(job->done);
+    case WM_SYNCHRONIZE:
+        RunSynchronized(*reinterpret_cast<const SynchronizeJob*>(lp));
         return 0;
-    }
     case WM_GETFONT:
         return reinterpret_cast<LRESULT>(formFont_);
     case WM_TIMER:

@@ -15,6 +15,7 @@
 #include <windows.h>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -122,6 +123,12 @@ private:
     void LoadContent();
     void ApplyDpi(int dpi);
     void RecreateFont(int index);
+    // Brings what a control's paint covers up to date with its font, caption and picture.
+    void UpdatePainted(int index);
+    // A new font of a control: repaints what it covered and what it covers now.
+    void ChangeFont(int index);
+    POINT SignatureOrigin() const;
+    HBRUSH ClientBrush();
     void CreateProxies();
     void UpdateProxy(int index);
     void InvalidateControl(int index);
@@ -168,6 +175,22 @@ std::u16string ApplicationTitle();
 std::u16string BuildDateText();
 std::u16string BuildTimeText();
 
+// The hand-over of an update from the marquee thread to the GUI thread, posted to the window
+// with WM_SYNCHRONIZE: the update and the event its waiting thread is released by.
+struct SynchronizeJob {
+    const std::function<void()>* update;
+    HANDLE done;
+};
+// Hands `update` to the thread of `window` and waits until it has run there; returns at once
+// when it cannot be handed over.
+void Synchronize(HWND window, const std::function<void()>& update);
+// Runs a handed-over update on the GUI thread. The waiting thread is released however the
+// update ends; an error it throws goes on to the window's default handler.
+void RunSynchronized(const SynchronizeJob& job);
+
+// Handles one message as the program's message loops do: the keyboard's dialog navigation
+// first (Tab moves the focus between the window's controls), then translation and dispatch.
+void HandleMessage(MSG& message);
 // Handles every pending message once, like a framework's "process messages"; a quit
 // message is remembered (see QuitRequested) instead of being dispatched.
 void ProcessMessages();

@@ -41,7 +41,10 @@ struct TGraphicControl {
     // At the current DPI.
     RECT Bounds{};
     HFONT FontHandle = nullptr;
-    HWND Proxy = nullptr; // the accessibility stand-in
+    skin::ShadowText Shadowed; // sLabelFX1: its text and shadow, composed with the font
+    RECT Fill{};               // labels: the background they paint (the bounds and the text)
+    RECT Painted{};            // every pixel a paint of the control may change
+    HWND Proxy = nullptr;      // the accessibility stand-in
 
     static const wchar_t* ClassName(ControlKind kind);
 };

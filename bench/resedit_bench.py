@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Benchmark of the resource editor's icon replacement on a large executable.
 
-    python3 bench/resedit_bench.py [--work DIR] [--runs N] [--mb 200]
+    python3 bench/resedit_bench.py [--work DIR] [--runs N] [--mb 200] [--baseline DIR]
 
 Generates a PE32+ file of about 200 MB whose resource section (an icon group "106" of three
 images and about 10 MB of raw data) is followed by about 190 MB of sections, and an icon file
@@ -15,7 +15,9 @@ like the program's own (six images, 370 KB). Then, each on a fresh copy and each
             EndUpdateResourceW under Wine (bench/resedit_wineupdres.cpp; start-up included,
             and the time of the calls alone as the helper measures it)
 
-and prints the times, the ratios to cp, and whether objdump -p accepts each result.
+and prints the times, the ratios to cp, and whether objdump -p accepts each result. With
+--baseline, the resedit and resedit.exe found in DIR (an earlier build, say) are timed in the
+same rounds, for a before-and-after comparison from one run.
 Needs the native and the windows presets built."""
 import argparse
 import os
@@ -184,13 +186,19 @@ def objdump_ok(path):
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--work", default=os.path.join(ROOT, "build", "bench", "resedit"))
-    ap.add_argument("--runs", type=int, default=3)
+    ap.add_argument("--runs", type=int, default=5)
     ap.add_argument("--mb", type=int, default=200)
+    ap.add_argument("--baseline", help="a folder with resedit and resedit.exe to compare with")
     args = ap.parse_args()
     native = os.path.join(ROOT, "build/native/bin/resedit")
     windows = os.path.join(ROOT, "build/windows/bin/resedit.exe")
     updres = os.path.join(ROOT, "build/windows/bin/resedit_wineupdres.exe")
-    for p in (native, windows, updres):
+    needed = [native, windows, updres]
+    if args.baseline:
+        base_native = os.path.join(args.baseline, "resedit")
+        base_windows = os.path.join(args.baseline, "resedit.exe")
+        needed += [base_native, base_windows]
+    for p in needed:
         if not os.path.exists(p):
             sys.exit(f"missing {p}: build the native and windows presets first")
     os.makedirs(args.work, exist_ok=True)
@@ -227,6 +235,16 @@ def main():
         results.setdefault("wine", []).append(
             timed(["wine", windows, "icon", windows_path(copy), '"106"', "2052", windows_path(ico)], args.work, env)[0])
         valid["wine"] = objdump_ok(copy)
+        if args.baseline:
+            fresh()
+            results.setdefault("resedit baseline", []).append(
+                timed([base_native, "icon", copy, '"106"', "2052", ico], args.work)[0])
+            valid["resedit baseline"] = objdump_ok(copy)
+            fresh()
+            results.setdefault("wine baseline", []).append(
+                timed(["wine", base_windows, "icon", windows_path(copy), '"106"', "2052", windows_path(ico)],
+                      args.work, env)[0])
+            valid["wine baseline"] = objdump_ok(copy)
         fresh()
         t, text = timed(["wine", updres, windows_path(copy), "106", "2052", windows_path(ico)], args.work, env)
         results.setdefault("updres", []).append(t)
@@ -235,14 +253,21 @@ def main():
         results.setdefault("wine start-up", []).append(timed(["wine", updres, "--noop"], args.work, env)[0])
 
     m = {k: statistics.median(v) for k, v in results.items()}
-    print(f"\nfile {size / 1e6:.1f} MB, median of {args.runs} runs (page cache warm, no fsync):")
-    print(f"  cp                          {m['cp']:7.3f} s")
-    print(f"  resedit (native)            {m['resedit']:7.3f} s   {m['resedit'] / m['cp']:5.2f} x cp   "
-          f"objdump {'accepts' if valid['resedit'] else 'REFUSES'} the result")
-    print(f"  resedit.exe under Wine      {m['wine']:7.3f} s   {m['wine'] / m['cp']:5.2f} x cp   "
-          f"objdump {'accepts' if valid['wine'] else 'REFUSES'} the result")
-    print(f"  update-resource functions   {m['updres']:7.3f} s   {m['updres'] / m['cp']:5.2f} x cp   "
-          f"objdump {'accepts' if valid['updres'] else 'REFUSES'} the result")
+    spread = {k: f"({min(v):.3f} to {max(v):.3f})" for k, v in results.items()}
+    print(f"\nfile {size / 1e6:.1f} MB, median of {args.runs} runs, fastest to slowest in brackets "
+          f"(page cache warm, no fsync):")
+    print(f"  cp                          {m['cp']:7.3f} s {spread['cp']}")
+
+    def row(label, key):
+        print(f"  {label:27} {m[key]:7.3f} s {spread[key]}   {m[key] / m['cp']:5.2f} x cp   "
+              f"objdump {'accepts' if valid[key] else 'REFUSES'} the result")
+    row("resedit (native)", "resedit")
+    if args.baseline:
+        row("  baseline", "resedit baseline")
+    row("resedit.exe under Wine", "wine")
+    if args.baseline:
+        row("  baseline", "wine baseline")
+    row("update-resource functions", "updres")
     print(f"    (the calls alone          {statistics.median(inner):7.3f} s)")
     print(f"  Wine start-up               {m['wine start-up']:7.3f} s")
     print(f"  resedit.exe / update functions under Wine: {m['wine'] / m['updres']:.2f}")

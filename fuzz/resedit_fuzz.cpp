@@ -50,10 +50,10 @@ void Walk(TResEditHandle* h) {
             if (!n->isDir) {
                 continue;
             }
-            const ResKey type = t->name.empty() ? ResKey::FromId(static_cast<std::uint16_t>(t->id))
-                                                : ResKey::FromName(t->name);
-            const ResKey name = n->name.empty() ? ResKey::FromId(static_cast<std::uint16_t>(n->id))
-                                                : ResKey::FromName(n->name);
+            const ResKey type = !t->named ? ResKey::FromId(static_cast<std::uint16_t>(t->id))
+                                          : ResKey::FromName(t->name);
+            const ResKey name = !n->named ? ResKey::FromId(static_cast<std::uint16_t>(n->id))
+                                          : ResKey::FromName(n->name);
             for (TPResItem l = n->child; l; l = l->next) {
                 const std::uint8_t* data = nullptr;
                 std::uint32_t size = 0;
@@ -69,6 +69,16 @@ void Walk(TResEditHandle* h) {
     }
 }
 
+// Bytes of every leaf: shared data is read into each place that refers to it, so a small
+// input can describe a tree that holds up to 2 GB.
+std::uint64_t LeafBytes(const TResItem* dir) {
+    std::uint64_t sum = 0;
+    for (const TResItem* c = dir->child; c; c = c->next) {
+        sum += c->isDir ? LeafBytes(c) : c->size;
+    }
+    return sum;
+}
+
 void Round(const std::filesystem::path& exe, const std::filesystem::path& ico,
            const std::uint8_t* data, std::size_t size) {
     WriteFile(exe, data, size);
@@ -81,7 +91,10 @@ void Round(const std::filesystem::path& exe, const std::filesystem::path& ico,
     const std::uint8_t extra[] = {1, 2, 3, 4, 5};
     ResEditUpdate(h, ResKey::FromId(10), ResKey::FromName(u"FUZZ"), 1033, extra, sizeof extra);
     ResEditUpdate(h, ResKey::FromId(3), ResKey::FromId(1), 0, nullptr, 0);
-    if (ResEditClose(h, false)) {
+    // Writing such a tree back is the same code as writing a small one, only slower: keep the
+    // runs quick and the temporary files small.
+    const bool huge = LeafBytes(h->root) > (64u << 20);
+    if (ResEditClose(h, huge)) {
         // What the editor wrote, it can read.
         TResEditHandle* again = ResEditOpen(exe.u16string(), false);
         if (!again) {

@@ -1,5 +1,6 @@
 // Writes the fuzzer's seed files: PE32 and PE32+ files as the editor's tests build them, with
-// icon groups, named entries, debug directories, symbols, certificates and appended data.
+// icon groups, named entries, debug directories, symbols, certificates and appended data, and
+// resource directories that share tables and data.
 #include "resedit/tests/pe_builder.h"
 
 #include <filesystem>
@@ -45,6 +46,26 @@ int main(int argc, char** argv) {
         small.sections.pop_back();
         small.sectionAlignment = 0x200;
         save(small);
+        // Sharing: directories and data referred to from several places, a name of zero
+        // length, and a chain of directories that each refer twice to the next.
+        PeRecipe shared = TypicalRecipe(plus, {});
+        const std::uint32_t va = BuildPe(shared).resourceVa;
+        shared.resourceImage = BuildSharedResourceSection(va).bytes;
+        save(shared);
+        PeRecipe chain = TypicalRecipe(plus, {});
+        chain.resourceImage.assign(0x200, 0);
+        constexpr std::uint32_t kLevels = 12;
+        for (std::uint32_t i = 0; i < kLevels; ++i) {
+            const std::uint32_t next = i + 1 == kLevels ? 32 * kLevels : 0x80000000 | 32 * (i + 1);
+            Put16(chain.resourceImage, 32 * i + 14, 2);
+            Put32(chain.resourceImage, 32 * i + 16, 1);
+            Put32(chain.resourceImage, 32 * i + 20, next);
+            Put32(chain.resourceImage, 32 * i + 24, 2);
+            Put32(chain.resourceImage, 32 * i + 28, next);
+        }
+        Put32(chain.resourceImage, 32 * kLevels, va + 0x1C0);
+        Put32(chain.resourceImage, 32 * kLevels + 4, 0x40);
+        save(chain);
     }
     return 0;
 }

@@ -2,8 +2,9 @@
 #include "resedit/internal.h"
 #include "resedit/pe.h"
 
+#include <algorithm>
 #include <new>
-#include <unordered_set>
+#include <vector>
 
 namespace resedit {
 
@@ -31,18 +32,40 @@ using pe::kSubdirectoryFlag;
 
 // Windows has three levels (type, name, language); anything far deeper is not a real file.
 constexpr int kMaxDepth = 32;
+// Directories and data entries may be shared: each place that refers to one gets its own
+// copy in the tree. Without sharing a section holds at most one entry per 8 bytes; sharing
+// lets a few tables describe exponentially many paths, so the copies are capped at that
+// count or at this many entries (far more than the thousands real programs have), whichever
+// is larger, and at what a section could hold when written back.
+constexpr std::uint64_t kMaxSharedEntries = 1 << 20;
+
+std::uint64_t RoundUp4(std::uint64_t x) {
+    return (x + 3) / 4 * 4;
+}
 
 struct TreeReader {
-    ByteReader section;   // the resource section's bytes in the file
-    std::uint32_t va = 0; // its address
-    std::unordered_set<std::uint32_t> seenDirectories;
+    ByteReader section;                   // the resource section's bytes in the file
+    std::uint32_t va = 0;                 // its address
+    std::vector<std::uint32_t> ancestors; // the directories on the path being read
     std::uint64_t entryBudget = 0;
-    std::uint64_t dataBudget = 0;
+    // The section the tree would be written back as (every copy in it), as the writer
+    // measures it: directory tables and data entries, name strings, data.
+    std::uint64_t dirSize = 0;
+    std::uint64_t strSize = 0;
+    std::uint64_t dataSize = 0;
     std::string why;
 
     bool Fail(std::string message) {
         why = std::move(message);
         return false;
+    }
+
+    bool Grow(std::uint64_t& size, std::uint64_t by) {
+        size += by;
+        if (RoundUp4(dirSize + strSize) + dataSize > detail::kMaxSectionSize) {
+            return Fail("the resource directory describes more than a section can hold");
+        }
+        return true;
     }
 
     // Reads the item of one directory entry (Name, OffsetToData) into a fresh item.
@@ -55,13 +78,15 @@ struct TreeReader {
             if (!section.U16(at, length) || !section.Has(at + 2ull, 2ull * length)) {
                 return Fail("a resource name lies outside the resource section");
             }
-            if (length == 0) {
-                return Fail("a resource name is empty");
-            }
+            // A name may be empty: the entry is still a named one.
+            item->named = true;
             const std::uint8_t* chars = section.At(at + 2ull, 2ull * length);
             item->name.resize(length);
             for (std::uint16_t i = 0; i < length; ++i) {
                 item->name[i] = static_cast<char16_t>(Load16(chars + 2 * i));
+            }
+            if (!Grow(strSize, 2 + 2ull * length)) {
+                return false;
             }
         } else {
             item->id = static_cast<std::int32_t>(nameField);
@@ -74,8 +99,11 @@ struct TreeReader {
         if (depth > kMaxDepth) {
             return Fail("the resource directory nests too deep");
         }
-        if (!seenDirectories.insert(at).second) {
-            return Fail("a resource directory refers back to an earlier one");
+        // A directory may be reached on several paths, but never from inside itself.
+        for (std::uint32_t a : ancestors) {
+            if (a == at) {
+                return Fail("a resource directory refers back to an enclosing one");
+            }
         }
         const std::uint8_t* table = section.At(at, kDirTableSize);
         if (!table) {
@@ -92,12 +120,14 @@ struct TreeReader {
         if (!entries) {
             return Fail("a resource directory's entries lie outside the resource section");
         }
-        // Sound files have disjoint tables, so they hold at most one entry per 8 bytes;
-        // overlapping tables could otherwise multiply into billions of items.
         if (count > entryBudget) {
-            return Fail("the resource directory has more entries than its section can hold");
+            return Fail("the resource directory has more entries than any section could hold");
         }
         entryBudget -= count;
+        if (!Grow(dirSize, kDirTableSize + count * kEntrySize)) {
+            return false;
+        }
+        ancestors.push_back(at);
         TPResItem* tail = &dir->child;
         for (std::uint64_t j = 0; j < count; ++j) {
             const std::uint32_t nameField = Load32(entries + j * kEntrySize + kEntryName);
@@ -114,6 +144,7 @@ struct TreeReader {
                 return false;
             }
         }
+        ancestors.pop_back();
         return true;
     }
 
@@ -127,15 +158,13 @@ struct TreeReader {
         leaf->codePage = Load32(entry + kDataCodePage);
         leaf->reserved = Load32(entry + kDataReserved);
         // The address is translated through the resource section; data elsewhere is refused.
+        // Leaves may share their bytes or overlap; each is written back as a copy of its own.
         if (rva < va || !section.Has(rva - va, leaf->size)) {
             return Fail("resource data lies outside the resource section");
         }
-        // Sound files do not share data between resources either: what the leaves hold adds
-        // up to no more than the section, so writing them back cannot blow up.
-        if (leaf->size > dataBudget) {
-            return Fail("the resources hold more data than their section");
+        if (!Grow(dirSize, kDataEntrySize) || !Grow(dataSize, RoundUp4(leaf->size))) {
+            return false;
         }
-        dataBudget -= leaf->size;
         leaf->data = section.Data() + (rva - va);
         return true;
     }
@@ -203,8 +232,8 @@ bool ReadTree(TResEditHandle& h, std::string& why) {
     TreeReader reader;
     reader.section = file.Sub(s.pointerToRawData, s.sizeOfRawData);
     reader.va = s.virtualAddress;
-    reader.entryBudget = reader.section.Size() / kEntrySize;
-    reader.dataBudget = reader.section.Size();
+    reader.entryBudget =
+        std::max<std::uint64_t>(reader.section.Size() / kEntrySize, kMaxSharedEntries);
     try {
         const bool ok = reader.ReadItem(0, kSubdirectoryFlag, 0, h.root);
         why = reader.why;

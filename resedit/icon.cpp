@@ -79,7 +79,7 @@ public:
         const TPResItem type = *ResFindEntry(h->root, ResKey::FromId(kTypeIcon));
         typeExists_ = type != nullptr;
         for (TPResItem c = type ? type->child : nullptr; c; c = c->next) {
-            Child m{!c->name.empty(), c->id, c->isDir, 0, 0};
+            Child m{c->named, c->id, c->isDir, 0, 0};
             for (TPResItem g = c->isDir ? c->child : nullptr; g; g = g->next) {
                 ++m.children;
                 m.inLanguage += !g->isDir && g->id == language ? 1 : 0;
@@ -324,7 +324,7 @@ std::int32_t ResEditNextIconId(TResEditHandle* h, std::int32_t& start) {
     }
     std::int32_t candidate = start;
     for (TPResItem child = type->child; child; child = child->next) {
-        if (child->name.empty() && child->id == candidate) {
+        if (!child->named && child->id == candidate) {
             ++candidate;
         }
     }

@@ -59,6 +59,7 @@ using TPResItem = TResItem*;
 struct TResItem {
     std::int32_t id = 0;       // id of an id entry; a leaf's language; 0 for names and the root
     std::u16string name;       // name of a named entry, empty for an id entry
+    bool named = false;        // a named entry (whose name a file may give as zero-length)
     TPResItem child = nullptr; // first child of a directory
     TPResItem next = nullptr;  // next sibling
     std::vector<std::uint8_t> strBuf; // bytes given to the editor, up to kMaxInMemoryBytes

@@ -48,14 +48,14 @@ constexpr std::uint32_t kMaxEntriesOfAKind = 0xFFFF; // the counts are 16-bit in
 constexpr std::size_t kMaxNameLength = 0xFFFF;       // so is a name's length
 
 bool IsNamed(const TResItem* item) {
-    return !item->name.empty();
+    return item->named;
 }
 
 bool Matches(const TResItem* item, const ResKey& key) {
     if (key.IsId()) {
         return !IsNamed(item) && item->id == key.Id();
     }
-    return item->name == key.Name();
+    return IsNamed(item) && item->name == key.Name();
 }
 
 // Never fails: releasing is part of paths that must not (a temporary file whose name
@@ -138,6 +138,7 @@ TPResItem NewDir(const ResKey& key) {
         delete item;
         return nullptr;
     }
+    item->named = !key.IsId();
     item->id = key.IsId() ? key.Id() : 0;
     return item;
 }

@@ -2,10 +2,11 @@
 // file, then puts it into the executable in place, moving what follows it and updating the
 // headers.
 //
-// Everything that can fail is done or checked before the executable changes: the layout is
+// Everything that can be checked is checked before the executable changes: the layout is
 // checked and every header change is planned on a copy, the image is complete, and growing
-// the file reserves its disk space. A failure after the executable has changed (only
-// possible when it shrinks) is undone from a copy of what was overwritten.
+// the file reserves its disk space. A failure after the executable has changed (moving the
+// tail, or cutting the file when it shrinks) is undone: moved bytes are moved back, and
+// overwritten ones come back from a copy.
 #include "resedit/internal.h"
 #include "resedit/pe.h"
 
@@ -17,7 +18,7 @@ namespace resedit {
 namespace {
 
 using namespace pe;
-constexpr std::uint64_t kMaxSection = 0x7FFFFFFF; // offsets in entries keep the high bit free
+constexpr std::uint64_t kMaxSection = detail::kMaxSectionSize;
 constexpr std::uint32_t kMaxFileAlignment = 0x10000;
 
 std::uint64_t RoundUp(std::uint64_t x, std::uint64_t a) {
@@ -45,11 +46,11 @@ bool Measure(const TResItem* item, Sizes& sizes, std::string& why) {
     sizes.dirSize += kDirTableSize + kEntrySize * (std::uint64_t{item->namedItems} + item->idItems);
     std::uint64_t j = 0;
     for (const TResItem* child = item->child; child; child = child->next, ++j) {
-        if (child->name.empty() != (j >= item->namedItems)) {
+        if (child->named != (j < item->namedItems)) {
             why = "a resource directory's named entries are not first";
             return false;
         }
-        if (!child->name.empty()) {
+        if (child->named) {
             if (child->name.size() > 0xFFFF) {
                 why = "a resource name is longer than 65535 characters";
                 return false;
@@ -381,8 +382,59 @@ bool PlanWrite(const TResEditHandle& h, const pe::Layout& layout, std::uint32_t 
     return true;
 }
 
-// Copies of bytes about to be overwritten, and the tail move, to undo a shrink whose last
-// step fails.
+} // namespace
+
+namespace detail {
+
+bool MoveFileBytes(platform::Os& os, platform::FileHandle file, std::uint64_t from,
+                   std::uint64_t to, std::uint64_t length, std::vector<std::uint8_t>& buffer,
+                   bool& restored) {
+    restored = true;
+    if (from == to || length == 0) {
+        return true;
+    }
+    const bool up = to > from;
+    std::uint64_t done = 0; // moved so far: the range's end when moving up, its start when down
+    while (done < length) {
+        const std::uint64_t n = std::min<std::uint64_t>(buffer.size(), length - done);
+        const std::uint64_t at = up ? length - done - n : done;
+        std::size_t got = 0;
+        bool ok = os.ReadAt(file, from + at, buffer.data(), n, got);
+        if (ok && got != n) {
+            os.SetLastError(platform::error::kHandleEof);
+            ok = false;
+        }
+        if (ok && !os.WriteAt(file, to + at, buffer.data(), n)) {
+            // A write cut short may have reached into the block's own bytes: they are all in
+            // the buffer.
+            platform::PreserveLastError keep(os);
+            restored = os.WriteAt(file, from + at, buffer.data(), n);
+            ok = false;
+        }
+        if (!ok) {
+            platform::PreserveLastError keep(os);
+            const std::uint64_t movedAt = up ? length - done : 0;
+            bool back = true;
+            restored = MoveFileBytes(os, file, to + movedAt, from + movedAt, done, buffer, back) &&
+                       restored;
+            return false;
+        }
+        done += n;
+    }
+    return true;
+}
+
+} // namespace detail
+
+namespace {
+
+// Blocks of the tail move: large enough that the calls cost nothing next to the copying,
+// small enough to stay in the processor's caches.
+constexpr std::size_t kMoveBlock = std::size_t{2} << 20;
+
+// Copies of bytes about to be overwritten, and the moves made, to put the file back when a
+// later step fails. Undone through positioned reads and writes, so that no mapping of the
+// file is needed.
 struct UndoLog {
     struct Entry {
         std::uint64_t offset = 0;
@@ -406,14 +458,22 @@ struct UndoLog {
         e.length = length;
         entries.push_back(std::move(e));
     }
-    void Undo(std::uint8_t* base) const {
+    // True when every step was undone.
+    bool Undo(platform::Os& os, platform::FileHandle file,
+              std::vector<std::uint8_t>& buffer) const {
+        platform::PreserveLastError keep(os);
+        bool ok = true;
         for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
             if (it->move) {
-                std::memmove(base + it->from, base + it->to, it->length);
+                bool restored = true;
+                ok = detail::MoveFileBytes(os, file, it->to, it->from, it->length, buffer,
+                                           restored) &&
+                     ok;
             } else {
-                std::memcpy(base + it->offset, it->bytes.data(), it->bytes.size());
+                ok = os.WriteAt(file, it->offset, it->bytes.data(), it->bytes.size()) && ok;
             }
         }
+        return ok;
     }
 };
 
@@ -511,11 +571,15 @@ bool WriteTree(TResEditHandle& h, std::string& why) {
     }
     os.Close(temp.file);
 
+    // The tail moves with positioned reads and writes of whole blocks: through the mapping,
+    // every page written would cost a fault of its own.
     const std::uint64_t tailTo =
         static_cast<std::uint64_t>(static_cast<std::int64_t>(plan.tailStart) + plan.rawDelta);
+    std::vector<std::uint8_t> buffer(
+        static_cast<std::size_t>(std::min<std::uint64_t>(kMoveBlock, plan.tailLength + 1)));
     if (plan.newLength > plan.fileLength) {
-        // Growing: resize (which reserves the space) and map again; until the mapping
-        // succeeds only the length has changed, and it is put back on failure.
+        // Growing: resize (which reserves the space), map again, move the tail up. A failure
+        // moves back what has moved and puts the length back.
         os.Unmap(h.view);
         h.peHeader = nullptr;
         if (!os.SetLength(h.file, plan.newLength) || !os.Map(h.file, h.view)) {
@@ -524,35 +588,48 @@ bool WriteTree(TResEditHandle& h, std::string& why) {
             why = "cannot resize or map the file again";
             return false;
         }
-        os.Prefault(h.view, plan.tailStart,
-                    plan.tailLength + static_cast<std::uint64_t>(plan.rawDelta));
-        std::memmove(h.view.base + tailTo, h.view.base + plan.tailStart, plan.tailLength);
+        bool restored = true;
+        if (!detail::MoveFileBytes(os, h.file, plan.tailStart, tailTo, plan.tailLength, buffer,
+                                   restored)) {
+            platform::PreserveLastError keep(os);
+            os.Unmap(h.view);
+            why = "cannot move the data behind the resource section";
+            if (!restored || !os.SetLength(h.file, plan.fileLength)) {
+                why += "; the file could not be restored";
+            }
+            return false;
+        }
+        os.Prefault(h.view, plan.raw, plan.newRaw);
         Apply(h.view.base, plan, temp.view.base, nullptr);
     } else if (plan.newLength < plan.fileLength) {
-        // Shrinking: everything is done in the present view, then the file is cut. Should the
-        // cut fail, the saved bytes put the file back as it was.
+        // Shrinking: the tail moves down and the rest is written in the present view, then
+        // the file is cut. Should any step fail, the saved bytes put the file back.
         UndoLog undo;
         const std::uint64_t resourceEnd = std::min(plan.tailStart, plan.fileLength);
         undo.Save(h.view.base, plan.raw, resourceEnd - plan.raw);
-        os.Prefault(h.view, tailTo, plan.tailLength);
-        std::memmove(h.view.base + tailTo, h.view.base + plan.tailStart, plan.tailLength);
+        bool restored = true;
+        if (!detail::MoveFileBytes(os, h.file, plan.tailStart, tailTo, plan.tailLength, buffer,
+                                   restored)) {
+            why = "cannot move the data behind the resource section";
+            if (!undo.Undo(os, h.file, buffer) || !restored) {
+                why += "; the file could not be restored";
+            }
+            return false;
+        }
         undo.Moved(plan.tailStart, tailTo, plan.tailLength);
+        os.Prefault(h.view, plan.raw, plan.newRaw);
         Apply(h.view.base, plan, temp.view.base, &undo);
         os.Unmap(h.view);
         h.peHeader = nullptr;
         if (!os.SetLength(h.file, plan.newLength)) {
-            platform::PreserveLastError keep(os);
             why = "cannot shrink the file";
-            if (os.Map(h.file, h.view)) {
-                undo.Undo(h.view.base);
-            } else {
+            if (!undo.Undo(os, h.file, buffer)) {
                 why += "; it could not be restored";
             }
             return false;
         }
         return true;
     } else {
-        std::memmove(h.view.base + tailTo, h.view.base + plan.tailStart, plan.tailLength);
         Apply(h.view.base, plan, temp.view.base, nullptr);
     }
     h.peHeader = h.view.base + layout.pe;

@@ -99,8 +99,10 @@ void Picture::DrawPart(HDC dc, int x, int y, int w, int h, int sx, int sy, int s
     }
 }
 
-void DrawShadowText(HDC dc, HFONT font, const std::u16string& text, int x, int y,
-                    COLORREF textColor, COLORREF shadowColor, int shadowReach) {
+void ShadowText::Set(HFONT font, const std::u16string& text, COLORREF textColor,
+                     COLORREF shadowColor, int shadowReach) {
+    picture_.Set(Image{});
+    covered_ = RECT{};
     if (text.empty()) {
         return;
     }
@@ -147,16 +149,13 @@ void DrawShadowText(HDC dc, HFONT font, const std::u16string& text, int x, int y
         return (a << 24) | (m(GetRValue(c)) << 16) | (m(GetGValue(c)) << 8) | m(GetBValue(c));
     };
     const int offset = shadowReach - blur;
-    DibDc out(width + offset, height + offset);
-    if (!out.ok()) {
-        return;
-    }
-    const int ow = width + offset;
-    std::fill(out.bits, out.bits + static_cast<size_t>(ow) * (height + offset), 0u);
+    const int ow = width + offset, oh = height + offset;
+    Image out{ow, oh, std::vector<std::uint32_t>(static_cast<size_t>(ow) * oh)};
     for (int yy = 0; yy < height; ++yy) {
         for (int xx = 0; xx < width; ++xx) {
             const std::uint32_t a = shadow.pixels[static_cast<size_t>(yy) * width + xx] >> 24;
-            out.bits[static_cast<size_t>(yy + offset) * ow + xx + offset] = premul(shadowColor, a);
+            out.pixels[static_cast<size_t>(yy + offset) * ow + xx + offset] =
+                premul(shadowColor, a);
         }
     }
     for (int yy = 0; yy < height; ++yy) {
@@ -165,7 +164,7 @@ void DrawShadowText(HDC dc, HFONT font, const std::u16string& text, int x, int y
             if (!a) {
                 continue;
             }
-            std::uint32_t& d = out.bits[static_cast<size_t>(yy) * ow + xx];
+            std::uint32_t& d = out.pixels[static_cast<size_t>(yy) * ow + xx];
             const std::uint32_t s = premul(textColor, a);
             std::uint32_t r = 0;
             for (int c = 0; c < 4; ++c) {
@@ -175,7 +174,40 @@ void DrawShadowText(HDC dc, HFONT font, const std::u16string& text, int x, int y
             d = r;
         }
     }
-    Blend(dc, x - pad, y - pad, ow, height + offset, out.dc, 0, 0, ow, height + offset, 255);
+    // Keep only what covers anything: a pixel of no alpha leaves the destination as it is.
+    int left = ow, top = oh, right = 0, bottom = 0;
+    for (int yy = 0; yy < oh; ++yy) {
+        for (int xx = 0; xx < ow; ++xx) {
+            if (out.pixels[static_cast<size_t>(yy) * ow + xx]) {
+                left = std::min(left, xx);
+                right = std::max(right, xx + 1);
+                top = std::min(top, yy);
+                bottom = std::max(bottom, yy + 1);
+            }
+        }
+    }
+    if (left >= right) {
+        return;
+    }
+    Image kept{right - left, bottom - top,
+               std::vector<std::uint32_t>(static_cast<size_t>(right - left) * (bottom - top))};
+    for (int yy = top; yy < bottom; ++yy) {
+        std::copy_n(out.pixels.begin() + static_cast<std::ptrdiff_t>(yy) * ow + left, right - left,
+                    kept.pixels.begin() + static_cast<std::ptrdiff_t>(yy - top) * kept.width);
+    }
+    picture_.Set(kept);
+    covered_ = RECT{left - pad, top - pad, right - pad, bottom - pad};
+}
+
+RECT ShadowText::Covered(int x, int y) const {
+    if (!picture_.Width()) {
+        return RECT{};
+    }
+    return RECT{x + covered_.left, y + covered_.top, x + covered_.right, y + covered_.bottom};
+}
+
+void ShadowText::Draw(HDC dc, int x, int y) const {
+    picture_.Draw(dc, x + covered_.left, y + covered_.top);
 }
 
 TsSkinProvider::~TsSkinProvider() {

@@ -42,10 +42,22 @@ private:
     int height_ = 0;
 };
 
-// Draws text with a soft shadow that extends from the text's position down to `shadowReach`
-// pixels right and below it. The font may be rotated (escapement).
-void DrawShadowText(HDC dc, HFONT font, const std::u16string& text, int x, int y,
-                    COLORREF textColor, COLORREF shadowColor, int shadowReach);
+// Text with a soft shadow that extends from the text down to `shadowReach` pixels right and
+// below it; the font may be rotated (escapement). Composed once and kept, so that painting it
+// is one blend of the pixels it covers.
+class ShadowText {
+public:
+    // Composes the text (x, y below are where its top-left goes); an empty text leaves none.
+    void Set(HFONT font, const std::u16string& text, COLORREF textColor, COLORREF shadowColor,
+             int shadowReach);
+    // The pixels the text and its shadow cover when drawn at (x, y); empty when there is none.
+    RECT Covered(int x, int y) const;
+    void Draw(HDC dc, int x, int y) const;
+
+private:
+    Picture picture_; // the covered pixels only
+    RECT covered_{};  // relative to the text's top-left
+};
 
 // What the window asks of its skin provider.
 struct ProviderSettings {

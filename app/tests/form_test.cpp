@@ -13,7 +13,36 @@
 
 #include <windows.h>
 
+#include <atomic>
+#include <memory>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <thread>
 #include <vector>
+
+// Allocations made on one thread, counted while a test looks (the thread is compared by id:
+// no thread-local storage, which would allocate itself).
+std::atomic<DWORD> g_countedThread{0};
+std::atomic<long> g_allocations{0};
+
+void* operator new(std::size_t size) {
+    if (g_countedThread != 0 && GetCurrentThreadId() == g_countedThread) {
+        ++g_allocations;
+    }
+    if (void* p = HeapAlloc(GetProcessHeap(), 0, size ? size : 1)) {
+        return p;
+    }
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+    if (p) {
+        HeapFree(GetProcessHeap(), 0, p);
+    }
+}
+void operator delete(void* p, std::size_t) noexcept {
+    operator delete(p);
+}
 
 namespace {
 
@@ -79,6 +108,27 @@ void CALLBACK CloseBox(HWND, UINT, UINT_PTR id, DWORD) {
     if (HWND box = FindWindowW(L"#32770", L"box")) {
         PostMessageW(box, WM_COMMAND, IDOK, 0);
     }
+}
+
+// The texts of the error boxes that the window's default handler showed and CloseErrorBoxes
+// closed.
+std::vector<std::u16string> g_errorBoxes;
+
+void CALLBACK CloseErrorBoxes(HWND, UINT, UINT_PTR, DWORD) {
+    HWND box = FindWindowW(L"#32770", platform::W(app::ApplicationTitle()));
+    if (!box) {
+        return;
+    }
+    std::u16string text;
+    for (HWND h = GetWindow(box, GW_CHILD); h; h = GetWindow(h, GW_HWNDNEXT)) {
+        wchar_t cls[32] = {}, buf[256] = {};
+        GetClassNameW(h, cls, 31);
+        if (_wcsicmp(cls, L"Static") == 0 && GetWindowTextW(h, buf, 255) > 0) {
+            text = platform::U(buf).data();
+        }
+    }
+    g_errorBoxes.push_back(text);
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
 }
 
 class Form : public ::testing::Test {
@@ -295,6 +345,116 @@ TEST_F(Form, TheSignatureUnderlinesUnderThePointerAndTurnsPlainWhenItLeaves) {
     SendMessageW(form->Handle(), WM_MOUSELEAVE, 0, 0);
     EXPECT_FALSE(form->Control(app::kSLabelFX1).Font.underline)
         << "leaving the window leaves the label";
+}
+
+TEST_F(Form, AMarqueeUpdateThatThrowsIsReportedAndTheMarqueeTurnsOn) {
+    Open();
+    Quiet();
+    g_errorBoxes.clear();
+    std::vector<std::u16string> shown;
+    std::atomic<int> calls{0};
+    HWND hwnd = form->Handle();
+    auto thread = std::make_unique<show::TItoolsThread>(
+        [hwnd](const std::function<void()>& update) { app::Synchronize(hwnd, update); },
+        [](std::uint32_t) { Sleep(1); });
+    thread->Lbl = [&](const std::u16string& text) {
+        if (++calls == 1) {
+            throw std::runtime_error("the label cannot show it");
+        }
+        shown.push_back(text);
+    };
+    const UINT_PTR closer = SetTimer(nullptr, 0, 100, &CloseErrorBoxes);
+    thread->Start();
+    const DWORD end = GetTickCount() + 5000;
+    while (thread->Turns() < 3 && static_cast<int>(end - GetTickCount()) > 0) {
+        app::ProcessMessages();
+        Sleep(5);
+    }
+    thread->Pause();
+    while (!thread->Paused() && static_cast<int>(end - GetTickCount()) > 0) {
+        app::ProcessMessages();
+        Sleep(5);
+    }
+    KillTimer(nullptr, closer);
+    const bool released = thread->Paused();
+    const int turns = thread->Turns();
+    if (!released) {
+        (void)thread.release(); // its thread never returns; leave it to the process's end
+    }
+    EXPECT_TRUE(released) << "the marquee thread still waits for the update that threw";
+    EXPECT_GE(turns, 3);
+    EXPECT_EQ(g_errorBoxes, std::vector<std::u16string>{u"the label cannot show it"})
+        << "the error goes to the default handler once";
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown[0], u"a\"\"Vemu7k") << "the turn after the failed one is shown";
+}
+
+TEST_F(Form, AnUpdateHandedOverRunsOnTheWindowsThreadBeforeTheWaiterGoesOn) {
+    Open();
+    std::atomic<bool> returned{false};
+    DWORD ranOn = 0;
+    std::thread worker([&] {
+        app::Synchronize(form->Handle(), [&] { ranOn = GetCurrentThreadId(); });
+        returned = true;
+    });
+    const DWORD end = GetTickCount() + 5000;
+    while (!returned && static_cast<int>(end - GetTickCount()) > 0) {
+        app::ProcessMessages();
+        Sleep(5);
+    }
+    ASSERT_TRUE(returned);
+    worker.join();
+    EXPECT_EQ(ranOn, GetCurrentThreadId());
+}
+
+TEST_F(Form, ATickAfterTheIntroAllocatesNothing) {
+    Open();
+    Quiet();
+    form->ShowSignature();
+    form->ShowRabbit();
+    form->CreateConsole();
+    form->AppendLog(u"Follow the white rabbit.");
+    Pump(100);
+    form->Rain().IntroTicks = -1;
+    form->Rain().FrameCount = 30;
+    g_allocations = 0;
+    g_countedThread = GetCurrentThreadId();
+    for (int tick = 0; tick < 10; ++tick) {
+        form->Timer1Timer();
+    }
+    g_countedThread = 0;
+    form->SetTimerEnabled(false);
+    EXPECT_EQ(g_allocations, 0) << "allocations in 10 ticks";
+    delete app::LogMemo;
+    app::LogMemo = nullptr;
+}
+
+TEST_F(Form, TheRabbitIsRepaintedOverTheGlyphsAsAWholeRepaintShowsItAndNothingElse) {
+    Open();
+    Quiet();
+    form->ShowSignature();
+    form->ShowRabbit();
+    form->RepaintWindow();
+    Pump(100);
+    const auto whole = ClientPixels(form->Handle());
+    FillRed(0, 0, app::kClientWidth, app::kClientHeight); // glyphs everywhere
+    form->RepaintRabbit();
+    GdiFlush();
+    const auto after = ClientPixels(form->Handle());
+    const RECT rabbit = form->Control(app::kRabbit).Bounds;
+    int rabbitPixels = 0;
+    for (int y = 0; y < app::kClientHeight; ++y) {
+        for (int x = 0; x < app::kClientWidth; ++x) {
+            const size_t i = static_cast<size_t>(y) * app::kClientWidth + x;
+            if (PtInRect(&rabbit, POINT{x, y})) {
+                ASSERT_EQ(after[i], whole[i]) << x << "," << y;
+                rabbitPixels += whole[i] != 0xFF0000u;
+            } else {
+                ASSERT_EQ(after[i], 0xFF0000u) << x << "," << y;
+            }
+        }
+    }
+    EXPECT_EQ(rabbitPixels, 73 * 65);
 }
 
 } // namespace

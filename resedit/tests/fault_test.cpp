@@ -1,8 +1,10 @@
 // Every platform call of an icon replacement fails in turn: the executable is then either
 // exactly as it was or exactly as a good run leaves it, never anything in between, and no
 // temporary file is left behind.
+#include "resedit/internal.h"
 #include "resedit/tests/support.h"
 
+#include <cstring>
 #include <map>
 
 namespace resedit::testing {
@@ -146,6 +148,86 @@ INSTANTIATE_TEST_SUITE_P(Cases, FaultTest, ::testing::ValuesIn(kScenarios), [](c
     return std::string(param.param.label) == "same size" ? std::string("same_size")
                                                          : std::string(param.param.label);
 });
+
+// The tail moves in blocks of positioned reads and writes. Whichever read or write fails, and
+// also a write that stops halfway (over the block's own bytes, when the move is shorter than
+// a block), every block already moved goes back and the moved range holds its bytes again.
+// (What the move wrote outside that range is the writer's to restore: new space when the file
+// grows, a saved copy when it shrinks.)
+class CutShortOs : public FaultyOs {
+public:
+    using FaultyOs::FaultyOs;
+    int writes = 0;
+    int cutAt = 0;
+    bool WriteAt(platform::FileHandle file, std::uint64_t offset, const void* data,
+                 std::size_t size) override {
+        if (++writes == cutAt) {
+            real_.WriteAt(file, offset, data, size / 2 + 1);
+            real_.SetLastError(platform::error::kDiskFull);
+            return false;
+        }
+        return FaultyOs::WriteAt(file, offset, data, size);
+    }
+};
+
+TEST_F(ScratchTest, TailMoveFailingAnywhereIsPutBack) {
+    struct Case {
+        const char* label;
+        std::uint64_t from, to, length;
+    };
+    // Blocks of 7 bytes; the file has 100.
+    const Case cases[] = {
+        {"up by less than a block", 20, 23, 40},   {"up by more than a block", 20, 50, 40},
+        {"down by less than a block", 30, 28, 60}, {"down by more than a block", 50, 5, 45},
+        {"up, one short block", 90, 93, 5},
+    };
+    platform::Os& real = platform::SystemOs();
+    const Bytes original = Pattern(100, 4);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        Bytes moved = original;
+        std::memmove(moved.data() + c.to, original.data() + c.from, c.length);
+        auto run = [&](CutShortOs& os, bool& restored) {
+            Write("f.bin", original);
+            platform::FileHandle f = real.OpenExisting(U16("f.bin"), platform::Access::ReadWrite,
+                                                       platform::Share::Exclusive);
+            EXPECT_TRUE(f.IsValid());
+            std::vector<std::uint8_t> buffer(7);
+            const bool ok = detail::MoveFileBytes(os, f, c.from, c.to, c.length, buffer, restored);
+            real.Close(f);
+            return ok;
+        };
+        CutShortOs counter(real);
+        bool restored = false;
+        ASSERT_TRUE(run(counter, restored));
+        EXPECT_EQ(Read("f.bin"), moved);
+        const int calls = counter.calls;
+        const int writes = counter.writes;
+        EXPECT_GE(writes, static_cast<int>((c.length + 6) / 7));
+        for (int k = 1; k <= calls + writes; ++k) {
+            CutShortOs os(real);
+            if (k <= calls) {
+                os.failAt = k;
+            } else {
+                os.cutAt = k - calls;
+            }
+            SCOPED_TRACE(k <= calls ? "call " + std::to_string(k) + " failing"
+                                    : "write " + std::to_string(k - calls) + " cut short");
+            restored = false;
+            EXPECT_FALSE(run(os, restored));
+            EXPECT_TRUE(restored);
+            // The source range and everything outside the destination as they were.
+            Bytes now = Read("f.bin");
+            ASSERT_EQ(now.size(), original.size());
+            for (std::uint64_t i = c.to; i < c.to + c.length; ++i) {
+                if (i < c.from || i >= c.from + c.length) {
+                    now[i] = original[i];
+                }
+            }
+            EXPECT_EQ(now, original);
+        }
+    }
+}
 
 } // namespace
 } // namespace resedit::testing

@@ -141,17 +141,6 @@ TEST_F(OpenTest, RefusesMalformedFilesUntouched) {
          kBadExeFormat},
         {"data size wrapping around", [](Image& im) { Put32(im.b, 76, 0xFFFFFFF0); }, nullptr,
          kBadExeFormat},
-        {"leaves sharing more data than the section holds",
-         [](Image& im) {
-             // 40 languages, each the same 0x300 bytes.
-             im.Dir(48, 0, 40);
-             for (std::uint32_t j = 0; j < 40; ++j) {
-                 im.Entry(64 + 8 * j, j, 0x180);
-             }
-             Put32(im.b, 0x180, kResourceVa + 0x100);
-             Put32(im.b, 0x184, 0x300);
-         },
-         nullptr, kBadExeFormat},
         {"name outside the section",
          [](Image& im) {
              im.Dir(24, 1, 0);
@@ -165,12 +154,6 @@ TEST_F(OpenTest, RefusesMalformedFilesUntouched) {
              Put16(im.b, 0x3FE, 5);
          },
          nullptr, kBadExeFormat},
-        {"empty name",
-         [](Image& im) {
-             im.Dir(24, 1, 0);
-             im.Entry(40, 0x80000000 | 0x200, 0x80000000 | 48);
-         },
-         nullptr, kBadExeFormat},
         {"id entry counted as named", [](Image& im) { im.Dir(24, 1, 0); }, nullptr, kBadExeFormat},
         {"named entry counted as id",
          [](Image& im) {
@@ -179,6 +162,8 @@ TEST_F(OpenTest, RefusesMalformedFilesUntouched) {
              im.Entry(40, 0x80000000 | 0x200, 0x80000000 | 48);
          },
          nullptr, kBadExeFormat},
+        {"directory that refers back to its grandparent",
+         [](Image& im) { im.Entry(64, 2052, 0x80000000 | 0); }, nullptr, kBadExeFormat},
         {"directories nested 40 deep",
          [](Image& im) {
              im.b.assign(0x400, 0);
@@ -228,6 +213,151 @@ TEST_F(OpenTest, RefusesMalformedFilesUntouched) {
     ASSERT_NE(h, nullptr) << ResEditLastMessage();
     EXPECT_EQ(Listing(*h->os, h->root).size(), 1u);
     EXPECT_TRUE(ResEditClose(h, true));
+}
+
+// Every leaf's bytes in a range of their own.
+void ExpectNoSharedBytes(const TResItem* root) {
+    std::vector<std::pair<const std::uint8_t*, std::uint32_t>> ranges;
+    std::function<void(const TResItem*)> walk = [&](const TResItem* dir) {
+        for (const TResItem* c = dir->child; c; c = c->next) {
+            if (c->isDir) {
+                walk(c);
+            } else {
+                ranges.emplace_back(c->data, c->size);
+            }
+        }
+    };
+    walk(root);
+    std::sort(ranges.begin(), ranges.end());
+    for (std::size_t i = 1; i < ranges.size(); ++i) {
+        EXPECT_LE(ranges[i - 1].first + ranges[i - 1].second, ranges[i].first);
+    }
+}
+
+// Directories and data entries that several entries refer to, data that overlaps, and a name
+// of zero length are legal: each place that refers to a shared part gets a copy of its own,
+// the writer writes every copy, and the icon group whose images share a directory is replaced.
+TEST_F(OpenTest, SharedPartsAreReadIntoEachPlace) {
+    const SharedSection shared = BuildSharedResourceSection(kResourceVa);
+    for (bool plus : {false, true}) {
+        SCOPED_TRACE(plus ? "PE32+" : "PE32");
+        PeRecipe recipe = TypicalRecipe(plus, {});
+        recipe.resourceImage = shared.bytes;
+        const PeFile pe = BuildPe(recipe);
+        ASSERT_EQ(pe.resourceVa, kResourceVa);
+        Write("a.exe", pe.bytes);
+        EXPECT_TRUE(OraclesAccept(PathOf("a.exe"), Listing(shared.expanded)));
+
+        TResEditHandle* h = ResEditOpen(U16("a.exe"), false);
+        ASSERT_NE(h, nullptr) << ResEditLastMessage();
+        EXPECT_EQ(Listing(*h->os, h->root), Listing(shared.expanded));
+        // The name of zero length is a named entry: the empty text finds it, the id 0 not.
+        TPResItem type10 = *ResFindEntry(h->root, ResKey::FromId(10));
+        ASSERT_NE(type10, nullptr);
+        EXPECT_EQ(type10->namedItems, 1u);
+        EXPECT_TRUE(type10->child->named);
+        EXPECT_EQ(*ResFindEntry(type10, ResKey::FromName(u"")), type10->child);
+        EXPECT_EQ(*ResFindEntry(type10, ResKey::FromId(0)), nullptr);
+        EXPECT_TRUE(ResEditClose(h, true));
+        EXPECT_EQ(Read("a.exe"), pe.bytes);
+
+        // Written back unchanged: every copy in a place of its own, names as they were.
+        h = ResEditOpen(U16("a.exe"), false);
+        ASSERT_NE(h, nullptr);
+        ASSERT_TRUE(ResEditClose(h, false)) << ResEditLastMessage();
+        EXPECT_TRUE(OraclesAccept(PathOf("a.exe"), Listing(shared.expanded)));
+        h = ResEditOpen(U16("a.exe"), false);
+        ASSERT_NE(h, nullptr) << ResEditLastMessage();
+        EXPECT_EQ(Listing(*h->os, h->root), Listing(shared.expanded));
+        ExpectNoSharedBytes(h->root);
+        EXPECT_TRUE((*ResFindEntry(h->root, ResKey::FromId(256)))->child->named);
+        EXPECT_TRUE(ResEditClose(h, true));
+
+        // The patch run's change on the original: the group's images, which shared one
+        // directory, get one new image each; changing one copy leaves the other.
+        Write("a.exe", pe.bytes);
+        const std::vector<IconImage> images = {{16, 16, 1, 32, Pattern(300, 7)},
+                                               {32, 32, 1, 32, Pattern(900, 8)}};
+        Write("new.ico", BuildIco(images));
+        h = ResEditOpen(U16("a.exe"), false);
+        ASSERT_NE(h, nullptr);
+        EXPECT_TRUE(ResEditReplaceIconGroup(h, ResKey::FromName(u"106"), 2052, U16("new.ico")));
+        const Bytes other = Pattern(5, 9);
+        EXPECT_TRUE(ResEditUpdate(h, ResKey::FromId(256), ResKey::FromId(7), 1033, other.data(),
+                                  static_cast<std::uint32_t>(other.size())));
+        ASSERT_TRUE(ResEditClose(h, false)) << ResEditLastMessage();
+        std::vector<Resource> want = shared.expanded;
+        for (Resource& r : want) {
+            if (r.type == ResKey::FromId(3)) {
+                r.bytes = images[r.name.Id() - 1].bytes;
+            } else if (r.type == ResKey::FromId(14)) {
+                r.bytes = BuildGroupRecord(images, {1, 2});
+            } else if (r.type == ResKey::FromId(256) && r.name == ResKey::FromId(7)) {
+                r.bytes = other;
+            }
+        }
+        EXPECT_TRUE(OraclesAccept(PathOf("a.exe"), Listing(want)));
+        h = ResEditOpen(U16("a.exe"), false);
+        ASSERT_NE(h, nullptr);
+        EXPECT_EQ(Listing(*h->os, h->root), Listing(want));
+        EXPECT_TRUE(ResEditClose(h, true));
+    }
+}
+
+// A chain of directories, each with two entries that both refer to the next one, describes
+// 2^levels paths. It opens while the copies stay within what a section could hold (2^20
+// entries, a written section of 2 GB) and is refused beyond, without working through every
+// path first.
+TEST_F(OpenTest, SharingIsBoundedByWhatASectionCouldHold) {
+    struct Case {
+        const char* label;
+        int levels;
+        std::uint32_t leafSize;
+        bool opens;
+    };
+    const Case cases[] = {
+        {"2^20 - 2 entries", 19, 16, true},
+        {"2^21 - 2 entries", 20, 16, false},
+        {"2^30 paths", 30, 16, false},
+        {"2^15 leaves of 60 KB, 2.01 GB", 15, 0xF000, true},
+        {"2^16 leaves of 60 KB, 4.03 GB", 16, 0xF000, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        Image im;
+        im.b.assign(0x10000, 0);
+        const std::uint32_t dataEntry = 32 * static_cast<std::uint32_t>(c.levels);
+        for (int i = 0; i < c.levels; ++i) {
+            const std::uint32_t at = 32 * static_cast<std::uint32_t>(i);
+            const std::uint32_t next = i + 1 == c.levels ? dataEntry : 0x80000000 | (at + 32);
+            im.Dir(at, 0, 2);
+            im.Entry(at + 16, 1, next);
+            im.Entry(at + 24, 2, next);
+        }
+        Put32(im.b, dataEntry, kResourceVa + 0x1000);
+        Put32(im.b, dataEntry + 4, c.leafSize);
+        PeRecipe recipe = TypicalRecipe(false, {});
+        recipe.resourceImage = im.b;
+        const PeFile pe = BuildPe(recipe);
+        Write("a.exe", pe.bytes);
+        platform::Os& os = platform::SystemOs();
+        TResEditHandle* h = ResEditOpen(U16("a.exe"), false);
+        EXPECT_EQ(h != nullptr, c.opens) << ResEditLastMessage();
+        if (h) {
+            std::size_t leaves = 0;
+            std::function<void(const TResItem*)> count = [&](const TResItem* d) {
+                for (const TResItem* i = d->child; i; i = i->next) {
+                    i->isDir ? count(i) : void(++leaves);
+                }
+            };
+            count(h->root);
+            EXPECT_EQ(leaves, std::size_t{1} << c.levels);
+            EXPECT_TRUE(ResEditClose(h, true));
+        } else {
+            EXPECT_EQ(os.LastError(), kBadExeFormat);
+        }
+        EXPECT_EQ(Read("a.exe"), pe.bytes);
+    }
 }
 
 TEST_F(OpenTest, ReportsWhyAFileCannotBeOpened) {

@@ -61,12 +61,13 @@ def wrestool_listing(path, problems):
         problems.append(f"wrestool -l: rc {r.returncode}: {r.stderr.strip()}")
     lines = []
     for line in r.stdout.splitlines():
-        m = re.match(r"--type=(\S+) --name=(\S+) (?:--language=(\S+) )?\[.*size=(\d+)\]", line)
+        m = re.match(r"--type=(\S*) --name=(\S*) (?:--language=(\S+) )?\[.*size=(\d+)\]", line)
         if not m:
             problems.append(f"wrestool -l: cannot parse {line!r}")
             continue
         t, n, lang, size = m.groups()
-        fix = lambda v: f'"{v[1:-1]}"' if v.startswith("'") else v
+        # Texts come in single quotes; a name of zero length comes as nothing at all.
+        fix = lambda v: f'"{v[1:-1]}"' if v.startswith("'") else v or '""'
         lines.append(f"{fix(t)}/{fix(n)}/{lang} {size}")
     return lines
 

@@ -169,6 +169,90 @@ Bytes BuildResourceSection(const std::vector<Resource>& resources, std::uint32_t
     return out;
 }
 
+SharedSection BuildSharedResourceSection(std::uint32_t va) {
+    // Tables at fixed places, then the data entries, the names and the data:
+    //   root 0x000: type 3 -> 0x040, type 10 -> 0x080, type 14 -> 0x0C0,
+    //               type 256 -> 0x080 (shared)
+    //   0x040: name 1 -> 0x100, name 2 -> 0x100 (shared): the group's two images
+    //   0x080: name "" -> 0x120, name 7 -> 0x140
+    //   0x0C0: name "106" -> 0x160
+    //   0x100: language 2052 -> data entry 0x180
+    //   0x120: languages 1033 and 2052 -> data entry 0x190 (shared)
+    //   0x140: language 1033 -> data entry 0x1A0, whose bytes overlap 0x190's by half
+    //   0x160: language 2052 -> data entry 0x1B0, the group record listing images 1 and 2
+    SharedSection out;
+    Bytes& b = out.bytes;
+    b.assign(0x300, 0);
+    auto table = [&](std::uint32_t at, std::uint16_t named, std::uint16_t ids) {
+        Put32(b, at + 4, 0x5F5E0FF0);
+        Put16(b, at + 12, named);
+        Put16(b, at + 14, ids);
+    };
+    auto entry = [&](std::uint32_t at, std::uint32_t name, std::uint32_t offset) {
+        Put32(b, at, name);
+        Put32(b, at + 4, offset);
+    };
+    auto data = [&](std::uint32_t at, std::uint32_t offset, std::uint32_t size) {
+        Put32(b, at, va + offset);
+        Put32(b, at + 4, size);
+    };
+    constexpr std::uint32_t kDir = 0x80000000;
+    constexpr std::uint32_t kName = 0x80000000;
+    table(0x000, 0, 4);
+    entry(0x010, 3, kDir | 0x040);
+    entry(0x018, 10, kDir | 0x080);
+    entry(0x020, 14, kDir | 0x0C0);
+    entry(0x028, 256, kDir | 0x080);
+    table(0x040, 0, 2);
+    entry(0x050, 1, kDir | 0x100);
+    entry(0x058, 2, kDir | 0x100);
+    table(0x080, 1, 1);
+    entry(0x090, kName | 0x1F0, kDir | 0x120);
+    entry(0x098, 7, kDir | 0x140);
+    table(0x0C0, 1, 0);
+    entry(0x0D0, kName | 0x1E0, kDir | 0x160);
+    table(0x100, 0, 1);
+    entry(0x110, 2052, 0x180);
+    table(0x120, 0, 2);
+    entry(0x130, 1033, 0x190);
+    entry(0x138, 2052, 0x190);
+    table(0x140, 0, 1);
+    entry(0x150, 1033, 0x1A0);
+    table(0x160, 0, 1);
+    entry(0x170, 2052, 0x1B0);
+    data(0x180, 0x200, 0x30);
+    data(0x190, 0x240, 0x40);
+    data(0x1A0, 0x260, 0x40);
+    const std::vector<IconImage> images = {{16, 16, 1, 32, Pattern(0x30, 0x51)},
+                                           {32, 32, 1, 32, Pattern(0x30, 0x51)}};
+    const Bytes group = BuildGroupRecord(images, {1, 2});
+    data(0x1B0, 0x2A0, static_cast<std::uint32_t>(group.size()));
+    const Bytes name = {3, 0, '1', 0, '0', 0, '6', 0};
+    std::copy(name.begin(), name.end(), b.begin() + 0x1E0);
+    Put16(b, 0x1F0, 0); // a name of zero length
+    const Bytes bytes = Pattern(0xA0, 0x5A);
+    std::copy(bytes.begin(), bytes.end(), b.begin() + 0x200);
+    std::copy(images[0].bytes.begin(), images[0].bytes.end(), b.begin() + 0x200);
+    std::copy(group.begin(), group.end(), b.begin() + 0x2A0);
+
+    auto at = [&](std::uint32_t offset, std::uint32_t size) {
+        return Bytes(b.begin() + offset, b.begin() + offset + size);
+    };
+    const ResKey empty = ResKey::FromName(u"");
+    for (std::uint16_t image : {1, 2}) {
+        out.expanded.push_back({ResKey::FromId(3), ResKey::FromId(image), 2052, at(0x200, 0x30)});
+    }
+    for (std::uint16_t type : {10, 256}) {
+        out.expanded.push_back({ResKey::FromId(type), empty, 1033, at(0x240, 0x40)});
+        out.expanded.push_back({ResKey::FromId(type), empty, 2052, at(0x240, 0x40)});
+        out.expanded.push_back({ResKey::FromId(type), ResKey::FromId(7), 1033, at(0x260, 0x40)});
+        if (type == 10) {
+            out.expanded.push_back({ResKey::FromId(14), ResKey::FromName(u"106"), 2052, group});
+        }
+    }
+    return out;
+}
+
 PeRecipe TypicalRecipe(bool pe32Plus, std::vector<Resource> resources) {
     PeRecipe recipe;
     recipe.pe32Plus = pe32Plus;

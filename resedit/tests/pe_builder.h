@@ -68,6 +68,17 @@ PeFile BuildPe(const PeRecipe& recipe);
 // (tables breadth first, then data entries, then names, then data).
 Bytes BuildResourceSection(const std::vector<Resource>& resources, std::uint32_t va);
 
+// A resource section for address va that shares what the format lets it share: a type
+// directory referred to by two types, a name directory by two names (the two images of the
+// group icon "106", language 2052), one data entry by two languages, data that overlaps
+// another leaf's, and a name of zero length. `expanded` lists every resource as a reader
+// that copies shared parts into each place sees them.
+struct SharedSection {
+    Bytes bytes;
+    std::vector<Resource> expanded;
+};
+SharedSection BuildSharedResourceSection(std::uint32_t va);
+
 // The usual program: .text, .data, .rsrc, .reloc.
 PeRecipe TypicalRecipe(bool pe32Plus, std::vector<Resource> resources);
 

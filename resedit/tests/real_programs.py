@@ -5,6 +5,9 @@ resedit tool (the Windows build, run under Wine).
 x86_64: for a growing, a shrinking and a same-size replacement, the file must pass objdump,
 pefile and wrestool; the Wine loader must enumerate exactly the resources pefile sees; the
 program must still run, find its new group and build its icons from the new images.
+A copy whose resource directory is rewritten to share subdirectories, data entries and bytes
+and to hold a name of zero length: the oracles and the loader read it, the replacement goes
+through, every shared part is written as a copy of its own, and the program still runs.
 i686 (PE32): the same replacement, the oracles, and the loader's enumeration of the file
 opened as a data file.
 
@@ -118,6 +121,73 @@ def check_replacement(label, before_path, after_path, ico):
             fail(f"{label}: old image {gone} is still there")
 
 
+def directory(data, base, offset):
+    """The entries of the resource directory table at offset: (Name, OffsetToData, file offset
+    of the entry)."""
+    named, ids = struct.unpack_from("<HH", data, base + offset + 12)
+    out = []
+    for j in range(named + ids):
+        at = base + offset + 16 + 8 * j
+        name, target = struct.unpack_from("<II", data, at)
+        out.append((name, target, at))
+    return out
+
+
+def resource_base(path):
+    pe = pefile.PE(path)
+    va = pe.OPTIONAL_HEADER.DATA_DIRECTORY[2].VirtualAddress
+    section = next(s for s in pe.sections if s.VirtualAddress == va)
+    return section.PointerToRawData, va - section.PointerToRawData
+
+
+def share_directory(path):
+    """Rewrites the program's resource directory in place so that it shares what the format
+    lets it share, without changing what any resource holds: the images of group 107 are the
+    same as those of "106" (both come from one icon file), so 107's first two images take
+    106's language directories, the third its data entry and the fourth its bytes. The raw
+    data's name becomes one of zero length."""
+    pe = pefile.PE(path)
+    groups = {}
+    for key, record in resources(path).items():
+        if key[0] == 14:
+            groups[key[1]] = group_ids(record)
+    a, b = groups["106"], groups[107]
+    pe.close()
+    data = bytearray(open(path, "rb").read())
+    base, _ = resource_base(path)
+    root = directory(data, base, 0)
+    ids = lambda entries: {name: (target, at) for name, target, at in entries}
+    icons = ids(directory(data, base, ids(root)[3][0] & 0x7FFFFFFF))
+    language_dir = lambda image: icons[image][0] & 0x7FFFFFFF
+    leaf = lambda image: directory(data, base, language_dir(image))[0]
+    for i in (0, 1):
+        struct.pack_into("<I", data, icons[b[i]][1] + 4, icons[a[i]][0])
+    struct.pack_into("<I", data, leaf(b[2])[2] + 4, leaf(a[2])[1])
+    struct.pack_into("<I", data, base + leaf(b[3])[1], struct.unpack_from("<I", data, base + leaf(a[3])[1])[0])
+    # A name of zero length: the root table's Characteristics, which are 0.
+    assert struct.unpack_from("<H", data, base)[0] == 0
+    rcdata = directory(data, base, ids(root)[10][0] & 0x7FFFFFFF)
+    struct.pack_into("<I", data, rcdata[0][2], 0x80000000)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def data_ranges(path):
+    """(address, size) of every leaf's bytes, walking the directory as written."""
+    data = open(path, "rb").read()
+    base, _ = resource_base(path)
+    out = []
+
+    def walk(offset):
+        for _, target, _ in directory(data, base, offset):
+            if target & 0x80000000:
+                walk(target & 0x7FFFFFFF)
+            else:
+                out.append(struct.unpack_from("<II", data, base + target))
+    walk(0)
+    return out
+
+
 def check_oracles(label, path, work, resenum):
     for p in oracle.check(path):
         fail(f"{label}: {p}")
@@ -186,6 +256,37 @@ def main():
                 fail(f"{label}: the {want}-pixel icon is {centre}, not {colours[want]}")
             if centre not in colours.values():
                 fail(f"{label}: the {want}-pixel icon ({line}) is not built from a new image")
+
+    # A directory that shares subdirectories, data entries and bytes, and has a name of zero
+    # length: legal, so the replacement goes through, and every shared part is written as a
+    # copy of its own.
+    case = os.path.join(args.work, "shared")
+    os.makedirs(case)
+    shared = os.path.join(case, "shared.exe")
+    shutil.copy(args.sample, shared)
+    share_directory(shared)
+    check_oracles("shared before", shared, case, args.resenum)
+    if len(set(data_ranges(shared))) == len(data_ranges(shared)):
+        fail("shared: the rewritten directory shares no data")
+    exe = os.path.join(case, "sample.exe")
+    shutil.copy(shared, exe)
+    ico = make_ico.ico(CASES["grows"])
+    ico_path = os.path.join(case, "new.ico")
+    with open(ico_path, "wb") as f:
+        f.write(ico)
+    rc, lines = edit(case, args.resedit, exe, ico_path)
+    if rc != 0:
+        fail("shared: resedit failed: " + "; ".join(lines))
+    else:
+        check_replacement("shared", shared, exe, ico)
+        check_oracles("shared", exe, case, args.resenum)
+        ranges = sorted(data_ranges(exe))
+        if any(x[0] + x[1] > y[0] for x, y in zip(ranges, ranges[1:])):
+            fail("shared: leaves still share bytes after the rewrite")
+        rc, lines = wine(case, exe)
+        print("shared: " + "; ".join(lines))
+        if rc != 0 or f"group \"106\": {len(CASES['grows'])} images" not in lines:
+            fail("shared: the program does not find its new group")
 
     # PE32: the same replacement; the oracles and the loader's view of it as a data file.
     case = os.path.join(args.work, "pe32")

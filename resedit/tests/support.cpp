@@ -19,7 +19,7 @@ std::string Quoted(std::u16string_view name) {
     return s;
 }
 std::string Key(const TResItem* item) {
-    return item->name.empty() ? std::to_string(item->id) : Quoted(item->name);
+    return item->named ? Quoted(item->name) : std::to_string(item->id);
 }
 std::string Key(const ResKey& key) {
     return key.IsId() ? std::to_string(key.Id()) : Quoted(key.Name());

@@ -20,8 +20,8 @@ ResKey Name(std::u16string_view name) {
 std::vector<std::string> Children(const TResItem* dir) {
     std::vector<std::string> out;
     for (const TResItem* c = dir->child; c; c = c->next) {
-        out.push_back(c->name.empty() ? std::to_string(c->id)
-                                      : std::string(c->name.begin(), c->name.end()));
+        out.push_back(!c->named ? std::to_string(c->id)
+                                : std::string(c->name.begin(), c->name.end()));
     }
     return out;
 }
@@ -30,7 +30,7 @@ std::vector<std::string> Children(const TResItem* dir) {
 void ExpectCountsHold(const TResItem* dir) {
     std::uint32_t named = 0, ids = 0;
     for (const TResItem* c = dir->child; c; c = c->next) {
-        if (c->name.empty()) {
+        if (!c->named) {
             ++ids;
         } else {
             EXPECT_EQ(ids, 0u) << "a named child after an id child";

@@ -91,7 +91,7 @@ std::optional<ResKey> ParseKey(std::u16string_view s, bool isType) {
 }
 
 std::string Show(const TResItem* item) {
-    if (item->name.empty()) {
+    if (!item->named) {
         return std::to_string(item->id);
     }
     std::string s(1, '"');
@@ -102,7 +102,7 @@ std::string Show(const TResItem* item) {
 
 std::string ShowType(const TResItem* item) {
     std::string s = Show(item);
-    if (item->name.empty()) {
+    if (!item->named) {
         for (const TypeName& t : kTypes) {
             if (t.id == item->id) {
                 s += " (";

@@ -19,6 +19,11 @@
 //   click-at X Y               click at a point of the client area
 //   hover NAME                 move the pointer over a control
 //   hover-at X Y               move the pointer to a point of the client area
+//   key KEY...                 type keys into the program's focused control, one after another;
+//                              a key is a character or a name (tab, enter, escape, space, end,
+//                              home, left, right, up, down, back, delete), with modifiers
+//                              joined by '+' (shift+tab, ctrl+end)
+//   focus                      the control that has the keyboard focus: name, class, text
 //   click-title-button         click the extra caption-bar button
 //   click-close                click the caption-bar close button
 //   close                      ask the window to close (as Alt+F4 does)
@@ -29,6 +34,7 @@
 //   file-cancel SECONDS        wait for the open-file dialog and cancel it
 //   wait-rain SECONDS          wait until glyphs rain on the client area; time since start
 //   capture FILE               save the client area as a 24-bit BMP
+//   redraw                     have the whole window repainted (as uncovering it would)
 //   wait-exit SECONDS          wait for the program's end: exit code, time since the last close
 //   sleep MS
 //
@@ -295,6 +301,75 @@ void ClickScreen(POINT screen) {
     std::this_thread::sleep_for(std::chrono::milliseconds(40));
     SendMouse(MOUSEEVENTF_LEFTUP);
     std::this_thread::sleep_for(std::chrono::milliseconds(60));
+}
+
+void SendKey(WORD vk, bool up) {
+    INPUT in{};
+    in.type = INPUT_KEYBOARD;
+    in.ki.wVk = vk;
+    in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    SendInput(1, &in, sizeof in);
+}
+
+// The virtual key of a key name or a single character; 0 when there is none.
+WORD VirtualKey(const std::string& name, bool* shifted) {
+    static const struct {
+        const char* name;
+        WORD vk;
+    } named[] = {{"tab", VK_TAB},     {"enter", VK_RETURN}, {"escape", VK_ESCAPE},
+                 {"space", VK_SPACE}, {"end", VK_END},      {"home", VK_HOME},
+                 {"left", VK_LEFT},   {"right", VK_RIGHT},  {"up", VK_UP},
+                 {"down", VK_DOWN},   {"back", VK_BACK},    {"delete", VK_DELETE}};
+    *shifted = false;
+    for (const auto& k : named) {
+        if (name == k.name) {
+            return k.vk;
+        }
+    }
+    if (name.size() == 1) {
+        const SHORT scan = VkKeyScanW(static_cast<wchar_t>(static_cast<unsigned char>(name[0])));
+        if (scan != -1) {
+            *shifted = (scan & 0x100) != 0;
+            return static_cast<WORD>(scan & 0xFF);
+        }
+    }
+    return 0;
+}
+
+// Presses one key with its modifiers ("shift+tab", "ctrl+end", "x") and lets it go again.
+void TypeKey(const std::string& spec) {
+    std::vector<WORD> modifiers;
+    std::string rest = spec;
+    for (size_t plus; rest.size() > 1 && (plus = rest.find('+')) != std::string::npos;) {
+        const std::string m = rest.substr(0, plus);
+        if (m == "shift") {
+            modifiers.push_back(VK_SHIFT);
+        } else if (m == "ctrl") {
+            modifiers.push_back(VK_CONTROL);
+        } else if (m == "alt") {
+            modifiers.push_back(VK_MENU);
+        } else {
+            Fail("unknown modifier " + m);
+        }
+        rest = rest.substr(plus + 1);
+    }
+    bool shifted = false;
+    const WORD vk = VirtualKey(rest, &shifted);
+    if (!vk) {
+        Fail("unknown key " + rest);
+    }
+    if (shifted) {
+        modifiers.push_back(VK_SHIFT);
+    }
+    for (WORD m : modifiers) {
+        SendKey(m, false);
+    }
+    SendKey(vk, false);
+    SendKey(vk, true);
+    for (auto m = modifiers.rbegin(); m != modifiers.rend(); ++m) {
+        SendKey(*m, true);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(80));
 }
 
 POINT ClientToScreenPt(int x, int y) {
@@ -671,6 +746,26 @@ void Run(const std::string& command) {
             MovePointer(p);
         }
         Report(c, true, {});
+    } else if (c == "key") {
+        if (w.size() < 2) {
+            Fail("key needs a key");
+        }
+        SetForegroundWindow(Main());
+        for (size_t i = 1; i < w.size(); ++i) {
+            TypeKey(w[i]);
+        }
+        Report(c, true, {});
+    } else if (c == "focus") {
+        GUITHREADINFO info{sizeof info};
+        const DWORD thread = GetWindowThreadProcessId(Main(), nullptr);
+        if (!GetGUIThreadInfo(thread, &info)) {
+            Fail("cannot read the program's focus");
+        }
+        HWND f = info.hwndFocus;
+        Report(c, true,
+               {Field("name", Json(f ? NameOf(f) : std::wstring())),
+                Field("class", Json(f ? ClassOf(f) : std::wstring())), FieldB("main", f == Main()),
+                Field("text", Json(f ? TextOf(f) : std::wstring()))});
     } else if (c == "click-title-button") {
         ClickScreen(FindCaptionPart(HTHELP));
         Report(c, true, {});
@@ -769,6 +864,10 @@ void Run(const std::string& command) {
         }
         Report(c, true,
                {Field("ms_since_start", Ms(Clock::now() - g_started)), Field("pixels", pixels)});
+    } else if (c == "redraw") {
+        RedrawWindow(Main(), nullptr, nullptr,
+                     RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        Report(c, true, {});
     } else if (c == "capture") {
         if (w.size() < 2 || !SaveClientBmp(w[1])) {
             Fail("cannot capture the client area");
