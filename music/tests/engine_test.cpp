@@ -383,7 +383,7 @@ TEST(Mixer, ARunThatOverrunsALimitAppliesTheLoopRule) {
 
 TEST(Mixer, ASustainedNoteKeepsSoundingThroughItsLoop) {
     // The smallest real case: one note on a 4,450-value forward loop at 122 BPM (Amiga
-    // periods, finetune 107, note 14). About 7.6 s in, a run stops 31 units per frame short
+    // periods, finetune 107, note 14). About 3.8 s in, a run stops 31 units per frame short
     // of the loop end by its count and past it in fact; the note must sound on to the end.
     xmtest::Module m = OneNoteModule(false);
     m.bpm = 122;
