@@ -17,6 +17,15 @@ inline constexpr int kBlockBytes = kBlockFrames * 4;
 inline constexpr int kRingBytes = kRingBlocks * kBlockBytes;
 inline constexpr int kOutputRate = 48000;
 
+// How the mixer runs its frame loops; every path gives the same samples bit for bit.
+enum class MixPath : std::uint8_t {
+    Best = 0, // the fastest this CPU has
+    Scalar,   // the plain reference loop
+    Sse2,     // x86 with SSE2 (every x86-64 CPU)
+    Avx2,     // x86 with AVX2, where the CPU and the OS have it
+    Avx512,   // x86 with AVX-512 F, BW and DQ, where the CPU and the OS have them
+};
+
 // Watches playback tick by tick without changing it; xmrender finds a song's real end with
 // it. The player has none, which costs it one test of a null pointer per tick.
 struct PlaybackObserver {
@@ -39,6 +48,7 @@ struct Engine {
     alignas(16) std::int32_t mixBuffer[kBlockFrames * 2];
     std::uint8_t noLoop;
     PlaybackObserver* observer = nullptr;
+    MixPath mixPath = MixPath::Best; // a test or benchmark may ask for one
 };
 static_assert(sizeof(Engine::mixBuffer) == kFileCacheBytes);
 
@@ -53,6 +63,11 @@ bool LoadFromMemory(Engine& engine, const void* data, std::uint32_t size,
 
 // --- mixer ---
 void MixRun(Engine& engine, int frames, int writeFrame);
+// Whether this build and CPU can run the path (Best and Scalar always can).
+bool MixPathAvailable(MixPath path);
+// The path Best stands for here, or the path itself.
+MixPath ResolveMixPath(MixPath path);
+const char* MixPathName(MixPath path);
 void TriggerVoice(SongState& song, ChannelState& channel, SampleRecord* sample);
 
 // --- channel pitch, volume, envelopes ---
@@ -76,7 +91,8 @@ bool RunTick(Engine& engine);
 
 // --- output ---
 std::int16_t ConvertSample(std::int32_t mixed);
-void ConvertBlock(const std::int32_t* mixed, std::int16_t* out, int count);
+void ConvertBlock(const std::int32_t* mixed, std::int16_t* out, int count,
+                  MixPath path = MixPath::Best);
 // Mixes 1,024 frames into out (2,048 values); false when the song ended during the block
 // (the block is then abandoned; mixBuffer keeps what was mixed before the end).
 bool RenderBlock(Engine& engine, std::int16_t* out);

@@ -1,6 +1,7 @@
 // The mixer: every voice with a sample adds itself into the mix buffer with linear
 // interpolation, a 128-frame volume ramp and its loop, in 32.32 fixed point.
 #include "music/engine.h"
+#include "music/mix_kernels.h"
 
 #include <algorithm>
 
@@ -20,57 +21,54 @@ inline void Accumulate(std::int32_t& acc, std::uint32_t add) {
     acc = static_cast<std::int32_t>(static_cast<std::uint32_t>(acc) + add);
 }
 
-template <bool Backward, bool Ramp>
-std::int64_t MixFrames(const std::int16_t* d, std::int64_t pos, std::int64_t step,
-                       std::int32_t* out, int run, Voice& v) {
-    std::int32_t left = v.leftVolume;
-    std::int32_t right = v.rightVolume;
-    const std::int32_t incL = v.leftIncrement;
-    const std::int32_t incR = v.rightIncrement;
-    for (int j = 0; j < run; ++j) {
-        const std::int64_t i = pos >> 32;
-        const std::int32_t s0 = d[i];
-        const std::int32_t s1 = d[i + 1];
-        const std::int64_t t = static_cast<std::uint32_t>(pos) >> 1;
-        const std::int64_t x = 64 * std::int64_t{s0} + ((std::int64_t{s1 - s0} * t) >> 25);
+// The value at the 32.32 position, linearly interpolated, times 64.
+inline std::int64_t Interpolated(const std::int16_t* d, std::int64_t pos) {
+    const std::int64_t i = pos >> 32;
+    const std::int32_t s0 = d[i];
+    const std::int32_t s1 = d[i + 1];
+    const std::int64_t t = static_cast<std::uint32_t>(pos) >> 1;
+    return 64 * std::int64_t{s0} + ((std::int64_t{s1 - s0} * t) >> 25);
+}
+
+template <bool Ramp> void MixFrames(MixSpan& span) {
+    const std::int16_t* d = span.values;
+    std::int64_t pos = span.position;
+    const std::int64_t step = span.step;
+    std::int32_t* out = span.out;
+    std::int32_t left = span.left;
+    std::int32_t right = span.right;
+    const std::int32_t incL = span.leftIncrement;
+    const std::int32_t incR = span.rightIncrement;
+    for (int j = 0; j < span.frames; ++j) {
+        const std::int64_t x = Interpolated(d, pos);
         Accumulate(out[2 * j], Scaled(x * left));
         Accumulate(out[2 * j + 1], Scaled(x * right));
         if constexpr (Ramp) {
             left += incL;
             right += incR;
         }
-        if constexpr (Backward) {
-            pos -= step;
-        } else {
-            pos += step;
-        }
+        pos += step;
     }
-    v.leftVolume = left;
-    v.rightVolume = right;
-    return pos;
+    span.position = pos;
+    span.left = left;
+    span.right = right;
 }
 
 // Constant and equal volumes on both sides (a centred voice between ramps): one product
 // serves both.
-template <bool Backward>
-std::int64_t MixFramesCentred(const std::int16_t* d, std::int64_t pos, std::int64_t step,
-                              std::int32_t* out, int run, std::int32_t volume) {
-    for (int j = 0; j < run; ++j) {
-        const std::int64_t i = pos >> 32;
-        const std::int32_t s0 = d[i];
-        const std::int32_t s1 = d[i + 1];
-        const std::int64_t t = static_cast<std::uint32_t>(pos) >> 1;
-        const std::int64_t x = 64 * std::int64_t{s0} + ((std::int64_t{s1 - s0} * t) >> 25);
-        const std::uint32_t add = Scaled(x * volume);
+void MixFramesCentred(MixSpan& span) {
+    const std::int16_t* d = span.values;
+    std::int64_t pos = span.position;
+    const std::int64_t step = span.step;
+    std::int32_t* out = span.out;
+    const std::int32_t volume = span.left;
+    for (int j = 0; j < span.frames; ++j) {
+        const std::uint32_t add = Scaled(Interpolated(d, pos) * volume);
         Accumulate(out[2 * j], add);
         Accumulate(out[2 * j + 1], add);
-        if constexpr (Backward) {
-            pos -= step;
-        } else {
-            pos += step;
-        }
+        pos += step;
     }
-    return pos;
+    span.position = pos;
 }
 
 void ApplyLoopRule(Voice& v, std::int64_t& pos) {
@@ -120,19 +118,16 @@ void ApplyLoopRule(Voice& v, std::int64_t& pos) {
     }
 }
 
-void MixVoice(Voice& v, std::int32_t* out, int count) {
+void MixVoice(Voice& v, std::int32_t* out, int count, MixKernel kernel) {
     for (;;) {
         const SampleRecord& s = *v.sample;
         const std::int16_t* d = s.Values();
         std::int64_t pos = static_cast<std::int64_t>(std::uint64_t{v.position} << 32 | v.fraction);
         const std::uint32_t le = s.LoopEnd();
-        std::int64_t distance;
-        if (v.direction == 0) {
-            const std::uint32_t limit = v.position < le ? le : s.length;
-            distance = (std::int64_t{limit} << 32) - pos;
-        } else {
-            distance = pos - (std::int64_t{s.loopStart} << 32);
-        }
+        const std::uint32_t limit =
+            v.direction == 0 ? (v.position < le ? le : s.length) : s.loopStart;
+        const std::int64_t limitPos = std::int64_t{limit} << 32;
+        const std::int64_t distance = v.direction == 0 ? limitPos - pos : pos - limitPos;
         if (distance < 0) {
             return;
         }
@@ -147,7 +142,9 @@ void MixVoice(Voice& v, std::int32_t* out, int count) {
         const std::uint64_t scaled = static_cast<std::uint64_t>(distance) >> 5;
         const auto frames = static_cast<std::uint64_t>(count);
         std::uint64_t k;
-        if (divisor <= UINT64_MAX / frames && scaled > divisor * frames) {
+        // count is at most a block, so below this bound divisor * frames cannot overflow.
+        constexpr std::uint64_t kNoOverflow = UINT64_MAX / kBlockFrames;
+        if (divisor <= kNoOverflow && scaled > divisor * frames) {
             k = frames + 1; // the limit lies beyond this run: no division needed
         } else {
             k = (scaled + divisor - 1) / divisor;
@@ -170,18 +167,25 @@ void MixVoice(Voice& v, std::int32_t* out, int count) {
                 cut = true;
             }
             const auto sstep = static_cast<std::int64_t>(step);
-            if (v.rampCounter != 0) {
-                pos = v.direction ? MixFrames<true, true>(d, pos, sstep, out, run, v)
-                                  : MixFrames<false, true>(d, pos, sstep, out, run, v);
-            } else if (v.leftVolume == 0 && v.rightVolume == 0) {
+            if (v.rampCounter == 0 && v.leftVolume == 0 && v.rightVolume == 0) {
                 // A silent voice adds exact zeros: only its position moves.
                 pos += v.direction ? -sstep * run : sstep * run;
-            } else if (v.leftVolume == v.rightVolume) {
-                pos = v.direction ? MixFramesCentred<true>(d, pos, sstep, out, run, v.leftVolume)
-                                  : MixFramesCentred<false>(d, pos, sstep, out, run, v.leftVolume);
             } else {
-                pos = v.direction ? MixFrames<true, false>(d, pos, sstep, out, run, v)
-                                  : MixFrames<false, false>(d, pos, sstep, out, run, v);
+                // Outside a ramp both increments are 0.
+                MixSpan span{.values = d,
+                             .readable = std::int64_t{s.length} + kGuardValues,
+                             .position = pos,
+                             .step = v.direction ? -sstep : sstep,
+                             .out = out,
+                             .frames = run,
+                             .left = v.leftVolume,
+                             .right = v.rightVolume,
+                             .leftIncrement = v.leftIncrement,
+                             .rightIncrement = v.rightIncrement};
+                kernel(span);
+                pos = span.position;
+                v.leftVolume = span.left;
+                v.rightVolume = span.right;
             }
             out += 2 * run;
             count -= run;
@@ -192,14 +196,24 @@ void MixVoice(Voice& v, std::int32_t* out, int count) {
                 if (v.rampCounter == 0) {
                     v.rightIncrement = 0;
                     v.leftIncrement = 0;
-                    if (cut && count != 0) {
-                        continue;
-                    }
                 }
             }
-        }
-        if (beyond) {
-            return;
+            // A run meant to stop short of the limit counted its frames on steps cut by 5
+            // bits, so it may have carried the position up to 31 units per frame (less than
+            // one step) past the limit. That position has reached it: the next run would
+            // find a negative distance and never move the voice again, or take a position
+            // at or just past a loop end for one in the sample's tail and play on to its end.
+            if (beyond || cut) {
+                const bool overran = v.direction == 0
+                                         ? pos > limitPos || (pos == limitPos && limit != s.length)
+                                         : pos < limitPos;
+                if (!overran) {
+                    if (cut) {
+                        continue; // the ramp ended inside the run: go on at the new volume
+                    }
+                    return;
+                }
+            }
         }
         ApplyLoopRule(v, pos);
         v.position = static_cast<std::uint32_t>(static_cast<std::uint64_t>(pos) >> 32);
@@ -212,12 +226,100 @@ void MixVoice(Voice& v, std::int32_t* out, int count) {
 
 } // namespace
 
+void MixSpanScalar(MixSpan& span) {
+    if (span.leftIncrement != 0 || span.rightIncrement != 0) {
+        MixFrames<true>(span);
+    } else if (span.left == span.right) {
+        MixFramesCentred(span);
+    } else {
+        MixFrames<false>(span);
+    }
+}
+
+bool MixPathAvailable(MixPath path) {
+#ifdef ITR_MIX_X86
+    __builtin_cpu_init(); // done at start-up already, unless a static constructor asks first
+#endif
+    switch (path) {
+    case MixPath::Best:
+    case MixPath::Scalar:
+        return true;
+#ifdef ITR_MIX_X86
+    case MixPath::Sse2:
+        // Every x86-64 CPU; 32-bit builds need one that runs current Windows or better.
+        return __builtin_cpu_supports("sse2");
+    case MixPath::Avx2:
+        return __builtin_cpu_supports("avx2"); // also asks whether the OS saves the registers
+    case MixPath::Avx512:
+        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+               __builtin_cpu_supports("avx512dq");
+#endif
+    default:
+        return false;
+    }
+}
+
+MixPath ResolveMixPath(MixPath path) {
+    if (path != MixPath::Best) {
+        return path;
+    }
+    static const MixPath best = MixPathAvailable(MixPath::Avx512) ? MixPath::Avx512
+                                : MixPathAvailable(MixPath::Avx2) ? MixPath::Avx2
+                                : MixPathAvailable(MixPath::Sse2) ? MixPath::Sse2
+                                                                  : MixPath::Scalar;
+    return best;
+}
+
+const char* MixPathName(MixPath path) {
+    switch (path) {
+    case MixPath::Best:
+        return "best";
+    case MixPath::Scalar:
+        return "scalar";
+    case MixPath::Sse2:
+        return "sse2";
+    case MixPath::Avx2:
+        return "avx2";
+    case MixPath::Avx512:
+        return "avx512";
+    }
+    return "?";
+}
+
+const MixKernels* KernelsFor(MixPath path) {
+    static constexpr MixKernels kScalar{MixSpanScalar, ConvertScalar};
+#ifdef ITR_MIX_X86
+    static constexpr MixKernels kSse2{MixSpanSse2, ConvertSse2};
+    static constexpr MixKernels kAvx2{MixSpanAvx2, ConvertAvx2};
+    static constexpr MixKernels kAvx512{MixSpanAvx512, ConvertAvx512};
+#endif
+    path = ResolveMixPath(path);
+    if (!MixPathAvailable(path)) {
+        return nullptr;
+    }
+    switch (path) {
+#ifdef ITR_MIX_X86
+    case MixPath::Sse2:
+        return &kSse2;
+    case MixPath::Avx2:
+        return &kAvx2;
+    case MixPath::Avx512:
+        return &kAvx512;
+#endif
+    default:
+        return &kScalar;
+    }
+}
+
 void MixRun(Engine& engine, int frames, int writeFrame) {
     SongState& song = engine.song;
     std::int32_t* out = engine.mixBuffer + 2 * writeFrame;
+    const MixKernels* kernels = KernelsFor(engine.mixPath);
+    // A path this CPU lacks: the reference gives the same sums.
+    const MixKernel kernel = kernels ? kernels->mix : MixSpanScalar;
     for (Voice* v = song.voices; v != reinterpret_cast<Voice*>(song.channels); ++v) {
         if (v->sample) {
-            MixVoice(*v, out, frames);
+            MixVoice(*v, out, frames, kernel);
         }
     }
 }

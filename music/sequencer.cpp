@@ -1,6 +1,7 @@
 // The sequencer: walks the order table row by row and tick by tick, reads each cell and
 // applies the volume column and the effects with their memories.
 #include "music/engine.h"
+#include "music/mix_kernels.h"
 #include "music/wrap.h"
 
 namespace music {
@@ -771,16 +772,16 @@ std::int16_t ConvertSample(std::int32_t v) {
     return static_cast<std::int16_t>(v < 0 ? -s : s);
 }
 
-void ConvertBlock(const std::int32_t* in, std::int16_t* out, int count) {
-    // The same rounding as ConvertSample, written so that the compiler vectorises it.
+void ConvertScalar(const std::int32_t* in, std::int16_t* out, int count) {
     for (int i = 0; i < count; ++i) {
-        const std::int32_t v = in[i];
-        const auto sign = static_cast<std::uint32_t>(v >> 31);
-        std::uint32_t a = (static_cast<std::uint32_t>(v) ^ sign) - sign;
-        a = a < 534765599u ? a : 534765599u; // every magnitude from 534,765,600 on gives 32,767
-        const std::uint32_t m = (a + 8160) / 16320;
-        out[i] = static_cast<std::int16_t>((m ^ sign) - sign);
+        out[i] = ConvertSample(in[i]);
     }
+}
+
+void ConvertBlock(const std::int32_t* in, std::int16_t* out, int count, MixPath path) {
+    const MixKernels* kernels = KernelsFor(path);
+    // A path this CPU lacks: the scalar rule gives the same values.
+    (kernels ? kernels->convert : ConvertScalar)(in, out, count);
 }
 
 bool RenderBlock(Engine& engine, std::int16_t* out) {
@@ -802,7 +803,7 @@ bool RenderBlock(Engine& engine, std::int16_t* out) {
         song.samplesToNextTick -= static_cast<std::uint32_t>(n);
         remaining -= n;
     }
-    ConvertBlock(engine.mixBuffer, out, 2 * kBlockFrames);
+    ConvertBlock(engine.mixBuffer, out, 2 * kBlockFrames, engine.mixPath);
     return true;
 }
 

@@ -58,13 +58,14 @@ install_missing -- "${packages[@]}"
 clang_major=$(clang -dumpversion | cut -d. -f1)
 install_missing -- "libclang-rt-$clang_major-dev"
 
-# --- music: real XM modules from Debian's game data for the player's tests ---
-# fb-music-high holds one XM of Frozen-Bubble, solarwolf two of its own; recommends (the
-# games themselves) are left out.
-install_missing --no-install-recommends -- fb-music-high solarwolf
-# --- end music ---
+# Real XM modules from Debian's game data for the player's tests and benchmark (the corpus of
+# music/tests/real_modules.h): fb-music-high holds one XM of Frozen-Bubble, solarwolf two of
+# its own, and the data packages of ballz, bomberclone, ceferino, criticalmass, heroes, njam,
+# pekka-kana-2 and rafkill 43 more; recommends (the games themselves) are left out.
+install_missing --no-install-recommends -- fb-music-high solarwolf ballz-data bomberclone-data \
+  ceferino-data criticalmass-data heroes-sound-tracks njam-data pekka-kana-2-data rafkill-data
 
-# --- 32-bit Windows programs: Wine's 32-bit loader (wine32:i386) ---
+# 32-bit Windows programs: Wine's 32-bit loader (wine32:i386).
 # It is an i386 Linux program. Where the kernel cannot run those, QEMU's user-mode emulator
 # runs them, registered with binfmt_misc for i386 ELF files (slow, but it works).
 binfmt=/proc/sys/fs/binfmt_misc
@@ -111,4 +112,3 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   updated=0
 fi
 install_missing -- wine32:i386
-# --- end 32-bit ---

@@ -6,9 +6,13 @@
 #include <gtest/gtest.h>
 #include <thread>
 
+#include <algorithm>
+#include <iterator>
+#include <random>
 #include <vector>
 
 #include "music/engine.h"
+#include "music/mix_kernels.h"
 #include "music/tests/xm_builder.h"
 
 using namespace music;
@@ -301,6 +305,106 @@ TEST(Mixer, APingPongRunEndingJustShortOfALimitStillTurns) {
     }
 }
 
+TEST(Mixer, ARunThatOverrunsALimitAppliesTheLoopRule) {
+    // The frames to a limit are counted on steps cut by 5 bits. With a step of 32 * S + 31
+    // units and a distance of 32 * (N * S + 1), N frames do not seem to reach the limit, yet
+    // they carry the position 31 * N - 32 units past it. That position has reached the limit:
+    // the loop rule applies, whether the run ended there (N = 1,024) or a ramp cut it (N =
+    // 128, the fade-in of a fresh note), and the voice sounds on.
+    constexpr std::uint32_t kStep = 0x7FFFFFFF; // 32 * S + 31, S = 0x3FFFFFF
+    constexpr std::int64_t kS = kStep >> 5;
+    enum Type : std::uint8_t { NoLoop = 0, Forward = 1, PingPong = 2 };
+    struct Case {
+        const char* what;
+        std::uint8_t loopType;
+        std::uint32_t length, loopStart, loopLength;
+        std::uint8_t direction;
+        std::int64_t frames; // N
+        bool ramp;           // a fresh note: the 128-frame fade-in cuts the run
+    } cases[] = {
+        {"forward loop ending at the sample's end", Forward, 600, 0, 600, 0, 1024, false},
+        {"forward loop with a tail after it", Forward, 700, 0, 600, 0, 1024, false},
+        {"ping-pong loop, backward to a loop start at 0", PingPong, 600, 0, 600, 1, 1024, false},
+        {"ping-pong loop, forward to its end", PingPong, 600, 100, 500, 0, 1024, false},
+        {"sample without a loop", NoLoop, 600, 0, 0, 0, 1024, false},
+        {"forward loop, run cut by the fade-in", Forward, 700, 0, 600, 0, 128, true},
+        {"ping-pong loop, backward, run cut by the fade-in", PingPong, 600, 50, 550, 1, 128, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        // 16-bit values: 1000 inside the loop, -30000 in the tail after it.
+        xmtest::Module m = OneNoteModule();
+        xmtest::Sample s;
+        s.bits16 = true;
+        s.values.assign(c.length, 1000);
+        const std::uint32_t loopEnd = c.loopType ? c.loopStart + c.loopLength : c.length;
+        for (std::uint32_t i = loopEnd; i < c.length; ++i) {
+            s.values[i] = -30000;
+        }
+        s.loopType = c.loopType;
+        s.loopStart = c.loopStart;
+        s.loopLength = c.loopLength;
+        m.instruments[0].samples = {s};
+        Loaded l(m);
+        ASSERT_TRUE(l.ok);
+        ASSERT_TRUE(l.Ticks(1));
+        Voice& v = *l.channel().voice;
+        if (!c.ramp) {
+            v.leftVolume = 128 * v.leftTarget; // steady: no ramp splits the run
+            v.rightVolume = 128 * v.rightTarget;
+        }
+        v.stepInteger = 0;
+        v.stepFraction = kStep;
+        const std::int64_t distance = 32 * (c.frames * kS + 1);
+        const std::int64_t limit = std::int64_t{c.direction ? c.loopStart : loopEnd} << 32;
+        const std::int64_t start = c.direction ? limit + distance : limit - distance;
+        v.position = static_cast<std::uint32_t>(start >> 32);
+        v.fraction = static_cast<std::uint32_t>(start);
+        v.direction = c.direction;
+        std::fill(std::begin(l.engine->mixBuffer), std::end(l.engine->mixBuffer), 0);
+        MixRun(*l.engine, 1024, 0);
+        if (c.loopType == NoLoop) {
+            EXPECT_EQ(v.sample, nullptr);
+            continue;
+        }
+        ASSERT_NE(v.sample, nullptr);
+        ASSERT_GE(v.position, c.loopStart);
+        ASSERT_LT(v.position, loopEnd);
+        // And on: every later frame sounds, from inside the loop, never from its tail.
+        MixRun(*l.engine, 1024, 0);
+        MixRun(*l.engine, 1024, 0);
+        ASSERT_NE(v.sample, nullptr);
+        EXPECT_LT(v.position, loopEnd);
+        for (int i = 2 * 128; i < 2 * 1024; ++i) {
+            ASSERT_GT(l.engine->mixBuffer[i], 0) << "value " << i;
+        }
+    }
+}
+
+TEST(Mixer, ASustainedNoteKeepsSoundingThroughItsLoop) {
+    // The smallest real case: one note on a 4,450-value forward loop at 122 BPM (Amiga
+    // periods, finetune 107, note 14). About 3.8 s in, a run stops 31 units per frame short
+    // of the loop end by its count and past it in fact; the note must sound on to the end.
+    xmtest::Module m = OneNoteModule(false);
+    m.bpm = 122;
+    m.At(0, 0, 0) = {14, 1, 0, 0, 0};
+    m.instruments[0] = xmtest::ConstantInstrument(64, 4450);
+    m.instruments[0].samples[0].finetune = 107;
+    m.tempo = 31; // one row of 31 ticks: the note is held, the pattern does not end soon
+    Loaded l(m);
+    ASSERT_TRUE(l.ok);
+    std::int16_t block[kBlockFrames * 2];
+    for (int b = 0; b < 12 * 48000 / kBlockFrames; ++b) {
+        ASSERT_TRUE(RenderBlock(*l.engine, block));
+        if (b == 0) {
+            continue; // the fade-in
+        }
+        for (int i = 0; i < kBlockFrames * 2; ++i) {
+            ASSERT_NE(block[i], 0) << "silent at block " << b << " value " << i;
+        }
+    }
+}
+
 TEST(Mixer, SampleWithoutLoopEndsTheVoice) {
     xmtest::Module m = OneNoteModule();
     xmtest::Sample s;
@@ -335,8 +439,128 @@ TEST(Mixer, HugeStepsStayInsideTheSample) {
     }
 }
 
-TEST(Output, BlockConversionEqualsTheSampleRule) {
-    // The vectorised block conversion against the plain rule, over edges and a sweep.
+TEST(MixPaths, VectorKernelsAddWhatTheScalarLoopAdds) {
+    // Random spans against the scalar loop: values at the 16-bit extremes, fractions at
+    // their ends, steps from the slowest to 40 samples per frame in both directions, steady,
+    // centred, fine and ramping volumes (also negative ones and ones beyond the vector
+    // range), spans of any length, accumulators near the 32-bit limits. Every sum, the
+    // position and the volumes afterwards must be identical, and nothing else touched.
+    std::mt19937 rng(20261210);
+    auto pick = [&](std::uint32_t n) { return static_cast<std::uint32_t>(rng() % n); };
+    for (MixPath path : {MixPath::Sse2, MixPath::Avx2, MixPath::Avx512}) {
+        if (!MixPathAvailable(path)) {
+            continue;
+        }
+        SCOPED_TRACE(MixPathName(path));
+        ASSERT_NE(KernelsFor(path), nullptr);
+        const MixKernel kernel = KernelsFor(path)->mix;
+        for (int trial = 0; trial < 20000; ++trial) {
+            SCOPED_TRACE(trial);
+            const int frames =
+                pick(4) == 0 ? 1 + static_cast<int>(pick(1024)) : 1 + static_cast<int>(pick(70));
+            std::uint64_t step;
+            switch (pick(4)) {
+            case 0:
+                step = 32 + pick(1000); // the slowest steps
+                break;
+            case 1:
+                step = rng(); // below one sample per frame
+                break;
+            case 2:
+                step = std::uint64_t{1 + pick(3)} << 32 | rng();
+                break;
+            default:
+                step = std::uint64_t{pick(41)} << 32 | rng();
+                break;
+            }
+            const bool backward = pick(3) == 0;
+            const std::int64_t reach = static_cast<std::int64_t>((step * (frames - 1)) >> 32) + 3;
+            const std::int64_t length = reach + pick(64);
+            // One value before the first (a backward run may read it) and guards after.
+            std::vector<std::int16_t> data(static_cast<std::size_t>(length) + 8);
+            for (std::int16_t& v : data) {
+                switch (pick(4)) {
+                case 0:
+                    v = -32768;
+                    break;
+                case 1:
+                    v = 32767;
+                    break;
+                default:
+                    v = static_cast<std::int16_t>(rng());
+                    break;
+                }
+            }
+            const std::int16_t* values = data.data() + 1;
+            const std::int64_t slack = length - reach; // start positions that keep reads inside
+            std::int64_t start =
+                static_cast<std::int64_t>(pick(static_cast<std::uint32_t>(slack + 1)));
+            start += backward ? reach - 2 : -1;
+            std::uint32_t fraction = rng();
+            if (pick(4) == 0) {
+                fraction = pick(2) ? 0xFFFFFFFFu - pick(4) : pick(4);
+            }
+            std::int32_t left, right, incL = 0, incR = 0;
+            auto volume = [&] {
+                switch (pick(4)) {
+                case 0:
+                    return static_cast<std::int32_t>(128 * pick(128));
+                case 1:
+                    return static_cast<std::int32_t>(pick(16384)) - 127;
+                case 2:
+                    return -static_cast<std::int32_t>(pick(128));
+                default:
+                    return static_cast<std::int32_t>(pick(200000)) - 100000;
+                }
+            };
+            left = volume();
+            right = pick(3) == 0 ? left : volume();
+            if (pick(3) == 0) {
+                // A ramp as the mixer sets it up: towards 128 x target over 128 frames.
+                incL = (128 * static_cast<std::int32_t>(pick(128)) - left) >> 7;
+                incR = (128 * static_cast<std::int32_t>(pick(128)) - right) >> 7;
+            }
+            std::vector<std::int32_t> sums(2 * static_cast<std::size_t>(frames) + 16);
+            for (std::int32_t& v : sums) {
+                v = pick(8) == 0 ? INT32_MAX - static_cast<std::int32_t>(pick(1000))
+                                 : static_cast<std::int32_t>(rng());
+            }
+            std::vector<std::int32_t> expected = sums;
+            const std::int64_t position =
+                static_cast<std::int64_t>(static_cast<std::uint64_t>(start) << 32 | fraction);
+            const std::int64_t signedStep =
+                backward ? -static_cast<std::int64_t>(step) : static_cast<std::int64_t>(step);
+            // data holds values[-1] to values[length + 6].
+            MixSpan a{.values = values,
+                      .readable = length + 7,
+                      .position = position,
+                      .step = signedStep,
+                      .out = expected.data(),
+                      .frames = frames,
+                      .left = left,
+                      .right = right,
+                      .leftIncrement = incL,
+                      .rightIncrement = incR};
+            MixSpan b = a;
+            b.out = sums.data();
+            MixSpanScalar(a);
+            kernel(b);
+            ASSERT_EQ(b.position, a.position);
+            ASSERT_EQ(b.left, a.left);
+            ASSERT_EQ(b.right, a.right);
+            ASSERT_EQ(b.frames, a.frames);
+            ASSERT_EQ(b.out - sums.data(), a.out - expected.data());
+            for (std::size_t i = 0; i < sums.size(); ++i) {
+                ASSERT_EQ(sums[i], expected[i]) << "value " << i << " of " << 2 * frames;
+            }
+        }
+    }
+}
+
+TEST(Output, BlockConversionEqualsTheSampleRuleOnEveryPath) {
+    // The block conversion of each mixing path against the plain rule, over edges, a sweep,
+    // and both ends of every step of 64 below the limit (every dividend of the division by
+    // 255 that the vector paths do by multiplication).
     std::vector<std::int32_t> in = {
         0,         8159,       8160,      -8160,     -8159,         534765599,       534765600,
         534765601, -534765600, INT32_MAX, INT32_MIN, INT32_MIN + 1, 16320 * 3 + 8159};
@@ -347,15 +571,37 @@ TEST(Output, BlockConversionEqualsTheSampleRule) {
         in.push_back(k * 16320 + 8160);
         in.push_back(k * 16320 + 8159);
     }
-    std::vector<std::int16_t> out(in.size());
-    ConvertBlock(in.data(), out.data(), static_cast<int>(in.size()));
+    for (std::int32_t a = 0; a <= 534765599; a += 64) {
+        in.push_back(a);
+        in.push_back(-a - 63);
+    }
+    std::vector<std::int16_t> expected(in.size());
     for (std::size_t i = 0; i < in.size(); ++i) {
         const std::int64_t v = in[i];
         const std::int64_t a = v < 0 ? -v : v;
         std::int64_t m = a / 16320 + (a % 16320 >= 8160 ? 1 : 0);
         if (m > 32767)
             m = 32767;
-        ASSERT_EQ(out[i], v < 0 ? -m : m) << v;
-        ASSERT_EQ(ConvertSample(in[i]), out[i]) << v;
+        expected[i] = static_cast<std::int16_t>(v < 0 ? -m : m);
+        ASSERT_EQ(ConvertSample(in[i]), expected[i]) << v;
+    }
+    for (MixPath path : {MixPath::Scalar, MixPath::Sse2, MixPath::Avx2, MixPath::Avx512}) {
+        if (!MixPathAvailable(path)) {
+            continue;
+        }
+        SCOPED_TRACE(MixPathName(path));
+        std::vector<std::int16_t> out(in.size());
+        ConvertBlock(in.data(), out.data(), static_cast<int>(in.size()), path);
+        for (std::size_t i = 0; i < in.size(); ++i) {
+            ASSERT_EQ(out[i], expected[i]) << in[i];
+        }
+        // Counts that leave a rest after the whole vectors.
+        for (int count : {1, 7, 15, 17, 31, 33}) {
+            std::vector<std::int16_t> part(count, 12345);
+            ConvertBlock(in.data() + 3, part.data(), count, path);
+            for (int i = 0; i < count; ++i) {
+                ASSERT_EQ(part[i], expected[3 + i]) << count;
+            }
+        }
     }
 }

@@ -2,6 +2,7 @@
 // 30 seconds and of the first output ring.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <vector>
 
 #include "music/engine.h"
@@ -42,4 +43,40 @@ TEST(Golden, TrackFileDigests) {
     }
     EXPECT_EQ(clipped, 0u);
     EXPECT_GT(energy / (kFrames * 2), 300.0 * 300.0);
+}
+
+TEST(Golden, EveryMixPathGivesTheSameSamples) {
+    // The vector paths give the scalar loop's samples: the golden digests, and two minutes
+    // identical to the scalar loop's, sample by sample.
+    auto render = [](music::MixPath path) {
+        xmtest::Loaded l(std::vector<std::uint8_t>(music::kTrackFile,
+                                                   music::kTrackFile + music::kTrackFileSize));
+        EXPECT_TRUE(l.ok);
+        l.engine->mixPath = path;
+        constexpr std::size_t kBlocks = 120 * 48000 / music::kBlockFrames;
+        std::vector<std::int16_t> pcm(kBlocks * music::kBlockFrames * 2);
+        for (std::size_t b = 0; b < kBlocks && l.ok; ++b) {
+            EXPECT_TRUE(music::RenderBlock(*l.engine, pcm.data() + b * music::kBlockFrames * 2));
+        }
+        return pcm;
+    };
+    std::printf("mixing paths on this CPU: scalar%s%s%s (best: %s)\n",
+                music::MixPathAvailable(music::MixPath::Sse2) ? ", sse2" : "",
+                music::MixPathAvailable(music::MixPath::Avx2) ? ", avx2" : "",
+                music::MixPathAvailable(music::MixPath::Avx512) ? ", avx512" : "",
+                music::MixPathName(music::ResolveMixPath(music::MixPath::Best)));
+    const std::vector<std::int16_t> reference = render(music::MixPath::Scalar);
+    EXPECT_EQ(golden::Fnv1a(reference.data(), music::kRingBytes), golden::kFirstRing);
+    for (music::MixPath path :
+         {music::MixPath::Sse2, music::MixPath::Avx2, music::MixPath::Avx512}) {
+        if (!music::MixPathAvailable(path)) {
+            continue;
+        }
+        SCOPED_TRACE(music::MixPathName(path));
+        const std::vector<std::int16_t> pcm = render(path);
+        EXPECT_EQ(golden::Fnv1a(pcm.data(), 30 * 48000 * 4), golden::kFirst30Seconds);
+        for (std::size_t i = 0; i < pcm.size(); ++i) {
+            ASSERT_EQ(pcm[i], reference[i]) << "frame " << i / 2;
+        }
+    }
 }
