@@ -58,6 +58,9 @@ public:
     const Error& error() const { return std::get<1>(state_); }
     Error TakeError() { return std::move(std::get<1>(state_)); }
 
+    // Holds a value equal to v.
+    friend bool operator==(const Expected& e, const T& v) { return e && *e == v; }
+
 private:
     std::variant<T, Error> state_;
 };

@@ -115,8 +115,10 @@ TEST(ErrorValue, CarriesAValueOrAnErrorWithItsPlace) {
     Expected<int> good = Half(8);
     ASSERT_TRUE(good);
     EXPECT_EQ(*good, 4);
+    EXPECT_TRUE(good == 4);
     Expected<int> bad = Half(3);
     ASSERT_FALSE(bad);
+    EXPECT_FALSE(bad == 0) << "an error equals no value";
     EXPECT_EQ(bad.error().code, ErrorCode::InvalidArgument);
     EXPECT_FALSE(bad.error().HasPlace());
     EXPECT_EQ(bad.error().Text(), "odd");
