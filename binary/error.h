@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <utility>
@@ -35,14 +36,34 @@ struct Error {
     bool HasPlace() const { return offset != kNowhere; }
     // The message and its place: "the section table lies outside the file (offset 0x178,
     // 400 bytes)".
-    std::string Text() const;
+    std::string Text() const {
+        if (!HasPlace()) {
+            return message;
+        }
+        char place[64];
+        if (size == 0) {
+            std::snprintf(place, sizeof place, " (offset 0x%llx)",
+                          static_cast<unsigned long long>(offset));
+        } else {
+            std::snprintf(place, sizeof place, " (offset 0x%llx, %llu bytes)",
+                          static_cast<unsigned long long>(offset),
+                          static_cast<unsigned long long>(size));
+        }
+        return message + place;
+    }
 };
 
 // A fault without a place in the input.
-Error Fault(ErrorCode code, std::string message);
+inline Error Fault(ErrorCode code, std::string message) {
+    return Error{code, std::move(message), Error::kNowhere, 0};
+}
 // A fault at [offset, offset + size) of the input.
-Error Fault(ErrorCode code, std::string message, std::uint64_t offset, std::uint64_t size);
-Error OutOfMemory(std::string what);
+inline Error Fault(ErrorCode code, std::string message, std::uint64_t offset, std::uint64_t size) {
+    return Error{code, std::move(message), offset, size};
+}
+inline Error OutOfMemory(std::string what) {
+    return Fault(ErrorCode::OutOfMemory, std::move(what));
+}
 
 // A value or the error that kept it from being made.
 template <typename T> class [[nodiscard]] Expected {
