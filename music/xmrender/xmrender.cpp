@@ -176,12 +176,13 @@ int main(int argc, char** argv) {
 
     auto engine = std::make_unique<music::Engine>();
     platform::HeapArena* arena = platform::ArenaCreate();
-    const char* reason = nullptr;
-    if (!arena ||
-        !music::LoadFromMemory(*engine, module.data(), static_cast<std::uint32_t>(module.size()),
-                               arena, &reason)) {
+    const binary::Status loaded =
+        arena ? music::LoadFromMemory(*engine, module.data(),
+                                      static_cast<std::uint32_t>(module.size()), arena)
+              : binary::OutOfMemory("out of memory");
+    if (!loaded) {
         std::fprintf(stderr, "xmrender: %s is not an XM module the player accepts: %s\n",
-                     files[0].c_str(), reason ? reason : "out of memory");
+                     files[0].c_str(), loaded.error().Text().c_str());
         platform::ArenaDestroy(arena);
         return 1;
     }
