@@ -196,26 +196,24 @@ public:
     std::string& err_;
 };
 
-bool ReadWhole(const std::u16string& path, std::vector<std::uint8_t>& bytes, std::string& why) {
+binary::Expected<std::vector<std::uint8_t>> ReadWhole(const std::u16string& path) {
     platform::Os& os = platform::SystemOs();
     platform::ScopedFile f(
         os, os.OpenExisting(path, platform::Access::Read, platform::Share::ReadWrite));
     std::uint64_t n = 0;
     if (!f.IsValid() || !os.GetLength(f.Get(), n)) {
-        why = "cannot open " + platform::Utf8(path);
-        return false;
+        return binary::Fault(binary::ErrorCode::Io, "cannot open " + platform::Utf8(path));
     }
     if (n > 0xFFFFFFFFull) {
-        why = platform::Utf8(path) + " is larger than a resource can be";
-        return false;
+        return binary::Fault(binary::ErrorCode::Unsupported,
+                             platform::Utf8(path) + " is larger than a resource can be");
     }
-    bytes.resize(static_cast<std::size_t>(n));
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(n));
     std::size_t got = 0;
     if (!os.ReadAt(f.Get(), 0, bytes.data(), bytes.size(), got) || got != bytes.size()) {
-        why = "cannot read " + platform::Utf8(path);
-        return false;
+        return binary::Fault(binary::ErrorCode::Io, "cannot read " + platform::Utf8(path));
     }
-    return true;
+    return bytes;
 }
 
 bool WriteWhole(const std::u16string& path, const std::vector<std::uint8_t>& bytes) {
@@ -297,18 +295,17 @@ int Set(Session& s, const Args& args) {
     if (!r) {
         return s.Usage("bad type, name or language");
     }
-    std::vector<std::uint8_t> bytes;
-    std::string why;
-    if (!ReadWhole(args[5], bytes, why)) {
-        return s.Fail(why);
+    const binary::Expected<std::vector<std::uint8_t>> bytes = ReadWhole(args[5]);
+    if (!bytes) {
+        return s.Fail(bytes.error().Text());
     }
     if (!s.Open(args[1])) {
         return kFailed;
     }
     static const std::uint8_t none = 0;
     if (!ResEditUpdate(s.handle_, r->type, r->name, r->language,
-                       bytes.empty() ? &none : bytes.data(),
-                       static_cast<std::uint32_t>(bytes.size()))) {
+                       bytes->empty() ? &none : bytes->data(),
+                       static_cast<std::uint32_t>(bytes->size()))) {
         return s.FailWithReason("cannot set the resource");
     }
     return s.Commit();
