@@ -143,8 +143,45 @@ void VolumeSlide(ChannelState& c, std::uint8_t memory) {
     c.flags |= UpdateVolume;
 }
 
+// The volume column's slides of the volume and of the panning by its value; false for the
+// other codes.
+bool VolumeColumnSlide(ChannelState& c, std::uint8_t code, int y) {
+    switch (code) {
+    case VcSlideDown:
+        c.volume = WrapSub(c.volume, y);
+        c.flags |= UpdateVolume;
+        return true;
+    case VcSlideUp:
+        c.volume = WrapAdd(c.volume, y);
+        c.flags |= UpdateVolume;
+        return true;
+    case VcPanningSlideLeft:
+        c.panning = WrapSub(c.panning, y);
+        c.flags |= UpdatePanning;
+        return true;
+    case VcPanningSlideRight:
+        c.panning = WrapAdd(c.panning, y);
+        c.flags |= UpdatePanning;
+        return true;
+    default:
+        return false;
+    }
+}
+
+// On a row's first tick a fine slide takes its one step, the step of a slide.
+constexpr std::uint8_t FirstTickSlide(std::uint8_t code) {
+    if (code == VcFineSlideDown) {
+        return VcSlideDown;
+    }
+    return code == VcFineSlideUp ? std::uint8_t{VcSlideUp} : code;
+}
+
+// The first tick runs with the volume already to be updated.
 void VolumeColumnTick0(ChannelState& c, std::uint8_t b) {
     const int y = b & 0x0F;
+    if (VolumeColumnSlide(c, FirstTickSlide(b >> 4), y)) {
+        return;
+    }
     switch (b >> 4) {
     case VcVolume0To15:
     case VcVolume16To31:
@@ -157,14 +194,6 @@ void VolumeColumnTick0(ChannelState& c, std::uint8_t b) {
             c.volume = 64;
         }
         break;
-    case VcSlideDown:
-    case VcFineSlideDown:
-        c.volume = WrapSub(c.volume, y);
-        break;
-    case VcSlideUp:
-    case VcFineSlideUp:
-        c.volume = WrapAdd(c.volume, y);
-        break;
     case VcVibratoSpeed:
         c.vibratoSpeed = static_cast<std::uint8_t>(y);
         break;
@@ -173,14 +202,6 @@ void VolumeColumnTick0(ChannelState& c, std::uint8_t b) {
         break;
     case VcSetPanning:
         c.panning = y * 16;
-        c.flags |= UpdatePanning;
-        break;
-    case VcPanningSlideLeft:
-        c.panning = WrapSub(c.panning, y);
-        c.flags |= UpdatePanning;
-        break;
-    case VcPanningSlideRight:
-        c.panning = WrapAdd(c.panning, y);
         c.flags |= UpdatePanning;
         break;
     case VcTonePorta:
@@ -197,32 +218,14 @@ void VolumeColumnTick0(ChannelState& c, std::uint8_t b) {
 
 void VolumeColumnOther(ChannelState& c, std::uint8_t b) {
     const int y = b & 0x0F;
-    switch (b >> 4) {
-    case VcSlideDown:
-        c.volume = WrapSub(c.volume, y);
-        c.flags |= UpdateVolume;
-        break;
-    case VcSlideUp:
-        c.volume = WrapAdd(c.volume, y);
-        c.flags |= UpdateVolume;
-        break;
-    case VcVibratoDepth:
+    if (VolumeColumnSlide(c, b >> 4, y)) {
+        return;
+    }
+    if ((b >> 4) == VcVibratoDepth) {
         c.vibratoDepth = static_cast<std::uint8_t>(y);
         ApplyVibrato(c);
-        break;
-    case VcPanningSlideLeft:
-        c.panning = WrapSub(c.panning, y);
-        c.flags |= UpdatePanning;
-        break;
-    case VcPanningSlideRight:
-        c.panning = WrapAdd(c.panning, y);
-        c.flags |= UpdatePanning;
-        break;
-    case VcTonePorta:
+    } else if ((b >> 4) == VcTonePorta) {
         TonePortaStep(c);
-        break;
-    default:
-        break;
     }
 }
 

@@ -518,20 +518,35 @@ std::uint32_t SectionHeader(const PeFile& f, std::uint32_t i) {
     return OptionalHeader(f) + Get16(f.bytes, f.peOffset + 20) + 40 * i;
 }
 
-Bytes BuildIco(const std::vector<IconImage>& images) {
+namespace {
+
+// The header both an .ico file and a group record start with.
+Bytes IconHeader(std::size_t count) {
     Bytes b;
     Append16(b, 0);
     Append16(b, 1);
-    Append16(b, static_cast<std::uint16_t>(images.size()));
+    Append16(b, static_cast<std::uint16_t>(count));
+    return b;
+}
+
+// The fields an .ico file's entry and a group record's entry share.
+void AppendEntryHead(Bytes& b, const IconImage& im) {
+    b.push_back(im.width);
+    b.push_back(im.height);
+    b.push_back(0);
+    b.push_back(0);
+    Append16(b, im.planes);
+    Append16(b, im.bitCount);
+    Append32(b, static_cast<std::uint32_t>(im.bytes.size()));
+}
+
+} // namespace
+
+Bytes BuildIco(const std::vector<IconImage>& images) {
+    Bytes b = IconHeader(images.size());
     std::uint32_t offset = 6 + 16 * static_cast<std::uint32_t>(images.size());
     for (const IconImage& im : images) {
-        b.push_back(im.width);
-        b.push_back(im.height);
-        b.push_back(0);
-        b.push_back(0);
-        Append16(b, im.planes);
-        Append16(b, im.bitCount);
-        Append32(b, static_cast<std::uint32_t>(im.bytes.size()));
+        AppendEntryHead(b, im);
         Append32(b, offset);
         offset += static_cast<std::uint32_t>(im.bytes.size());
     }
@@ -543,19 +558,9 @@ Bytes BuildIco(const std::vector<IconImage>& images) {
 
 Bytes BuildGroupRecord(const std::vector<IconImage>& images,
                        const std::vector<std::uint16_t>& ids) {
-    Bytes b;
-    Append16(b, 0);
-    Append16(b, 1);
-    Append16(b, static_cast<std::uint16_t>(images.size()));
+    Bytes b = IconHeader(images.size());
     for (std::size_t i = 0; i < images.size(); ++i) {
-        const IconImage& im = images[i];
-        b.push_back(im.width);
-        b.push_back(im.height);
-        b.push_back(0);
-        b.push_back(0);
-        Append16(b, im.planes);
-        Append16(b, im.bitCount);
-        Append32(b, static_cast<std::uint32_t>(im.bytes.size()));
+        AppendEntryHead(b, images[i]);
         Append16(b, ids[i]);
     }
     return b;

@@ -266,13 +266,23 @@ int List(Session& s, const Args& args) {
     return kOk;
 }
 
-int Extract(Session& s, const Args& args) {
+// The arguments of extract and set: a file, a resource and a file; none after a usage message.
+std::optional<Resource> FileResourceFile(Session& s, const Args& args, const std::string& command) {
     if (args.size() != 6) {
-        return s.Usage("extract takes a file, a type, a name, a language and a file");
+        s.Usage(command + " takes a file, a type, a name, a language and a file");
+        return std::nullopt;
     }
     const std::optional<Resource> r = ParseResource(args, 2, true);
     if (!r) {
-        return s.Usage("bad type, name or language");
+        s.Usage("bad type, name or language");
+    }
+    return r;
+}
+
+int Extract(Session& s, const Args& args) {
+    const std::optional<Resource> r = FileResourceFile(s, args, "extract");
+    if (!r) {
+        return kUsage;
     }
     if (!s.Open(args[1])) {
         return kFailed;
@@ -288,12 +298,9 @@ int Extract(Session& s, const Args& args) {
 }
 
 int Set(Session& s, const Args& args) {
-    if (args.size() != 6) {
-        return s.Usage("set takes a file, a type, a name, a language and a file");
-    }
-    const std::optional<Resource> r = ParseResource(args, 2, true);
+    const std::optional<Resource> r = FileResourceFile(s, args, "set");
     if (!r) {
-        return s.Usage("bad type, name or language");
+        return kUsage;
     }
     const binary::Expected<std::vector<std::uint8_t>> bytes = ReadWhole(args[5]);
     if (!bytes) {
