@@ -16,19 +16,34 @@ constexpr std::uint32_t kDosPeOffset = 0x3C;
 constexpr std::uint32_t kPeSignature = 0x00004550; // "PE\0\0"
 
 // File header, relative to the PE signature.
+constexpr std::uint32_t kMachine = 4;
 constexpr std::uint32_t kNumberOfSections = 6;
+constexpr std::uint32_t kTimeDateStamp = 8;
 constexpr std::uint32_t kPointerToSymbolTable = 12;
+constexpr std::uint32_t kNumberOfSymbols = 16;
 constexpr std::uint32_t kSizeOfOptionalHeader = 20;
+constexpr std::uint32_t kCharacteristics = 22;
 constexpr std::uint32_t kOptionalHeader = 24;
 
 // Optional header, relative to its start.
 constexpr std::uint32_t kMagic = 0;
+constexpr std::uint32_t kMajorLinkerVersion = 2;
+constexpr std::uint32_t kSizeOfCode = 4;
 constexpr std::uint32_t kSizeOfInitializedData = 8;
+constexpr std::uint32_t kAddressOfEntryPoint = 16;
+constexpr std::uint32_t kBaseOfCode = 20;
 constexpr std::uint32_t kSectionAlignment = 32;
 constexpr std::uint32_t kFileAlignment = 36;
+constexpr std::uint32_t kMajorOperatingSystemVersion = 40;
+constexpr std::uint32_t kMajorSubsystemVersion = 48;
 constexpr std::uint32_t kSizeOfImage = 56;
 constexpr std::uint32_t kSizeOfHeaders = 60;
 constexpr std::uint32_t kCheckSum = 64;
+constexpr std::uint32_t kSubsystem = 68;
+constexpr std::uint32_t kDllCharacteristics = 70;
+constexpr std::uint32_t kSizeOfStackReserve = 72; // then three more sizes, 4 or 8 bytes each
+constexpr std::uint32_t kOptionalHeaderSizePe32 = 224;
+constexpr std::uint32_t kOptionalHeaderSizePe32Plus = 240;
 constexpr std::uint16_t kMagicPe32 = 0x10B;
 constexpr std::uint16_t kMagicPe32Plus = 0x20B;
 constexpr std::uint32_t kNumberOfRvaAndSizesPe32 = 92;
@@ -46,6 +61,8 @@ constexpr std::uint32_t kDirDebug = 6;
 
 // Section header.
 constexpr std::uint32_t kSectionHeaderSize = 40;
+constexpr std::uint32_t kSecName = 0;
+constexpr std::uint32_t kSecNameSize = 8;
 constexpr std::uint32_t kSecVirtualSize = 8;
 constexpr std::uint32_t kSecVirtualAddress = 12;
 constexpr std::uint32_t kSecSizeOfRawData = 16;
@@ -57,6 +74,8 @@ constexpr std::uint32_t kScnMemDiscardable = 0x02000000;
 
 // Debug directory entry.
 constexpr std::uint32_t kDebugEntrySize = 28;
+constexpr std::uint32_t kDebugType = 12;
+constexpr std::uint32_t kDebugSizeOfData = 16;
 constexpr std::uint32_t kDebugAddressOfRawData = 20;
 constexpr std::uint32_t kDebugPointerToRawData = 24;
 
