@@ -27,7 +27,6 @@ constexpr std::uint32_t kGroupEntryCopied = 12;
 constexpr std::uint32_t kGroupEntryId = 12;
 
 constexpr std::int32_t kFirstFreshId = 50;
-constexpr std::int32_t kNoId = 2147483647;
 
 // The image ids a group record lists, as far as the record holds them.
 std::vector<std::int32_t> GroupIds(const std::vector<std::uint8_t>& record) {
