@@ -243,8 +243,9 @@ std::string CaseName(const ::testing::TestParamInfo<BadCase>& info) {
 
 class MalformedFileTest : public ScratchTest, public ::testing::WithParamInterface<BadCase> {};
 
-// Refused with the reason in the last-error code and in words, without being read past its
-// end or changed, and released: the file can be opened exclusively again.
+// Refused with the reason in the last-error code and in words with the place in the file,
+// without being read past its end or changed, and released: the file can be opened
+// exclusively again.
 TEST_P(MalformedFileTest, IsRefusedUntouched) {
     const BadCase& c = GetParam();
     PeRecipe recipe = TypicalRecipe(false, {});
@@ -263,7 +264,8 @@ TEST_P(MalformedFileTest, IsRefusedUntouched) {
     os.SetLastError(0);
     EXPECT_EQ(ResEditOpen(U16("bad.exe"), false), nullptr);
     EXPECT_EQ(os.LastError(), c.error);
-    EXPECT_FALSE(ResEditLastMessage().empty()) << "a refusal says why";
+    EXPECT_NE(ResEditLastMessage().find(" (offset 0x"), std::string::npos)
+        << "a refusal says why and where: " << ResEditLastMessage();
     // Starting from an empty tree skips the directory, not the headers.
     TResEditHandle* fresh = ResEditOpen(U16("bad.exe"), true);
     EXPECT_EQ(fresh == nullptr, c.image == nullptr);
@@ -278,10 +280,13 @@ TEST_P(MalformedFileTest, IsRefusedUntouched) {
 
 INSTANTIATE_TEST_SUITE_P(OpenTest, MalformedFileTest, ::testing::ValuesIn(BadCases()), CaseName);
 
+// The good image itself opens; the open clears the message an earlier refusal left.
 TEST_F(OpenTest, TheGoodHandMadeImageOpens) {
     PeRecipe recipe = TypicalRecipe(false, {});
     recipe.resourceImage = GoodImage(kResourceVa).b;
     Write("good.exe", BuildPe(recipe).bytes);
+    EXPECT_EQ(ResEditOpen(U16("missing.exe"), false), nullptr);
+    EXPECT_FALSE(ResEditLastMessage().empty());
     TResEditHandle* h = ResEditOpen(U16("good.exe"), false);
     ASSERT_NE(h, nullptr) << ResEditLastMessage();
     EXPECT_TRUE(ResEditLastMessage().empty());
