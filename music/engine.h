@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "binary/error.h"
 #include "music/module_reader.h"
 #include "music/xm_types.h"
 #include "platform/heap_arena.h"
@@ -53,13 +54,12 @@ struct Engine {
 static_assert(sizeof(Engine::mixBuffer) == kFileCacheBytes);
 
 // Loads the module from reader (already opened) into the arena. On failure what was
-// allocated stays in the arena. reason, when given, receives a short text for a refusal.
-bool LoadModule(Engine& engine, ModuleReader& reader, platform::HeapArena* arena,
-                const char** reason = nullptr);
+// allocated stays in the arena; the error says why the module was refused and where.
+binary::Status LoadModule(Engine& engine, ModuleReader& reader, platform::HeapArena* arena);
 
 // Opens the reader, loads, closes the reader; the arena is the caller's. For tools and tests.
-bool LoadFromMemory(Engine& engine, const void* data, std::uint32_t size,
-                    platform::HeapArena* arena, const char** reason = nullptr);
+binary::Status LoadFromMemory(Engine& engine, const void* data, std::uint32_t size,
+                              platform::HeapArena* arena);
 
 // --- mixer ---
 void MixRun(Engine& engine, int frames, int writeFrame);

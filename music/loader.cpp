@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstring>
 
+#include "binary/reader.h"
 #include "music/engine.h"
 
 namespace music {
@@ -15,21 +16,83 @@ const InstrumentRecord kEmptyInstrument{};
 
 namespace {
 
-constexpr std::uint32_t kFileHeaderBytes = 336;
-constexpr std::uint32_t kHeaderSizeOffset = 60;
-constexpr std::uint32_t kPatternHeaderBytes = 9;
-constexpr std::uint32_t kInstrumentHeadBytes = 33;
-constexpr std::uint32_t kSampleHeaderMax = 40;
-constexpr std::uint32_t kEmptyPatternRows = 64;
-constexpr std::uint8_t kAdpcmPacking = 0xAD;
-constexpr std::uint8_t kMaskFlag = 0x80;
+using binary::ErrorCode;
 
-std::uint16_t U16(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
-}
-std::uint32_t U32(const std::uint8_t* p) {
-    return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
+// The file header, read whole (336 bytes, the order table's 256 included).
+constexpr std::uint32_t kFileHeaderBytes = 336;
+constexpr std::uint32_t kHeaderSizeField = 60; // the header's size counts from here
+constexpr std::uint32_t kSongLengthField = 64;
+constexpr std::uint32_t kRestartField = 66;
+constexpr std::uint32_t kChannelsField = 68; // 16-bit; its low byte counts
+constexpr std::uint32_t kPatternCountField = 70;
+constexpr std::uint32_t kInstrumentCountField = 72; // 16-bit; its low byte counts
+constexpr std::uint32_t kFlagsField = 74;
+constexpr std::uint32_t kTempoField = 76;
+constexpr std::uint32_t kBpmField = 78;
+constexpr std::uint32_t kOrdersField = 80;
+
+// A pattern header.
+constexpr std::uint32_t kPatternHeaderBytes = 9;
+constexpr std::uint32_t kPatternRowsField = 5;
+constexpr std::uint32_t kPatternDataSizeField = 7;
+
+// The first part of an instrument header; the sample map and envelopes follow when it has
+// samples.
+constexpr std::uint32_t kInstrumentHeadBytes = 33;
+constexpr std::uint32_t kInstrumentSizeField = 0;
+constexpr std::uint32_t kInstrumentSamplesField = 27; // 16-bit; its low byte counts
+constexpr std::uint32_t kSampleHeaderSizeField = 29;
+
+// A sample header, at most this long.
+constexpr std::uint32_t kSampleHeaderMax = 40;
+constexpr std::uint32_t kSampleLengthField = 0;
+constexpr std::uint32_t kSampleLoopStartField = 4;
+constexpr std::uint32_t kSampleLoopLengthField = 8;
+constexpr std::uint32_t kSampleVolumeField = 12;
+constexpr std::uint32_t kSampleFinetuneField = 13;
+constexpr std::uint32_t kSampleTypeField = 14;
+constexpr std::uint32_t kSamplePanningField = 15;
+constexpr std::uint32_t kSampleRelativeNoteField = 16;
+constexpr std::uint32_t kSamplePackingField = 17;
+constexpr std::uint8_t kSample16Bit = 0x10; // in the type
+constexpr std::uint8_t kSampleLoopMask = 0x03;
+
+constexpr std::uint32_t kEmptyPatternRows = 64;
+constexpr std::uint32_t kMaxRows = 256;
+constexpr std::uint32_t kMaxSongLength = 256;
+constexpr std::uint8_t kAdpcmPacking = 0xAD;
+constexpr std::uint32_t kAdpcmTableBytes = 16;
+
+// Packed pattern cells: a byte with the top bit set says which of the five fields follow.
+constexpr std::uint8_t kMaskFlag = 0x80;
+constexpr std::uint8_t kMaskNote = 0x01;
+constexpr std::uint8_t kMaskInstrument = 0x02;
+constexpr std::uint8_t kMaskVolume = 0x04;
+constexpr std::uint8_t kMaskEffect = 0x08;
+constexpr std::uint8_t kMaskParam = 0x10;
+
+// A record read whole into a buffer; its fields are read through the bounds-checked reader
+// (a field beyond the record reads as 0).
+template <std::size_t N> struct Record {
+    std::uint8_t bytes[N] = {};
+
+    binary::Reader Fields() const { return binary::Reader(bytes, N); }
+    std::uint8_t U8(std::uint32_t at) const {
+        std::uint8_t v = 0;
+        (void)Fields().U8(at, v);
+        return v;
+    }
+    std::uint16_t U16(std::uint32_t at) const {
+        std::uint16_t v = 0;
+        (void)Fields().U16(at, v);
+        return v;
+    }
+    std::uint32_t U32(std::uint32_t at) const {
+        std::uint32_t v = 0;
+        (void)Fields().U32(at, v);
+        return v;
+    }
+};
 
 std::uint8_t ReadByte(ModuleReader& r) {
     std::uint8_t b = 0;
@@ -37,21 +100,21 @@ std::uint8_t ReadByte(ModuleReader& r) {
     return b;
 }
 
-bool ReadPatternCells(ModuleReader& r, Cell* cells, std::uint32_t count,
+void ReadPatternCells(ModuleReader& r, Cell* cells, std::uint32_t count,
                       std::uint8_t instrumentCount) {
     for (std::uint32_t i = 0; i < count; ++i) {
         Cell& c = cells[i];
         std::uint8_t b = ReadByte(r);
         if (b & kMaskFlag) {
-            if (b & 0x01)
+            if (b & kMaskNote)
                 c.note = ReadByte(r);
-            if (b & 0x02)
+            if (b & kMaskInstrument)
                 c.instrument = ReadByte(r);
-            if (b & 0x04)
+            if (b & kMaskVolume)
                 c.volume = ReadByte(r);
-            if (b & 0x08)
+            if (b & kMaskEffect)
                 c.effect = ReadByte(r);
-            if (b & 0x10)
+            if (b & kMaskParam)
                 c.param = ReadByte(r);
         } else {
             if (b != 0)
@@ -65,7 +128,6 @@ bool ReadPatternCells(ModuleReader& r, Cell* cells, std::uint32_t count,
             c.instrument = 0;
         }
     }
-    return true;
 }
 
 // An envelope holds 12 points. A loop start whose point (or the point after it, where the
@@ -92,7 +154,7 @@ void DecodeSample(ModuleReader& r, SampleRecord& s) {
     auto* bytes = reinterpret_cast<std::uint8_t*>(v);
     const std::uint32_t area = 2 * n + 2 * kGuardValues;
     if (s.packing == kAdpcmPacking) {
-        std::int8_t table[16] = {};
+        std::int8_t table[kAdpcmTableBytes] = {};
         ReaderRead(r, table, sizeof(table));
         const std::uint32_t packed = (n + 1) / 2;
         const std::uint32_t at = area - packed; // the upper quarter: decoding never overtakes
@@ -109,7 +171,7 @@ void DecodeSample(ModuleReader& r, SampleRecord& s) {
         ReaderRead(r, bytes, 2 * n);
         std::uint16_t acc = 0;
         for (std::uint32_t i = 0; i < n; ++i) {
-            acc = static_cast<std::uint16_t>(acc + U16(bytes + 2 * i));
+            acc = static_cast<std::uint16_t>(acc + binary::Load16(bytes + 2 * i));
             v[i] = static_cast<std::int16_t>(acc);
         }
     } else {
@@ -131,64 +193,72 @@ void DecodeSample(ModuleReader& r, SampleRecord& s) {
     }
 }
 
-} // namespace
+// The counts of the file header that shape the rest of the file.
+struct Counts {
+    std::uint16_t songLength;
+    std::uint16_t restart;
+    std::uint8_t channels;
+    std::uint16_t patternCount;
+    std::uint8_t instrumentCount;
+    std::uint32_t slots; // pattern slots: the stored patterns and any the order table names
+};
 
-bool LoadModule(Engine& engine, ModuleReader& r, platform::HeapArena* arena, const char** reason) {
-    const char* unused = nullptr;
-    const char*& why = reason ? *reason : unused;
-    why = nullptr;
-    SongState& song = engine.song;
-    song = SongState{};
+// The file header into the song, then the reader to the first pattern. Refuses a module
+// without patterns, a song length beyond 1 to 256 and a channel count beyond 1 to 64.
+binary::Expected<Counts> ReadFileHeader(ModuleReader& r, SongState& song) {
+    const std::uint32_t start = r.position;
+    Record<kFileHeaderBytes> header;
+    ReaderRead(r, header.bytes, kFileHeaderBytes);
+    Counts counts{header.U16(kSongLengthField),     header.U16(kRestartField),
+                  header.U8(kChannelsField),        header.U16(kPatternCountField),
+                  header.U8(kInstrumentCountField), 0};
+    song.flags = header.U16(kFlagsField);
+    song.defaultTempo = header.U16(kTempoField);
+    song.defaultBpm = header.U16(kBpmField);
+    std::memcpy(song.orders, header.bytes + kOrdersField, sizeof(song.orders));
 
-    std::uint8_t header[kFileHeaderBytes] = {};
-    ReaderRead(r, header, sizeof(header));
-    const std::uint32_t headerSize = U32(header + 60);
-    const std::uint16_t songLength = U16(header + 64);
-    const std::uint16_t restart = U16(header + 66);
-    const std::uint8_t channels = header[68];
-    const std::uint16_t patternCount = U16(header + 70);
-    const std::uint8_t instrumentCount = header[72];
-    song.flags = U16(header + 74);
-    song.defaultTempo = U16(header + 76);
-    song.defaultBpm = U16(header + 78);
-    std::memcpy(song.orders, header + 80, sizeof(song.orders));
+    ReaderSeek(r, kHeaderSizeField + header.U32(kHeaderSizeField), SeekFrom::Start);
 
-    ReaderSeek(r, kHeaderSizeOffset + headerSize, SeekFrom::Start);
-
-    if (patternCount == 0) {
-        why = "the module has no patterns";
-        return false;
+    if (counts.patternCount == 0) {
+        return binary::Fault(ErrorCode::Malformed, "the module has no patterns",
+                             start + kPatternCountField, 2);
     }
-    if (songLength == 0 || songLength > 256) {
-        why = "the song length is not 1 to 256";
-        return false;
+    if (counts.songLength == 0 || counts.songLength > kMaxSongLength) {
+        return binary::Fault(ErrorCode::Malformed, "the song length is not 1 to 256",
+                             start + kSongLengthField, 2);
     }
     int highest = 0;
-    for (int i = 0; i < songLength; ++i) {
+    for (int i = 0; i < counts.songLength; ++i) {
         if (song.orders[i] > highest) {
             highest = song.orders[i];
         }
     }
-    const std::uint32_t slots = patternCount > highest + 1 ? patternCount : highest + 1;
-    if (channels == 0 || channels > kMaxChannels) {
-        why = "the channel count is not 1 to 64";
-        return false;
+    counts.slots = counts.patternCount > highest + 1 ? counts.patternCount : highest + 1;
+    if (counts.channels == 0 || counts.channels > kMaxChannels) {
+        return binary::Fault(ErrorCode::Unsupported, "the channel count is not 1 to 64",
+                             start + kChannelsField, 2);
     }
-    song.songLength = songLength;
-    song.restart = restart;
+    return counts;
+}
+
+// The song's voices, channels, pattern slots and instruments in one block of the arena, and
+// the playback state a song starts with.
+binary::Status AllocateSong(SongState& song, platform::HeapArena* arena, const Counts& counts) {
+    const std::uint32_t channels = counts.channels;
+    song.songLength = counts.songLength;
+    song.restart = counts.restart;
     song.channelCount = channels;
-    song.patternCount = static_cast<std::uint16_t>(slots);
-    song.instrumentCount = instrumentCount;
+    song.patternCount = static_cast<std::uint16_t>(counts.slots);
+    song.instrumentCount = counts.instrumentCount;
 
     const std::size_t voiceBytes = sizeof(Voice) * 2 * channels;
     const std::size_t channelBytes = sizeof(ChannelState) * channels;
-    const std::size_t slotBytes = sizeof(PatternSlot) * slots;
-    const std::size_t instrumentBytes = sizeof(InstrumentRecord) * instrumentCount;
+    const std::size_t slotBytes = sizeof(PatternSlot) * counts.slots;
+    const std::size_t instrumentBytes = sizeof(InstrumentRecord) * counts.instrumentCount;
     auto* block = static_cast<std::uint8_t*>(
         platform::ArenaAlloc(arena, voiceBytes + channelBytes + slotBytes + instrumentBytes));
     if (!block) {
-        why = "out of memory";
-        return false;
+        return binary::OutOfMemory("out of memory");
     }
     song.voices = reinterpret_cast<Voice*>(block);
     song.channels = reinterpret_cast<ChannelState*>(block + voiceBytes);
@@ -201,133 +271,183 @@ bool LoadModule(Engine& engine, ModuleReader& r, platform::HeapArena* arena, con
     SetTempo(song, song.defaultBpm);
     song.globalVolume = 64;
     song.speed = song.defaultTempo;
+    return binary::Ok();
+}
 
-    for (std::uint32_t p = 0; p < patternCount; ++p) {
-        std::uint8_t ph[kPatternHeaderBytes] = {};
-        ReaderRead(r, ph, sizeof(ph));
+// The stored patterns, then an empty 64-row pattern in every slot the order table names
+// beyond them. A pattern with data must have 1 to 256 rows.
+binary::Status ReadPatterns(ModuleReader& r, SongState& song, platform::HeapArena* arena,
+                            const Counts& counts) {
+    const std::uint32_t channels = counts.channels;
+    for (std::uint32_t p = 0; p < counts.patternCount; ++p) {
+        const std::uint32_t at = r.position;
+        Record<kPatternHeaderBytes> header;
+        ReaderRead(r, header.bytes, kPatternHeaderBytes);
         PatternSlot& slot = song.patterns[p];
-        slot.rows = U16(ph + 5);
-        slot.dataSize = U16(ph + 7);
+        slot.rows = header.U16(kPatternRowsField);
+        slot.dataSize = header.U16(kPatternDataSizeField);
         if (slot.dataSize == 0) {
             continue;
         }
-        if (slot.rows == 0 || slot.rows > 256) {
-            why = "a pattern has not 1 to 256 rows";
-            return false;
+        if (slot.rows == 0 || slot.rows > kMaxRows) {
+            return binary::Fault(ErrorCode::Malformed, "a pattern has not 1 to 256 rows",
+                                 at + kPatternRowsField, 2);
         }
         const std::uint32_t cells = std::uint32_t{slot.rows} * channels;
         slot.cells = static_cast<Cell*>(platform::ArenaAlloc(arena, cells * sizeof(Cell)));
         if (!slot.cells) {
-            why = "out of memory";
-            return false;
+            return binary::OutOfMemory("out of memory");
         }
-        ReadPatternCells(r, slot.cells, cells, instrumentCount);
+        ReadPatternCells(r, slot.cells, cells, counts.instrumentCount);
     }
-    for (std::uint32_t p = patternCount; p < slots; ++p) {
+    for (std::uint32_t p = counts.patternCount; p < counts.slots; ++p) {
         PatternSlot& slot = song.patterns[p];
         slot.rows = kEmptyPatternRows;
         slot.cells = static_cast<Cell*>(
             platform::ArenaAlloc(arena, std::size_t{kEmptyPatternRows} * channels * sizeof(Cell)));
         if (!slot.cells) {
-            why = "out of memory";
-            return false;
+            return binary::OutOfMemory("out of memory");
         }
     }
+    return binary::Ok();
+}
 
+// Records read again for every instrument: what a short read leaves is what they held.
+struct WorkRecords {
+    Record<kInstrumentHeadBytes> head;
+    Record<kSampleHeaderMax> sample;
+};
+
+// One sample header into a fresh record of the arena; its data is decoded later.
+binary::Expected<SampleRecord*> ReadSampleHeader(ModuleReader& r, platform::HeapArena* arena,
+                                                 std::uint32_t headerSize,
+                                                 Record<kSampleHeaderMax>& header) {
+    const std::uint32_t at = r.position;
+    ReaderRead(r, header.bytes, headerSize);
+    std::uint32_t length = header.U32(kSampleLengthField);
+    std::uint32_t loopStart = header.U32(kSampleLoopStartField);
+    std::uint32_t loopLength = header.U32(kSampleLoopLengthField);
+    const std::uint8_t type = header.U8(kSampleTypeField);
+    const bool is16 = (type & kSample16Bit) != 0;
+    std::uint8_t loopType = type & kSampleLoopMask;
+    if (is16) {
+        length /= 2;
+        loopStart /= 2;
+        loopLength /= 2;
+    }
+    if (loopStart >= length) {
+        loopStart = length;
+    }
+    if (std::uint64_t{loopStart} + loopLength > length) {
+        loopLength = length - loopStart;
+    }
+    if (loopType == LoopNone || loopLength == 0) {
+        loopStart = 0;
+        loopType = LoopNone;
+        loopLength = length;
+    }
+    // A length the data step refuses fails the load in any case; refusing it here spares the
+    // arena an allocation of up to 8 GB.
+    if (length >= kMaxSampleLength) {
+        return binary::Fault(ErrorCode::Unsupported, "a sample is 2^22 samples long or longer",
+                             at + kSampleLengthField, 4);
+    }
+    auto* rec = static_cast<SampleRecord*>(platform::ArenaAlloc(
+        arena, sizeof(SampleRecord) + 2 * (kLeadValues + std::size_t{length} + kGuardValues)));
+    if (!rec) {
+        return binary::OutOfMemory("out of memory");
+    }
+    rec->length = length;
+    rec->loopStart = loopStart;
+    rec->loopLength = loopLength;
+    rec->volume = header.U8(kSampleVolumeField);
+    rec->finetune = static_cast<std::int8_t>(header.U8(kSampleFinetuneField));
+    rec->is16Bit = is16 ? 1 : 0;
+    rec->panning = header.U8(kSamplePanningField);
+    rec->relativeNote = static_cast<std::int8_t>(header.U8(kSampleRelativeNoteField));
+    rec->packing = header.U8(kSamplePackingField);
+    rec->loopType = loopType;
+    return rec;
+}
+
+// One instrument: its header (the sample map and envelopes stored as the file lays them out),
+// its sample headers, then its samples' data. At most 16 samples with headers of at most 40
+// bytes.
+binary::Status ReadInstrument(ModuleReader& r, platform::HeapArena* arena, InstrumentRecord& ins,
+                              WorkRecords& work) {
+    const std::uint32_t at = r.position;
+    ReaderRead(r, work.head.bytes, kInstrumentHeadBytes);
+    const std::uint32_t insHeaderSize = work.head.U32(kInstrumentSizeField);
+    const std::uint8_t sampleCount = work.head.U8(kInstrumentSamplesField);
+    const std::uint32_t sampleHeaderSize = work.head.U32(kSampleHeaderSizeField);
+    std::uint32_t read = kInstrumentHeadBytes;
+    if (sampleCount != 0) {
+        if (sampleHeaderSize > kSampleHeaderMax || sampleCount > kMaxSamplesPerInstrument) {
+            return binary::Fault(
+                ErrorCode::Unsupported,
+                "an instrument has more than 16 samples or sample headers over 40 bytes", at,
+                kInstrumentHeadBytes);
+        }
+        ReaderRead(r, ins.sampleMap, kInstrumentFileFields);
+        read += kInstrumentFileFields;
+    }
+    ReaderSeek(r, insHeaderSize - read, SeekFrom::Current);
+    ins.fadeout = static_cast<std::uint16_t>(ins.fadeout * 2);
+    SanitiseEnvelope(ins.volumeType, ins.volumePoints, ins.volumeLoopStart);
+    SanitiseEnvelope(ins.panningType, ins.panningPoints, ins.panningLoopStart);
+    for (std::uint32_t s = 0; s < sampleCount; ++s) {
+        binary::Expected<SampleRecord*> sample =
+            ReadSampleHeader(r, arena, sampleHeaderSize, work.sample);
+        if (!sample) {
+            return sample.TakeError();
+        }
+        ins.samples[s] = *sample;
+    }
+    for (std::uint32_t s = 0; s < sampleCount; ++s) {
+        DecodeSample(r, *ins.samples[s]);
+    }
+    return binary::Ok();
+}
+
+} // namespace
+
+binary::Status LoadModule(Engine& engine, ModuleReader& r, platform::HeapArena* arena) {
+    SongState& song = engine.song;
+    song = SongState{};
+    binary::Expected<Counts> counts = ReadFileHeader(r, song);
+    if (!counts) {
+        return counts.TakeError();
+    }
+    binary::Status loaded = AllocateSong(song, arena, *counts);
+    if (loaded) {
+        loaded = ReadPatterns(r, song, arena, *counts);
+    }
+    if (!loaded) {
+        return loaded;
+    }
     song.tick = 0;
     song.samplesToNextTick = 0;
     song.patternDelay = 0;
     song.nextOrder = 0;
     song.nextRow = 0;
 
-    // Work records kept across instruments: what a short read leaves is what they held.
-    std::uint8_t head[kInstrumentHeadBytes] = {};
-    std::uint8_t sampleHeader[kSampleHeaderMax] = {};
-    for (std::uint32_t i = 0; i < instrumentCount; ++i) {
-        InstrumentRecord& ins = song.instruments[i];
-        ReaderRead(r, head, sizeof(head));
-        const std::uint32_t insHeaderSize = U32(head);
-        const std::uint8_t sampleCount = head[27];
-        const std::uint32_t sampleHeaderSize = U32(head + 29);
-        std::uint32_t read = kInstrumentHeadBytes;
-        if (sampleCount != 0) {
-            if (sampleHeaderSize > kSampleHeaderMax || sampleCount > kMaxSamplesPerInstrument) {
-                why = "an instrument has more than 16 samples or sample headers over 40 bytes";
-                return false;
-            }
-            ReaderRead(r, ins.sampleMap, kInstrumentFileFields);
-            read += kInstrumentFileFields;
-        }
-        ReaderSeek(r, insHeaderSize - read, SeekFrom::Current);
-        ins.fadeout = static_cast<std::uint16_t>(ins.fadeout * 2);
-        SanitiseEnvelope(ins.volumeType, ins.volumePoints, ins.volumeLoopStart);
-        SanitiseEnvelope(ins.panningType, ins.panningPoints, ins.panningLoopStart);
-        if (sampleCount == 0) {
-            continue;
-        }
-        for (std::uint32_t s = 0; s < sampleCount; ++s) {
-            ReaderRead(r, sampleHeader, sampleHeaderSize);
-            std::uint32_t length = U32(sampleHeader);
-            std::uint32_t loopStart = U32(sampleHeader + 4);
-            std::uint32_t loopLength = U32(sampleHeader + 8);
-            const std::uint8_t type = sampleHeader[14];
-            const bool is16 = (type & 0x10) != 0;
-            std::uint8_t loopType = type & 0x03;
-            if (is16) {
-                length /= 2;
-                loopStart /= 2;
-                loopLength /= 2;
-            }
-            if (loopStart >= length) {
-                loopStart = length;
-            }
-            if (std::uint64_t{loopStart} + loopLength > length) {
-                loopLength = length - loopStart;
-            }
-            if (loopType == LoopNone || loopLength == 0) {
-                loopStart = 0;
-                loopType = LoopNone;
-                loopLength = length;
-            }
-            // A length the data step refuses fails the load in any case; refusing it here
-            // spares the arena an allocation of up to 8 GB.
-            if (length >= kMaxSampleLength) {
-                why = "a sample is 2^22 samples long or longer";
-                return false;
-            }
-            auto* rec = static_cast<SampleRecord*>(platform::ArenaAlloc(
-                arena,
-                sizeof(SampleRecord) + 2 * (kLeadValues + std::size_t{length} + kGuardValues)));
-            if (!rec) {
-                why = "out of memory";
-                return false;
-            }
-            rec->length = length;
-            rec->loopStart = loopStart;
-            rec->loopLength = loopLength;
-            rec->volume = sampleHeader[12];
-            rec->finetune = static_cast<std::int8_t>(sampleHeader[13]);
-            rec->is16Bit = is16 ? 1 : 0;
-            rec->panning = sampleHeader[15];
-            rec->relativeNote = static_cast<std::int8_t>(sampleHeader[16]);
-            rec->packing = sampleHeader[17];
-            rec->loopType = loopType;
-            ins.samples[s] = rec;
-        }
-        for (std::uint32_t s = 0; s < sampleCount; ++s) {
-            DecodeSample(r, *ins.samples[s]);
+    WorkRecords work;
+    for (std::uint32_t i = 0; i < counts->instrumentCount; ++i) {
+        loaded = ReadInstrument(r, arena, song.instruments[i], work);
+        if (!loaded) {
+            return loaded;
         }
     }
-    return true;
+    return binary::Ok();
 }
 
-bool LoadFromMemory(Engine& engine, const void* data, std::uint32_t size,
-                    platform::HeapArena* arena, const char** reason) {
+binary::Status LoadFromMemory(Engine& engine, const void* data, std::uint32_t size,
+                              platform::HeapArena* arena) {
     ModuleReader r = MemoryReader(data, size);
     ReaderOpen(r);
-    bool ok = LoadModule(engine, r, arena, reason);
+    binary::Status loaded = LoadModule(engine, r, arena);
     ReaderClose(r);
-    return ok;
+    return loaded;
 }
 
 } // namespace music

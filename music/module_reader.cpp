@@ -1,5 +1,10 @@
+// The loader's byte sources: memory and a raw-data resource through the shared reader, a file
+// through an 8 KB cache.
 #include "music/module_reader.h"
 
+#include "binary/reader.h"
+
+#include <algorithm>
 #include <cstring>
 
 namespace music {
@@ -55,26 +60,29 @@ void ReaderOpen(ModuleReader& r) {
 
 namespace {
 
+// Copies what the range holds of [pos, pos + count), as far as it reaches; returns the bytes
+// copied.
+std::uint32_t CopyFrom(const binary::Reader& range, std::uint64_t pos, std::uint8_t* out,
+                       std::uint32_t count) {
+    if (pos < range.Base() || !range.Has(pos - range.Base(), 1)) {
+        return 0;
+    }
+    const std::uint64_t at = pos - range.Base();
+    const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(count, range.Size() - at));
+    std::memcpy(out, range.At(at, n), n);
+    return n;
+}
+
 void ReadMemory(ModuleReader& r, std::uint8_t* out, std::uint32_t count) {
-    std::int64_t available = std::int64_t{r.size} - r.position;
-    if (available > 0 && r.base) {
-        std::uint32_t n = count < available ? count : static_cast<std::uint32_t>(available);
-        std::memcpy(out, r.base + r.position, n);
+    if (r.base) {
+        CopyFrom(binary::Reader(r.base, r.size), r.position, out, count);
     }
 }
 
 // Copies what the cache holds at pos; returns the bytes copied.
 std::uint32_t FromCache(const ModuleReader& r, std::uint32_t pos, std::uint8_t* out,
                         std::uint32_t count) {
-    if (r.cacheValid == 0 || pos < r.cacheOffset || pos - r.cacheOffset >= r.cacheValid) {
-        return 0;
-    }
-    std::uint32_t n = r.cacheValid - (pos - r.cacheOffset);
-    if (n > count) {
-        n = count;
-    }
-    std::memcpy(out, r.cache + (pos - r.cacheOffset), n);
-    return n;
+    return CopyFrom(binary::Reader(r.cache, r.cacheValid, r.cacheOffset), pos, out, count);
 }
 
 void ReadFile(ModuleReader& r, std::uint8_t* out, std::uint32_t count) {

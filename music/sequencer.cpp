@@ -53,6 +53,33 @@ enum Extended : std::uint8_t {
     ExPatternDelay = 14,
 };
 
+// The volume column: the byte's high nibble says what it does, its low nibble is the value.
+enum VolumeColumn : std::uint8_t {
+    VcVolume0To15 = 0x1, // 0x10 to 0x4F set the volume 0 to 63
+    VcVolume16To31 = 0x2,
+    VcVolume32To47 = 0x3,
+    VcVolume48To63 = 0x4,
+    VcVolume64 = 0x5, // only 0x50 sets the volume 64; 0x51 to 0x5F do nothing
+    VcSlideDown = 0x6,
+    VcSlideUp = 0x7,
+    VcFineSlideDown = 0x8,
+    VcFineSlideUp = 0x9,
+    VcVibratoSpeed = 0xA,
+    VcVibratoDepth = 0xB,
+    VcSetPanning = 0xC,
+    VcPanningSlideLeft = 0xD,
+    VcPanningSlideRight = 0xE,
+    VcTonePorta = 0xF,
+};
+constexpr std::uint8_t kVcVolume0 = 0x10;  // the byte that sets the volume 0
+constexpr std::uint8_t kVcVolume64 = 0x50; // the byte that sets the volume 64
+
+// The extra fine portamento's high nibble.
+enum ExtraFine : std::uint8_t {
+    XfPortaUp = 1,
+    XfPortaDown = 2,
+};
+
 struct Row {
     SongState& song;
     bool jumpSeen = false;
@@ -117,47 +144,68 @@ void VolumeSlide(ChannelState& c, std::uint8_t memory) {
     c.flags |= UpdateVolume;
 }
 
+// The volume column's slides of the volume and of the panning by its value; false for the
+// other codes.
+bool VolumeColumnSlide(ChannelState& c, std::uint8_t code, int y) {
+    switch (code) {
+    case VcSlideDown:
+        c.volume = WrapSub(c.volume, y);
+        c.flags |= UpdateVolume;
+        return true;
+    case VcSlideUp:
+        c.volume = WrapAdd(c.volume, y);
+        c.flags |= UpdateVolume;
+        return true;
+    case VcPanningSlideLeft:
+        c.panning = WrapSub(c.panning, y);
+        c.flags |= UpdatePanning;
+        return true;
+    case VcPanningSlideRight:
+        c.panning = WrapAdd(c.panning, y);
+        c.flags |= UpdatePanning;
+        return true;
+    default:
+        return false;
+    }
+}
+
+// On a row's first tick a fine slide takes its one step, the step of a slide.
+constexpr std::uint8_t FirstTickSlide(std::uint8_t code) {
+    if (code == VcFineSlideDown) {
+        return VcSlideDown;
+    }
+    return code == VcFineSlideUp ? std::uint8_t{VcSlideUp} : code;
+}
+
+// The first tick runs with the volume already to be updated.
 void VolumeColumnTick0(ChannelState& c, std::uint8_t b) {
     const int y = b & 0x0F;
+    if (VolumeColumnSlide(c, FirstTickSlide(b >> 4), y)) {
+        return;
+    }
     switch (b >> 4) {
-    case 0x1:
-    case 0x2:
-    case 0x3:
-    case 0x4:
-        c.volume = b - 0x10;
+    case VcVolume0To15:
+    case VcVolume16To31:
+    case VcVolume32To47:
+    case VcVolume48To63:
+        c.volume = b - kVcVolume0;
         break;
-    case 0x5:
-        if (b == 0x50) {
+    case VcVolume64:
+        if (b == kVcVolume64) {
             c.volume = 64;
         }
         break;
-    case 0x6:
-    case 0x8:
-        c.volume = WrapSub(c.volume, y);
-        break;
-    case 0x7:
-    case 0x9:
-        c.volume = WrapAdd(c.volume, y);
-        break;
-    case 0xA:
+    case VcVibratoSpeed:
         c.vibratoSpeed = static_cast<std::uint8_t>(y);
         break;
-    case 0xB:
+    case VcVibratoDepth:
         c.vibratoDepth = static_cast<std::uint8_t>(y);
         break;
-    case 0xC:
+    case VcSetPanning:
         c.panning = y * 16;
         c.flags |= UpdatePanning;
         break;
-    case 0xD:
-        c.panning = WrapSub(c.panning, y);
-        c.flags |= UpdatePanning;
-        break;
-    case 0xE:
-        c.panning = WrapAdd(c.panning, y);
-        c.flags |= UpdatePanning;
-        break;
-    case 0xF:
+    case VcTonePorta:
         if (y != 0) {
             c.tonePortamentoSpeed = static_cast<std::uint8_t>(y * 16);
         }
@@ -171,32 +219,14 @@ void VolumeColumnTick0(ChannelState& c, std::uint8_t b) {
 
 void VolumeColumnOther(ChannelState& c, std::uint8_t b) {
     const int y = b & 0x0F;
-    switch (b >> 4) {
-    case 0x6:
-        c.volume = WrapSub(c.volume, y);
-        c.flags |= UpdateVolume;
-        break;
-    case 0x7:
-        c.volume = WrapAdd(c.volume, y);
-        c.flags |= UpdateVolume;
-        break;
-    case 0xB:
+    if (VolumeColumnSlide(c, b >> 4, y)) {
+        return;
+    }
+    if ((b >> 4) == VcVibratoDepth) {
         c.vibratoDepth = static_cast<std::uint8_t>(y);
         ApplyVibrato(c);
-        break;
-    case 0xD:
-        c.panning = WrapSub(c.panning, y);
-        c.flags |= UpdatePanning;
-        break;
-    case 0xE:
-        c.panning = WrapAdd(c.panning, y);
-        c.flags |= UpdatePanning;
-        break;
-    case 0xF:
+    } else if ((b >> 4) == VcTonePorta) {
         TonePortaStep(c);
-        break;
-    default:
-        break;
     }
 }
 
@@ -280,11 +310,28 @@ struct Saved {
     std::int32_t period, volume, panning;
 };
 
-void ExtendedTick0(Row& row, ChannelState& c, SampleRecord* smp, const Cell& cell,
-                   const Saved& saved) {
-    SongState& song = row.song;
-    const int y = cell.param & 0x0F;
-    switch (cell.param >> 4) {
+// What an effect sees on a row's first tick: the row, the channel and its sample and
+// instrument, the cell, and the channel's values before the cell changed them.
+struct Tick0 {
+    Row& row;
+    ChannelState& c;
+    SampleRecord* smp;
+    const InstrumentRecord& ins;
+    const Cell& cell;
+    const Saved& saved;
+
+    std::uint8_t xx() const { return cell.param; }
+    int x() const { return cell.param >> 4; }
+    int y() const { return cell.param & 0x0F; }
+};
+
+void ExtendedTick0(Tick0& t) {
+    SongState& song = t.row.song;
+    ChannelState& c = t.c;
+    SampleRecord* smp = t.smp;
+    const Saved& saved = t.saved;
+    const int y = t.y();
+    switch (t.x()) {
     case ExFinePortaUp:
         if (y)
             c.finePortaUpMemory = static_cast<std::uint8_t>(y);
@@ -385,134 +432,195 @@ void ExtendedOther(SongState& song, ChannelState& c, SampleRecord* smp, const Ce
     }
 }
 
-void EffectTick0(Row& row, ChannelState& c, SampleRecord* smp, const InstrumentRecord& ins,
-                 const Cell& cell, const Saved& saved) {
-    SongState& song = row.song;
-    const std::uint8_t xx = cell.param;
-    const int x = xx >> 4;
-    const int y = xx & 0x0F;
-    switch (cell.effect) {
-    case FxPortaUp:
-    case FxPortaDown:
-        if (xx)
-            c.portamentoMemory = xx;
-        break;
-    case FxTonePorta:
-        if (xx)
-            c.tonePortamentoSpeed = xx;
-        c.portamentoTarget = c.notePeriod;
-        c.flags &= ~(UpdateFrequency | UpdateTrigger);
-        break;
-    case FxVibrato:
-        if (x)
-            c.vibratoSpeed = static_cast<std::uint8_t>(x);
+// The effects on a row's first tick, one handler each; effects without one do nothing then.
+
+void PortaMemoryTick0(Tick0& t) {
+    if (t.xx())
+        t.c.portamentoMemory = t.xx();
+}
+
+// A tone portamento slides from where the channel is to the cell's note: no new trigger.
+void StartTonePorta(ChannelState& c) {
+    c.portamentoTarget = c.notePeriod;
+    c.flags &= ~(UpdateFrequency | UpdateTrigger);
+}
+
+void TonePortaTick0(Tick0& t) {
+    if (t.xx())
+        t.c.tonePortamentoSpeed = t.xx();
+    StartTonePorta(t.c);
+}
+
+void VibratoTick0(Tick0& t) {
+    if (t.x())
+        t.c.vibratoSpeed = static_cast<std::uint8_t>(t.x());
+    if (t.y())
+        t.c.vibratoDepth = static_cast<std::uint8_t>(t.y());
+    ApplyVibrato(t.c);
+}
+
+void VolumeSlideMemoryTick0(Tick0& t) {
+    if (t.xx())
+        t.c.volumeSlideMemory = t.xx();
+}
+
+void TonePortaVolSlideTick0(Tick0& t) {
+    VolumeSlideMemoryTick0(t);
+    StartTonePorta(t.c);
+}
+
+void VibratoVolSlideTick0(Tick0& t) {
+    VolumeSlideMemoryTick0(t);
+    ApplyVibrato(t.c);
+}
+
+void TremoloTick0(Tick0& t) {
+    if (t.x())
+        t.c.tremoloSpeed = static_cast<std::uint8_t>(t.x());
+    if (t.y())
+        t.c.tremoloDepth = static_cast<std::uint8_t>(t.y());
+}
+
+void SetPanningTick0(Tick0& t) {
+    t.c.panning = t.xx();
+    t.c.flags |= UpdatePanning;
+}
+
+// An offset at or past the loop's end starts nothing.
+void SampleOffsetTick0(Tick0& t) {
+    ChannelState& c = t.c;
+    if (t.xx())
+        c.offsetMemory = std::uint32_t{t.xx()} * 256;
+    if (c.offsetMemory < t.smp->LoopEnd()) {
+        c.voice->startOffset = c.offsetMemory;
+    } else {
+        c.flags &= ~UpdateTrigger;
+        c.voice->startOffset = 0;
+        c.voice->position = 0;
+        c.voice->fraction = 0;
+    }
+}
+
+void PositionJumpTick0(Tick0& t) {
+    SongState& song = t.row.song;
+    song.nextOrder = t.xx() < song.songLength ? t.xx() : 0;
+    song.nextRow = 0;
+    t.row.jumpSeen = true;
+}
+
+void SetVolumeTick0(Tick0& t) {
+    t.c.volume = t.xx();
+}
+
+// The row is given in decimal digits; without a jump in the row it is in the next pattern.
+void PatternBreakTick0(Tick0& t) {
+    SongState& song = t.row.song;
+    song.nextRow = 10 * t.x() + t.y();
+    if (!t.row.jumpSeen) {
+        song.nextOrder = song.order + 1 < song.songLength ? song.order + 1 : 0;
+    }
+}
+
+// Below 32 the ticks per row, from 32 on the tempo.
+void SpeedTempoTick0(Tick0& t) {
+    SongState& song = t.row.song;
+    if (t.xx() < 32) {
+        song.speed = t.xx();
+    } else {
+        SetTempo(song, t.xx());
+    }
+}
+
+void GlobalVolumeTick0(Tick0& t) {
+    t.row.song.globalVolume = t.xx();
+}
+
+void GlobalVolumeSlideTick0(Tick0& t) {
+    if (t.xx())
+        t.row.song.globalSlideMemory = t.xx();
+}
+
+void EnvelopePositionTick0(Tick0& t) {
+    SetEnvelopePosition(t.c, t.ins, t.xx());
+}
+
+void PanningSlideTick0(Tick0& t) {
+    if (t.xx()) {
+        t.c.panningSlideMemory = t.xx();
+        t.c.flags |= UpdatePanning;
+    }
+}
+
+void MultiRetrigTick0(Tick0& t) {
+    if (t.xx()) {
+        t.c.retrigMode = static_cast<std::uint8_t>(t.x());
+        t.c.retrigInterval = static_cast<std::uint8_t>(t.y());
+    }
+}
+
+void TremorTick0(Tick0& t) {
+    if (t.xx()) {
+        t.c.tremorOn = static_cast<std::uint8_t>(t.x());
+        t.c.tremorOff = static_cast<std::uint8_t>(t.y());
+    }
+    Tremor(t.c);
+}
+
+void ExtraFinePortaTick0(Tick0& t) {
+    ChannelState& c = t.c;
+    const int y = t.y();
+    if (t.x() == XfPortaUp) {
         if (y)
-            c.vibratoDepth = static_cast<std::uint8_t>(y);
-        ApplyVibrato(c);
-        break;
-    case FxTonePortaVolSlide:
-        if (xx)
-            c.volumeSlideMemory = xx;
-        c.portamentoTarget = c.notePeriod;
-        c.flags &= ~(UpdateFrequency | UpdateTrigger);
-        break;
-    case FxVibratoVolSlide:
-        if (xx)
-            c.volumeSlideMemory = xx;
-        ApplyVibrato(c);
-        break;
-    case FxTremolo:
-        if (x)
-            c.tremoloSpeed = static_cast<std::uint8_t>(x);
+            c.extraFineUpMemory = static_cast<std::uint8_t>(y);
+        c.period = WrapSub(c.period, c.extraFineUpMemory);
+    } else if (t.x() == XfPortaDown) {
         if (y)
-            c.tremoloDepth = static_cast<std::uint8_t>(y);
-        break;
-    case FxSetPanning:
-        c.panning = xx;
-        c.flags |= UpdatePanning;
-        break;
-    case FxSampleOffset:
-        if (xx)
-            c.offsetMemory = std::uint32_t{xx} * 256;
-        if (c.offsetMemory < smp->LoopEnd()) {
-            c.voice->startOffset = c.offsetMemory;
-        } else {
-            c.flags &= ~UpdateTrigger;
-            c.voice->startOffset = 0;
-            c.voice->position = 0;
-            c.voice->fraction = 0;
+            c.extraFineDownMemory = static_cast<std::uint8_t>(y);
+        c.period = WrapAdd(c.period, c.extraFineDownMemory);
+    }
+}
+
+using Tick0Handler = void (*)(Tick0&);
+constexpr std::size_t kEffectCodes = FxExtraFinePorta + 1;
+
+// The handlers by effect code (a struct: a table built by a constant function).
+struct Tick0Table {
+    Tick0Handler byEffect[kEffectCodes];
+};
+
+constexpr Tick0Table kTick0Handlers = [] {
+    Tick0Table t{};
+    Tick0Handler* h = t.byEffect;
+    h[FxPortaUp] = PortaMemoryTick0;
+    h[FxPortaDown] = PortaMemoryTick0;
+    h[FxTonePorta] = TonePortaTick0;
+    h[FxVibrato] = VibratoTick0;
+    h[FxTonePortaVolSlide] = TonePortaVolSlideTick0;
+    h[FxVibratoVolSlide] = VibratoVolSlideTick0;
+    h[FxTremolo] = TremoloTick0;
+    h[FxSetPanning] = SetPanningTick0;
+    h[FxSampleOffset] = SampleOffsetTick0;
+    h[FxVolumeSlide] = VolumeSlideMemoryTick0;
+    h[FxPositionJump] = PositionJumpTick0;
+    h[FxSetVolume] = SetVolumeTick0;
+    h[FxPatternBreak] = PatternBreakTick0;
+    h[FxExtended] = ExtendedTick0;
+    h[FxSpeedTempo] = SpeedTempoTick0;
+    h[FxGlobalVolume] = GlobalVolumeTick0;
+    h[FxGlobalVolumeSlide] = GlobalVolumeSlideTick0;
+    h[FxEnvelopePosition] = EnvelopePositionTick0;
+    h[FxPanningSlide] = PanningSlideTick0;
+    h[FxMultiRetrig] = MultiRetrigTick0;
+    h[FxTremor] = TremorTick0;
+    h[FxExtraFinePorta] = ExtraFinePortaTick0;
+    return t;
+}();
+
+void EffectTick0(Tick0& t) {
+    if (t.cell.effect < kEffectCodes) {
+        if (const Tick0Handler handler = kTick0Handlers.byEffect[t.cell.effect]) {
+            handler(t);
         }
-        break;
-    case FxVolumeSlide:
-        if (xx)
-            c.volumeSlideMemory = xx;
-        break;
-    case FxPositionJump:
-        song.nextOrder = xx < song.songLength ? xx : 0;
-        song.nextRow = 0;
-        row.jumpSeen = true;
-        break;
-    case FxSetVolume:
-        c.volume = xx;
-        break;
-    case FxPatternBreak:
-        song.nextRow = 10 * x + y;
-        if (!row.jumpSeen) {
-            song.nextOrder = song.order + 1 < song.songLength ? song.order + 1 : 0;
-        }
-        break;
-    case FxExtended:
-        ExtendedTick0(row, c, smp, cell, saved);
-        break;
-    case FxSpeedTempo:
-        if (xx < 32) {
-            song.speed = xx;
-        } else {
-            SetTempo(song, xx);
-        }
-        break;
-    case FxGlobalVolume:
-        song.globalVolume = xx;
-        break;
-    case FxGlobalVolumeSlide:
-        if (xx)
-            song.globalSlideMemory = xx;
-        break;
-    case FxEnvelopePosition:
-        SetEnvelopePosition(c, ins, xx);
-        break;
-    case FxPanningSlide:
-        if (xx) {
-            c.panningSlideMemory = xx;
-            c.flags |= UpdatePanning;
-        }
-        break;
-    case FxMultiRetrig:
-        if (xx) {
-            c.retrigMode = static_cast<std::uint8_t>(x);
-            c.retrigInterval = static_cast<std::uint8_t>(y);
-        }
-        break;
-    case FxTremor:
-        if (xx) {
-            c.tremorOn = static_cast<std::uint8_t>(x);
-            c.tremorOff = static_cast<std::uint8_t>(y);
-        }
-        Tremor(c);
-        break;
-    case FxExtraFinePorta:
-        if (x == 1) {
-            if (y)
-                c.extraFineUpMemory = static_cast<std::uint8_t>(y);
-            c.period = WrapSub(c.period, c.extraFineUpMemory);
-        } else if (x == 2) {
-            if (y)
-                c.extraFineDownMemory = static_cast<std::uint8_t>(y);
-            c.period = WrapAdd(c.period, c.extraFineDownMemory);
-        }
-        break;
-    default:
-        break;
     }
 }
 
@@ -675,7 +783,8 @@ void ProcessRow(SongState& song) {
         if (c.keyReleased) {
             FadeoutStep(c, ins);
         }
-        EffectTick0(row, c, smp, ins, cell, saved);
+        Tick0 tick0{row, c, smp, ins, cell, saved};
+        EffectTick0(tick0);
         UpdateChannel(song, c, smp, ins);
     }
 }

@@ -113,7 +113,9 @@ void* PlayModule(const void* source, std::uintptr_t size, std::uint32_t flags) {
         return nullptr;
     }
     ReaderOpen(p.reader);
-    const bool loaded = LoadModule(p.engine, p.reader, p.engine.arena);
+    // The player reports through its result only: a module it refuses gives null, whatever
+    // the reason.
+    const binary::Status loaded = LoadModule(p.engine, p.reader, p.engine.arena);
     ReaderClose(p.reader);
     if (!loaded) {
         ReleaseDeviceAndModule();

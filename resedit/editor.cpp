@@ -1,6 +1,6 @@
 // Opening, reading the resource directory, lookups and updates, closing.
+#include "binary/pe.h"
 #include "resedit/internal.h"
-#include "resedit/pe.h"
 
 #include <algorithm>
 #include <new>
@@ -8,10 +8,11 @@
 
 namespace resedit {
 
-using detail::SetMessage;
-
 namespace {
 
+namespace pe = binary::pe;
+using binary::Load16;
+using binary::Load32;
 using pe::kDataCodePage;
 using pe::kDataEntrySize;
 using pe::kDataOffsetToData;
@@ -43,8 +44,9 @@ std::uint64_t RoundUp4(std::uint64_t x) {
     return (x + 3) / 4 * 4;
 }
 
+// Reads the tree from the resource section; every fault names its place in the file.
 struct TreeReader {
-    ByteReader section;                   // the resource section's bytes in the file
+    binary::Reader section;               // the resource section's bytes in the file
     std::uint32_t va = 0;                 // its address
     std::vector<std::uint32_t> ancestors; // the directories on the path being read
     std::uint64_t entryBudget = 0;
@@ -53,40 +55,30 @@ struct TreeReader {
     std::uint64_t dirSize = 0;
     std::uint64_t strSize = 0;
     std::uint64_t dataSize = 0;
-    std::string why;
 
-    bool Fail(std::string message) {
-        why = std::move(message);
-        return false;
+    binary::Error Fault(std::string message, std::uint64_t at, std::uint64_t size,
+                        binary::ErrorCode code = binary::ErrorCode::Malformed) const {
+        return section.Fault(code, std::move(message), at, size);
     }
 
-    bool Grow(std::uint64_t& size, std::uint64_t by) {
+    binary::Status Grow(std::uint64_t& size, std::uint64_t by, std::uint64_t at) {
         size += by;
         if (RoundUp4(dirSize + strSize) + dataSize > detail::kMaxSectionSize) {
-            return Fail("the resource directory describes more than a section can hold");
+            return Fault("the resource directory describes more than a section can hold", at, by,
+                         binary::ErrorCode::Unsupported);
         }
-        return true;
+        return binary::Ok();
     }
 
     // Reads the item of one directory entry (Name, OffsetToData) into a fresh item.
-    bool ReadItem(std::uint32_t nameField, std::uint32_t offsetField, int depth, TPResItem& out) {
+    binary::Status ReadItem(std::uint32_t nameField, std::uint32_t offsetField, int depth,
+                            TPResItem& out) {
         TPResItem item = detail::NewItem((offsetField & kSubdirectoryFlag) != 0);
         out = item;
         if (nameField & kNameFlag) {
-            const std::uint32_t at = nameField & ~kNameFlag;
-            std::uint16_t length = 0;
-            if (!section.U16(at, length) || !section.Has(at + 2ull, 2ull * length)) {
-                return Fail("a resource name lies outside the resource section");
-            }
-            // A name may be empty: the entry is still a named one.
-            item->named = true;
-            const std::uint8_t* chars = section.At(at + 2ull, 2ull * length);
-            item->name.resize(length);
-            for (std::uint16_t i = 0; i < length; ++i) {
-                item->name[i] = static_cast<char16_t>(Load16(chars + 2 * i));
-            }
-            if (!Grow(strSize, 2 + 2ull * length)) {
-                return false;
+            binary::Status named = ReadName(nameField & ~kNameFlag, *item);
+            if (!named) {
+                return named;
             }
         } else {
             item->id = static_cast<std::int32_t>(nameField);
@@ -95,19 +87,38 @@ struct TreeReader {
         return item->isDir ? ReadDirectory(item, at, depth) : ReadLeaf(item, at);
     }
 
-    bool ReadDirectory(TPResItem dir, std::uint32_t at, int depth) {
+    // A name: a 16-bit length, then that many UTF-16 characters. It may be empty: the entry
+    // is still a named one.
+    binary::Status ReadName(std::uint32_t at, TResItem& item) {
+        std::uint16_t length = 0;
+        if (!section.U16(at, length) || !section.Has(at + 2ull, 2ull * length)) {
+            return Fault("a resource name lies outside the resource section", at, 2 + 2ull * length,
+                         binary::ErrorCode::Truncated);
+        }
+        item.named = true;
+        const std::uint8_t* chars = section.At(at + 2ull, 2ull * length);
+        item.name.resize(length);
+        for (std::uint16_t i = 0; i < length; ++i) {
+            item.name[i] = static_cast<char16_t>(Load16(chars + 2 * i));
+        }
+        return Grow(strSize, 2 + 2ull * length, at);
+    }
+
+    binary::Status ReadDirectory(TPResItem dir, std::uint32_t at, int depth) {
         if (depth > kMaxDepth) {
-            return Fail("the resource directory nests too deep");
+            return Fault("the resource directory nests too deep", at, kDirTableSize);
         }
         // A directory may be reached on several paths, but never from inside itself.
         for (std::uint32_t a : ancestors) {
             if (a == at) {
-                return Fail("a resource directory refers back to an enclosing one");
+                return Fault("a resource directory refers back to an enclosing one", at,
+                             kDirTableSize);
             }
         }
         const std::uint8_t* table = section.At(at, kDirTableSize);
         if (!table) {
-            return Fail("a resource directory lies outside the resource section");
+            return Fault("a resource directory lies outside the resource section", at,
+                         kDirTableSize, binary::ErrorCode::Truncated);
         }
         dir->attr = Load32(table + kDirCharacteristics);
         dir->time = Load32(table + kDirTimeDateStamp);
@@ -118,40 +129,46 @@ struct TreeReader {
         const std::uint64_t count = dir->namedItems + dir->idItems;
         const std::uint8_t* entries = section.At(at + kDirTableSize, count * kEntrySize);
         if (!entries) {
-            return Fail("a resource directory's entries lie outside the resource section");
+            return Fault("a resource directory's entries lie outside the resource section",
+                         at + kDirTableSize, count * kEntrySize, binary::ErrorCode::Truncated);
         }
         if (count > entryBudget) {
-            return Fail("the resource directory has more entries than any section could hold");
+            return Fault("the resource directory has more entries than any section could hold", at,
+                         kDirTableSize, binary::ErrorCode::Unsupported);
         }
         entryBudget -= count;
-        if (!Grow(dirSize, kDirTableSize + count * kEntrySize)) {
-            return false;
+        binary::Status grown = Grow(dirSize, kDirTableSize + count * kEntrySize, at);
+        if (!grown) {
+            return grown;
         }
         ancestors.push_back(at);
         TPResItem* tail = &dir->child;
         for (std::uint64_t j = 0; j < count; ++j) {
-            const std::uint32_t nameField = Load32(entries + j * kEntrySize + kEntryName);
-            const std::uint32_t offsetField = Load32(entries + j * kEntrySize + kEntryOffsetToData);
+            const std::uint8_t* entry = entries + j * kEntrySize;
+            const std::uint32_t nameField = Load32(entry + kEntryName);
             // The tree relies on the named entries coming first, as their count says.
             if (((nameField & kNameFlag) != 0) != (j < dir->namedItems)) {
-                return Fail("a resource directory mixes named and id entries");
+                return Fault("a resource directory mixes named and id entries",
+                             at + kDirTableSize + j * kEntrySize, kEntrySize);
             }
             TPResItem child = nullptr;
-            const bool ok = ReadItem(nameField, offsetField, depth + 1, child);
+            binary::Status read =
+                ReadItem(nameField, Load32(entry + kEntryOffsetToData), depth + 1, child);
             *tail = child;
             tail = &child->next;
-            if (!ok) {
-                return false;
+            if (!read) {
+                return read;
             }
         }
         ancestors.pop_back();
-        return true;
+        return binary::Ok();
     }
 
-    bool ReadLeaf(TPResItem leaf, std::uint32_t at) {
+    binary::Status ReadLeaf(TPResItem leaf, std::uint32_t at) {
         const std::uint8_t* entry = section.At(at, kDataEntrySize);
         if (!entry) {
-            return Fail("a resource data entry lies outside the resource section");
+            return Fault("a resource data entry lies outside the resource section", at,
+                         kDataEntrySize, binary::ErrorCode::Truncated);
         }
         const std::uint32_t rva = Load32(entry + kDataOffsetToData);
         leaf->size = Load32(entry + kDataSize);
@@ -160,13 +177,18 @@ struct TreeReader {
         // The address is translated through the resource section; data elsewhere is refused.
         // Leaves may share their bytes or overlap; each is written back as a copy of its own.
         if (rva < va || !section.Has(rva - va, leaf->size)) {
-            return Fail("resource data lies outside the resource section");
+            return Fault("resource data lies outside the resource section", at, kDataEntrySize,
+                         binary::ErrorCode::Truncated);
         }
-        if (!Grow(dirSize, kDataEntrySize) || !Grow(dataSize, RoundUp4(leaf->size))) {
-            return false;
+        binary::Status grown = Grow(dirSize, kDataEntrySize, at);
+        if (grown) {
+            grown = Grow(dataSize, RoundUp4(leaf->size), at);
+        }
+        if (!grown) {
+            return grown;
         }
         leaf->data = section.Data() + (rva - va);
-        return true;
+        return binary::Ok();
     }
 };
 
@@ -215,118 +237,206 @@ void Release(TResEditHandle* h) {
     delete h;
 }
 
+binary::Error NoSuchResource() {
+    return binary::Fault(binary::ErrorCode::NotFound,
+                         "no resource of that type, name and language");
+}
+
+// The thread's last-error code for a refused open: a system call's own code stays.
+void SetOpenError(platform::Os& os, binary::ErrorCode code) {
+    switch (code) {
+    case binary::ErrorCode::Io:
+        break;
+    case binary::ErrorCode::NotFound:
+        os.SetLastError(platform::error::kFileNotFound);
+        break;
+    case binary::ErrorCode::OutOfMemory:
+        os.SetLastError(platform::error::kNotEnoughMemory);
+        break;
+    default:
+        os.SetLastError(platform::error::kBadExeFormat);
+        break;
+    }
+}
+
 } // namespace
 
 namespace detail {
 
-bool ReadTree(TResEditHandle& h, std::string& why) {
-    const ByteReader file(h.view.base, h.view.size);
-    pe::Layout layout;
-    bool signatureOk = false;
-    if (!pe::ParseLayout(file, layout, signatureOk, why)) {
-        return false;
-    }
-    std::uint32_t index = 0;
-    pe::FindResourceSection(file, layout, index);
-    const pe::Section s = pe::ReadSection(file.Data() + layout.Section(index));
+binary::Status ReadTree(TResEditHandle& h) {
+    const binary::Reader file(h.view.base, h.view.size);
+    const pe::Section s = pe::ReadSection(file, h.layout, h.resourceSection);
     TreeReader reader;
     reader.section = file.Sub(s.pointerToRawData, s.sizeOfRawData);
     reader.va = s.virtualAddress;
     reader.entryBudget =
         std::max<std::uint64_t>(reader.section.Size() / kEntrySize, kMaxSharedEntries);
     try {
-        const bool ok = reader.ReadItem(0, kSubdirectoryFlag, 0, h.root);
-        why = reader.why;
-        return ok;
+        return reader.ReadItem(0, kSubdirectoryFlag, 0, h.root);
     } catch (const std::bad_alloc&) {
-        why = "out of memory reading the resource directory";
-        return false;
+        return binary::OutOfMemory("out of memory reading the resource directory");
+    }
+}
+
+binary::Status OpenFile(TResEditHandle& h, std::u16string_view fileName, bool dropExisting) {
+    platform::Os& os = *h.os;
+    h.file = os.OpenExisting(fileName, platform::Access::ReadWrite, platform::Share::Exclusive);
+    if (!h.file.IsValid()) {
+        return binary::Fault(binary::ErrorCode::Io, "cannot open the file");
+    }
+    if (!os.Map(h.file, h.view)) {
+        return binary::Fault(binary::ErrorCode::Io, "cannot map the file");
+    }
+    const binary::Reader file(h.view.base, h.view.size);
+    binary::Expected<pe::Layout> layout = pe::ParseLayout(file);
+    if (!layout) {
+        return layout.TakeError();
+    }
+    h.layout = *layout;
+    h.peHeader = h.view.base + h.layout.pe;
+    const pe::DataDirectory resources = pe::Directory(file, h.layout, pe::kDirResource);
+    const std::optional<std::uint32_t> index =
+        resources.address == 0 ? std::nullopt : pe::SectionAt(file, h.layout, resources.address);
+    if (!index) {
+        return file.Fault(binary::ErrorCode::NotFound,
+                          "no section starts at the resource directory",
+                          h.layout.DirAddress(pe::kDirResource), pe::kDataDirectorySize);
+    }
+    h.resourceSection = *index;
+    // A section that runs past the end of the file is a truncated file; writing it back
+    // would first have to grow the file by whatever its header claims.
+    const pe::Section res = pe::ReadSection(file, h.layout, h.resourceSection);
+    if (!file.Has(res.pointerToRawData, res.sizeOfRawData)) {
+        return file.Fault(binary::ErrorCode::Truncated,
+                          "the resource section runs past the end of the file",
+                          res.pointerToRawData, res.sizeOfRawData);
+    }
+    if (!dropExisting) {
+        return ReadTree(h);
+    }
+    h.root = new (std::nothrow) TResItem();
+    if (!h.root) {
+        return binary::OutOfMemory("out of memory");
+    }
+    h.root->isDir = true;
+    return binary::Ok();
+}
+
+void RemoveResource(TResEditHandle& h, const ResKey& resType, const ResKey& resName,
+                    std::uint16_t language) {
+    platform::Os& os = *h.os;
+    const Path p = Lookup(&h, resType, resName, language);
+    if (p.leaf) {
+        const ResChainLink chain[] = {
+            {p.name, p.leafLink}, {p.type, p.nameLink}, {h.root, p.typeLink}};
+        ResRemovePruned(os, chain, 3);
+    } else if (p.name && language == 0) {
+        const ResChainLink chain[] = {{p.type, p.nameLink}, {h.root, p.typeLink}};
+        ResRemovePruned(os, chain, 2);
+    } else if (p.type && !p.name && language == 0 && resName.IsId() && resName.Id() == 0) {
+        const ResChainLink chain[] = {{h.root, p.typeLink}};
+        ResRemovePruned(os, chain, 1);
     }
 }
 
 } // namespace detail
+
+namespace {
+
+// Adds a resource or gives an existing one new bytes; a failure leaves the tree as it was.
+binary::Status SetResource(TResEditHandle& h, const ResKey& resType, const ResKey& resName,
+                           std::uint16_t language, const void* data, std::uint32_t size) {
+    platform::Os& os = *h.os;
+    if (!ValidKey(resType) || !ValidKey(resName)) {
+        return binary::Fault(binary::ErrorCode::InvalidArgument,
+                             "a resource name must be a text of 1 to 65535 characters");
+    }
+    const Path p = Lookup(&h, resType, resName, language);
+    if (p.leaf) {
+        // The new copy is made in a fresh leaf that takes the old one's place only once it
+        // holds the bytes, so a failure leaves the old bytes in place.
+        TPResItem fresh = new (std::nothrow) TResItem();
+        if (!fresh) {
+            return binary::OutOfMemory("out of memory");
+        }
+        fresh->reserved = p.leaf->reserved;
+        binary::Status set = detail::SetLeafBytes(os, fresh, language, data, size);
+        if (!set) {
+            ResReleaseItem(os, fresh);
+            return set;
+        }
+        fresh->next = p.leaf->next;
+        *p.leafLink = fresh;
+        p.leaf->next = nullptr;
+        ResReleaseItem(os, p.leaf);
+        return binary::Ok();
+    }
+    binary::Expected<TPResItem> type = p.type;
+    if (!p.type) {
+        type = detail::InsertDir(os, h.root, resType);
+        if (!type) {
+            return type.TakeError();
+        }
+    }
+    binary::Expected<TPResItem> name =
+        p.name ? binary::Expected<TPResItem>(p.name) : detail::InsertDir(os, *type, resName);
+    binary::Expected<TPResItem> leaf = name;
+    if (name) {
+        leaf = detail::InsertLeaf(os, *name, language, data, size);
+    }
+    if (!leaf) {
+        // Take back the directories made for this call.
+        if (name && !p.name) {
+            const ResChainLink chain[] = {{*type, ResFindEntry(*type, resName)},
+                                          {h.root, ResFindEntry(h.root, resType)}};
+            ResRemovePruned(os, chain, p.type ? 1 : 2);
+        } else if (!p.type) {
+            const ResChainLink chain[] = {{h.root, ResFindEntry(h.root, resType)}};
+            ResRemovePruned(os, chain, 1);
+        }
+        return leaf.TakeError();
+    }
+    return binary::Ok();
+}
+
+} // namespace
 
 TResEditHandle* ResEditOpen(std::u16string_view fileName, bool dropExisting) {
     return ResEditOpen(platform::SystemOs(), fileName, dropExisting);
 }
 
 TResEditHandle* ResEditOpen(platform::Os& os, std::u16string_view fileName, bool dropExisting) {
+    detail::ClearMessage();
     TResEditHandle* h = new (std::nothrow) TResEditHandle();
     if (!h) {
         os.SetLastError(platform::error::kNotEnoughMemory);
-        SetMessage("out of memory");
+        detail::SetMessage(binary::OutOfMemory("out of memory"));
         return nullptr;
     }
     h->os = &os;
-    std::string why;
-    auto fail = [&](std::string message) -> TResEditHandle* {
+    binary::Status opened = detail::OpenFile(*h, fileName, dropExisting);
+    if (!opened) {
+        SetOpenError(os, opened.error().code);
         platform::PreserveLastError keep(os);
         Release(h);
-        SetMessage(std::move(message));
+        detail::SetMessage(opened.error());
         return nullptr;
-    };
-
-    h->file = os.OpenExisting(fileName, platform::Access::ReadWrite, platform::Share::Exclusive);
-    if (!h->file.IsValid()) {
-        return fail("cannot open the file");
-    }
-    if (!os.Map(h->file, h->view)) {
-        return fail("cannot map the file");
-    }
-    const ByteReader file(h->view.base, h->view.size);
-    pe::Layout layout;
-    bool signatureOk = false;
-    const bool parsed = pe::ParseLayout(file, layout, signatureOk, why);
-    if (!signatureOk) {
-        os.SetLastError(platform::error::kBadExeFormat);
-        return fail(why);
-    }
-    os.SetLastError(platform::error::kFileNotFound);
-    if (!parsed) {
-        os.SetLastError(platform::error::kBadExeFormat);
-        return fail(why);
-    }
-    h->peHeader = h->view.base + layout.pe;
-    std::uint32_t index = 0;
-    if (!pe::FindResourceSection(file, layout, index)) {
-        return fail("no section starts at the resource directory");
-    }
-    // A section that runs past the end of the file is a truncated file; writing it back
-    // would first have to grow the file by whatever its header claims.
-    const pe::Section res = pe::ReadSection(file.Data() + layout.Section(index));
-    if (!file.Has(res.pointerToRawData, res.sizeOfRawData)) {
-        os.SetLastError(platform::error::kBadExeFormat);
-        return fail("the resource section runs past the end of the file");
-    }
-    if (dropExisting) {
-        h->root = new (std::nothrow) TResItem();
-        if (!h->root) {
-            os.SetLastError(platform::error::kNotEnoughMemory);
-            return fail("out of memory");
-        }
-        h->root->isDir = true;
-    } else if (!detail::ReadTree(*h, why)) {
-        os.SetLastError(platform::error::kBadExeFormat);
-        return fail(why);
     }
     return h;
 }
 
 bool ResEditClose(TResEditHandle* h, bool discard) {
+    detail::ClearMessage();
     if (!h) {
         return true;
     }
     bool result = true;
     if (!discard) {
-        std::string why;
         try {
-            result = detail::WriteTree(*h, why);
+            result = detail::Report(detail::WriteTree(*h));
         } catch (const std::bad_alloc&) {
-            why = "out of memory";
+            detail::SetMessage(binary::OutOfMemory("out of memory"));
             result = false;
-        }
-        if (!result) {
-            SetMessage(why);
         }
     }
     platform::PreserveLastError keep(*h->os);
@@ -336,10 +446,12 @@ bool ResEditClose(TResEditHandle* h, bool discard) {
 
 bool ResEditGet(TResEditHandle* h, const ResKey& resType, const ResKey& resName,
                 std::uint16_t language, const std::uint8_t*& data, std::uint32_t& size) {
+    detail::ClearMessage();
     data = nullptr;
     size = 0;
     const Path p = Lookup(h, resType, resName, language);
     if (!p.leaf) {
+        detail::SetMessage(NoSuchResource());
         return false;
     }
     data = p.leaf->data;
@@ -349,81 +461,24 @@ bool ResEditGet(TResEditHandle* h, const ResKey& resType, const ResKey& resName,
 
 bool ResEditGetBytes(TResEditHandle* h, const ResKey& resType, const ResKey& resName,
                      std::uint16_t language, std::vector<std::uint8_t>& bytes) {
+    detail::ClearMessage();
     bytes.clear();
     const Path p = Lookup(h, resType, resName, language);
-    return p.leaf && ResReadLeafBytes(*h->os, p.leaf, bytes);
+    if (!p.leaf) {
+        detail::SetMessage(NoSuchResource());
+        return false;
+    }
+    return detail::Report(detail::ReadLeafBytes(*h->os, p.leaf, bytes));
 }
 
 bool ResEditUpdate(TResEditHandle* h, const ResKey& resType, const ResKey& resName,
                    std::uint16_t language, const void* data, std::uint32_t size) {
-    platform::Os& os = *h->os;
-    SetMessage({});
-    const Path p = Lookup(h, resType, resName, language);
+    detail::ClearMessage();
     if (!data) {
-        if (p.leaf) {
-            const ResChainLink chain[] = {
-                {p.name, p.leafLink}, {p.type, p.nameLink}, {h->root, p.typeLink}};
-            ResRemovePruned(os, chain, 3);
-        } else if (p.name && language == 0) {
-            const ResChainLink chain[] = {{p.type, p.nameLink}, {h->root, p.typeLink}};
-            ResRemovePruned(os, chain, 2);
-        } else if (p.type && !p.name && language == 0 && resName.IsId() && resName.Id() == 0) {
-            const ResChainLink chain[] = {{h->root, p.typeLink}};
-            ResRemovePruned(os, chain, 1);
-        }
+        detail::RemoveResource(*h, resType, resName, language);
         return true;
     }
-    if (!ValidKey(resType) || !ValidKey(resName)) {
-        SetMessage("a resource name must be a text of 1 to 65535 characters");
-        return false;
-    }
-    if (p.leaf) {
-        // The new copy is made in a fresh leaf that takes the old one's place only once it
-        // holds the bytes, so a failure leaves the old bytes in place.
-        TPResItem fresh = new (std::nothrow) TResItem();
-        if (!fresh) {
-            SetMessage("out of memory");
-            return false;
-        }
-        fresh->reserved = p.leaf->reserved;
-        if (!ResSetLeafBytes(os, fresh, language, data, size)) {
-            ResReleaseItem(os, fresh);
-            return false;
-        }
-        fresh->next = p.leaf->next;
-        *p.leafLink = fresh;
-        p.leaf->next = nullptr;
-        ResReleaseItem(os, p.leaf);
-        return true;
-    }
-    TPResItem type = p.type;
-    TPResItem name = p.name;
-    if (!type) {
-        type = ResInsertDir(os, h->root, resType);
-        if (!type) {
-            SetMessage("cannot add the resource type");
-            return false;
-        }
-    }
-    if (!name) {
-        name = ResInsertDir(os, type, resName);
-    }
-    if (!name || !ResInsertLeaf(os, name, language, data, size)) {
-        // Take back the directories made for this call.
-        if (name && !p.name) {
-            const ResChainLink chain[] = {{type, ResFindEntry(type, resName)},
-                                          {h->root, ResFindEntry(h->root, resType)}};
-            ResRemovePruned(os, chain, p.type ? 1 : 2);
-        } else if (!p.type) {
-            const ResChainLink chain[] = {{h->root, ResFindEntry(h->root, resType)}};
-            ResRemovePruned(os, chain, 1);
-        }
-        if (ResEditLastMessage().empty()) {
-            SetMessage("cannot add the resource (out of memory or too many entries)");
-        }
-        return false;
-    }
-    return true;
+    return detail::Report(SetResource(*h, resType, resName, language, data, size));
 }
 
 } // namespace resedit

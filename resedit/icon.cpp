@@ -1,6 +1,6 @@
 // Icon groups: a group icon (type 14) lists its images (type 3) by id. Replacing a group puts
 // the images of an .ico file in its place, reusing the old group's image ids.
-#include "resedit/bytes.h"
+#include "binary/reader.h"
 #include "resedit/internal.h"
 
 #include <algorithm>
@@ -9,9 +9,11 @@
 
 namespace resedit {
 
-using detail::SetMessage;
-
 namespace {
+
+using binary::Load16;
+using binary::Load32;
+using binary::Store16;
 
 // .ico file: ICONDIR (6 bytes), then 16-byte ICONDIRENTRYs.
 constexpr std::uint32_t kIconDirSize = 6;
@@ -25,12 +27,11 @@ constexpr std::uint32_t kGroupEntryCopied = 12;
 constexpr std::uint32_t kGroupEntryId = 12;
 
 constexpr std::int32_t kFirstFreshId = 50;
-constexpr std::int32_t kNoId = 2147483647;
 
 // The image ids a group record lists, as far as the record holds them.
 std::vector<std::int32_t> GroupIds(const std::vector<std::uint8_t>& record) {
     std::vector<std::int32_t> ids;
-    const ByteReader r(record.data(), record.size());
+    const binary::Reader r(record);
     std::uint16_t count = 0;
     if (!r.U16(kIconDirCount, count)) {
         return ids;
@@ -195,14 +196,13 @@ struct PreparedLeaves {
             ResReleaseItem(os, item);
         }
     }
-    bool Add(std::uint16_t language, const void* data, std::uint32_t size) {
+    [[nodiscard]] binary::Status Add(std::uint16_t language, const void* data, std::uint32_t size) {
         TPResItem leaf = new (std::nothrow) TResItem();
         if (!leaf) {
-            SetMessage("out of memory");
-            return false;
+            return binary::OutOfMemory("out of memory");
         }
         items.push_back(leaf);
-        return ResSetLeafBytes(os, leaf, language, data, size);
+        return detail::SetLeafBytes(os, leaf, language, data, size);
     }
     TPResItem Release(std::size_t i) {
         TPResItem item = items[i];
@@ -211,59 +211,54 @@ struct PreparedLeaves {
     }
 };
 
-bool ReadIconFile(platform::Os& os, std::u16string_view icoFileName,
-                  std::vector<std::uint8_t>& bytes) {
+binary::Status ReadIconFile(platform::Os& os, std::u16string_view icoFileName,
+                            std::vector<std::uint8_t>& bytes) {
+    using binary::ErrorCode;
     platform::ScopedFile file(
         os, os.OpenExisting(icoFileName, platform::Access::Read, platform::Share::ReadWrite));
     if (!file.IsValid()) {
-        SetMessage("cannot open the icon file");
-        return false;
+        return binary::Fault(ErrorCode::Io, "cannot open the icon file");
     }
     std::uint64_t n = 0;
     if (!os.GetLength(file.Get(), n)) {
-        SetMessage("cannot get the size of the icon file");
-        return false;
+        return binary::Fault(ErrorCode::Io, "cannot get the size of the icon file");
     }
     if (n > UINT32_MAX) {
-        SetMessage("the icon file is too large");
-        return false;
+        return binary::Fault(ErrorCode::Unsupported, "the icon file is too large", 0, n);
     }
     try {
         bytes.resize(static_cast<std::size_t>(n));
     } catch (const std::bad_alloc&) {
-        SetMessage("out of memory for the icon file");
-        return false;
+        return binary::OutOfMemory("out of memory for the icon file");
     }
     std::size_t got = 0;
     if (!os.ReadAt(file.Get(), 0, bytes.data(), bytes.size(), got) || got != bytes.size()) {
-        SetMessage("cannot read the icon file whole");
-        return false;
+        return binary::Fault(ErrorCode::Io, "cannot read the icon file whole");
     }
-    return true;
+    return binary::Ok();
 }
 
 // The directory must lie inside the file, and so must every image.
-bool ValidIconFile(const std::vector<std::uint8_t>& ico) {
-    const ByteReader r(ico.data(), ico.size());
+binary::Status ValidIconFile(const std::vector<std::uint8_t>& ico) {
+    const binary::Reader r(ico);
     std::uint16_t count = 0;
-    if (!r.U16(kIconDirCount, count) ||
-        !r.Has(0, kIconDirSize + std::uint64_t{kIconEntrySize} * count)) {
-        SetMessage("the icon file's directory is truncated");
-        return false;
+    r.U16(kIconDirCount, count);
+    const std::uint64_t directory = kIconDirSize + std::uint64_t{kIconEntrySize} * count;
+    binary::Status whole = r.Require(0, directory, "the icon file's directory is truncated");
+    if (!whole) {
+        return whole;
     }
     for (std::uint32_t i = 0; i < count; ++i) {
         const std::uint32_t entry = kIconDirSize + kIconEntrySize * i;
-        std::uint32_t bytes = 0;
-        std::uint32_t offset = 0;
-        r.U32(entry + kIconEntryBytesInRes, bytes);
-        r.U32(entry + kIconEntryImageOffset, offset);
-        if (!r.Has(offset, bytes)) {
-            SetMessage("image " + std::to_string(i + 1) +
-                       " of the icon file lies outside the file");
-            return false;
+        const std::uint8_t* e = r.At(entry, kIconEntrySize);
+        binary::Status image =
+            r.Require(Load32(e + kIconEntryImageOffset), Load32(e + kIconEntryBytesInRes),
+                      "image " + std::to_string(i + 1) + " of the icon file lies outside the file");
+        if (!image) {
+            return image;
         }
     }
-    return true;
+    return binary::Ok();
 }
 
 } // namespace
@@ -280,44 +275,185 @@ namespace {
 // exist in that language are removed: for language 0 a removal of a missing image would
 // otherwise take the image's other languages (or, for id 0, every icon image) with it, and
 // images in other languages are never the group's to remove.
-bool RemoveGroup(TResEditHandle* h, const ResKey& groupName, std::uint16_t language,
+void RemoveGroup(TResEditHandle* h, const ResKey& groupName, std::uint16_t language,
                  const std::vector<std::int32_t>& ids) {
-    if (!ResEditUpdate(h, ResKey::FromId(kTypeGroupIcon), groupName, language, nullptr, 0)) {
-        return false;
-    }
-    bool result = true;
+    detail::RemoveResource(*h, ResKey::FromId(kTypeGroupIcon), groupName, language);
     for (std::int32_t id : ids) {
         const ResKey image = ResKey::FromId(static_cast<std::uint16_t>(id));
-        if (!FindLeaf(h, ResKey::FromId(kTypeIcon), image, language)) {
-            continue;
+        if (FindLeaf(h, ResKey::FromId(kTypeIcon), image, language)) {
+            detail::RemoveResource(*h, ResKey::FromId(kTypeIcon), image, language);
         }
-        result = ResEditUpdate(h, ResKey::FromId(kTypeIcon), image, language, nullptr, 0) && result;
     }
-    return result;
+}
+
+// The group being replaced: the image ids its record lists, read from whichever holder has
+// it, so that a group replaced earlier while the file is open is found too.
+struct OldGroup {
+    bool exists = false;
+    std::vector<std::int32_t> ids;
+    std::int32_t firstFreshId = kFirstFreshId; // where fresh ids start
+};
+
+binary::Expected<OldGroup> ReadOldGroup(TResEditHandle* h, const ResKey& groupName,
+                                        std::uint16_t language) {
+    OldGroup old;
+    const TPResItem group = FindLeaf(h, ResKey::FromId(kTypeGroupIcon), groupName, language);
+    if (!group) {
+        return old;
+    }
+    std::vector<std::uint8_t> record;
+    binary::Status read = detail::ReadLeafBytes(*h->os, group, record);
+    if (!read) {
+        return read.TakeError();
+    }
+    old.exists = true;
+    old.ids = GroupIds(record);
+    // A group without entries gives no smallest id; fresh ids start as without a group.
+    if (!old.ids.empty()) {
+        old.firstFreshId = *std::min_element(old.ids.begin(), old.ids.end());
+    }
+    return old;
+}
+
+// The ids of the new images: the old group's in order, then fresh ones.
+binary::Expected<std::vector<std::int32_t>> PlanIds(TResEditHandle* h, std::uint16_t language,
+                                                    const OldGroup& old, std::uint16_t count) {
+    IdPlanner planner(h, language);
+    for (std::int32_t id : old.ids) {
+        planner.Remove(id);
+    }
+    std::int32_t start = old.firstFreshId;
+    std::vector<std::int32_t> ids;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::int32_t id = i < old.ids.size() ? old.ids[i] : planner.Next(start);
+        if (id > 0xFFFF) {
+            return binary::Fault(binary::ErrorCode::Unsupported, "no free icon image ids are left");
+        }
+        planner.Add(id);
+        ids.push_back(id);
+    }
+    return ids;
+}
+
+// Everything that can fail, made before the tree changes: copies of all images (large ones
+// in temporary files), the group record and the directories they may need.
+struct Prepared {
+    PreparedLeaves images;
+    PreparedLeaves groupLeaf;
+    SpareDirs spares;
+    std::vector<TPResItem> imageDirs;
+    TPResItem iconType = nullptr;
+    TPResItem groupType = nullptr;
+    TPResItem groupDir = nullptr;
+};
+
+binary::Status Prepare(const std::vector<std::uint8_t>& ico, const std::vector<std::int32_t>& ids,
+                       const ResKey& groupName, std::uint16_t language, Prepared& p) {
+    std::vector<std::uint8_t> record(kIconDirSize + kGroupEntrySize * ids.size());
+    std::memcpy(record.data(), ico.data(), kIconDirSize);
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        const std::uint8_t* entry = ico.data() + kIconDirSize + kIconEntrySize * i;
+        std::uint8_t* groupEntry = record.data() + kIconDirSize + kGroupEntrySize * i;
+        std::memcpy(groupEntry, entry, kGroupEntryCopied);
+        Store16(groupEntry + kGroupEntryId, static_cast<std::uint16_t>(ids[i]));
+        const std::uint32_t bytes = Load32(entry + kIconEntryBytesInRes);
+        const std::uint32_t offset = Load32(entry + kIconEntryImageOffset);
+        binary::Status added = p.images.Add(language, ico.data() + offset, bytes);
+        if (!added) {
+            return added;
+        }
+        p.imageDirs.push_back(p.spares.Add(ResKey::FromId(static_cast<std::uint16_t>(ids[i]))));
+    }
+    binary::Status added =
+        p.groupLeaf.Add(language, record.data(), static_cast<std::uint32_t>(record.size()));
+    if (!added) {
+        return added;
+    }
+    p.iconType = p.spares.Add(ResKey::FromId(kTypeIcon));
+    p.groupType = p.spares.Add(ResKey::FromId(kTypeGroupIcon));
+    p.groupDir = p.spares.Add(groupName);
+    if (!p.iconType || !p.groupType || !p.groupDir ||
+        std::find(p.imageDirs.begin(), p.imageDirs.end(), nullptr) != p.imageDirs.end()) {
+        return binary::OutOfMemory("out of memory");
+    }
+    return binary::Ok();
+}
+
+// Puts the prepared group in the old one's place; nothing here can fail.
+void Commit(TResEditHandle* h, const ResKey& groupName, std::uint16_t language, const OldGroup& old,
+            const std::vector<std::int32_t>& ids, Prepared& p) {
+    platform::Os& os = *h->os;
+    if (old.exists) {
+        RemoveGroup(h, groupName, language, old.ids);
+    }
+    if (!ids.empty()) {
+        TPResItem type = p.spares.Use(os, h->root, ResKey::FromId(kTypeIcon), p.iconType);
+        for (std::size_t i = 0; i < ids.size(); ++i) {
+            TPResItem dir = p.spares.Use(
+                os, type, ResKey::FromId(static_cast<std::uint16_t>(ids[i])), p.imageDirs[i]);
+            PlaceLeaf(os, dir, p.images.Release(i));
+        }
+    }
+    TPResItem type = p.spares.Use(os, h->root, ResKey::FromId(kTypeGroupIcon), p.groupType);
+    PlaceLeaf(os, p.spares.Use(os, type, groupName, p.groupDir), p.groupLeaf.Release(0));
+}
+
+binary::Status ReplaceIconGroup(TResEditHandle* h, const ResKey& groupName, std::uint16_t language,
+                                std::u16string_view icoFileName) {
+    platform::Os& os = *h->os;
+    std::vector<std::uint8_t> ico;
+    binary::Status read = ReadIconFile(os, icoFileName, ico);
+    if (read) {
+        read = ValidIconFile(ico);
+    }
+    if (!read) {
+        return read;
+    }
+    if (!groupName.IsId() && (groupName.Name().empty() || groupName.Name().size() > 0xFFFF)) {
+        return binary::Fault(binary::ErrorCode::InvalidArgument,
+                             "a group name must be a text of 1 to 65535 characters");
+    }
+    binary::Expected<OldGroup> old = ReadOldGroup(h, groupName, language);
+    if (!old) {
+        return old.TakeError();
+    }
+    binary::Expected<std::vector<std::int32_t>> ids =
+        PlanIds(h, language, *old, Load16(ico.data() + kIconDirCount));
+    if (!ids) {
+        return ids.TakeError();
+    }
+    Prepared prepared{{{}, os}, {{}, os}, {os, {}}, {}};
+    binary::Status made = Prepare(ico, *ids, groupName, language, prepared);
+    if (!made) {
+        return made;
+    }
+    Commit(h, groupName, language, *old, *ids, prepared);
+    return binary::Ok();
 }
 
 } // namespace
 
 bool ResEditDeleteIconGroup(TResEditHandle* h, const ResKey& groupName, std::uint16_t language) {
-    const TPResItem group = FindLeaf(h, ResKey::FromId(kTypeGroupIcon), groupName, language);
-    if (!group) {
-        return true;
-    }
-    // A copy of the record: the leaf's own holder goes away with it (and a record set since
-    // the file was opened has no bytes in the file at all).
-    std::vector<std::uint8_t> record;
+    detail::ClearMessage();
     try {
-        if (!ResReadLeafBytes(*h->os, group, record)) {
+        binary::Expected<OldGroup> old = ReadOldGroup(h, groupName, language);
+        if (!detail::Report(old)) {
             return false;
         }
-        return RemoveGroup(h, groupName, language, GroupIds(record));
+        // The record was copied: the leaf's own holder goes away with it (and a record set
+        // since the file was opened has no bytes in the file at all).
+        if (old->exists) {
+            RemoveGroup(h, groupName, language, old->ids);
+        }
+        return true;
     } catch (const std::bad_alloc&) {
-        SetMessage("out of memory");
+        detail::SetMessage(binary::OutOfMemory("out of memory"));
         return false;
     }
 }
 
 std::int32_t ResEditNextIconId(TResEditHandle* h, std::int32_t& start) {
+    detail::ClearMessage();
     const TPResItem type = *ResFindEntry(h->root, ResKey::FromId(kTypeIcon));
     if (!type) {
         return start;
@@ -334,104 +470,11 @@ std::int32_t ResEditNextIconId(TResEditHandle* h, std::int32_t& start) {
 
 bool ResEditReplaceIconGroup(TResEditHandle* h, const ResKey& groupName, std::uint16_t language,
                              std::u16string_view icoFileName) {
-    platform::Os& os = *h->os;
-    SetMessage({});
-    std::vector<std::uint8_t> ico;
-    if (!ReadIconFile(os, icoFileName, ico) || !ValidIconFile(ico)) {
-        return false;
-    }
-    if (!groupName.IsId() && (groupName.Name().empty() || groupName.Name().size() > 0xFFFF)) {
-        SetMessage("a group name must be a text of 1 to 65535 characters");
-        return false;
-    }
+    detail::ClearMessage();
     try {
-        // The old group's image ids, read from whichever holder has its record, so that a
-        // group replaced earlier while the file is open is found too.
-        std::vector<std::int32_t> oldIds;
-        std::int32_t start = kFirstFreshId;
-        bool hadGroup = false;
-        if (const TPResItem group =
-                FindLeaf(h, ResKey::FromId(kTypeGroupIcon), groupName, language)) {
-            std::vector<std::uint8_t> record;
-            if (!ResReadLeafBytes(os, group, record)) {
-                return false;
-            }
-            hadGroup = true;
-            oldIds = GroupIds(record);
-            // A group without entries gives no smallest id; fresh ids start as without a group.
-            if (!oldIds.empty()) {
-                start = kNoId;
-                for (std::int32_t id : oldIds) {
-                    start = id < start ? id : start;
-                }
-            }
-        }
-
-        const std::uint16_t count = Load16(ico.data() + kIconDirCount);
-        IdPlanner planner(h, language);
-        for (std::int32_t id : oldIds) {
-            planner.Remove(id);
-        }
-        std::vector<std::int32_t> ids;
-        for (std::uint32_t i = 0; i < count; ++i) {
-            const std::int32_t id = i < oldIds.size() ? oldIds[i] : planner.Next(start);
-            if (id > 0xFFFF) {
-                SetMessage("no free icon image ids are left");
-                return false;
-            }
-            planner.Add(id);
-            ids.push_back(id);
-        }
-
-        // Everything that can fail, before the tree changes: the group record, copies of all
-        // images (large ones in temporary files) and the directories they may need.
-        std::vector<std::uint8_t> record(kIconDirSize + std::size_t{kGroupEntrySize} * count);
-        std::memcpy(record.data(), ico.data(), kIconDirSize);
-        PreparedLeaves images{{}, os};
-        SpareDirs spares{os, {}};
-        std::vector<TPResItem> imageDirs;
-        for (std::uint32_t i = 0; i < count; ++i) {
-            const std::uint8_t* entry = ico.data() + kIconDirSize + kIconEntrySize * i;
-            std::uint8_t* groupEntry = record.data() + kIconDirSize + kGroupEntrySize * i;
-            std::memcpy(groupEntry, entry, kGroupEntryCopied);
-            Store16(groupEntry + kGroupEntryId, static_cast<std::uint16_t>(ids[i]));
-            const std::uint32_t bytes = Load32(entry + kIconEntryBytesInRes);
-            const std::uint32_t offset = Load32(entry + kIconEntryImageOffset);
-            if (!images.Add(language, ico.data() + offset, bytes)) {
-                return false;
-            }
-            imageDirs.push_back(spares.Add(ResKey::FromId(static_cast<std::uint16_t>(ids[i]))));
-        }
-        PreparedLeaves groupLeaf{{}, os};
-        if (!groupLeaf.Add(language, record.data(), static_cast<std::uint32_t>(record.size()))) {
-            return false;
-        }
-        TPResItem iconType = spares.Add(ResKey::FromId(kTypeIcon));
-        TPResItem groupType = spares.Add(ResKey::FromId(kTypeGroupIcon));
-        TPResItem groupDir = spares.Add(groupName);
-        if (!iconType || !groupType || !groupDir ||
-            std::find(imageDirs.begin(), imageDirs.end(), nullptr) != imageDirs.end()) {
-            SetMessage("out of memory");
-            return false;
-        }
-
-        // From here on nothing can fail.
-        if (hadGroup) {
-            RemoveGroup(h, groupName, language, oldIds);
-        }
-        if (count > 0) {
-            TPResItem type = spares.Use(os, h->root, ResKey::FromId(kTypeIcon), iconType);
-            for (std::uint32_t i = 0; i < count; ++i) {
-                TPResItem dir = spares.Use(
-                    os, type, ResKey::FromId(static_cast<std::uint16_t>(ids[i])), imageDirs[i]);
-                PlaceLeaf(os, dir, images.Release(i));
-            }
-        }
-        TPResItem type = spares.Use(os, h->root, ResKey::FromId(kTypeGroupIcon), groupType);
-        PlaceLeaf(os, spares.Use(os, type, groupName, groupDir), groupLeaf.Release(0));
-        return true;
+        return detail::Report(ReplaceIconGroup(h, groupName, language, icoFileName));
     } catch (const std::bad_alloc&) {
-        SetMessage("out of memory");
+        detail::SetMessage(binary::OutOfMemory("out of memory"));
         return false;
     }
 }

@@ -1,10 +1,12 @@
 // Pieces shared by the editor's source files.
 #pragma once
 
+#include "binary/error.h"
 #include "resedit/resedit.h"
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace resedit::detail {
@@ -13,22 +15,46 @@ namespace resedit::detail {
 // high bit free, and no image section is larger.
 constexpr std::uint64_t kMaxSectionSize = 0x7FFFFFFF;
 
-// Records why an operation failed (ResEditLastMessage).
-void SetMessage(std::string message);
+// The edge of every operation: it starts with the message cleared and, when it fails, leaves
+// the error's text (with its place in the file) as the message (ResEditLastMessage).
+void ClearMessage();
+void SetMessage(const binary::Error& error);
+// True when done; otherwise the error becomes the message.
+template <typename T> [[nodiscard]] bool Report(const binary::Expected<T>& result) {
+    if (!result) {
+        SetMessage(result.error());
+        return false;
+    }
+    return true;
+}
 
+// Opens and maps the file, finds its layout and resource section (kept in the handle) and
+// reads the tree (or starts an empty one).
+[[nodiscard]] binary::Status OpenFile(TResEditHandle& handle, std::u16string_view fileName,
+                                      bool dropExisting);
 // Reads the resource tree of an opened file into handle.root.
-bool ReadTree(TResEditHandle& handle, std::string& why);
+[[nodiscard]] binary::Status ReadTree(TResEditHandle& handle);
 // Rebuilds the resource section from the tree and writes it into the file.
-bool WriteTree(TResEditHandle& handle, std::string& why);
+[[nodiscard]] binary::Status WriteTree(TResEditHandle& handle);
 
+// Removes a resource as ResEditUpdate does without data (which cannot fail).
+void RemoveResource(TResEditHandle& handle, const ResKey& resType, const ResKey& resName,
+                    std::uint16_t language);
+
+// How a move of file bytes ended.
+enum class Moved {
+    All,     // every byte is at its new place
+    Back,    // a step failed; what had moved is back at its old place
+    Damaged, // a step failed, and so did moving back
+};
 // Moves length bytes of an open file from offset `from` to offset `to` (the ranges may
 // overlap) with positioned reads and writes of buffer.size() bytes at a time, in the order
 // that never overwrites bytes not yet read. On a failure the blocks already moved are moved
 // back, so that [from, from + length) holds its bytes again (what was written outside it is
-// not), and the result is false; `restored` is false when even that failed.
-bool MoveFileBytes(platform::Os& os, platform::FileHandle file, std::uint64_t from,
-                   std::uint64_t to, std::uint64_t length, std::vector<std::uint8_t>& buffer,
-                   bool& restored);
+// not); the thread's last-error code is the failing call's.
+[[nodiscard]] Moved MoveFileBytes(platform::Os& os, platform::FileHandle file, std::uint64_t from,
+                                  std::uint64_t to, std::uint64_t length,
+                                  std::vector<std::uint8_t>& buffer);
 
 // A directory item for key, not yet in the tree; null when out of memory or the name is
 // unusable (empty or longer than 65535).
@@ -39,6 +65,17 @@ void LinkLeaf(TPResItem nameDir, TPResItem leaf);
 
 // A fresh item, zero-filled.
 TPResItem NewItem(bool isDir);
+
+// The tree operations behind the public ones, reporting why they fail.
+[[nodiscard]] binary::Expected<TPResItem> InsertDir(platform::Os& os, TPResItem parent,
+                                                    const ResKey& key);
+[[nodiscard]] binary::Expected<TPResItem> InsertLeaf(platform::Os& os, TPResItem nameDir,
+                                                     std::uint16_t language, const void* data,
+                                                     std::uint32_t size);
+[[nodiscard]] binary::Status SetLeafBytes(platform::Os& os, TPResItem leaf, std::uint16_t language,
+                                          const void* data, std::uint32_t size);
+[[nodiscard]] binary::Status ReadLeafBytes(platform::Os& os, const TResItem* leaf,
+                                           std::vector<std::uint8_t>& bytes);
 
 // Hex digits, lowercase, at least minDigits of them.
 std::u16string Hex(std::uint64_t value, int minDigits);

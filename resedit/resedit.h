@@ -5,9 +5,10 @@
 //
 // Operations report through their results only (true/false, a handle or null). The reason of
 // a failed open is left in the thread's last-error code; ResEditLastMessage() describes the
-// last failure of any operation in words.
+// failure of the last operation in words, with its place in the file where it has one.
 #pragma once
 
+#include "binary/pe.h"
 #include "platform/file.h"
 
 #include <cstddef>
@@ -82,13 +83,16 @@ struct TResItem {
     std::uint32_t reserved = 0;
 };
 
-// One open executable: opened for reading and writing without sharing, mapped whole.
+// One open executable: opened for reading and writing without sharing, mapped whole. Its
+// headers are parsed once, by the open; the writer keeps their places unchanged.
 struct TResEditHandle {
     platform::Os* os = nullptr;
     platform::FileHandle file;
     platform::MappedView view;        // the mapping and the view of the whole file
     std::uint8_t* peHeader = nullptr; // the PE signature inside the view
     TPResItem root = nullptr;
+    binary::pe::Layout layout;         // where the header fields are
+    std::uint32_t resourceSection = 0; // index of the section at the resource directory
 };
 
 // Opening and closing.
@@ -96,41 +100,46 @@ struct TResEditHandle {
 // Null on failure: the last-error code is the failing system call's, ERROR_FILE_NOT_FOUND (2)
 // when no section starts at the resource directory, ERROR_BAD_EXE_FORMAT (193) for a file that
 // is not a well-formed PE file.
-TResEditHandle* ResEditOpen(std::u16string_view fileName, bool dropExisting);
-TResEditHandle* ResEditOpen(platform::Os& os, std::u16string_view fileName, bool dropExisting);
+[[nodiscard]] TResEditHandle* ResEditOpen(std::u16string_view fileName, bool dropExisting);
+[[nodiscard]] TResEditHandle* ResEditOpen(platform::Os& os, std::u16string_view fileName,
+                                          bool dropExisting);
 // discard false writes the tree back and returns whether the new section is in the file; a
 // failure leaves the file with its original bytes and length. discard true leaves the file
 // unchanged. Frees the handle in every case; a null handle gives true.
-bool ResEditClose(TResEditHandle* handle, bool discard);
+[[nodiscard]] bool ResEditClose(TResEditHandle* handle, bool discard);
 
 // Adds or replaces a resource (data given) or removes it (data null, whatever the size; give
 // any other pointer for zero bytes), pruning directories left empty. False on a fault, the
 // tree then unchanged.
-bool ResEditUpdate(TResEditHandle* handle, const ResKey& resType, const ResKey& resName,
-                   std::uint16_t language, const void* data, std::uint32_t size);
+[[nodiscard]] bool ResEditUpdate(TResEditHandle* handle, const ResKey& resType,
+                                 const ResKey& resName, std::uint16_t language, const void* data,
+                                 std::uint32_t size);
 // True when the resource exists; data points at its unchanged bytes in the file, or is null
 // for bytes set since the file was opened (ResEditGetBytes reads those).
-bool ResEditGet(TResEditHandle* handle, const ResKey& resType, const ResKey& resName,
-                std::uint16_t language, const std::uint8_t*& data, std::uint32_t& size);
+[[nodiscard]] bool ResEditGet(TResEditHandle* handle, const ResKey& resType, const ResKey& resName,
+                              std::uint16_t language, const std::uint8_t*& data,
+                              std::uint32_t& size);
 // A copy of a resource's bytes from whichever holder has them.
-bool ResEditGetBytes(TResEditHandle* handle, const ResKey& resType, const ResKey& resName,
-                     std::uint16_t language, std::vector<std::uint8_t>& bytes);
+[[nodiscard]] bool ResEditGetBytes(TResEditHandle* handle, const ResKey& resType,
+                                   const ResKey& resName, std::uint16_t language,
+                                   std::vector<std::uint8_t>& bytes);
 
 // Icon groups (type 14) and their images (type 3).
-bool ResEditGetIconGroup(TResEditHandle* handle, const ResKey& groupName, std::uint16_t language,
-                         const std::uint8_t*& data);
-bool ResEditDeleteIconGroup(TResEditHandle* handle, const ResKey& groupName,
-                            std::uint16_t language);
+[[nodiscard]] bool ResEditGetIconGroup(TResEditHandle* handle, const ResKey& groupName,
+                                       std::uint16_t language, const std::uint8_t*& data);
+[[nodiscard]] bool ResEditDeleteIconGroup(TResEditHandle* handle, const ResKey& groupName,
+                                          std::uint16_t language);
 // Replaces the group and its images by the images of an .ico file, reusing the old group's
 // image ids. False, with the tree unchanged, when the icon file cannot be read or is
 // malformed or a copy of its images cannot be made.
-bool ResEditReplaceIconGroup(TResEditHandle* handle, const ResKey& groupName,
-                             std::uint16_t language, std::u16string_view icoFileName);
+[[nodiscard]] bool ResEditReplaceIconGroup(TResEditHandle* handle, const ResKey& groupName,
+                                           std::uint16_t language, std::u16string_view icoFileName);
 // The smallest icon image id at or above start that no language uses (walking the ids in
 // list order); stored back into start.
-std::int32_t ResEditNextIconId(TResEditHandle* handle, std::int32_t& start);
+[[nodiscard]] std::int32_t ResEditNextIconId(TResEditHandle* handle, std::int32_t& start);
 
-// The last failure of an editor operation on this thread, in words.
+// Why the last editor operation on this thread failed, in words; empty after one that
+// succeeded (every operation clears it when it starts).
 const std::string& ResEditLastMessage();
 
 // Tree operations (used by the operations above; open to callers that walk the tree).
@@ -142,17 +151,18 @@ TPResItem* ResFindEntry(TPResItem dir, const ResKey& key);
 TPResItem ResFindLeaf(TPResItem dir, std::uint16_t language);
 // Creates an empty directory under parent at its ordered place; null when out of memory or
 // when the parent cannot take another entry (65535 of a kind) or the name is unusable.
-TPResItem ResInsertDir(platform::Os& os, TPResItem parent, const ResKey& key);
+[[nodiscard]] TPResItem ResInsertDir(platform::Os& os, TPResItem parent, const ResKey& key);
 // Creates a leaf for language under a name directory, at its ordered place, holding a copy
 // of the bytes; null, with the tree unchanged, when the copy cannot be made.
-TPResItem ResInsertLeaf(platform::Os& os, TPResItem nameDir, std::uint16_t language,
-                        const void* data, std::uint32_t size);
+[[nodiscard]] TPResItem ResInsertLeaf(platform::Os& os, TPResItem nameDir, std::uint16_t language,
+                                      const void* data, std::uint32_t size);
 // Gives a leaf a copy of new bytes, releasing its earlier copy. False when the copy cannot
 // be made (the leaf then holds no bytes).
-bool ResSetLeafBytes(platform::Os& os, TPResItem leaf, std::uint16_t language, const void* data,
-                     std::uint32_t size);
+[[nodiscard]] bool ResSetLeafBytes(platform::Os& os, TPResItem leaf, std::uint16_t language,
+                                   const void* data, std::uint32_t size);
 // A copy of a leaf's bytes from its holder (the file view, strBuf or its temporary file).
-bool ResReadLeafBytes(platform::Os& os, const TResItem* leaf, std::vector<std::uint8_t>& bytes);
+[[nodiscard]] bool ResReadLeafBytes(platform::Os& os, const TResItem* leaf,
+                                    std::vector<std::uint8_t>& bytes);
 
 // One member of a removal chain: the directory and the link in it that points at the item.
 struct ResChainLink {

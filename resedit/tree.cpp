@@ -12,8 +12,17 @@ namespace {
 thread_local std::string tMessage;
 }
 
-void SetMessage(std::string message) {
-    tMessage = std::move(message);
+void ClearMessage() {
+    tMessage.clear();
+}
+
+void SetMessage(const binary::Error& error) {
+    try {
+        tMessage = error.Text();
+    } catch (const std::bad_alloc&) {
+        // The message is a courtesy; the result still says the operation failed.
+        tMessage.clear();
+    }
 }
 
 TPResItem NewItem(bool isDir) {
@@ -145,20 +154,28 @@ TPResItem NewDir(const ResKey& key) {
 
 } // namespace detail
 
-TPResItem ResInsertDir(platform::Os& os, TPResItem parent, const ResKey& key) {
+namespace detail {
+
+binary::Expected<TPResItem> InsertDir(platform::Os& os, TPResItem parent, const ResKey& key) {
     if (key.IsId() ? parent->idItems >= kMaxEntriesOfAKind
                    : parent->namedItems >= kMaxEntriesOfAKind) {
-        return nullptr;
+        return binary::Fault(binary::ErrorCode::Unsupported,
+                             "a resource directory cannot take another entry of its kind");
     }
-    TPResItem item = detail::NewDir(key);
-    if (item) {
-        detail::LinkDir(os, parent, item);
+    if (!key.IsId() && (key.Name().empty() || key.Name().size() > kMaxNameLength)) {
+        return binary::Fault(binary::ErrorCode::InvalidArgument,
+                             "a resource name must be a text of 1 to 65535 characters");
     }
+    TPResItem item = NewDir(key);
+    if (!item) {
+        return binary::OutOfMemory("out of memory");
+    }
+    LinkDir(os, parent, item);
     return item;
 }
 
-bool ResSetLeafBytes(platform::Os& os, TPResItem leaf, std::uint16_t language, const void* data,
-                     std::uint32_t size) {
+binary::Status SetLeafBytes(platform::Os& os, TPResItem leaf, std::uint16_t language,
+                            const void* data, std::uint32_t size) {
     ReleaseHolder(os, leaf);
     leaf->id = language;
     leaf->data = nullptr;
@@ -169,48 +186,51 @@ bool ResSetLeafBytes(platform::Os& os, TPResItem leaf, std::uint16_t language, c
             const auto* bytes = static_cast<const std::uint8_t*>(data);
             leaf->strBuf.assign(bytes, bytes + size);
         } catch (const std::bad_alloc&) {
-            detail::SetMessage("out of memory for a copy of the resource bytes");
-            return false;
+            return binary::OutOfMemory("out of memory for a copy of the resource bytes");
         }
-        return true;
+        return binary::Ok();
     }
     // Large bytes wait in a temporary file of their own instead of in memory.
     const std::u16string name = ResEditTempName(os, leaf);
     platform::FileHandle file = os.CreateAlways(name);
     if (!file.IsValid()) {
-        detail::SetMessage("cannot create the temporary file for the resource bytes");
-        return false;
+        return binary::Fault(binary::ErrorCode::Io,
+                             "cannot create the temporary file for the resource bytes");
     }
     if (!os.WriteAt(file, 0, data, size)) {
         platform::PreserveLastError keep(os);
         os.Close(file);
-        os.Delete(name);
-        detail::SetMessage("cannot write the temporary file for the resource bytes");
-        return false;
+        // The bytes are refused in any case; a file left behind has nothing else to report to.
+        (void)os.Delete(name);
+        return binary::Fault(binary::ErrorCode::Io,
+                             "cannot write the temporary file for the resource bytes");
     }
     leaf->fileBuf = file;
-    return true;
+    return binary::Ok();
 }
 
-TPResItem ResInsertLeaf(platform::Os& os, TPResItem nameDir, std::uint16_t language,
-                        const void* data, std::uint32_t size) {
+binary::Expected<TPResItem> InsertLeaf(platform::Os& os, TPResItem nameDir, std::uint16_t language,
+                                       const void* data, std::uint32_t size) {
     if (nameDir->idItems >= kMaxEntriesOfAKind) {
-        return nullptr;
+        return binary::Fault(binary::ErrorCode::Unsupported,
+                             "a resource has 65535 languages already");
     }
     TPResItem leaf = new (std::nothrow) TResItem();
     if (!leaf) {
-        return nullptr;
+        return binary::OutOfMemory("out of memory");
     }
     // The copy is made before the leaf joins the tree, so a failure leaves the tree as it was.
-    if (!ResSetLeafBytes(os, leaf, language, data, size)) {
+    binary::Status set = SetLeafBytes(os, leaf, language, data, size);
+    if (!set) {
         ResReleaseItem(os, leaf);
-        return nullptr;
+        return set.TakeError();
     }
-    detail::LinkLeaf(nameDir, leaf);
+    LinkLeaf(nameDir, leaf);
     return leaf;
 }
 
-bool ResReadLeafBytes(platform::Os& os, const TResItem* leaf, std::vector<std::uint8_t>& bytes) {
+binary::Status ReadLeafBytes(platform::Os& os, const TResItem* leaf,
+                             std::vector<std::uint8_t>& bytes) {
     try {
         if (leaf->data) {
             bytes.assign(leaf->data, leaf->data + leaf->size);
@@ -222,16 +242,41 @@ bool ResReadLeafBytes(platform::Os& os, const TResItem* leaf, std::vector<std::u
             std::size_t got = 0;
             if (!os.ReadAt(leaf->fileBuf, 0, bytes.data(), bytes.size(), got) ||
                 got != bytes.size()) {
-                detail::SetMessage("cannot read the temporary file of a resource");
                 bytes.clear();
-                return false;
+                return binary::Fault(binary::ErrorCode::Io,
+                                     "cannot read the temporary file of a resource");
             }
         }
     } catch (const std::bad_alloc&) {
-        detail::SetMessage("out of memory for a copy of the resource bytes");
-        return false;
+        return binary::OutOfMemory("out of memory for a copy of the resource bytes");
     }
-    return true;
+    return binary::Ok();
+}
+
+} // namespace detail
+
+TPResItem ResInsertDir(platform::Os& os, TPResItem parent, const ResKey& key) {
+    detail::ClearMessage();
+    binary::Expected<TPResItem> item = detail::InsertDir(os, parent, key);
+    return detail::Report(item) ? *item : nullptr;
+}
+
+bool ResSetLeafBytes(platform::Os& os, TPResItem leaf, std::uint16_t language, const void* data,
+                     std::uint32_t size) {
+    detail::ClearMessage();
+    return detail::Report(detail::SetLeafBytes(os, leaf, language, data, size));
+}
+
+TPResItem ResInsertLeaf(platform::Os& os, TPResItem nameDir, std::uint16_t language,
+                        const void* data, std::uint32_t size) {
+    detail::ClearMessage();
+    binary::Expected<TPResItem> leaf = detail::InsertLeaf(os, nameDir, language, data, size);
+    return detail::Report(leaf) ? *leaf : nullptr;
+}
+
+bool ResReadLeafBytes(platform::Os& os, const TResItem* leaf, std::vector<std::uint8_t>& bytes) {
+    detail::ClearMessage();
+    return detail::Report(detail::ReadLeafBytes(os, leaf, bytes));
 }
 
 void ResReleaseItem(platform::Os& os, TPResItem item) {

@@ -7,8 +7,8 @@
 // the file reserves its disk space. A failure after the executable has changed (moving the
 // tail, or cutting the file when it shrinks) is undone: moved bytes are moved back, and
 // overwritten ones come back from a copy.
+#include "binary/pe.h"
 #include "resedit/internal.h"
-#include "resedit/pe.h"
 
 #include <algorithm>
 #include <cstring>
@@ -17,7 +17,11 @@ namespace resedit {
 
 namespace {
 
-using namespace pe;
+using namespace binary::pe;
+using binary::ErrorCode;
+using binary::Load32;
+using binary::Store16;
+using binary::Store32;
 constexpr std::uint64_t kMaxSection = detail::kMaxSectionSize;
 constexpr std::uint32_t kMaxFileAlignment = 0x10000;
 
@@ -33,39 +37,40 @@ struct Sizes {
 
 // Measures the tree, refusing what the format cannot hold (more than 65535 entries of a kind,
 // names longer than 65535) and child lists that break the named-first invariant.
-bool Measure(const TResItem* item, Sizes& sizes, std::string& why) {
+binary::Status Measure(const TResItem* item, Sizes& sizes) {
     if (!item->isDir) {
         sizes.dirSize += kDataEntrySize;
         sizes.dataSize += RoundUp(item->size, 4);
-        return true;
+        return binary::Ok();
     }
     if (item->namedItems > 0xFFFF || item->idItems > 0xFFFF) {
-        why = "a resource directory has more than 65535 entries of a kind";
-        return false;
+        return binary::Fault(ErrorCode::Unsupported,
+                             "a resource directory has more than 65535 entries of a kind");
     }
     sizes.dirSize += kDirTableSize + kEntrySize * (std::uint64_t{item->namedItems} + item->idItems);
     std::uint64_t j = 0;
     for (const TResItem* child = item->child; child; child = child->next, ++j) {
         if (child->named != (j < item->namedItems)) {
-            why = "a resource directory's named entries are not first";
-            return false;
+            return binary::Fault(ErrorCode::Malformed,
+                                 "a resource directory's named entries are not first");
         }
         if (child->named) {
             if (child->name.size() > 0xFFFF) {
-                why = "a resource name is longer than 65535 characters";
-                return false;
+                return binary::Fault(ErrorCode::Unsupported,
+                                     "a resource name is longer than 65535 characters");
             }
             sizes.strSize += 2 + 2 * std::uint64_t{child->name.size()};
         }
-        if (!Measure(child, sizes, why)) {
-            return false;
+        binary::Status measured = Measure(child, sizes);
+        if (!measured) {
+            return measured;
         }
     }
     if (j != std::uint64_t{item->namedItems} + item->idItems) {
-        why = "a resource directory's entry counts do not match its entries";
-        return false;
+        return binary::Fault(ErrorCode::Malformed,
+                             "a resource directory's entry counts do not match its entries");
     }
-    return true;
+    return binary::Ok();
 }
 
 // Writes the directory area, the string area and the data area, depth first.
@@ -76,32 +81,37 @@ struct ImageWriter {
     std::uint64_t dirPos;
     std::uint64_t strPos;
     std::uint64_t dataPos;
-    std::string why;
 
-    bool Write(const TResItem* item) {
+    binary::Status Write(const TResItem* item) {
+        return item->isDir ? WriteDirectory(item) : WriteLeaf(item);
+    }
+
+    binary::Status WriteLeaf(const TResItem* item) {
         std::uint8_t* at = image + dirPos;
-        if (!item->isDir) {
-            Store32(at + kDataOffsetToData, static_cast<std::uint32_t>(va + dataPos));
-            Store32(at + kDataSize, item->size);
-            Store32(at + kDataCodePage, item->codePage);
-            Store32(at + kDataReserved, item->reserved);
-            dirPos += kDataEntrySize;
-            std::uint8_t* out = image + dataPos;
-            if (item->data) {
-                std::memcpy(out, item->data, item->size);
-            } else if (!item->strBuf.empty()) {
-                std::memcpy(out, item->strBuf.data(),
-                            std::min<std::size_t>(item->strBuf.size(), item->size));
-            } else if (item->fileBuf.IsValid()) {
-                std::size_t got = 0;
-                if (!os.ReadAt(item->fileBuf, 0, out, item->size, got) || got != item->size) {
-                    why = "cannot read back the temporary file of a resource";
-                    return false;
-                }
+        Store32(at + kDataOffsetToData, static_cast<std::uint32_t>(va + dataPos));
+        Store32(at + kDataSize, item->size);
+        Store32(at + kDataCodePage, item->codePage);
+        Store32(at + kDataReserved, item->reserved);
+        dirPos += kDataEntrySize;
+        std::uint8_t* out = image + dataPos;
+        if (item->data) {
+            std::memcpy(out, item->data, item->size);
+        } else if (!item->strBuf.empty()) {
+            std::memcpy(out, item->strBuf.data(),
+                        std::min<std::size_t>(item->strBuf.size(), item->size));
+        } else if (item->fileBuf.IsValid()) {
+            std::size_t got = 0;
+            if (!os.ReadAt(item->fileBuf, 0, out, item->size, got) || got != item->size) {
+                return binary::Fault(ErrorCode::Io,
+                                     "cannot read back the temporary file of a resource");
             }
-            dataPos += RoundUp(item->size, 4);
-            return true;
         }
+        dataPos += RoundUp(item->size, 4);
+        return binary::Ok();
+    }
+
+    binary::Status WriteDirectory(const TResItem* item) {
+        std::uint8_t* at = image + dirPos;
         Store32(at + kDirCharacteristics, item->attr);
         Store32(at + kDirTimeDateStamp, item->time);
         Store16(at + kDirMajorVersion, item->majorVer);
@@ -115,36 +125,37 @@ struct ImageWriter {
              child = child->next, ++j, entry += kEntrySize) {
             if (j < item->namedItems) {
                 Store32(entry + kEntryName, kNameFlag | static_cast<std::uint32_t>(strPos));
-                std::uint8_t* s = image + strPos;
-                Store16(s, static_cast<std::uint16_t>(child->name.size()));
-                for (std::size_t k = 0; k < child->name.size(); ++k) {
-                    Store16(s + 2 + 2 * k, child->name[k]);
-                }
-                strPos += 2 + 2 * std::uint64_t{child->name.size()};
+                WriteName(child->name);
             } else {
                 Store32(entry + kEntryName, static_cast<std::uint32_t>(child->id));
             }
             Store32(entry + kEntryOffsetToData,
                     static_cast<std::uint32_t>(dirPos) | (child->isDir ? kSubdirectoryFlag : 0));
-            if (!Write(child)) {
-                return false;
+            binary::Status written = Write(child);
+            if (!written) {
+                return written;
             }
         }
-        return true;
+        return binary::Ok();
     }
-};
 
-// A header change: a 32-bit value at a file offset (in the file as it is after the move).
-struct Patch {
-    std::uint64_t offset;
-    std::uint32_t value;
+    void WriteName(const std::u16string& name) {
+        std::uint8_t* s = image + strPos;
+        Store16(s, static_cast<std::uint16_t>(name.size()));
+        for (std::size_t k = 0; k < name.size(); ++k) {
+            Store16(s + 2 + 2 * k, name[k]);
+        }
+        strPos += 2 + 2 * std::uint64_t{name.size()};
+    }
 };
 
 // Everything the writer will do, worked out before anything is changed.
 struct Plan {
-    std::uint32_t raw = 0;     // file offset of the resource section
-    std::uint32_t newSize = 0; // bytes of the new section
-    std::uint32_t newRaw = 0;  // its size in the file
+    std::uint32_t raw = 0;        // file offset of the resource section
+    std::uint32_t rva = 0;        // its address
+    std::uint32_t newSize = 0;    // bytes of the new section
+    std::uint32_t newRaw = 0;     // its size in the file
+    std::uint64_t newVirtual = 0; // its size in memory
     std::int64_t rawDelta = 0;
     std::int64_t virtualDelta = 0;
     std::uint64_t tailStart = 0;
@@ -155,243 +166,289 @@ struct Plan {
     bool hasDebug = false;
     std::uint64_t debugOffset = 0; // after the move
     std::uint64_t debugCount = 0;
+
+    bool MovesWithTail(std::uint32_t pointer) const { return pointer >= tailStart; }
+    bool InsideResources(std::uint32_t pointer) const {
+        return pointer >= raw && pointer < tailStart;
+    }
+    void Update(std::uint32_t at, std::uint32_t value) { Store32(headers.data() + at, value); }
+    std::uint32_t Header(std::uint32_t at) const { return Load32(headers.data() + at); }
 };
 
 std::uint32_t Add(std::uint32_t value, std::int64_t delta) {
     return static_cast<std::uint32_t>(static_cast<std::int64_t>(value) + delta);
 }
 
-bool PlanWrite(const TResEditHandle& h, const pe::Layout& layout, std::uint32_t r,
-               const Sizes& sizes, Plan& plan, std::string& why) {
-    const std::uint8_t* base = h.view.base;
-    const std::uint32_t opt = layout.optionalHeader;
-    const std::uint32_t fileAlignment = Load32(base + opt + pe::kFileAlignment);
-    const std::uint32_t sectionAlignment = Load32(base + opt + pe::kSectionAlignment);
-    if (fileAlignment == 0 || sectionAlignment == 0) {
-        why = "the headers give an alignment of 0";
-        return false;
+struct Alignment {
+    std::uint32_t file = 0;
+    std::uint32_t section = 0;
+};
+
+// The format wants powers of two, the file alignment at most 64 KB and not above the section
+// alignment; anything else would make the file grow by whatever it says.
+binary::Expected<Alignment> ReadAlignment(const binary::Reader& file, const Layout& layout) {
+    const Alignment a{Load32(file.Data() + layout.Optional(kFileAlignment)),
+                      Load32(file.Data() + layout.Optional(kSectionAlignment))};
+    const std::uint32_t at = layout.Optional(kSectionAlignment);
+    if (a.file == 0 || a.section == 0) {
+        return file.Fault(ErrorCode::Malformed, "the headers give an alignment of 0", at, 8);
     }
-    // The format wants powers of two, the file alignment at most 64 KB and not above the
-    // section alignment; anything else would make the file grow by whatever it says.
-    auto powerOfTwo = [](std::uint32_t a) { return (a & (a - 1)) == 0; };
-    if (!powerOfTwo(fileAlignment) || !powerOfTwo(sectionAlignment) ||
-        fileAlignment > kMaxFileAlignment || fileAlignment > sectionAlignment) {
-        why = "the headers give an alignment the format does not allow";
-        return false;
+    auto powerOfTwo = [](std::uint32_t x) { return (x & (x - 1)) == 0; };
+    if (!powerOfTwo(a.file) || !powerOfTwo(a.section) || a.file > kMaxFileAlignment ||
+        a.file > a.section) {
+        return file.Fault(ErrorCode::Unsupported,
+                          "the headers give an alignment the format does not allow", at, 8);
     }
-    const pe::Section res = pe::ReadSection(base + layout.Section(r));
-    const std::uint32_t rva = res.virtualAddress;
+    return a;
+}
+
+// The new section's sizes, how far it and the tail behind it move, and the file's new length.
+binary::Status PlanSizes(const binary::Reader& file, const Layout& layout, std::uint32_t r,
+                         const Sizes& sizes, const Alignment& alignment, Plan& plan) {
+    const Section res = ReadSection(file, layout, r);
+    const std::uint32_t header = layout.Section(r);
+    plan.rva = res.virtualAddress;
     const std::uint64_t newSize = RoundUp(sizes.dirSize + sizes.strSize, 4) + sizes.dataSize;
-    const std::uint64_t newRaw = RoundUp(newSize, fileAlignment);
-    const std::uint64_t newVirtual = RoundUp(newSize, sectionAlignment);
+    const std::uint64_t newRaw = RoundUp(newSize, alignment.file);
+    plan.newVirtual = RoundUp(newSize, alignment.section);
     const std::uint64_t oldVirtual =
-        RoundUp(Load32(base + layout.DirSize(pe::kDirResource)), sectionAlignment);
-    if (newSize > kMaxSection || newRaw > UINT32_MAX || rva + newVirtual > UINT32_MAX) {
-        why = "the new resource section would be too large";
-        return false;
+        RoundUp(Directory(file, layout, kDirResource).size, alignment.section);
+    if (newSize > kMaxSection || newRaw > UINT32_MAX || plan.rva + plan.newVirtual > UINT32_MAX) {
+        return binary::Fault(ErrorCode::Unsupported, "the new resource section would be too large");
     }
     plan.raw = res.pointerToRawData;
     plan.newSize = static_cast<std::uint32_t>(newSize);
     plan.newRaw = static_cast<std::uint32_t>(newRaw);
     plan.rawDelta = static_cast<std::int64_t>(newRaw) - res.sizeOfRawData;
     plan.virtualDelta =
-        static_cast<std::int64_t>(newVirtual) - static_cast<std::int64_t>(oldVirtual);
+        static_cast<std::int64_t>(plan.newVirtual) - static_cast<std::int64_t>(oldVirtual);
     if (plan.rawDelta > INT32_MAX || plan.rawDelta < INT32_MIN || plan.virtualDelta > INT32_MAX ||
         plan.virtualDelta < INT32_MIN) {
-        why = "the resource section would change by more than 2 GB";
-        return false;
+        return binary::Fault(ErrorCode::Unsupported,
+                             "the resource section would change by more than 2 GB");
     }
     // The section's place in the file must lie behind the headers, or the new bytes would
     // overwrite them.
     if (plan.raw < layout.SectionTableEnd()) {
-        why = "the resource section has no place of its own in the file";
-        return false;
+        return file.Fault(ErrorCode::Malformed,
+                          "the resource section has no place of its own in the file", header,
+                          kSectionHeaderSize);
     }
     plan.tailStart = std::uint64_t{plan.raw} + res.sizeOfRawData;
-    plan.fileLength = h.view.size;
+    plan.fileLength = file.Size();
     const std::uint64_t effective = std::max(plan.fileLength, plan.tailStart);
     plan.tailLength = effective - plan.tailStart;
     plan.newLength =
         static_cast<std::uint64_t>(static_cast<std::int64_t>(effective) + plan.rawDelta);
     if (plan.newLength > UINT32_MAX) {
-        why = "the file would grow beyond 4 GB";
-        return false;
+        return binary::Fault(ErrorCode::Unsupported, "the file would grow beyond 4 GB");
     }
+    return binary::Ok();
+}
 
-    // The relocation directory's section may move: nothing refers to its address but the
-    // directory entry, which is updated.
-    std::uint32_t relocVa = 0;
-    std::uint32_t relocSize = 0;
-    if (layout.HasDir(pe::kDirBaseRelocation)) {
-        relocVa = Load32(base + layout.DirAddress(pe::kDirBaseRelocation));
-        relocSize = Load32(base + layout.DirSize(pe::kDirBaseRelocation));
+// Whether section i (not the resource section) can stay where it is or move with the tail: its
+// bytes apart from the resource section's, in the same order in the file as in memory, and,
+// when addresses change, nothing in it that depends on its address.
+binary::Status CheckSection(const binary::Reader& file, const Layout& layout, std::uint32_t i,
+                            const Plan& plan, const DataDirectory& relocations) {
+    const Section s = ReadSection(file, layout, i);
+    const bool behind = s.virtualAddress > plan.rva;
+    const std::string name = "section " + std::to_string(i + 1);
+    auto refuse = [&](const std::string& why) {
+        return file.Fault(ErrorCode::Unsupported, name + why, layout.Section(i),
+                          kSectionHeaderSize);
+    };
+    if (s.sizeOfRawData != 0 && s.pointerToRawData != 0) {
+        const std::uint64_t begin = s.pointerToRawData;
+        const std::uint64_t end = begin + s.sizeOfRawData;
+        if (begin < plan.tailStart && end > plan.raw) {
+            return refuse(" shares its bytes in the file with the resource section");
+        }
+        if (plan.rawDelta != 0 && behind && begin < plan.tailStart) {
+            return refuse(" lies behind the resource section in memory but before it in the file");
+        }
+        if (plan.rawDelta != 0 && !behind && begin >= plan.tailStart) {
+            return refuse(" lies before the resource section in memory but behind it in the file");
+        }
     }
+    if (plan.virtualDelta != 0 && behind) {
+        // The relocation directory's section may move: nothing refers to its address but the
+        // directory entry, which is updated.
+        const bool discardable = (s.characteristics & kScnMemDiscardable) != 0;
+        const bool holdsRelocations =
+            relocations.size != 0 && relocations.address >= s.virtualAddress &&
+            relocations.address - s.virtualAddress < std::max(s.virtualSize, s.sizeOfRawData);
+        if (!discardable && !holdsRelocations) {
+            return refuse(" lies behind the resource section in memory and holds content that "
+                          "depends on its address; it cannot be moved");
+        }
+    }
+    return binary::Ok();
+}
+
+// The move plan: every other section checked, and the new section clear of the next one.
+binary::Status CheckSections(const binary::Reader& file, const Layout& layout, std::uint32_t r,
+                             const Plan& plan) {
+    const DataDirectory relocations = Directory(file, layout, kDirBaseRelocation);
     std::uint64_t nextVa = UINT64_MAX; // the lowest address behind the resource section
     for (std::uint32_t i = 0; i < layout.numberOfSections; ++i) {
         if (i == r) {
             continue;
         }
-        const pe::Section s = pe::ReadSection(base + layout.Section(i));
-        const bool behind = s.virtualAddress > rva;
-        const std::string name = "section " + std::to_string(i + 1);
-        if (behind) {
-            nextVa = std::min<std::uint64_t>(nextVa, s.virtualAddress);
+        const std::uint32_t va = ReadSection(file, layout, i).virtualAddress;
+        if (va > plan.rva) {
+            nextVa = std::min<std::uint64_t>(nextVa, va);
         }
-        if (s.sizeOfRawData != 0 && s.pointerToRawData != 0) {
-            const std::uint64_t begin = s.pointerToRawData;
-            const std::uint64_t end = begin + s.sizeOfRawData;
-            if (begin < plan.tailStart && end > plan.raw) {
-                why = name + " shares its bytes in the file with the resource section";
-                return false;
-            }
-            if (plan.rawDelta != 0 && behind && begin < plan.tailStart) {
-                why =
-                    name + " lies behind the resource section in memory but before it in the file";
-                return false;
-            }
-            if (plan.rawDelta != 0 && !behind && begin >= plan.tailStart) {
-                why =
-                    name + " lies before the resource section in memory but behind it in the file";
-                return false;
-            }
-        }
-        if (plan.virtualDelta != 0 && behind) {
-            const bool discardable = (s.characteristics & pe::kScnMemDiscardable) != 0;
-            const bool relocations =
-                relocSize != 0 && relocVa >= s.virtualAddress &&
-                relocVa - s.virtualAddress < std::max(s.virtualSize, s.sizeOfRawData);
-            if (!discardable && !relocations) {
-                why = name + " lies behind the resource section in memory and holds content that "
-                             "depends on its address; it cannot be moved";
-                return false;
-            }
+        binary::Status ok = CheckSection(file, layout, i, plan, relocations);
+        if (!ok) {
+            return ok;
         }
     }
     if (nextVa != UINT64_MAX &&
-        rva + newVirtual >
+        plan.rva + plan.newVirtual >
             static_cast<std::uint64_t>(static_cast<std::int64_t>(nextVa) + plan.virtualDelta)) {
-        why = "the new resource section would overlap the next section in memory";
-        return false;
+        return file.Fault(ErrorCode::Unsupported,
+                          "the new resource section would overlap the next section in memory",
+                          layout.Section(r), kSectionHeaderSize);
     }
+    return binary::Ok();
+}
 
-    // The header changes, on a copy.
-    plan.headers.assign(base, base + layout.SectionTableEnd());
-    std::uint8_t* hdr = plan.headers.data();
-    auto update = [&](std::uint32_t at, std::uint32_t value) { Store32(hdr + at, value); };
-    auto movesWithTail = [&](std::uint32_t pointer) { return pointer >= plan.tailStart; };
-    auto insideResources = [&](std::uint32_t pointer) {
-        return pointer >= plan.raw && pointer < plan.tailStart;
-    };
-
-    update(opt + pe::kSizeOfInitializedData,
-           Add(Load32(hdr + opt + pe::kSizeOfInitializedData), plan.rawDelta));
+// The header changes, on the copy: sizes, the sections' places, the data directories'
+// addresses.
+void PlanHeaders(const Layout& layout, std::uint32_t r, Plan& plan) {
+    const std::uint32_t opt = layout.optionalHeader;
+    plan.Update(opt + kSizeOfInitializedData,
+                Add(plan.Header(opt + kSizeOfInitializedData), plan.rawDelta));
     const std::uint32_t rs = layout.Section(r);
-    update(rs + pe::kSecSizeOfRawData, plan.newRaw);
-    update(rs + pe::kSecVirtualSize, plan.newSize);
-    update(layout.DirSize(pe::kDirResource), plan.newSize);
-    update(opt + pe::kSizeOfImage, Add(Load32(hdr + opt + pe::kSizeOfImage), plan.virtualDelta));
+    plan.Update(rs + kSecSizeOfRawData, plan.newRaw);
+    plan.Update(rs + kSecVirtualSize, plan.newSize);
+    plan.Update(layout.DirSize(kDirResource), plan.newSize);
+    plan.Update(opt + kSizeOfImage, Add(plan.Header(opt + kSizeOfImage), plan.virtualDelta));
+    const binary::Reader headers(plan.headers);
     for (std::uint32_t i = 0; i < layout.numberOfSections; ++i) {
         const std::uint32_t at = layout.Section(i);
-        const pe::Section s = pe::ReadSection(hdr + at);
-        if (s.virtualAddress > rva) {
-            update(at + pe::kSecVirtualAddress, Add(s.virtualAddress, plan.virtualDelta));
+        const Section s = ReadSection(headers, layout, i);
+        auto moveFilePointer = [&](std::uint32_t field, std::uint32_t pointer, bool moves) {
+            if (moves) {
+                plan.Update(at + field, Add(pointer, plan.rawDelta));
+            }
+        };
+        if (s.virtualAddress > plan.rva) {
+            plan.Update(at + kSecVirtualAddress, Add(s.virtualAddress, plan.virtualDelta));
             // A section without bytes in the file has no position to move.
-            if (s.pointerToRawData != 0) {
-                update(at + pe::kSecPointerToRawData, Add(s.pointerToRawData, plan.rawDelta));
-            }
-            if (s.pointerToRelocations > plan.raw) {
-                update(at + pe::kSecPointerToRelocations,
-                       Add(s.pointerToRelocations, plan.rawDelta));
-            }
-            if (s.pointerToLinenumbers > plan.raw) {
-                update(at + pe::kSecPointerToLinenumbers,
-                       Add(s.pointerToLinenumbers, plan.rawDelta));
-            }
+            moveFilePointer(kSecPointerToRawData, s.pointerToRawData, s.pointerToRawData != 0);
+            moveFilePointer(kSecPointerToRelocations, s.pointerToRelocations,
+                            s.pointerToRelocations > plan.raw);
+            moveFilePointer(kSecPointerToLinenumbers, s.pointerToLinenumbers,
+                            s.pointerToLinenumbers > plan.raw);
         } else if (i != r) {
             // File pointers of other sections that lead into the tail move with it.
-            if (movesWithTail(s.pointerToRelocations)) {
-                update(at + pe::kSecPointerToRelocations,
-                       Add(s.pointerToRelocations, plan.rawDelta));
-            }
-            if (movesWithTail(s.pointerToLinenumbers)) {
-                update(at + pe::kSecPointerToLinenumbers,
-                       Add(s.pointerToLinenumbers, plan.rawDelta));
-            }
+            moveFilePointer(kSecPointerToRelocations, s.pointerToRelocations,
+                            plan.MovesWithTail(s.pointerToRelocations));
+            moveFilePointer(kSecPointerToLinenumbers, s.pointerToLinenumbers,
+                            plan.MovesWithTail(s.pointerToLinenumbers));
         }
     }
     for (std::uint32_t k = 0; k < layout.dataDirectoryCount; ++k) {
-        const std::uint32_t va = Load32(hdr + layout.DirAddress(k));
-        if (k != pe::kDirCertificate && va > rva) {
-            update(layout.DirAddress(k), Add(va, plan.virtualDelta));
+        const std::uint32_t va = plan.Header(layout.DirAddress(k));
+        if (k != kDirCertificate && va > plan.rva) {
+            plan.Update(layout.DirAddress(k), Add(va, plan.virtualDelta));
         }
     }
-    // The certificate table and the COFF symbol table are found by file offset: when they lie
-    // in the tail they move with it.
-    if (layout.HasDir(pe::kDirCertificate)) {
-        const std::uint32_t at = Load32(hdr + layout.DirAddress(pe::kDirCertificate));
-        const std::uint32_t size = Load32(hdr + layout.DirSize(pe::kDirCertificate));
-        if (at != 0 && size != 0) {
-            if (insideResources(at)) {
-                why = "the certificate table lies inside the resource section";
-                return false;
-            }
-            if (movesWithTail(at)) {
-                update(layout.DirAddress(pe::kDirCertificate), Add(at, plan.rawDelta));
-            }
-        }
-    }
-    const std::uint32_t symbols = Load32(hdr + layout.pe + pe::kPointerToSymbolTable);
-    if (symbols != 0) {
-        if (insideResources(symbols)) {
-            why = "the symbol table lies inside the resource section";
-            return false;
-        }
-        if (movesWithTail(symbols)) {
-            update(layout.pe + pe::kPointerToSymbolTable, Add(symbols, plan.rawDelta));
-        }
-    }
+}
 
-    // The debug directory, found through the sections with their new addresses.
-    if (layout.HasDir(pe::kDirDebug) && Load32(hdr + layout.DirSize(pe::kDirDebug)) != 0) {
-        const std::uint32_t debugVa = Load32(hdr + layout.DirAddress(pe::kDirDebug));
-        const std::uint32_t debugSize = Load32(hdr + layout.DirSize(pe::kDirDebug));
-        for (std::uint32_t i = 0; i < layout.numberOfSections; ++i) {
-            const pe::Section s = pe::ReadSection(hdr + layout.Section(i));
-            const bool last = i + 1 == layout.numberOfSections;
-            if (s.virtualAddress <= debugVa &&
-                (last || pe::ReadSection(hdr + layout.Section(i + 1)).virtualAddress > debugVa)) {
-                plan.hasDebug = true;
-                plan.debugOffset = std::uint64_t{s.pointerToRawData} + (debugVa - s.virtualAddress);
-                // A size that is not a multiple of the entry size counts entries itself.
-                plan.debugCount = debugSize % pe::kDebugEntrySize == 0
-                                      ? debugSize / pe::kDebugEntrySize
-                                      : debugSize;
-                break;
+// The certificate table and the COFF symbol table are found by file offset: when they lie in
+// the tail they move with it; inside the resource section they would be lost.
+binary::Status PlanFileOffsets(const Layout& layout, Plan& plan) {
+    const binary::Reader headers(plan.headers);
+    if (layout.HasDir(kDirCertificate)) {
+        const std::uint32_t at = plan.Header(layout.DirAddress(kDirCertificate));
+        const std::uint32_t size = plan.Header(layout.DirSize(kDirCertificate));
+        if (at != 0 && size != 0) {
+            if (plan.InsideResources(at)) {
+                return headers.Fault(ErrorCode::Unsupported,
+                                     "the certificate table lies inside the resource section",
+                                     layout.DirAddress(kDirCertificate), kDataDirectorySize);
             }
-        }
-        if (plan.hasDebug) {
-            const std::uint64_t begin = plan.debugOffset;
-            const std::uint64_t end = begin + plan.debugCount * pe::kDebugEntrySize;
-            if (end > plan.newLength || begin < plan.headers.size() ||
-                (begin < std::uint64_t{plan.raw} + plan.newRaw && end > plan.raw)) {
-                why = "the debug directory lies outside the file or inside the resource section";
-                return false;
+            if (plan.MovesWithTail(at)) {
+                plan.Update(layout.DirAddress(kDirCertificate), Add(at, plan.rawDelta));
             }
         }
     }
-    return true;
+    const std::uint32_t field = layout.pe + kPointerToSymbolTable;
+    const std::uint32_t symbols = plan.Header(field);
+    if (symbols != 0) {
+        if (plan.InsideResources(symbols)) {
+            return headers.Fault(ErrorCode::Unsupported,
+                                 "the symbol table lies inside the resource section", field, 4);
+        }
+        if (plan.MovesWithTail(symbols)) {
+            plan.Update(field, Add(symbols, plan.rawDelta));
+        }
+    }
+    return binary::Ok();
+}
+
+// The debug directory, found through the sections with their new addresses; its entries'
+// pointers are changed when the sections move (Apply).
+binary::Status PlanDebugDirectory(const Layout& layout, Plan& plan) {
+    const binary::Reader headers(plan.headers);
+    const DataDirectory debug = Directory(headers, layout, kDirDebug);
+    if (debug.size == 0) {
+        return binary::Ok();
+    }
+    const std::optional<std::uint64_t> offset = RvaToOffset(headers, layout, debug.address);
+    if (!offset) {
+        return binary::Ok();
+    }
+    plan.hasDebug = true;
+    plan.debugOffset = *offset;
+    // A size that is not a multiple of the entry size counts entries itself.
+    plan.debugCount = debug.size % kDebugEntrySize == 0 ? debug.size / kDebugEntrySize : debug.size;
+    const std::uint64_t begin = plan.debugOffset;
+    const std::uint64_t end = begin + plan.debugCount * kDebugEntrySize;
+    if (end > plan.newLength || begin < plan.headers.size() ||
+        (begin < std::uint64_t{plan.raw} + plan.newRaw && end > plan.raw)) {
+        return headers.Fault(
+            ErrorCode::Unsupported,
+            "the debug directory lies outside the file or inside the resource section",
+            layout.DirAddress(kDirDebug), kDataDirectorySize);
+    }
+    return binary::Ok();
+}
+
+// The whole plan, in steps: alignment, sizes, the move plan, the headers, the directories.
+binary::Status PlanWrite(const binary::Reader& file, const Layout& layout, std::uint32_t r,
+                         const Sizes& sizes, Plan& plan) {
+    binary::Expected<Alignment> alignment = ReadAlignment(file, layout);
+    if (!alignment) {
+        return alignment.TakeError();
+    }
+    binary::Status planned = PlanSizes(file, layout, r, sizes, *alignment, plan);
+    if (planned) {
+        planned = CheckSections(file, layout, r, plan);
+    }
+    if (!planned) {
+        return planned;
+    }
+    plan.headers.assign(file.Data(), file.Data() + layout.SectionTableEnd());
+    PlanHeaders(layout, r, plan);
+    planned = PlanFileOffsets(layout, plan);
+    if (planned) {
+        planned = PlanDebugDirectory(layout, plan);
+    }
+    return planned;
 }
 
 } // namespace
 
 namespace detail {
 
-bool MoveFileBytes(platform::Os& os, platform::FileHandle file, std::uint64_t from,
-                   std::uint64_t to, std::uint64_t length, std::vector<std::uint8_t>& buffer,
-                   bool& restored) {
-    restored = true;
+Moved MoveFileBytes(platform::Os& os, platform::FileHandle file, std::uint64_t from,
+                    std::uint64_t to, std::uint64_t length, std::vector<std::uint8_t>& buffer) {
     if (from == to || length == 0) {
-        return true;
+        return Moved::All;
     }
     const bool up = to > from;
     std::uint64_t done = 0; // moved so far: the range's end when moving up, its start when down
@@ -404,6 +461,7 @@ bool MoveFileBytes(platform::Os& os, platform::FileHandle file, std::uint64_t fr
             os.SetLastError(platform::error::kHandleEof);
             ok = false;
         }
+        bool restored = true;
         if (ok && !os.WriteAt(file, to + at, buffer.data(), n)) {
             // A write cut short may have reached into the block's own bytes: they are all in
             // the buffer.
@@ -414,14 +472,12 @@ bool MoveFileBytes(platform::Os& os, platform::FileHandle file, std::uint64_t fr
         if (!ok) {
             platform::PreserveLastError keep(os);
             const std::uint64_t movedAt = up ? length - done : 0;
-            bool back = true;
-            restored = MoveFileBytes(os, file, to + movedAt, from + movedAt, done, buffer, back) &&
-                       restored;
-            return false;
+            const Moved back = MoveFileBytes(os, file, to + movedAt, from + movedAt, done, buffer);
+            return back == Moved::All && restored ? Moved::Back : Moved::Damaged;
         }
         done += n;
     }
-    return true;
+    return Moved::All;
 }
 
 } // namespace detail
@@ -459,15 +515,14 @@ struct UndoLog {
         entries.push_back(std::move(e));
     }
     // True when every step was undone.
-    bool Undo(platform::Os& os, platform::FileHandle file,
-              std::vector<std::uint8_t>& buffer) const {
+    [[nodiscard]] bool Undo(platform::Os& os, platform::FileHandle file,
+                            std::vector<std::uint8_t>& buffer) const {
         platform::PreserveLastError keep(os);
         bool ok = true;
         for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
             if (it->move) {
-                bool restored = true;
-                ok = detail::MoveFileBytes(os, file, it->to, it->from, it->length, buffer,
-                                           restored) &&
+                ok = detail::MoveFileBytes(os, file, it->to, it->from, it->length, buffer) ==
+                         detail::Moved::All &&
                      ok;
             } else {
                 ok = os.WriteAt(file, it->offset, it->bytes.data(), it->bytes.size()) && ok;
@@ -486,16 +541,16 @@ void Apply(std::uint8_t* base, const Plan& plan, const std::uint8_t* image, Undo
     std::memcpy(base, plan.headers.data(), plan.headers.size());
     if (plan.hasDebug) {
         if (undo) {
-            undo->Save(base, plan.debugOffset, plan.debugCount * pe::kDebugEntrySize);
+            undo->Save(base, plan.debugOffset, plan.debugCount * kDebugEntrySize);
         }
         for (std::uint64_t k = 0; k < plan.debugCount; ++k) {
-            std::uint8_t* entry = base + plan.debugOffset + k * pe::kDebugEntrySize;
-            const std::uint32_t pointer = Load32(entry + pe::kDebugPointerToRawData);
+            std::uint8_t* entry = base + plan.debugOffset + k * kDebugEntrySize;
+            const std::uint32_t pointer = Load32(entry + kDebugPointerToRawData);
             if (pointer > plan.raw) {
-                Store32(entry + pe::kDebugPointerToRawData, Add(pointer, plan.rawDelta));
-                const std::uint32_t address = Load32(entry + pe::kDebugAddressOfRawData);
+                Store32(entry + kDebugPointerToRawData, Add(pointer, plan.rawDelta));
+                const std::uint32_t address = Load32(entry + kDebugAddressOfRawData);
                 if (address != 0) {
-                    Store32(entry + pe::kDebugAddressOfRawData, Add(address, plan.virtualDelta));
+                    Store32(entry + kDebugAddressOfRawData, Add(address, plan.virtualDelta));
                 }
             }
         }
@@ -516,124 +571,141 @@ struct TempImage {
         os.Close(file);
         if (created) {
             platform::PreserveLastError keep(os);
-            os.Delete(name);
+            // Nothing is left to report a leftover temporary file to.
+            (void)os.Delete(name);
         }
     }
 };
+
+// The image of the new section in a mapped temporary file, complete before the executable
+// changes: unchanged resources are read through the view that a resize unmaps.
+binary::Status BuildImage(TResEditHandle& h, const Sizes& sizes, const Plan& plan,
+                          TempImage& temp) {
+    platform::Os& os = *h.os;
+    temp.name = ResEditTempName(os, h.root);
+    temp.file = os.CreateAlways(temp.name);
+    if (!temp.file.IsValid()) {
+        return binary::Fault(ErrorCode::Io,
+                             "cannot create the temporary file for the new resource section");
+    }
+    temp.created = true;
+    if (!os.SetLength(temp.file, plan.newSize) || !os.Map(temp.file, temp.view)) {
+        return binary::Fault(ErrorCode::Io,
+                             "cannot size or map the temporary file for the new resource section");
+    }
+    os.Prefault(temp.view, 0, plan.newSize);
+    std::memset(temp.view.base, 0, plan.newSize);
+    ImageWriter writer{os, temp.view.base, plan.rva,
+                       0,  sizes.dirSize,  RoundUp(sizes.dirSize + sizes.strSize, 4)};
+    binary::Status written = writer.Write(h.root);
+    os.Close(temp.file);
+    return written;
+}
+
+std::uint64_t TailDestination(const Plan& plan) {
+    return static_cast<std::uint64_t>(static_cast<std::int64_t>(plan.tailStart) + plan.rawDelta);
+}
+
+// Growing: resize (which reserves the space), map again, move the tail up. A failure moves
+// back what has moved and puts the length back.
+binary::Status Grow(TResEditHandle& h, const Plan& plan, const TempImage& temp,
+                    std::vector<std::uint8_t>& buffer) {
+    platform::Os& os = *h.os;
+    os.Unmap(h.view);
+    h.peHeader = nullptr;
+    if (!os.SetLength(h.file, plan.newLength) || !os.Map(h.file, h.view)) {
+        platform::PreserveLastError keep(os);
+        // The length is put back as well as it can be; the failure is reported either way.
+        (void)os.SetLength(h.file, plan.fileLength);
+        return binary::Fault(ErrorCode::Io, "cannot resize or map the file again");
+    }
+    const detail::Moved moved = detail::MoveFileBytes(
+        os, h.file, plan.tailStart, TailDestination(plan), plan.tailLength, buffer);
+    if (moved != detail::Moved::All) {
+        platform::PreserveLastError keep(os);
+        os.Unmap(h.view);
+        std::string why = "cannot move the data behind the resource section";
+        if (moved == detail::Moved::Damaged || !os.SetLength(h.file, plan.fileLength)) {
+            why += "; the file could not be restored";
+        }
+        return binary::Fault(ErrorCode::Io, std::move(why));
+    }
+    os.Prefault(h.view, plan.raw, plan.newRaw);
+    Apply(h.view.base, plan, temp.view.base, nullptr);
+    return binary::Ok();
+}
+
+// Shrinking: the tail moves down and the rest is written in the present view, then the file
+// is cut. Should any step fail, the saved bytes put the file back.
+binary::Status Shrink(TResEditHandle& h, const Plan& plan, const TempImage& temp,
+                      std::vector<std::uint8_t>& buffer) {
+    platform::Os& os = *h.os;
+    UndoLog undo;
+    const std::uint64_t resourceEnd = std::min(plan.tailStart, plan.fileLength);
+    undo.Save(h.view.base, plan.raw, resourceEnd - plan.raw);
+    const detail::Moved moved = detail::MoveFileBytes(
+        os, h.file, plan.tailStart, TailDestination(plan), plan.tailLength, buffer);
+    if (moved != detail::Moved::All) {
+        std::string why = "cannot move the data behind the resource section";
+        if (!undo.Undo(os, h.file, buffer) || moved == detail::Moved::Damaged) {
+            why += "; the file could not be restored";
+        }
+        return binary::Fault(ErrorCode::Io, std::move(why));
+    }
+    undo.Moved(plan.tailStart, TailDestination(plan), plan.tailLength);
+    os.Prefault(h.view, plan.raw, plan.newRaw);
+    Apply(h.view.base, plan, temp.view.base, &undo);
+    os.Unmap(h.view);
+    h.peHeader = nullptr;
+    if (!os.SetLength(h.file, plan.newLength)) {
+        std::string why = "cannot shrink the file";
+        if (!undo.Undo(os, h.file, buffer)) {
+            why += "; it could not be restored";
+        }
+        return binary::Fault(ErrorCode::Io, std::move(why));
+    }
+    return binary::Ok();
+}
 
 } // namespace
 
 namespace detail {
 
-bool WriteTree(TResEditHandle& h, std::string& why) {
-    platform::Os& os = *h.os;
-    const ByteReader file(h.view.base, h.view.size);
-    pe::Layout layout;
-    bool signatureOk = false;
-    std::uint32_t r = 0;
-    if (!h.view.IsMapped() || !pe::ParseLayout(file, layout, signatureOk, why)) {
-        return false;
+binary::Status WriteTree(TResEditHandle& h) {
+    if (!h.view.IsMapped()) {
+        return binary::Fault(ErrorCode::Io, "the file is not mapped");
     }
-    if (!pe::FindResourceSection(file, layout, r)) {
-        why = "no section starts at the resource directory";
-        return false;
-    }
+    const binary::Reader file(h.view.base, h.view.size);
     Sizes sizes;
-    if (!Measure(h.root, sizes, why)) {
-        return false;
-    }
+    binary::Status ready = Measure(h.root, sizes);
     Plan plan;
-    if (!PlanWrite(h, layout, r, sizes, plan, why)) {
-        return false;
+    if (ready) {
+        ready = PlanWrite(file, h.layout, h.resourceSection, sizes, plan);
     }
-
-    // The image of the new section, complete before the executable changes: unchanged
-    // resources are read through the view that a resize unmaps.
-    TempImage temp{os, ResEditTempName(os, h.root), {}, {}, false};
-    temp.file = os.CreateAlways(temp.name);
-    if (!temp.file.IsValid()) {
-        why = "cannot create the temporary file for the new resource section";
-        return false;
+    TempImage temp{*h.os, {}, {}, {}, false};
+    if (ready) {
+        ready = BuildImage(h, sizes, plan, temp);
     }
-    temp.created = true;
-    if (!os.SetLength(temp.file, plan.newSize) || !os.Map(temp.file, temp.view)) {
-        why = "cannot size or map the temporary file for the new resource section";
-        return false;
+    if (!ready) {
+        return ready;
     }
-    os.Prefault(temp.view, 0, plan.newSize);
-    std::memset(temp.view.base, 0, plan.newSize);
-    const std::uint32_t va = pe::ReadSection(h.view.base + layout.Section(r)).virtualAddress;
-    ImageWriter writer{
-        os, temp.view.base, va, 0, sizes.dirSize, RoundUp(sizes.dirSize + sizes.strSize, 4), {}};
-    if (!writer.Write(h.root)) {
-        why = writer.why;
-        return false;
-    }
-    os.Close(temp.file);
-
     // The tail moves with positioned reads and writes of whole blocks: through the mapping,
     // every page written would cost a fault of its own.
-    const std::uint64_t tailTo =
-        static_cast<std::uint64_t>(static_cast<std::int64_t>(plan.tailStart) + plan.rawDelta);
     std::vector<std::uint8_t> buffer(
         static_cast<std::size_t>(std::min<std::uint64_t>(kMoveBlock, plan.tailLength + 1)));
     if (plan.newLength > plan.fileLength) {
-        // Growing: resize (which reserves the space), map again, move the tail up. A failure
-        // moves back what has moved and puts the length back.
-        os.Unmap(h.view);
-        h.peHeader = nullptr;
-        if (!os.SetLength(h.file, plan.newLength) || !os.Map(h.file, h.view)) {
-            platform::PreserveLastError keep(os);
-            os.SetLength(h.file, plan.fileLength);
-            why = "cannot resize or map the file again";
-            return false;
+        binary::Status grown = Grow(h, plan, temp, buffer);
+        if (!grown) {
+            return grown;
         }
-        bool restored = true;
-        if (!detail::MoveFileBytes(os, h.file, plan.tailStart, tailTo, plan.tailLength, buffer,
-                                   restored)) {
-            platform::PreserveLastError keep(os);
-            os.Unmap(h.view);
-            why = "cannot move the data behind the resource section";
-            if (!restored || !os.SetLength(h.file, plan.fileLength)) {
-                why += "; the file could not be restored";
-            }
-            return false;
-        }
-        os.Prefault(h.view, plan.raw, plan.newRaw);
-        Apply(h.view.base, plan, temp.view.base, nullptr);
     } else if (plan.newLength < plan.fileLength) {
-        // Shrinking: the tail moves down and the rest is written in the present view, then
-        // the file is cut. Should any step fail, the saved bytes put the file back.
-        UndoLog undo;
-        const std::uint64_t resourceEnd = std::min(plan.tailStart, plan.fileLength);
-        undo.Save(h.view.base, plan.raw, resourceEnd - plan.raw);
-        bool restored = true;
-        if (!detail::MoveFileBytes(os, h.file, plan.tailStart, tailTo, plan.tailLength, buffer,
-                                   restored)) {
-            why = "cannot move the data behind the resource section";
-            if (!undo.Undo(os, h.file, buffer) || !restored) {
-                why += "; the file could not be restored";
-            }
-            return false;
-        }
-        undo.Moved(plan.tailStart, tailTo, plan.tailLength);
-        os.Prefault(h.view, plan.raw, plan.newRaw);
-        Apply(h.view.base, plan, temp.view.base, &undo);
-        os.Unmap(h.view);
-        h.peHeader = nullptr;
-        if (!os.SetLength(h.file, plan.newLength)) {
-            why = "cannot shrink the file";
-            if (!undo.Undo(os, h.file, buffer)) {
-                why += "; it could not be restored";
-            }
-            return false;
-        }
-        return true;
+        // The file stays unmapped: the handle is closed next.
+        return Shrink(h, plan, temp, buffer);
     } else {
         Apply(h.view.base, plan, temp.view.base, nullptr);
     }
-    h.peHeader = h.view.base + layout.pe;
-    return true;
+    h.peHeader = h.view.base + h.layout.pe;
+    return binary::Ok();
 }
 
 } // namespace detail

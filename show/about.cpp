@@ -1,4 +1,7 @@
+// The About box's text and the program's build stamp.
 #include "show/about.h"
+
+#include "binary/pe.h"
 
 namespace show {
 
@@ -19,26 +22,6 @@ constexpr std::u16string_view kLines[] = {
     u"Дата компиляции: ",
 };
 constexpr std::u16string_view kTimeLabel = u"Время компиляции: ";
-
-constexpr std::uint16_t kMz = 0x5A4D;
-constexpr std::uint32_t kPe = 0x00004550;
-constexpr std::uint16_t kPe32Magic = 0x10B;
-constexpr std::uint16_t kPe32PlusMagic = 0x20B;
-constexpr std::size_t kFileHeaderSize = 20;
-constexpr std::size_t kPe32DataDirectories = 96;
-constexpr std::size_t kPe32PlusDataDirectories = 112;
-constexpr std::size_t kResourceEntry = 2;
-
-std::optional<std::uint32_t> Read(std::span<const std::uint8_t> b, std::size_t offset, int bytes) {
-    if (offset > b.size() || b.size() - offset < static_cast<std::size_t>(bytes)) {
-        return std::nullopt;
-    }
-    std::uint32_t v = 0;
-    for (int i = bytes - 1; i >= 0; --i) {
-        v = (v << 8) | b[offset + static_cast<std::size_t>(i)];
-    }
-    return v;
-}
 
 int DaysIn(int year, int month) {
     static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -90,29 +73,33 @@ std::uint32_t EncodeDosStamp(const DosDateTime& t) {
     return (date << 16) | time;
 }
 
-std::optional<std::uint32_t> ResourceDirectoryStamp(std::span<const std::uint8_t> image) {
-    if (Read(image, 0, 2) != kMz) {
-        return std::nullopt;
+binary::Expected<std::uint32_t> ResourceDirectoryStamp(std::span<const std::uint8_t> image) {
+    namespace pe = binary::pe;
+    const binary::Reader reader(image);
+    binary::Expected<pe::Layout> layout = pe::LocateHeaders(reader);
+    if (!layout) {
+        return layout.TakeError();
     }
-    const auto pe = Read(image, 0x3C, 4);
-    if (!pe || Read(image, *pe, 4) != kPe) {
-        return std::nullopt;
+    // The loader has checked the headers of the image it mapped: the resource entry is read
+    // where the format puts it, and in an image an address is an offset.
+    const std::uint32_t entry = layout->DirAddress(pe::kDirResource);
+    std::uint32_t rva = 0;
+    if (!reader.U32(entry, rva)) {
+        return reader.Fault(binary::ErrorCode::Truncated,
+                            "the data directories lie outside the image", entry,
+                            pe::kDataDirectorySize);
     }
-    const std::size_t optional = static_cast<std::size_t>(*pe) + 4 + kFileHeaderSize;
-    const auto magic = Read(image, optional, 2);
-    std::size_t directories;
-    if (magic == kPe32Magic) {
-        directories = optional + kPe32DataDirectories;
-    } else if (magic == kPe32PlusMagic) {
-        directories = optional + kPe32PlusDataDirectories;
-    } else {
-        return std::nullopt;
+    if (rva == 0) {
+        return reader.Fault(binary::ErrorCode::NotFound, "the image has no resource directory",
+                            entry, pe::kDataDirectorySize);
     }
-    const auto rva = Read(image, directories + 8 * kResourceEntry, 4);
-    if (!rva || *rva == 0) {
-        return std::nullopt;
+    std::uint32_t stamp = 0;
+    if (!reader.U32(std::uint64_t{rva} + pe::kDirTimeDateStamp, stamp)) {
+        return reader.Fault(binary::ErrorCode::Truncated,
+                            "the resource directory lies outside the image", rva,
+                            pe::kDirTableSize);
     }
-    return Read(image, static_cast<std::size_t>(*rva) + 4, 4);
+    return stamp;
 }
 
 } // namespace show

@@ -1,6 +1,8 @@
 // The About box's text and the program's build stamp.
 #pragma once
 
+#include "binary/error.h"
+
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -28,7 +30,8 @@ std::uint32_t EncodeDosStamp(const DosDateTime& t);
 inline constexpr std::u16string_view kUnknownStamp = u"неизвестно";
 
 // The time stamp of the root resource directory of a loaded PE image (PE32 or PE32+), read
-// through bounds-checked offsets; none when the image has no resource directory.
-std::optional<std::uint32_t> ResourceDirectoryStamp(std::span<const std::uint8_t> image);
+// through the bounds-checked reader; an error when the image has no resource directory or
+// its headers do not lie inside it.
+binary::Expected<std::uint32_t> ResourceDirectoryStamp(std::span<const std::uint8_t> image);
 
 } // namespace show

@@ -7,42 +7,27 @@ namespace skin {
 
 namespace {
 
+using binary::ErrorCode;
+using binary::Load16;
+using binary::Load32;
+
 constexpr std::string_view kMagic = "ITRSKIN1";
+
+// BITMAPFILEHEADER, then BITMAPINFOHEADER (or a later, longer header) at kInfoHeader.
 constexpr std::uint16_t kBmpSignature = 0x4D42; // "BM"
+constexpr std::uint32_t kBfOffBits = 10;
+constexpr std::uint32_t kInfoHeader = 14;
+constexpr std::uint32_t kBiSize = 0; // relative to the info header
+constexpr std::uint32_t kBiWidth = 4;
+constexpr std::uint32_t kBiHeight = 8;
+constexpr std::uint32_t kBiBitCount = 14;
+constexpr std::uint32_t kBiCompression = 16;
+constexpr std::uint32_t kBiClrUsed = 32;
 constexpr std::uint32_t kBiRgb = 0;
 constexpr std::uint32_t kBiBitfields = 3;
 constexpr std::uint32_t kMinInfoHeader = 40;
+constexpr std::uint32_t kPaletteEntry = 4; // blue, green, red, unused
 constexpr int kMaxDimension = 8192;
-
-bool Fail(Error* error, std::string message) {
-    if (error) {
-        error->message = std::move(message);
-    }
-    return false;
-}
-
-// Little-endian reads through one bounds-checked cursor.
-struct Reader {
-    std::span<const std::uint8_t> data;
-    size_t pos = 0;
-
-    bool Has(size_t n) const { return pos <= data.size() && n <= data.size() - pos; }
-    std::uint32_t U(size_t offset, int bytes) const {
-        std::uint32_t v = 0;
-        for (int i = bytes - 1; i >= 0; --i) {
-            v = (v << 8) | data[offset + static_cast<size_t>(i)];
-        }
-        return v;
-    }
-    bool Read(int bytes, std::uint32_t& out) {
-        if (!Has(static_cast<size_t>(bytes))) {
-            return false;
-        }
-        out = U(pos, bytes);
-        pos += static_cast<size_t>(bytes);
-        return true;
-    }
-};
 
 std::uint32_t Premultiply(std::uint32_t b, std::uint32_t g, std::uint32_t r, std::uint32_t a) {
     auto mul = [a](std::uint32_t c) { return (c * a + 127) / 255; };
@@ -74,84 +59,93 @@ std::string_view Trim(std::string_view s) {
 
 } // namespace
 
-std::optional<Entries> ParseContainer(std::span<const std::uint8_t> data, Error* error) {
-    if (data.size() < kMagic.size() ||
-        std::memcmp(data.data(), kMagic.data(), kMagic.size()) != 0) {
-        Fail(error, "skin data: no ITRSKIN1 signature");
-        return std::nullopt;
+binary::Expected<Entries> ParseContainer(std::span<const std::uint8_t> data) {
+    binary::Reader r(data);
+    std::span<const std::uint8_t> magic;
+    if (!r.ReadBytes(kMagic.size(), magic) ||
+        std::memcmp(magic.data(), kMagic.data(), kMagic.size()) != 0) {
+        return r.Fault(ErrorCode::BadSignature, "skin data: no ITRSKIN1 signature", 0,
+                       kMagic.size());
     }
-    Reader r{data, kMagic.size()};
     std::uint32_t count = 0;
-    if (!r.Read(4, count)) {
-        Fail(error, "skin data: truncated entry count");
-        return std::nullopt;
+    if (!r.Read32(count)) {
+        return r.Fault(ErrorCode::Truncated, "skin data: truncated entry count", r.Offset(), 4);
     }
     Entries entries;
     for (std::uint32_t i = 0; i < count; ++i) {
-        std::uint32_t nameLength = 0, size = 0;
-        if (!r.Read(2, nameLength) || !r.Has(nameLength)) {
-            Fail(error, "skin data: entry " + std::to_string(i) + " has a truncated name");
-            return std::nullopt;
+        const std::uint64_t nameAt = r.Offset();
+        std::uint16_t nameLength = 0;
+        std::span<const std::uint8_t> nameBytes;
+        if (!r.Read16(nameLength) || !r.ReadBytes(nameLength, nameBytes)) {
+            return r.Fault(ErrorCode::Truncated,
+                           "skin data: entry " + std::to_string(i) + " has a truncated name",
+                           nameAt, 2 + std::uint64_t{nameLength});
         }
-        std::string name(reinterpret_cast<const char*>(data.data() + r.pos), nameLength);
-        r.pos += nameLength;
-        if (!r.Read(4, size) || !r.Has(size)) {
-            Fail(error, "skin data: entry '" + name + "' runs past the end of the data");
-            return std::nullopt;
+        std::string name(reinterpret_cast<const char*>(nameBytes.data()), nameBytes.size());
+        const std::uint64_t sizeAt = r.Offset();
+        std::uint32_t size = 0;
+        std::span<const std::uint8_t> bytes;
+        if (!r.Read32(size) || !r.ReadBytes(size, bytes)) {
+            return r.Fault(ErrorCode::Truncated,
+                           "skin data: entry '" + name + "' runs past the end of the data", sizeAt,
+                           4 + std::uint64_t{size});
         }
-        entries[name] = data.subspan(r.pos, size);
-        r.pos += size;
+        entries[name] = r.Sub(sizeAt + 4, size);
     }
     return entries;
 }
 
-std::optional<Image> DecodeBmp(std::span<const std::uint8_t> file, Error* error) {
-    Reader r{file, 0};
-    if (!r.Has(14 + kMinInfoHeader) || r.U(0, 2) != kBmpSignature) {
-        Fail(error, "not a BMP file");
-        return std::nullopt;
+binary::Expected<Image> DecodeBmp(std::span<const std::uint8_t> file) {
+    return DecodeBmp(binary::Reader(file));
+}
+
+binary::Expected<Image> DecodeBmp(const binary::Reader& r) {
+    const std::uint8_t* info = r.At(0, kInfoHeader + kMinInfoHeader);
+    if (!info || Load16(info) != kBmpSignature) {
+        return r.Fault(ErrorCode::BadSignature, "not a BMP file", 0, 2);
     }
-    const std::uint32_t pixelOffset = r.U(10, 4);
-    const std::uint32_t headerSize = r.U(14, 4);
-    const auto width = static_cast<std::int32_t>(r.U(18, 4));
-    const auto rawHeight = static_cast<std::int32_t>(r.U(22, 4));
-    const std::uint32_t bits = r.U(28, 2);
-    const std::uint32_t compression = r.U(30, 4);
-    std::uint32_t colorsUsed = r.U(46, 4);
-    if (headerSize < kMinInfoHeader || !r.Has(14 + static_cast<size_t>(headerSize))) {
-        Fail(error, "BMP header is truncated");
-        return std::nullopt;
+    const std::uint32_t pixelOffset = Load32(info + kBfOffBits);
+    info += kInfoHeader;
+    const std::uint32_t headerSize = Load32(info + kBiSize);
+    const auto width = static_cast<std::int32_t>(Load32(info + kBiWidth));
+    const auto rawHeight = static_cast<std::int32_t>(Load32(info + kBiHeight));
+    const std::uint32_t bits = Load16(info + kBiBitCount);
+    const std::uint32_t compression = Load32(info + kBiCompression);
+    std::uint32_t colorsUsed = Load32(info + kBiClrUsed);
+    if (headerSize < kMinInfoHeader || !r.Has(kInfoHeader, headerSize)) {
+        return r.Fault(ErrorCode::Truncated, "BMP header is truncated", kInfoHeader, headerSize);
     }
     const bool topDown = rawHeight < 0;
     const std::int64_t height = topDown ? -static_cast<std::int64_t>(rawHeight) : rawHeight;
     if (width <= 0 || height <= 0 || width > kMaxDimension || height > kMaxDimension) {
-        Fail(error, "BMP size out of range");
-        return std::nullopt;
+        return r.Fault(ErrorCode::Unsupported, "BMP size out of range", kInfoHeader + kBiWidth, 8);
     }
     if (!(bits == 8 || bits == 24 || bits == 32) ||
         !(compression == kBiRgb || (compression == kBiBitfields && bits == 32))) {
-        Fail(error, "BMP format not supported (only uncompressed 8, 24 and 32 bits)");
-        return std::nullopt;
+        return r.Fault(ErrorCode::Unsupported,
+                       "BMP format not supported (only uncompressed 8, 24 and 32 bits)",
+                       kInfoHeader + kBiBitCount, 6);
     }
     std::vector<std::uint32_t> palette;
     if (bits == 8) {
         if (colorsUsed == 0 || colorsUsed > 256) {
             colorsUsed = 256;
         }
-        const size_t paletteStart = 14 + headerSize;
-        if (!r.Has(paletteStart) || file.size() - paletteStart < colorsUsed * 4u) {
-            Fail(error, "BMP palette is truncated");
-            return std::nullopt;
+        const std::uint64_t paletteStart = kInfoHeader + std::uint64_t{headerSize};
+        const std::uint8_t* entries = r.At(paletteStart, std::uint64_t{colorsUsed} * kPaletteEntry);
+        if (!entries) {
+            return r.Fault(ErrorCode::Truncated, "BMP palette is truncated", paletteStart,
+                           std::uint64_t{colorsUsed} * kPaletteEntry);
         }
         for (std::uint32_t i = 0; i < colorsUsed; ++i) {
-            palette.push_back(0xFF000000u | r.U(paletteStart + 4 * i, 3));
+            palette.push_back(0xFF000000u | (Load32(entries + kPaletteEntry * i) & 0xFFFFFF));
         }
     }
     const size_t stride = ((static_cast<size_t>(width) * bits + 31) / 32) * 4;
     const size_t h = static_cast<size_t>(height);
-    if (pixelOffset > file.size() || (file.size() - pixelOffset) / stride < h) {
-        Fail(error, "BMP pixel data is truncated");
-        return std::nullopt;
+    if (pixelOffset > r.Size() || (r.Size() - pixelOffset) / stride < h) {
+        return r.Fault(ErrorCode::Truncated, "BMP pixel data is truncated", pixelOffset,
+                       std::uint64_t{stride} * h);
     }
     Image image;
     image.width = width;
@@ -159,7 +153,7 @@ std::optional<Image> DecodeBmp(std::span<const std::uint8_t> file, Error* error)
     image.pixels.resize(static_cast<size_t>(width) * h);
     for (size_t y = 0; y < h; ++y) {
         const size_t srcRow = topDown ? y : h - 1 - y;
-        const std::uint8_t* row = file.data() + pixelOffset + srcRow * stride;
+        const std::uint8_t* row = r.At(pixelOffset + srcRow * stride, stride);
         for (size_t x = 0; x < static_cast<size_t>(width); ++x) {
             std::uint32_t px = 0;
             if (bits == 8) {
@@ -204,7 +198,7 @@ IniSections ParseIni(std::string_view text) {
     return sections;
 }
 
-std::optional<FormOptions> ReadFormOptions(const IniSections& ini, Error* error) {
+binary::Expected<FormOptions> ReadFormOptions(const IniSections& ini) {
     FormOptions o;
     if (auto skinSection = ini.find("Skin"); skinSection != ini.end()) {
         if (auto name = skinSection->second.find("Name"); name != skinSection->second.end()) {
@@ -213,8 +207,7 @@ std::optional<FormOptions> ReadFormOptions(const IniSections& ini, Error* error)
     }
     auto form = ini.find("FORM");
     if (form == ini.end()) {
-        Fail(error, "skin options have no [FORM] section");
-        return std::nullopt;
+        return binary::Fault(ErrorCode::NotFound, "skin options have no [FORM] section");
     }
     const auto& keys = form->second;
     struct IntKey {
@@ -238,9 +231,9 @@ std::optional<FormOptions> ReadFormOptions(const IniSections& ini, Error* error)
         }
         int v = 0;
         if (!ParseInt(it->second, v) || v < k.min || v > k.max) {
-            Fail(error,
-                 std::string("skin option ") + k.name + " has a bad value '" + it->second + "'");
-            return std::nullopt;
+            return binary::Fault(ErrorCode::InvalidArgument, std::string("skin option ") + k.name +
+                                                                 " has a bad value '" + it->second +
+                                                                 "'");
         }
         *k.field = v;
     }
@@ -257,8 +250,8 @@ std::optional<FormOptions> ReadFormOptions(const IniSections& ini, Error* error)
     for (const ColorKey& k : colors) {
         auto it = keys.find(k.name);
         if (it != keys.end() && !ParseColor(it->second, *k.field)) {
-            Fail(error, std::string("skin option ") + k.name + " is not an RRGGBB colour");
-            return std::nullopt;
+            return binary::Fault(ErrorCode::InvalidArgument,
+                                 std::string("skin option ") + k.name + " is not an RRGGBB colour");
         }
     }
     if (auto it = keys.find("CaptionFont"); it != keys.end() && !it->second.empty()) {
@@ -270,45 +263,44 @@ std::optional<FormOptions> ReadFormOptions(const IniSections& ini, Error* error)
     return o;
 }
 
-std::optional<SkinData> LoadSkin(std::span<const std::uint8_t> packed, Error* error) {
-    auto entries = ParseContainer(packed, error);
+binary::Expected<SkinData> LoadSkin(std::span<const std::uint8_t> packed) {
+    binary::Expected<Entries> entries = ParseContainer(packed);
     if (!entries) {
-        return std::nullopt;
+        return entries.TakeError();
     }
-    auto entry = [&](const char* name) -> std::optional<std::span<const std::uint8_t>> {
-        auto it = entries->find(name);
+    const binary::Reader* parts[3] = {};
+    const char* const names[3] = {"options.ini", "caption.bmp", "buttons.bmp"};
+    for (int i = 0; i < 3; ++i) {
+        auto it = entries->find(names[i]);
         if (it == entries->end()) {
-            Fail(error, std::string("skin data has no entry ") + name);
-            return std::nullopt;
+            return binary::Fault(ErrorCode::NotFound,
+                                 std::string("skin data has no entry ") + names[i]);
         }
-        return it->second;
-    };
-    auto ini = entry("options.ini");
-    auto caption = entry("caption.bmp");
-    auto buttons = entry("buttons.bmp");
-    if (!ini || !caption || !buttons) {
-        return std::nullopt;
+        parts[i] = &it->second;
     }
+    const binary::Reader& ini = *parts[0];
     SkinData skin;
-    auto options = ReadFormOptions(
-        ParseIni(std::string_view(reinterpret_cast<const char*>(ini->data()), ini->size())), error);
+    binary::Expected<FormOptions> options = ReadFormOptions(
+        ParseIni(std::string_view(reinterpret_cast<const char*>(ini.Data()), ini.Size())));
     if (!options) {
-        return std::nullopt;
+        return options.TakeError();
     }
     skin.options = *options;
-    auto captionImage = DecodeBmp(*caption, error);
-    auto buttonImage = DecodeBmp(*buttons, error);
-    if (!captionImage || !buttonImage) {
-        return std::nullopt;
+    binary::Expected<Image> captionImage = DecodeBmp(*parts[1]);
+    if (!captionImage) {
+        return captionImage.TakeError();
+    }
+    binary::Expected<Image> buttonImage = DecodeBmp(*parts[2]);
+    if (!buttonImage) {
+        return buttonImage.TakeError();
     }
     if (buttonImage->width != kButtonStates * skin.options.buttonSize ||
         buttonImage->height != kButtonKinds * skin.options.buttonSize) {
-        Fail(error, "buttons.bmp does not hold 3 x 2 buttons of ButtonSize");
-        return std::nullopt;
+        return binary::Fault(ErrorCode::Malformed,
+                             "buttons.bmp does not hold 3 x 2 buttons of ButtonSize");
     }
     if (skin.options.captionSliceLeft + skin.options.captionSliceRight > captionImage->width) {
-        Fail(error, "caption slices are wider than caption.bmp");
-        return std::nullopt;
+        return binary::Fault(ErrorCode::Malformed, "caption slices are wider than caption.bmp");
     }
     skin.caption = std::move(*captionImage);
     skin.buttons = std::move(*buttonImage);

@@ -3,9 +3,11 @@
 // bounds-checked; a malformed entry is refused with a message, never read past its end.
 #pragma once
 
+#include "binary/error.h"
+#include "binary/reader.h"
+
 #include <cstdint>
 #include <map>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -20,20 +22,18 @@ struct Image {
     std::vector<std::uint32_t> pixels;
 };
 
-// Bytes of one container entry, viewing the container's storage.
-using Entries = std::map<std::string, std::span<const std::uint8_t>, std::less<>>;
-
-struct Error {
-    std::string message;
-};
+// Bytes of one container entry, viewing the container's storage (and knowing their place in
+// it, which errors name).
+using Entries = std::map<std::string, binary::Reader, std::less<>>;
 
 // Parses "ITRSKIN1", a u32 entry count, then (u16 name length, name, u32 size, bytes) each.
-std::optional<Entries> ParseContainer(std::span<const std::uint8_t> data, Error* error = nullptr);
+binary::Expected<Entries> ParseContainer(std::span<const std::uint8_t> data);
 
 // An uncompressed 8-, 24- or 32-bit BMP file (BITMAPFILEHEADER + BITMAPINFOHEADER or a later
 // header). 32-bit pixels carry straight alpha, which is premultiplied here; 8- and 24-bit
 // pixels are opaque.
-std::optional<Image> DecodeBmp(std::span<const std::uint8_t> file, Error* error = nullptr);
+binary::Expected<Image> DecodeBmp(std::span<const std::uint8_t> file);
+binary::Expected<Image> DecodeBmp(const binary::Reader& file);
 
 // "[section]" / "key=value" text; keys are kept per section as written. ';' starts a comment.
 using IniSections =
@@ -61,7 +61,7 @@ struct FormOptions {
 };
 
 // Reads the [Skin] and [FORM] sections; missing keys keep their defaults, bad values are errors.
-std::optional<FormOptions> ReadFormOptions(const IniSections& ini, Error* error = nullptr);
+binary::Expected<FormOptions> ReadFormOptions(const IniSections& ini);
 
 // The whole skin as the window uses it.
 struct SkinData {
@@ -73,6 +73,6 @@ struct SkinData {
 constexpr int kButtonStates = 3; // normal, hot, pressed
 constexpr int kButtonKinds = 2;  // close, the extra caption-bar button
 
-std::optional<SkinData> LoadSkin(std::span<const std::uint8_t> packed, Error* error = nullptr);
+binary::Expected<SkinData> LoadSkin(std::span<const std::uint8_t> packed);
 
 } // namespace skin

@@ -6,23 +6,15 @@ device. Each case has a HOME of its own (ALSA reads ~/.asoundrc), so the capture
 """
 import os
 import pathlib
-import re
 import sys
 import unittest
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "tests" / "e2e"))
 import itr  # noqa: E402
+from golden import RING, first_ring_digest, fnv1a  # noqa: E402
 
 BUILD = sys.argv.pop(1)
-GOLDEN = int(re.search(r"kFirstRing\s*=\s*(0x[0-9a-f]+)", open(sys.argv.pop(1)).read()).group(1), 16)
-RING = 65536
-
-
-def fnv1a(data):
-    h = 0xCBF29CE484222325
-    for b in data:
-        h = ((h ^ b) * 0x100000001B3) & 0xFFFFFFFFFFFFFFFF
-    return h
+GOLDEN = first_ring_digest(sys.argv.pop(1))
 
 
 class MusicTest(unittest.TestCase):

@@ -11,16 +11,9 @@ import subprocess
 import sys
 import tempfile
 
+from golden import RING, fnv1a
+
 PROBE = sys.argv[1]
-RING = 65536
-FNV_OFFSET, FNV_PRIME = 0xCBF29CE484222325, 0x100000001B3
-
-
-def fnv1a(data):
-    h = FNV_OFFSET
-    for b in data:
-        h = ((h ^ b) * FNV_PRIME) & 0xFFFFFFFFFFFFFFFF
-    return h
 
 
 def run(home, *args):

@@ -218,8 +218,8 @@ struct Loaded {
 
     explicit Loaded(std::vector<std::uint8_t> data, bool noLoop = false) : bytes(std::move(data)) {
         engine->noLoop = noLoop ? 1 : 0;
-        ok = music::LoadFromMemory(*engine, bytes.data(), static_cast<std::uint32_t>(bytes.size()),
-                                   arena);
+        ok = static_cast<bool>(music::LoadFromMemory(
+            *engine, bytes.data(), static_cast<std::uint32_t>(bytes.size()), arena));
     }
     explicit Loaded(const Module& m, bool noLoop = false) : Loaded(Write(m), noLoop) {}
     ~Loaded() { platform::ArenaDestroy(arena); }

@@ -17,17 +17,10 @@ import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 import xmwrite as xw  # noqa: E402
+from golden import RING, first_ring_digest, fnv1a  # noqa: E402
 
 tool, track, golden_header = sys.argv[1:4]
 wine = "--wine" in sys.argv[4:]
-RING = 65536
-
-
-def fnv1a(data):
-    h = 0xCBF29CE484222325
-    for b in data:
-        h = ((h ^ b) * 0x100000001B3) & 0xFFFFFFFFFFFFFFFF
-    return h
 
 
 def run(*args):
@@ -40,7 +33,7 @@ def run(*args):
         return rc, out.read().decode("utf-8", "replace")
 
 
-golden = int(re.search(r"kFirstRing\s*=\s*(0x[0-9a-f]+)", open(golden_header).read()).group(1), 16)
+golden = first_ring_digest(golden_header)
 failures = []
 
 

@@ -105,20 +105,24 @@ void RemoveFile(const std::string& name) {
     }
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    const auto runStart = std::chrono::steady_clock::now();
+// What the command line asks for.
+struct Options {
     double seconds = 0;
     bool noLoop = false;
     long loops = 0;
-    std::vector<std::string> files;
+    std::vector<std::string> files; // the module, the WAV file
+};
+
+constexpr int kGoOn = -1; // not an exit code: the command line asks for a render
+
+// The command line into options; an exit code when it asks for help or is wrong.
+int ParseOptions(int argc, char** argv, Options& o) {
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--seconds" && i + 1 < argc) {
             char* end = nullptr;
-            seconds = std::strtod(argv[++i], &end);
-            if (!end || *end || !(seconds > 0) || seconds > kMaxSeconds) {
+            o.seconds = std::strtod(argv[++i], &end);
+            if (!end || *end || !(o.seconds > 0) || o.seconds > kMaxSeconds) {
                 std::fprintf(stderr,
                              "xmrender: --seconds wants a number above 0 and up to %g (what a "
                              "WAV file holds)\n",
@@ -127,14 +131,14 @@ int main(int argc, char** argv) {
             }
         } else if (a == "--loops" && i + 1 < argc) {
             char* end = nullptr;
-            loops = std::strtol(argv[++i], &end, 10);
-            if (!end || *end || loops < 1 || loops > kMaxLoops) {
+            o.loops = std::strtol(argv[++i], &end, 10);
+            if (!end || *end || o.loops < 1 || o.loops > kMaxLoops) {
                 std::fprintf(stderr, "xmrender: --loops wants a whole number from 1 to %ld\n",
                              kMaxLoops);
                 return 2;
             }
         } else if (a == "--no-loop") {
-            noLoop = true;
+            o.noLoop = true;
         } else if (a == "-h" || a == "--help") {
             Usage();
             return 0;
@@ -143,75 +147,78 @@ int main(int argc, char** argv) {
             Usage();
             return 2;
         } else {
-            files.push_back(a);
+            o.files.push_back(a);
         }
     }
-    if (noLoop && loops > 1) {
+    if (o.noLoop && o.loops > 1) {
         std::fprintf(stderr, "xmrender: --no-loop renders the song once; it takes no --loops\n");
         return 2;
     }
-    if (files.size() != 2) {
+    if (o.files.size() != 2) {
         Usage();
         return 2;
     }
-    const bool looping = !noLoop && loops == 0;
-    if (seconds == 0) {
-        seconds = looping ? kLoopingSeconds : kDefaultSeconds;
+    const bool looping = !o.noLoop && o.loops == 0;
+    if (o.seconds == 0) {
+        o.seconds = looping ? kLoopingSeconds : kDefaultSeconds;
     }
     if (looping) {
-        loops = kMaxLoops; // the time limit ends it
+        o.loops = kMaxLoops; // the time limit ends it
     }
+    return kGoOn;
+}
 
-    std::ifstream in(files[0], std::ios::binary);
+// The module file through the loader into the engine and the arena (which may be null: no
+// memory); false after saying why not.
+bool LoadInput(const std::string& name, music::Engine& engine, platform::HeapArena* arena) {
+    std::ifstream in(name, std::ios::binary);
     if (!in) {
-        std::fprintf(stderr, "xmrender: cannot open %s\n", files[0].c_str());
-        return 1;
+        std::fprintf(stderr, "xmrender: cannot open %s\n", name.c_str());
+        return false;
     }
-    std::vector<unsigned char> module((std::istreambuf_iterator<char>(in)),
-                                      std::istreambuf_iterator<char>());
+    const std::vector<unsigned char> module((std::istreambuf_iterator<char>(in)),
+                                            std::istreambuf_iterator<char>());
     if (module.size() > 0xFFFFFFFFu) {
-        std::fprintf(stderr, "xmrender: %s is larger than 4 GB\n", files[0].c_str());
-        return 1;
+        std::fprintf(stderr, "xmrender: %s is larger than 4 GB\n", name.c_str());
+        return false;
     }
-
-    auto engine = std::make_unique<music::Engine>();
-    platform::HeapArena* arena = platform::ArenaCreate();
-    const char* reason = nullptr;
-    if (!arena ||
-        !music::LoadFromMemory(*engine, module.data(), static_cast<std::uint32_t>(module.size()),
-                               arena, &reason)) {
+    const binary::Status loaded =
+        arena ? music::LoadFromMemory(engine, module.data(),
+                                      static_cast<std::uint32_t>(module.size()), arena)
+              : binary::OutOfMemory("out of memory");
+    if (!loaded) {
         std::fprintf(stderr, "xmrender: %s is not an XM module the player accepts: %s\n",
-                     files[0].c_str(), reason ? reason : "out of memory");
-        platform::ArenaDestroy(arena);
-        return 1;
+                     name.c_str(), loaded.error().Text().c_str());
+        return false;
     }
+    return true;
+}
 
-    const std::uint64_t wanted = static_cast<std::uint64_t>(seconds * music::kOutputRate + 0.5);
-    FileSink sink;
-    const char* outName = files[1].c_str();
-    // Written in full at the end, with the sizes; what stands here first only keeps the place.
+// The output file, opened with a placeholder header (written in full at the end, with the
+// sizes); false after saying why not.
+bool OpenOutput(const std::string& name, FileSink& sink) {
     const std::vector<unsigned char> placeholder = WavHeader(0);
     errno = 0;
-    sink.file = std::fopen(outName, "wb");
+    sink.file = std::fopen(name.c_str(), "wb");
     if (!sink.file || std::setvbuf(sink.file, nullptr, _IOFBF, kFileBuffer) != 0 ||
         std::fwrite(placeholder.data(), 1, placeholder.size(), sink.file) != placeholder.size()) {
         const int error = errno ? errno : EIO;
         if (sink.file) {
             std::fclose(sink.file);
-            RemoveFile(files[1]);
+            RemoveFile(name);
         }
-        std::fprintf(stderr, "xmrender: cannot write %s: %s\n", outName, std::strerror(error));
-        platform::ArenaDestroy(arena);
-        return 1;
+        std::fprintf(stderr, "xmrender: cannot write %s: %s\n", name.c_str(), std::strerror(error));
+        return false;
     }
-    const xmrender::Outcome r =
-        xmrender::RenderSong(*engine, loops > 0 ? static_cast<int>(loops) : 1, wanted, sink);
-    platform::ArenaDestroy(arena);
-    const std::uint64_t frames = r.frames;
+    return true;
+}
 
+// The header with the sizes, and the file closed; false, with the file removed, after saying
+// why not.
+bool FinishOutput(const std::string& name, const xmrender::Outcome& r, FileSink& sink) {
     int error = sink.error;
     if (!r.sinkFailed) {
-        const std::vector<unsigned char> header = WavHeader(static_cast<std::uint32_t>(frames));
+        const std::vector<unsigned char> header = WavHeader(static_cast<std::uint32_t>(r.frames));
         errno = 0;
         if (std::fflush(sink.file) != 0 || std::fseek(sink.file, 0, SEEK_SET) != 0 ||
             std::fwrite(header.data(), 1, header.size(), sink.file) != header.size() ||
@@ -225,12 +232,15 @@ int main(int argc, char** argv) {
     }
     if (error != 0) {
         // A cut file would pass for the whole render.
-        RemoveFile(files[1]);
-        std::fprintf(stderr, "xmrender: cannot write %s: %s\n", outName, std::strerror(error));
-        return 1;
+        RemoveFile(name);
+        std::fprintf(stderr, "xmrender: cannot write %s: %s\n", name.c_str(), std::strerror(error));
+        return false;
     }
+    return true;
+}
 
-    const auto whole = std::chrono::steady_clock::now() - runStart;
+void Report(const xmrender::Outcome& r, std::chrono::steady_clock::duration whole) {
+    const std::uint64_t frames = r.frames;
     const double rate = music::kOutputRate;
     const double ns = std::chrono::duration<double, std::nano>(r.engineTime).count();
     std::printf("%llu frames rendered (%.3f s), %d pass%s, ended by %s\n",
@@ -247,5 +257,30 @@ int main(int argc, char** argv) {
     }
     std::printf("engine: %.1f ns per frame; whole run: %.3f s\n", frames ? ns / frames : 0.0,
                 std::chrono::duration<double>(whole).count());
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const auto runStart = std::chrono::steady_clock::now();
+    Options o;
+    if (const int rc = ParseOptions(argc, argv, o); rc != kGoOn) {
+        return rc;
+    }
+    auto engine = std::make_unique<music::Engine>();
+    platform::HeapArena* arena = platform::ArenaCreate();
+    FileSink sink;
+    if (!LoadInput(o.files[0], *engine, arena) || !OpenOutput(o.files[1], sink)) {
+        platform::ArenaDestroy(arena);
+        return 1;
+    }
+    const std::uint64_t wanted = static_cast<std::uint64_t>(o.seconds * music::kOutputRate + 0.5);
+    const xmrender::Outcome r =
+        xmrender::RenderSong(*engine, o.loops > 0 ? static_cast<int>(o.loops) : 1, wanted, sink);
+    platform::ArenaDestroy(arena);
+    if (!FinishOutput(o.files[1], r, sink)) {
+        return 1;
+    }
+    Report(r, std::chrono::steady_clock::now() - runStart);
     return 0;
 }

@@ -208,6 +208,10 @@ TEST_F(TransplantWineTest, AMissingTargetGivesSixLinesAndThreeBoxesAndNoFile) {
     EXPECT_FALSE(std::filesystem::exists(dir / "TSRes.dll"));
 }
 
+// A read-only target cannot be opened for writing: one message box, the file untouched.
+// Under Wine the attribute is the Unix write permission, which does not bind root; for such a
+// user the fault-injecting file layer gives the open the refusal Windows gives
+// (ERROR_ACCESS_DENIED), so the test runs for every user.
 TEST_F(WineTest, TheStringPatchReportsAReadOnlyTargetOnce) {
     const Bytes name = Utf16Bytes(u"res_cn.data");
     Bytes file(100, 0xAB);
@@ -216,19 +220,25 @@ TEST_F(WineTest, TheStringPatchReportsAReadOnlyTargetOnce) {
     const std::wstring path = (dir / "iTools.exe").wstring();
     ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
     HANDLE probe = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (probe != INVALID_HANDLE_VALUE) {
-        // Under Wine the attribute is the Unix write permission, which does not bind root.
+    const bool attributeBinds = probe == INVALID_HANDLE_VALUE;
+    if (!attributeBinds) {
         CloseHandle(probe);
-        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        GTEST_SKIP() << "this user can write read-only files";
     }
-    PatchExeString(platform::SystemOs(), reporter, Dir(), u"res_ru.data");
+    CountingOs os(platform::SystemOs());
+    if (!attributeBinds) {
+        os.failOp = "OpenExisting";
+        os.failAt = 1;
+        os.failCode = platform::error::kAccessDenied;
+    }
+    PatchExeString(os, reporter, Dir(), u"res_ru.data");
     SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     ASSERT_EQ(reporter.boxes.size(), 1u);
     EXPECT_EQ(
         reporter.boxes[0],
         "Could not write changes to file:" + U8(Dir()) +
             "itools.exe\n\rМожет он у вас запущен? проверьте в диспетчере задач \"itools.exe\"");
+    EXPECT_EQ(os.counts["OpenExisting"], 1);
+    EXPECT_EQ(os.counts["WriteAt"], 0);
     EXPECT_EQ(ReadAll(dir / "iTools.exe"), file);
 }
 

@@ -187,19 +187,19 @@ TEST_F(ScratchTest, TailMoveFailingAnywhereIsPutBack) {
         SCOPED_TRACE(c.label);
         Bytes moved = original;
         std::memmove(moved.data() + c.to, original.data() + c.from, c.length);
-        auto run = [&](CutShortOs& os, bool& restored) {
+        auto run = [&](CutShortOs& os) {
             Write("f.bin", original);
             platform::FileHandle f = real.OpenExisting(U16("f.bin"), platform::Access::ReadWrite,
                                                        platform::Share::Exclusive);
             EXPECT_TRUE(f.IsValid());
             std::vector<std::uint8_t> buffer(7);
-            const bool ok = detail::MoveFileBytes(os, f, c.from, c.to, c.length, buffer, restored);
+            const detail::Moved result =
+                detail::MoveFileBytes(os, f, c.from, c.to, c.length, buffer);
             real.Close(f);
-            return ok;
+            return result;
         };
         CutShortOs counter(real);
-        bool restored = false;
-        ASSERT_TRUE(run(counter, restored));
+        ASSERT_EQ(run(counter), detail::Moved::All);
         EXPECT_EQ(Read("f.bin"), moved);
         const int calls = counter.calls;
         const int writes = counter.writes;
@@ -213,9 +213,8 @@ TEST_F(ScratchTest, TailMoveFailingAnywhereIsPutBack) {
             }
             SCOPED_TRACE(k <= calls ? "call " + std::to_string(k) + " failing"
                                     : "write " + std::to_string(k - calls) + " cut short");
-            restored = false;
-            EXPECT_FALSE(run(os, restored));
-            EXPECT_TRUE(restored);
+            // Failed, and every block that had moved is back.
+            EXPECT_EQ(run(os), detail::Moved::Back);
             // The source range and everything outside the destination as they were.
             Bytes now = Read("f.bin");
             ASSERT_EQ(now.size(), original.size());

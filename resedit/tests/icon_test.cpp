@@ -8,13 +8,6 @@
 namespace resedit::testing {
 namespace {
 
-ResKey Id(std::uint16_t id) {
-    return ResKey::FromId(id);
-}
-ResKey Name(std::u16string_view name) {
-    return ResKey::FromName(name);
-}
-
 std::vector<IconImage> Images(std::initializer_list<std::uint32_t> sizes, std::uint8_t seed = 1) {
     std::vector<IconImage> out;
     for (std::uint32_t size : sizes) {

@@ -3,7 +3,9 @@
 #include "resedit/tests/support.h"
 
 #include <algorithm>
+#include <cctype>
 #include <functional>
+#include <ostream>
 
 namespace resedit::testing {
 namespace {
@@ -57,31 +59,47 @@ TEST_F(OpenTest, ReadsTheTreeOfPe32AndPe32Plus) {
 namespace resedit::testing {
 namespace {
 
+namespace pe = binary::pe;
+
+constexpr std::uint32_t kImageSize = 0x400;
+
 // A resource section image made by hand: directory tables at given offsets.
 struct Image {
-    Bytes b = Bytes(0x400, 0);
+    Bytes b = Bytes(kImageSize, 0);
     void Dir(std::uint32_t at, std::uint16_t named, std::uint16_t ids) {
-        Put16(b, at + 12, named);
-        Put16(b, at + 14, ids);
+        Put16(b, at + pe::kDirNamedEntries, named);
+        Put16(b, at + pe::kDirIdEntries, ids);
     }
     void Entry(std::uint32_t at, std::uint32_t name, std::uint32_t offset) {
-        Put32(b, at, name);
-        Put32(b, at + 4, offset);
+        Put32(b, at + pe::kEntryName, name);
+        Put32(b, at + pe::kEntryOffsetToData, offset);
     }
 };
 
-// Three good levels: root at 0 -> type 3 at 24 -> name 1 at 48 -> data entry at 72 -> 16
-// bytes at 88.
+// Three good levels: the root table, the type 3 table, the name 1 table, each with one entry
+// right behind it, then a data entry and 16 bytes of data.
+constexpr std::uint32_t kRootDir = 0;
+constexpr std::uint32_t kTypeDir = kRootDir + pe::kDirTableSize + pe::kEntrySize;
+constexpr std::uint32_t kNameDir = kTypeDir + pe::kDirTableSize + pe::kEntrySize;
+constexpr std::uint32_t kDataEntry = kNameDir + pe::kDirTableSize + pe::kEntrySize;
+constexpr std::uint32_t kData = kDataEntry + pe::kDataEntrySize;
+constexpr std::uint32_t kSubdir = pe::kSubdirectoryFlag;
+
+// The entry of a table with one entry.
+constexpr std::uint32_t EntryOf(std::uint32_t dir) {
+    return dir + pe::kDirTableSize;
+}
+
 Image GoodImage(std::uint32_t va) {
     Image im;
-    im.Dir(0, 0, 1);
-    im.Entry(16, 3, 0x80000000 | 24);
-    im.Dir(24, 0, 1);
-    im.Entry(40, 1, 0x80000000 | 48);
-    im.Dir(48, 0, 1);
-    im.Entry(64, 2052, 72);
-    Put32(im.b, 72, va + 88);
-    Put32(im.b, 76, 16);
+    im.Dir(kRootDir, 0, 1);
+    im.Entry(EntryOf(kRootDir), 3, kSubdir | kTypeDir);
+    im.Dir(kTypeDir, 0, 1);
+    im.Entry(EntryOf(kTypeDir), 1, kSubdir | kNameDir);
+    im.Dir(kNameDir, 0, 1);
+    im.Entry(EntryOf(kNameDir), 2052, kDataEntry);
+    Put32(im.b, kDataEntry + pe::kDataOffsetToData, va + kData);
+    Put32(im.b, kDataEntry + pe::kDataSize, 16);
     return im;
 }
 
@@ -94,123 +112,184 @@ struct BadCase {
     std::uint32_t error;
 };
 
-TEST_F(OpenTest, RefusesMalformedFilesUntouched) {
-    const std::vector<BadCase> cases = {
+// How CTest shows a case: its label.
+void PrintTo(const BadCase& c, std::ostream* os) {
+    *os << c.label;
+}
+
+const std::vector<BadCase>& BadCases() {
+    static const std::vector<BadCase> cases = {
         {"no MZ", nullptr, [](PeFile&, Bytes& b) { b[0] = 'X'; }, kBadExeFormat},
         {"PE header offset outside the file", nullptr,
-         [](PeFile&, Bytes& b) { Put32(b, 0x3C, 0xFFFFFFF0); }, kBadExeFormat},
+         [](PeFile&, Bytes& b) { Put32(b, pe::kDosPeOffset, 0xFFFFFFF0); }, kBadExeFormat},
         {"no PE signature", nullptr, [](PeFile& f, Bytes& b) { b[f.peOffset + 1] = 'X'; },
          kBadExeFormat},
         {"cut inside the file header", nullptr,
-         [](PeFile& f, Bytes& b) { b.resize(f.peOffset + 30); }, kBadExeFormat},
+         [](PeFile& f, Bytes& b) { b.resize(f.peOffset + pe::kSizeOfOptionalHeader); },
+         kBadExeFormat},
+        {"cut after the optional header's magic", nullptr,
+         [](PeFile& f, Bytes& b) { b.resize(OptionalHeader(f) + 6); }, kBadExeFormat},
         {"cut inside the optional header", nullptr,
-         [](PeFile& f, Bytes& b) { b.resize(f.peOffset + 100); }, kBadExeFormat},
+         [](PeFile& f, Bytes& b) { b.resize(OptionalHeader(f) + pe::kDataDirectoriesPe32 - 20); },
+         kBadExeFormat},
         {"unknown optional header magic", nullptr,
-         [](PeFile& f, Bytes& b) { Put16(b, OptionalHeader(f), 0x107); }, kBadExeFormat},
+         [](PeFile& f, Bytes& b) { Put16(b, OptionalHeader(f) + pe::kMagic, 0x107); },
+         kBadExeFormat},
         {"section table outside the file", nullptr,
-         [](PeFile& f, Bytes& b) { Put16(b, f.peOffset + 6, 0xFFFF); }, kBadExeFormat},
+         [](PeFile& f, Bytes& b) { Put16(b, f.peOffset + pe::kNumberOfSections, 0xFFFF); },
+         kBadExeFormat},
         {"optional header size past the file", nullptr,
          [](PeFile& f, Bytes& b) {
-             Put16(b, f.peOffset + 20, 0xFFFF);
+             Put16(b, f.peOffset + pe::kSizeOfOptionalHeader, 0xFFFF);
              b.resize(0x1000);
          },
          kBadExeFormat},
         {"no resource directory", nullptr,
-         [](PeFile& f, Bytes& b) { Put32(b, DataDirectory(f, 2), 0); }, kFileNotFound},
+         [](PeFile& f, Bytes& b) { Put32(b, DataDirectory(f, pe::kDirResource), 0); },
+         kFileNotFound},
         {"resource directory inside a section, not at its start", nullptr,
-         [](PeFile& f, Bytes& b) { Put32(b, DataDirectory(f, 2), kResourceVa + 0x10); },
+         [](PeFile& f, Bytes& b) {
+             Put32(b, DataDirectory(f, pe::kDirResource), kResourceVa + 0x10);
+         },
          kFileNotFound},
         {"too few data directories for resources", nullptr,
-         [](PeFile& f, Bytes& b) { Put32(b, OptionalHeader(f) + 92, 2); }, kFileNotFound},
+         [](PeFile& f, Bytes& b) {
+             Put32(b, OptionalHeader(f) + pe::kNumberOfRvaAndSizesPe32, pe::kDirResource);
+         },
+         kFileNotFound},
         {"resource section outside the file", nullptr,
-         [](PeFile& f, Bytes& b) { Put32(b, SectionHeader(f, 2) + 20, 0x7FFFFFF0); },
+         [](PeFile& f, Bytes& b) {
+             Put32(b, SectionHeader(f, f.resourceSection) + pe::kSecPointerToRawData, 0x7FFFFFF0);
+         },
          kBadExeFormat},
-        {"root entries outside the section", [](Image& im) { im.Dir(0, 0, 0xFFFF); }, nullptr,
-         kBadExeFormat},
-        {"subdirectory outside the section",
-         [](Image& im) { im.Entry(16, 3, 0x80000000 | 0x7FFFFF00); }, nullptr, kBadExeFormat},
-        {"directory that refers back to the root",
-         [](Image& im) { im.Entry(40, 1, 0x80000000 | 0); }, nullptr, kBadExeFormat},
-        {"directory that refers to itself", [](Image& im) { im.Entry(40, 1, 0x80000000 | 24); },
+        {"root entries outside the section", [](Image& im) { im.Dir(kRootDir, 0, 0xFFFF); },
          nullptr, kBadExeFormat},
-        {"data entry outside the section", [](Image& im) { im.Entry(64, 2052, 0x3F8); }, nullptr,
+        {"subdirectory outside the section",
+         [](Image& im) { im.Entry(EntryOf(kRootDir), 3, kSubdir | 0x7FFFFF00); }, nullptr,
          kBadExeFormat},
-        {"data before the section", [](Image& im) { Put32(im.b, 72, kResourceVa - 4); }, nullptr,
+        {"directory that refers back to the root",
+         [](Image& im) { im.Entry(EntryOf(kTypeDir), 1, kSubdir | kRootDir); }, nullptr,
          kBadExeFormat},
-        {"data past the section's end", [](Image& im) { Put32(im.b, 76, 0x400); }, nullptr,
+        {"directory that refers to itself",
+         [](Image& im) { im.Entry(EntryOf(kTypeDir), 1, kSubdir | kTypeDir); }, nullptr,
          kBadExeFormat},
-        {"data size wrapping around", [](Image& im) { Put32(im.b, 76, 0xFFFFFFF0); }, nullptr,
+        {"data entry outside the section",
+         [](Image& im) { im.Entry(EntryOf(kNameDir), 2052, kImageSize - pe::kDataEntrySize / 2); },
+         nullptr, kBadExeFormat},
+        {"data before the section",
+         [](Image& im) { Put32(im.b, kDataEntry + pe::kDataOffsetToData, kResourceVa - 4); },
+         nullptr, kBadExeFormat},
+        {"data past the section's end",
+         [](Image& im) { Put32(im.b, kDataEntry + pe::kDataSize, kImageSize); }, nullptr,
+         kBadExeFormat},
+        {"data size wrapping around",
+         [](Image& im) { Put32(im.b, kDataEntry + pe::kDataSize, 0xFFFFFFF0); }, nullptr,
          kBadExeFormat},
         {"name outside the section",
          [](Image& im) {
-             im.Dir(24, 1, 0);
-             im.Entry(40, 0x80000000 | 0x10000, 0x80000000 | 48);
+             im.Dir(kTypeDir, 1, 0);
+             im.Entry(EntryOf(kTypeDir), pe::kNameFlag | 0x10000, kSubdir | kNameDir);
          },
          nullptr, kBadExeFormat},
         {"name running past the section",
          [](Image& im) {
-             im.Dir(24, 1, 0);
-             im.Entry(40, 0x80000000 | 0x3FE, 0x80000000 | 48);
-             Put16(im.b, 0x3FE, 5);
+             im.Dir(kTypeDir, 1, 0);
+             im.Entry(EntryOf(kTypeDir), pe::kNameFlag | (kImageSize - 2), kSubdir | kNameDir);
+             Put16(im.b, kImageSize - 2, 5);
          },
          nullptr, kBadExeFormat},
-        {"id entry counted as named", [](Image& im) { im.Dir(24, 1, 0); }, nullptr, kBadExeFormat},
+        {"id entry counted as named", [](Image& im) { im.Dir(kTypeDir, 1, 0); }, nullptr,
+         kBadExeFormat},
         {"named entry counted as id",
          [](Image& im) {
              Put16(im.b, 0x200, 1);
              Put16(im.b, 0x202, 'A');
-             im.Entry(40, 0x80000000 | 0x200, 0x80000000 | 48);
+             im.Entry(EntryOf(kTypeDir), pe::kNameFlag | 0x200, kSubdir | kNameDir);
          },
          nullptr, kBadExeFormat},
         {"directory that refers back to its grandparent",
-         [](Image& im) { im.Entry(64, 2052, 0x80000000 | 0); }, nullptr, kBadExeFormat},
+         [](Image& im) { im.Entry(EntryOf(kNameDir), 2052, kSubdir | kRootDir); }, nullptr,
+         kBadExeFormat},
         {"directories nested 40 deep",
          [](Image& im) {
-             im.b.assign(0x400, 0);
+             im.b.assign(kImageSize, 0);
+             const std::uint32_t step = pe::kDirTableSize + pe::kEntrySize;
              for (std::uint32_t i = 0; i < 40; ++i) {
-                 im.Dir(24 * i, 0, 1);
-                 im.Entry(24 * i + 16, 1, 0x80000000 | (24 * (i + 1)));
+                 im.Dir(step * i, 0, 1);
+                 im.Entry(EntryOf(step * i), 1, kSubdir | (step * (i + 1)));
              }
-             im.Dir(24 * 40, 0, 0);
+             im.Dir(step * 40, 0, 0);
          },
          nullptr, kBadExeFormat},
     };
-    for (const BadCase& c : cases) {
-        SCOPED_TRACE(c.label);
-        PeRecipe recipe = TypicalRecipe(false, {});
-        Image im = GoodImage(kResourceVa);
-        if (c.image) {
-            c.image(im);
+    return cases;
+}
+
+// The case's label as a test name: its words, capitalised and joined.
+std::string CaseName(const ::testing::TestParamInfo<BadCase>& info) {
+    std::string name;
+    bool wordStart = true;
+    for (const char* c = info.param.label; *c; ++c) {
+        if (std::isalnum(static_cast<unsigned char>(*c))) {
+            name +=
+                wordStart ? static_cast<char>(std::toupper(static_cast<unsigned char>(*c))) : *c;
+            wordStart = false;
+        } else {
+            wordStart = *c != '\'';
         }
-        recipe.resourceImage = im.b;
-        PeFile pe = BuildPe(recipe);
-        ASSERT_EQ(pe.resourceVa, kResourceVa);
-        if (c.file) {
-            c.file(pe, pe.bytes);
-        }
-        Write("bad.exe", pe.bytes);
-        platform::Os& os = platform::SystemOs();
-        os.SetLastError(0);
-        EXPECT_EQ(ResEditOpen(U16("bad.exe"), false), nullptr);
-        EXPECT_EQ(os.LastError(), c.error);
-        // Starting from an empty tree skips the directory, not the headers.
-        TResEditHandle* fresh = ResEditOpen(U16("bad.exe"), true);
-        EXPECT_EQ(fresh == nullptr, c.image == nullptr);
-        ResEditClose(fresh, true);
-        EXPECT_FALSE(ResEditLastMessage().empty());
-        EXPECT_EQ(Read("bad.exe"), pe.bytes);
-        // Released: the file can be opened exclusively again.
-        platform::FileHandle f = os.OpenExisting(U16("bad.exe"), platform::Access::ReadWrite,
-                                                 platform::Share::Exclusive);
-        EXPECT_TRUE(f.IsValid());
-        os.Close(f);
     }
-    // The good image itself opens.
+    return name;
+}
+
+class MalformedFileTest : public ScratchTest, public ::testing::WithParamInterface<BadCase> {};
+
+// Refused with the reason in the last-error code and in words with the place in the file,
+// without being read past its end or changed, and released: the file can be opened
+// exclusively again.
+TEST_P(MalformedFileTest, IsRefusedUntouched) {
+    const BadCase& c = GetParam();
+    PeRecipe recipe = TypicalRecipe(false, {});
+    Image im = GoodImage(kResourceVa);
+    if (c.image) {
+        c.image(im);
+    }
+    recipe.resourceImage = im.b;
+    PeFile pe = BuildPe(recipe);
+    ASSERT_EQ(pe.resourceVa, kResourceVa);
+    if (c.file) {
+        c.file(pe, pe.bytes);
+    }
+    Write("bad.exe", pe.bytes);
+    platform::Os& os = platform::SystemOs();
+    os.SetLastError(0);
+    EXPECT_EQ(ResEditOpen(U16("bad.exe"), false), nullptr);
+    EXPECT_EQ(os.LastError(), c.error);
+    EXPECT_NE(ResEditLastMessage().find(" (offset 0x"), std::string::npos)
+        << "a refusal says why and where: " << ResEditLastMessage();
+    // Starting from an empty tree skips the directory, not the headers.
+    TResEditHandle* fresh = ResEditOpen(U16("bad.exe"), true);
+    EXPECT_EQ(fresh == nullptr, c.image == nullptr);
+    EXPECT_EQ(ResEditLastMessage().empty(), fresh != nullptr);
+    EXPECT_TRUE(ResEditClose(fresh, true));
+    EXPECT_EQ(Read("bad.exe"), pe.bytes);
+    platform::FileHandle f =
+        os.OpenExisting(U16("bad.exe"), platform::Access::ReadWrite, platform::Share::Exclusive);
+    EXPECT_TRUE(f.IsValid());
+    os.Close(f);
+}
+
+INSTANTIATE_TEST_SUITE_P(OpenTest, MalformedFileTest, ::testing::ValuesIn(BadCases()), CaseName);
+
+// The good image itself opens; the open clears the message an earlier refusal left.
+TEST_F(OpenTest, TheGoodHandMadeImageOpens) {
     PeRecipe recipe = TypicalRecipe(false, {});
     recipe.resourceImage = GoodImage(kResourceVa).b;
     Write("good.exe", BuildPe(recipe).bytes);
+    EXPECT_EQ(ResEditOpen(U16("missing.exe"), false), nullptr);
+    EXPECT_FALSE(ResEditLastMessage().empty());
     TResEditHandle* h = ResEditOpen(U16("good.exe"), false);
     ASSERT_NE(h, nullptr) << ResEditLastMessage();
+    EXPECT_TRUE(ResEditLastMessage().empty());
     EXPECT_EQ(Listing(*h->os, h->root).size(), 1u);
     EXPECT_TRUE(ResEditClose(h, true));
 }

@@ -9,6 +9,8 @@ namespace resedit::testing {
 
 namespace {
 
+namespace pe = binary::pe;
+
 std::uint32_t Align(std::uint32_t x, std::uint32_t a) {
     return (x + a - 1) / a * a;
 }
@@ -24,7 +26,6 @@ void Append32(Bytes& b, std::uint32_t v) {
 
 constexpr std::uint32_t kScnCode = 0x00000020;
 constexpr std::uint32_t kScnInitialized = 0x00000040;
-constexpr std::uint32_t kScnDiscardable = 0x02000000;
 constexpr std::uint32_t kScnExecute = 0x20000000;
 constexpr std::uint32_t kScnRead = 0x40000000;
 constexpr std::uint32_t kScnWrite = 0x80000000;
@@ -40,7 +41,7 @@ std::uint32_t Characteristics(SectionKind kind) {
     case SectionKind::Relocations:
     case SectionKind::Discardable:
     case SectionKind::Debug:
-        return kScnInitialized | kScnRead | kScnDiscardable;
+        return kScnInitialized | kScnRead | pe::kScnMemDiscardable;
     }
     return 0;
 }
@@ -266,76 +267,117 @@ PeRecipe TypicalRecipe(bool pe32Plus, std::vector<Resource> resources) {
     return recipe;
 }
 
-PeFile BuildPe(const PeRecipe& recipe) {
+namespace {
+
+constexpr std::uint32_t kPeOffset = 0x80;
+constexpr std::uint16_t kMachineI386 = 0x014C;
+constexpr std::uint16_t kMachineAmd64 = 0x8664;
+constexpr std::uint16_t kExecutableImage = 0x0002;
+constexpr std::uint16_t kMachine32Bit = 0x0100;
+constexpr std::uint16_t kLargeAddressAware = 0x0020;
+constexpr std::uint16_t kSubsystemConsole = 3;
+constexpr std::uint16_t kDllFlags = 0x8140; // terminal server aware, NX, dynamic base
+constexpr std::uint32_t kBaseOfDataPe32 = 24;
+constexpr std::uint32_t kImageBasePe32 = 28;
+constexpr std::uint32_t kImageBasePe32Plus = 24; // 64-bit
+constexpr std::uint32_t kDebugTypeCodeView = 2;
+constexpr std::uint32_t kSymbolSize = 18; // a COFF symbol
+constexpr std::uint32_t kCertificateSize = 24;
+
+// A section as it will stand in the file.
+struct Placed {
+    Bytes bytes;
+    std::uint32_t va = 0, vsize = 0, raw = 0, rawSize = 0, characteristics = 0;
+};
+
+// The file, built step by step: sections in memory, the debug directory, the places in the
+// file, the section names, then the bytes.
+struct Builder {
+    const PeRecipe& recipe;
     PeFile f;
-    const std::uint32_t n = static_cast<std::uint32_t>(recipe.sections.size());
-    const std::uint32_t optSize = recipe.pe32Plus ? 240 : 224;
-    f.peOffset = 0x80;
-    const std::uint32_t sectionTable = f.peOffset + 24 + optSize;
-    const std::uint32_t headersSize = Align(sectionTable + 40 * n, recipe.fileAlignment);
+    std::uint32_t optSize = 0;
+    std::uint32_t sectionTable = 0;
+    std::uint32_t headersSize = 0;
+    std::uint32_t sizeOfImage = 0;
+    std::vector<Placed> placed;
+    int firstData = -1, debugSection = -1, relocSection = -1, codeSection = -1;
+    Bytes appended;
+    std::uint32_t debugDirVa = 0;
+    std::vector<std::uint32_t> debugDataAt; // offsets inside the debug section or appended data
+    Bytes strings;
+    std::vector<std::string> headerNames;
+    std::uint32_t end = 0;
+
+    std::uint32_t Count() const { return static_cast<std::uint32_t>(recipe.sections.size()); }
+    std::uint32_t DebugCount() const { return recipe.debugEntries; }
+
+    // One block for the first page: one pointer-sized fix-up and a padding entry.
+    Bytes Relocations() const {
+        Bytes b;
+        Append32(b, recipe.sectionAlignment);
+        Append32(b, 12);
+        Append16(b, static_cast<std::uint16_t>((recipe.pe32Plus ? 10 : 3) << 12 | 0x10));
+        Append16(b, 0);
+        return b;
+    }
 
     // Section contents and addresses.
-    struct Placed {
-        Bytes bytes;
-        std::uint32_t va = 0, vsize = 0, raw = 0, rawSize = 0, characteristics = 0;
-    };
-    std::vector<Placed> placed(n);
-    std::uint32_t va = recipe.sectionAlignment;
-    int firstData = -1, debugSection = -1, relocSection = -1, codeSection = -1;
-    for (std::uint32_t i = 0; i < n; ++i) {
-        const SectionRecipe& s = recipe.sections[i];
-        placed[i].va = va;
-        placed[i].characteristics = Characteristics(s.kind);
-        if (s.kind == SectionKind::Resources) {
-            placed[i].bytes = recipe.resourceImage.empty()
-                                  ? BuildResourceSection(recipe.resources, va)
-                                  : recipe.resourceImage;
-            f.resourceSection = i;
-            f.resourceVa = va;
-        } else if (s.kind == SectionKind::Relocations) {
-            // One block for the first page: one pointer-sized fix-up and a padding entry.
-            Bytes b;
-            Append32(b, recipe.sectionAlignment);
-            Append32(b, 12);
-            Append16(b, static_cast<std::uint16_t>((recipe.pe32Plus ? 10 : 3) << 12 | 0x10));
-            Append16(b, 0);
-            placed[i].bytes = b;
-            relocSection = static_cast<int>(i);
-        } else {
-            placed[i].bytes = s.bytes;
+    void PlaceSections() {
+        optSize = recipe.pe32Plus ? pe::kOptionalHeaderSizePe32Plus : pe::kOptionalHeaderSizePe32;
+        f.peOffset = kPeOffset;
+        sectionTable = f.peOffset + pe::kOptionalHeader + optSize;
+        headersSize = Align(sectionTable + pe::kSectionHeaderSize * Count(), recipe.fileAlignment);
+        placed.resize(Count());
+        std::uint32_t va = recipe.sectionAlignment;
+        for (std::uint32_t i = 0; i < Count(); ++i) {
+            const SectionRecipe& s = recipe.sections[i];
+            placed[i].va = va;
+            placed[i].characteristics = Characteristics(s.kind);
+            if (s.kind == SectionKind::Resources) {
+                placed[i].bytes = recipe.resourceImage.empty()
+                                      ? BuildResourceSection(recipe.resources, va)
+                                      : recipe.resourceImage;
+                f.resourceSection = i;
+                f.resourceVa = va;
+            } else if (s.kind == SectionKind::Relocations) {
+                placed[i].bytes = Relocations();
+                relocSection = static_cast<int>(i);
+            } else {
+                placed[i].bytes = s.bytes;
+            }
+            if (s.kind == SectionKind::Data && firstData < 0) {
+                firstData = static_cast<int>(i);
+            }
+            if (s.kind == SectionKind::Debug) {
+                debugSection = static_cast<int>(i);
+            }
+            if (s.kind == SectionKind::Code && codeSection < 0) {
+                codeSection = static_cast<int>(i);
+            }
+            placed[i].vsize =
+                s.virtualSize ? s.virtualSize : static_cast<std::uint32_t>(placed[i].bytes.size());
+            va = Align(va + std::max<std::uint32_t>(placed[i].vsize, 1), recipe.sectionAlignment);
         }
-        if (s.kind == SectionKind::Data && firstData < 0) {
-            firstData = static_cast<int>(i);
-        }
-        if (s.kind == SectionKind::Debug) {
-            debugSection = static_cast<int>(i);
-        }
-        if (s.kind == SectionKind::Code && codeSection < 0) {
-            codeSection = static_cast<int>(i);
-        }
-        placed[i].vsize =
-            s.virtualSize ? s.virtualSize : static_cast<std::uint32_t>(placed[i].bytes.size());
-        va = Align(va + std::max<std::uint32_t>(placed[i].vsize, 1), recipe.sectionAlignment);
+        sizeOfImage = va;
     }
-    const std::uint32_t sizeOfImage = va;
 
     // Debug directory in the first data section; its entries' data in the debug section or
     // the appended data.
-    Bytes appended = recipe.appended;
-    std::uint32_t debugCount = recipe.debugEntries;
-    std::uint32_t debugDirVa = 0;
-    std::vector<std::uint32_t> debugDataAt; // offsets inside the debug section or appended data
-    if (debugCount) {
+    void AddDebugDirectory() {
+        appended = recipe.appended;
+        if (!DebugCount()) {
+            return;
+        }
         if (firstData < 0) {
             throw std::logic_error("a debug directory needs a data section");
         }
         Placed& d = placed[firstData];
         const std::uint32_t at = Align(static_cast<std::uint32_t>(d.bytes.size()), 4);
-        d.bytes.resize(at + 28 * debugCount);
+        d.bytes.resize(at + pe::kDebugEntrySize * DebugCount());
         debugDirVa = d.va + at;
         d.vsize = std::max<std::uint32_t>(d.vsize, static_cast<std::uint32_t>(d.bytes.size()));
         Bytes& target = debugSection >= 0 ? placed[debugSection].bytes : appended;
-        for (std::uint32_t k = 0; k < debugCount; ++k) {
+        for (std::uint32_t k = 0; k < DebugCount(); ++k) {
             debugDataAt.push_back(static_cast<std::uint32_t>(target.size()));
             const Bytes blob = Pattern(40 + 4 * k, static_cast<std::uint8_t>(0x40 + k));
             target.insert(target.end(), blob.begin(), blob.end());
@@ -346,192 +388,259 @@ PeFile BuildPe(const PeRecipe& recipe) {
         }
     }
 
-    std::uint32_t raw = headersSize;
-    for (std::uint32_t i = 0; i < n; ++i) {
-        Placed& p = placed[i];
-        p.rawSize =
-            Align(static_cast<std::uint32_t>(p.bytes.size()) + recipe.sections[i].rawPadding,
-                  recipe.fileAlignment);
-        p.raw = p.rawSize ? raw : 0;
-        raw += p.rawSize;
-    }
-    f.resourceRaw = placed[f.resourceSection].raw;
-    f.appendedOffset = raw;
-    std::uint32_t end = raw + static_cast<std::uint32_t>(appended.size());
-    // Long section names live in the string table behind the symbols, as the GNU linker
-    // writes them ("/4" names the string at offset 4).
-    Bytes strings(4, 0);
-    std::vector<std::string> headerNames;
-    for (const SectionRecipe& s : recipe.sections) {
-        if (recipe.symbolTable && s.name.size() > 8) {
-            std::string ref(1, '/');
-            ref += std::to_string(strings.size());
-            headerNames.push_back(ref);
-            strings.insert(strings.end(), s.name.begin(), s.name.end());
-            strings.push_back(0);
-        } else {
-            headerNames.push_back(s.name);
+    // The sections' places in the file, then the appended data.
+    void PlaceInFile() {
+        std::uint32_t raw = headersSize;
+        for (std::uint32_t i = 0; i < Count(); ++i) {
+            Placed& p = placed[i];
+            p.rawSize =
+                Align(static_cast<std::uint32_t>(p.bytes.size()) + recipe.sections[i].rawPadding,
+                      recipe.fileAlignment);
+            p.raw = p.rawSize ? raw : 0;
+            raw += p.rawSize;
         }
-    }
-    Put32(strings, 0, static_cast<std::uint32_t>(strings.size()));
-    if (recipe.symbolTable) {
-        f.symbolOffset = end;
-        end += 2 * 18 + static_cast<std::uint32_t>(strings.size());
-    }
-    if (recipe.certificate) {
-        f.certificateOffset = Align(end, 8);
-        end = f.certificateOffset + 24;
+        f.resourceRaw = placed[f.resourceSection].raw;
+        f.appendedOffset = raw;
+        end = raw + static_cast<std::uint32_t>(appended.size());
     }
 
-    Bytes& out = f.bytes;
-    out.assign(end, 0);
-    // DOS header and stub.
-    Put16(out, 0, 0x5A4D);
-    Put32(out, 0x3C, f.peOffset);
-    const char stub[] = "This program cannot be run in DOS mode.";
-    std::memcpy(out.data() + 0x40, stub, sizeof stub);
-    // File header.
-    const std::uint32_t p = f.peOffset;
-    Put32(out, p, 0x00004550);
-    Put16(out, p + 4, recipe.pe32Plus ? 0x8664 : 0x014C);
-    Put16(out, p + 6, static_cast<std::uint16_t>(n));
-    Put32(out, p + 8, 0x5F000000);
-    Put32(out, p + 12, f.symbolOffset);
-    Put32(out, p + 16, recipe.symbolTable ? 2 : 0);
-    Put16(out, p + 20, static_cast<std::uint16_t>(optSize));
-    Put16(out, p + 22, static_cast<std::uint16_t>(0x0002 | (recipe.pe32Plus ? 0x0020 : 0x0100)));
-    // Optional header.
-    const std::uint32_t o = p + 24;
-    Put16(out, o, recipe.pe32Plus ? 0x20B : 0x10B);
-    out[o + 2] = 2;
-    std::uint32_t code = 0, init = 0;
-    for (const Placed& pl : placed) {
-        (pl.characteristics & kScnCode ? code : init) += pl.rawSize;
+    // Long section names live in the string table behind the symbols, as the GNU linker
+    // writes them ("/4" names the string at offset 4); then the certificate table.
+    void PlaceSymbolsAndCertificate() {
+        strings.assign(4, 0);
+        for (const SectionRecipe& s : recipe.sections) {
+            if (recipe.symbolTable && s.name.size() > pe::kSecNameSize) {
+                std::string ref(1, '/');
+                ref += std::to_string(strings.size());
+                headerNames.push_back(ref);
+                strings.insert(strings.end(), s.name.begin(), s.name.end());
+                strings.push_back(0);
+            } else {
+                headerNames.push_back(s.name);
+            }
+        }
+        Put32(strings, 0, static_cast<std::uint32_t>(strings.size()));
+        if (recipe.symbolTable) {
+            f.symbolOffset = end;
+            end += 2 * kSymbolSize + static_cast<std::uint32_t>(strings.size());
+        }
+        if (recipe.certificate) {
+            f.certificateOffset = Align(end, 8);
+            end = f.certificateOffset + kCertificateSize;
+        }
     }
-    Put32(out, o + 4, code);
-    Put32(out, o + 8, init);
-    Put32(out, o + 16, codeSection >= 0 ? placed[codeSection].va : 0);
-    Put32(out, o + 20, codeSection >= 0 ? placed[codeSection].va : 0);
-    if (recipe.pe32Plus) {
-        Put32(out, o + 24, 0x40000000);
-        Put32(out, o + 28, 0x1);
-    } else {
-        Put32(out, o + 24, 0);
-        Put32(out, o + 28, 0x400000);
+
+    // DOS header and stub, file header.
+    void WriteFileHeader(Bytes& out) const {
+        Put16(out, 0, pe::kDosMagic);
+        Put32(out, pe::kDosPeOffset, f.peOffset);
+        const char stub[] = "This program cannot be run in DOS mode.";
+        std::memcpy(out.data() + 0x40, stub, sizeof stub);
+        const std::uint32_t p = f.peOffset;
+        Put32(out, p, pe::kPeSignature);
+        Put16(out, p + pe::kMachine, recipe.pe32Plus ? kMachineAmd64 : kMachineI386);
+        Put16(out, p + pe::kNumberOfSections, static_cast<std::uint16_t>(Count()));
+        Put32(out, p + pe::kTimeDateStamp, 0x5F000000);
+        Put32(out, p + pe::kPointerToSymbolTable, f.symbolOffset);
+        Put32(out, p + pe::kNumberOfSymbols, recipe.symbolTable ? 2 : 0);
+        Put16(out, p + pe::kSizeOfOptionalHeader, static_cast<std::uint16_t>(optSize));
+        Put16(out, p + pe::kCharacteristics,
+              static_cast<std::uint16_t>(kExecutableImage |
+                                         (recipe.pe32Plus ? kLargeAddressAware : kMachine32Bit)));
     }
-    Put32(out, o + 32, recipe.sectionAlignment);
-    Put32(out, o + 36, recipe.fileAlignment);
-    Put16(out, o + 40, 4);
-    Put16(out, o + 48, 4);
-    Put32(out, o + 56, sizeOfImage);
-    Put32(out, o + 60, headersSize);
-    Put32(out, o + 64, recipe.checkSum);
-    Put16(out, o + 68, 3); // console
-    Put16(out, o + 70, 0x8140);
-    const std::uint32_t stack = 72;
-    const std::uint32_t w = recipe.pe32Plus ? 8 : 4;
-    Put32(out, o + stack, 0x200000);
-    Put32(out, o + stack + w, 0x1000);
-    Put32(out, o + stack + 2 * w, 0x100000);
-    Put32(out, o + stack + 3 * w, 0x1000);
-    const std::uint32_t count = recipe.pe32Plus ? 108 : 92;
-    Put32(out, o + count, 16);
-    const std::uint32_t dirs = o + count + 4;
-    Put32(out, dirs + 8 * 2, f.resourceVa);
-    Put32(out, dirs + 8 * 2 + 4,
-          static_cast<std::uint32_t>(placed[f.resourceSection].bytes.size()));
-    if (relocSection >= 0) {
-        Put32(out, dirs + 8 * 5, placed[relocSection].va);
-        Put32(out, dirs + 8 * 5 + 4, static_cast<std::uint32_t>(placed[relocSection].bytes.size()));
+
+    void WriteOptionalHeader(Bytes& out) const {
+        const std::uint32_t o = f.peOffset + pe::kOptionalHeader;
+        Put16(out, o + pe::kMagic, recipe.pe32Plus ? pe::kMagicPe32Plus : pe::kMagicPe32);
+        out[o + pe::kMajorLinkerVersion] = 2;
+        std::uint32_t code = 0, init = 0;
+        for (const Placed& pl : placed) {
+            (pl.characteristics & kScnCode ? code : init) += pl.rawSize;
+        }
+        Put32(out, o + pe::kSizeOfCode, code);
+        Put32(out, o + pe::kSizeOfInitializedData, init);
+        const std::uint32_t entry = codeSection >= 0 ? placed[codeSection].va : 0;
+        Put32(out, o + pe::kAddressOfEntryPoint, entry);
+        Put32(out, o + pe::kBaseOfCode, entry);
+        if (recipe.pe32Plus) {
+            Put32(out, o + kImageBasePe32Plus, 0x40000000);
+            Put32(out, o + kImageBasePe32Plus + 4, 0x1);
+        } else {
+            Put32(out, o + kBaseOfDataPe32, 0);
+            Put32(out, o + kImageBasePe32, 0x400000);
+        }
+        Put32(out, o + pe::kSectionAlignment, recipe.sectionAlignment);
+        Put32(out, o + pe::kFileAlignment, recipe.fileAlignment);
+        Put16(out, o + pe::kMajorOperatingSystemVersion, 4);
+        Put16(out, o + pe::kMajorSubsystemVersion, 4);
+        Put32(out, o + pe::kSizeOfImage, sizeOfImage);
+        Put32(out, o + pe::kSizeOfHeaders, headersSize);
+        Put32(out, o + pe::kCheckSum, recipe.checkSum);
+        Put16(out, o + pe::kSubsystem, kSubsystemConsole);
+        Put16(out, o + pe::kDllCharacteristics, kDllFlags);
+        const std::uint32_t stack = o + pe::kSizeOfStackReserve;
+        const std::uint32_t w = recipe.pe32Plus ? 8 : 4;
+        Put32(out, stack, 0x200000);
+        Put32(out, stack + w, 0x1000);
+        Put32(out, stack + 2 * w, 0x100000);
+        Put32(out, stack + 3 * w, 0x1000);
+        Put32(
+            out,
+            o + (recipe.pe32Plus ? pe::kNumberOfRvaAndSizesPe32Plus : pe::kNumberOfRvaAndSizesPe32),
+            pe::kMaxDataDirectories);
     }
-    if (debugCount) {
-        Put32(out, dirs + 8 * 6, debugDirVa);
-        Put32(out, dirs + 8 * 6 + 4,
-              recipe.debugSizeField ? recipe.debugSizeField : 28 * debugCount);
+
+    void WriteDataDirectories(Bytes& out) const {
+        const std::uint32_t dirs =
+            f.peOffset + pe::kOptionalHeader +
+            (recipe.pe32Plus ? pe::kDataDirectoriesPe32Plus : pe::kDataDirectoriesPe32);
+        auto directory = [&](std::uint32_t k, std::uint32_t address, std::uint32_t size) {
+            Put32(out, dirs + pe::kDataDirectorySize * k, address);
+            Put32(out, dirs + pe::kDataDirectorySize * k + 4, size);
+        };
+        directory(pe::kDirResource, f.resourceVa,
+                  static_cast<std::uint32_t>(placed[f.resourceSection].bytes.size()));
+        if (relocSection >= 0) {
+            directory(pe::kDirBaseRelocation, placed[relocSection].va,
+                      static_cast<std::uint32_t>(placed[relocSection].bytes.size()));
+        }
+        if (DebugCount()) {
+            directory(pe::kDirDebug, debugDirVa,
+                      recipe.debugSizeField ? recipe.debugSizeField
+                                            : pe::kDebugEntrySize * DebugCount());
+        }
+        if (recipe.certificate) {
+            directory(pe::kDirCertificate, f.certificateOffset, kCertificateSize);
+        }
     }
-    if (recipe.certificate) {
-        Put32(out, dirs + 8 * 4, f.certificateOffset);
-        Put32(out, dirs + 8 * 4 + 4, 24);
+
+    // Section table and contents, then the appended data.
+    void WriteSections(Bytes& out) const {
+        for (std::uint32_t i = 0; i < Count(); ++i) {
+            const Placed& pl = placed[i];
+            const std::uint32_t h = sectionTable + pe::kSectionHeaderSize * i;
+            std::memcpy(out.data() + h + pe::kSecName, headerNames[i].data(),
+                        std::min<std::size_t>(pe::kSecNameSize, headerNames[i].size()));
+            Put32(out, h + pe::kSecVirtualSize, pl.vsize);
+            Put32(out, h + pe::kSecVirtualAddress, pl.va);
+            Put32(out, h + pe::kSecSizeOfRawData, pl.rawSize);
+            Put32(out, h + pe::kSecPointerToRawData, pl.raw);
+            Put32(out, h + pe::kSecCharacteristics, pl.characteristics);
+            std::copy(pl.bytes.begin(), pl.bytes.end(), out.begin() + pl.raw);
+        }
+        std::copy(appended.begin(), appended.end(), out.begin() + f.appendedOffset);
     }
-    // Section table and contents.
-    for (std::uint32_t i = 0; i < n; ++i) {
-        const Placed& pl = placed[i];
-        const std::uint32_t h = sectionTable + 40 * i;
-        std::memcpy(out.data() + h, headerNames[i].data(),
-                    std::min<std::size_t>(8, headerNames[i].size()));
-        Put32(out, h + 8, pl.vsize);
-        Put32(out, h + 12, pl.va);
-        Put32(out, h + 16, pl.rawSize);
-        Put32(out, h + 20, pl.raw);
-        Put32(out, h + 36, pl.characteristics);
-        std::copy(pl.bytes.begin(), pl.bytes.end(), out.begin() + pl.raw);
-    }
-    std::copy(appended.begin(), appended.end(), out.begin() + f.appendedOffset);
+
     // Debug entries: alternately with and without an address.
-    if (debugCount) {
+    void WriteDebugEntries(Bytes& out) {
+        if (!DebugCount()) {
+            return;
+        }
         const Placed& d = placed[firstData];
         f.debugOffset = d.raw + (debugDirVa - d.va);
-        for (std::uint32_t k = 0; k < debugCount; ++k) {
-            const std::uint32_t e = f.debugOffset + 28 * k;
-            Put32(out, e + 12, 2); // CodeView
-            Put32(out, e + 16, 40 + 4 * k);
+        for (std::uint32_t k = 0; k < DebugCount(); ++k) {
+            const std::uint32_t e = f.debugOffset + pe::kDebugEntrySize * k;
+            Put32(out, e + pe::kDebugType, kDebugTypeCodeView);
+            Put32(out, e + pe::kDebugSizeOfData, 40 + 4 * k);
             if (debugSection >= 0) {
                 const Placed& ds = placed[debugSection];
-                Put32(out, e + 20, k % 2 == 0 ? ds.va + debugDataAt[k] : 0);
-                Put32(out, e + 24, ds.raw + debugDataAt[k]);
+                Put32(out, e + pe::kDebugAddressOfRawData, k % 2 == 0 ? ds.va + debugDataAt[k] : 0);
+                Put32(out, e + pe::kDebugPointerToRawData, ds.raw + debugDataAt[k]);
             } else {
-                Put32(out, e + 24, f.appendedOffset + debugDataAt[k]);
+                Put32(out, e + pe::kDebugPointerToRawData, f.appendedOffset + debugDataAt[k]);
             }
         }
     }
-    if (recipe.symbolTable) {
-        // Two symbols and an empty string table.
+
+    // Two symbols and the string table.
+    void WriteSymbols(Bytes& out) const {
         const std::uint32_t s = f.symbolOffset;
         std::memcpy(out.data() + s, "_start\0\0", 8);
         Put32(out, s + 8, 0);
         Put16(out, s + 12, 1);
         out[s + 16] = 2; // external
-        std::memcpy(out.data() + s + 18, "_data\0\0\0", 8);
-        Put16(out, s + 18 + 12, 2);
-        out[s + 18 + 16] = 3; // static
-        std::copy(strings.begin(), strings.end(), out.begin() + s + 36);
+        std::memcpy(out.data() + s + kSymbolSize, "_data\0\0\0", 8);
+        Put16(out, s + kSymbolSize + 12, 2);
+        out[s + kSymbolSize + 16] = 3; // static
+        std::copy(strings.begin(), strings.end(), out.begin() + s + 2 * kSymbolSize);
     }
-    if (recipe.certificate) {
+
+    void WriteCertificate(Bytes& out) const {
         const std::uint32_t c = f.certificateOffset;
-        Put32(out, c, 24);
+        Put32(out, c, kCertificateSize);
         Put16(out, c + 4, 0x0200);
         Put16(out, c + 6, 0x0002);
         const Bytes body = Pattern(16, 0xCE);
         std::copy(body.begin(), body.end(), out.begin() + c + 8);
     }
-    return f;
+};
+
+} // namespace
+
+PeFile BuildPe(const PeRecipe& recipe) {
+    Builder b{recipe};
+    b.PlaceSections();
+    b.AddDebugDirectory();
+    b.PlaceInFile();
+    b.PlaceSymbolsAndCertificate();
+    Bytes out(b.end, 0);
+    b.WriteFileHeader(out);
+    b.WriteOptionalHeader(out);
+    b.WriteDataDirectories(out);
+    b.WriteSections(out);
+    b.WriteDebugEntries(out);
+    if (recipe.symbolTable) {
+        b.WriteSymbols(out);
+    }
+    if (recipe.certificate) {
+        b.WriteCertificate(out);
+    }
+    b.f.bytes = std::move(out);
+    return b.f;
 }
 
 std::uint32_t OptionalHeader(const PeFile& f) {
-    return f.peOffset + 24;
+    return f.peOffset + pe::kOptionalHeader;
 }
 std::uint32_t DataDirectory(const PeFile& f, std::uint32_t k) {
-    const bool plus = Get16(f.bytes, OptionalHeader(f)) == 0x20B;
-    return OptionalHeader(f) + (plus ? 112 : 96) + 8 * k;
+    const bool plus = Get16(f.bytes, OptionalHeader(f) + pe::kMagic) == pe::kMagicPe32Plus;
+    return OptionalHeader(f) + (plus ? pe::kDataDirectoriesPe32Plus : pe::kDataDirectoriesPe32) +
+           pe::kDataDirectorySize * k;
 }
 std::uint32_t SectionHeader(const PeFile& f, std::uint32_t i) {
-    return OptionalHeader(f) + Get16(f.bytes, f.peOffset + 20) + 40 * i;
+    return OptionalHeader(f) + Get16(f.bytes, f.peOffset + pe::kSizeOfOptionalHeader) +
+           pe::kSectionHeaderSize * i;
 }
 
-Bytes BuildIco(const std::vector<IconImage>& images) {
+namespace {
+
+// The header both an .ico file and a group record start with.
+Bytes IconHeader(std::size_t count) {
     Bytes b;
     Append16(b, 0);
     Append16(b, 1);
-    Append16(b, static_cast<std::uint16_t>(images.size()));
+    Append16(b, static_cast<std::uint16_t>(count));
+    return b;
+}
+
+// The fields an .ico file's entry and a group record's entry share.
+void AppendEntryHead(Bytes& b, const IconImage& im) {
+    b.push_back(im.width);
+    b.push_back(im.height);
+    b.push_back(0);
+    b.push_back(0);
+    Append16(b, im.planes);
+    Append16(b, im.bitCount);
+    Append32(b, static_cast<std::uint32_t>(im.bytes.size()));
+}
+
+} // namespace
+
+Bytes BuildIco(const std::vector<IconImage>& images) {
+    Bytes b = IconHeader(images.size());
     std::uint32_t offset = 6 + 16 * static_cast<std::uint32_t>(images.size());
     for (const IconImage& im : images) {
-        b.push_back(im.width);
-        b.push_back(im.height);
-        b.push_back(0);
-        b.push_back(0);
-        Append16(b, im.planes);
-        Append16(b, im.bitCount);
-        Append32(b, static_cast<std::uint32_t>(im.bytes.size()));
+        AppendEntryHead(b, im);
         Append32(b, offset);
         offset += static_cast<std::uint32_t>(im.bytes.size());
     }
@@ -543,19 +652,9 @@ Bytes BuildIco(const std::vector<IconImage>& images) {
 
 Bytes BuildGroupRecord(const std::vector<IconImage>& images,
                        const std::vector<std::uint16_t>& ids) {
-    Bytes b;
-    Append16(b, 0);
-    Append16(b, 1);
-    Append16(b, static_cast<std::uint16_t>(images.size()));
+    Bytes b = IconHeader(images.size());
     for (std::size_t i = 0; i < images.size(); ++i) {
-        const IconImage& im = images[i];
-        b.push_back(im.width);
-        b.push_back(im.height);
-        b.push_back(0);
-        b.push_back(0);
-        Append16(b, im.planes);
-        Append16(b, im.bitCount);
-        Append32(b, static_cast<std::uint32_t>(im.bytes.size()));
+        AppendEntryHead(b, images[i]);
         Append16(b, ids[i]);
     }
     return b;

@@ -2,6 +2,7 @@
 
 #include "platform/text.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -43,7 +44,7 @@ void Walk(platform::Os& os, const TResItem* item, const std::string& path,
             Walk(os, c, p, out);
         } else {
             std::vector<std::uint8_t> bytes;
-            ResReadLeafBytes(os, c, bytes);
+            EXPECT_TRUE(ResReadLeafBytes(os, c, bytes)) << ResEditLastMessage();
             out.push_back(p + " " + std::to_string(c->size) + " " +
                           Checksum(bytes.data(), bytes.size()));
         }
@@ -54,9 +55,11 @@ void Walk(platform::Os& os, const TResItem* item, const std::string& path,
 
 void ScratchTest::SetUp() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    // Parameterised tests have a '/' in their names.
+    std::string name = std::string(info->test_suite_name()) + "-" + info->name();
+    std::replace(name.begin(), name.end(), '/', '-');
     dir = std::filesystem::temp_directory_path() /
-          ("itr-resedit-" + std::to_string(platform::SystemOs().ProcessId()) + "-" +
-           info->test_suite_name() + "-" + info->name());
+          ("itr-resedit-" + std::to_string(platform::SystemOs().ProcessId()) + "-" + name);
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
 }

@@ -15,6 +15,14 @@
 
 namespace resedit::testing {
 
+// Keys as the tests write them.
+inline ResKey Id(std::uint16_t id) {
+    return ResKey::FromId(id);
+}
+inline ResKey Name(std::u16string_view name) {
+    return ResKey::FromName(name);
+}
+
 // A fresh folder per test, removed afterwards.
 class ScratchTest : public ::testing::Test {
 protected:

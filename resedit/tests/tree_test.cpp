@@ -9,13 +9,6 @@
 namespace resedit::testing {
 namespace {
 
-ResKey Id(std::uint16_t id) {
-    return ResKey::FromId(id);
-}
-ResKey Name(std::u16string_view name) {
-    return ResKey::FromName(name);
-}
-
 // The keys of a directory's children in list order, ids as numbers, names in quotes.
 std::vector<std::string> Children(const TResItem* dir) {
     std::vector<std::string> out;

@@ -107,9 +107,9 @@ TEST(DecodeBmp, RefusesMalformedFiles) {
     wide[21] = 0x7F;
     cases.push_back({"absurd width", wide});
     for (auto& c : cases) {
-        skin::Error e;
-        EXPECT_FALSE(skin::DecodeBmp(c.bytes, &e)) << c.what;
-        EXPECT_FALSE(e.message.empty()) << c.what;
+        const auto image = skin::DecodeBmp(c.bytes);
+        ASSERT_FALSE(image) << c.what;
+        EXPECT_FALSE(image.error().message.empty()) << c.what;
     }
 }
 
@@ -121,9 +121,8 @@ TEST(SkinContainer, LoadsOptionsAndPicturesAndRefusesDamage) {
     Bytes buttons = Bmp(6, 4, 32, [](int, int) { return 0xFF00FF00u; });
     Bytes packed =
         Container({{"options.ini", Text(ini)}, {"caption.bmp", caption}, {"buttons.bmp", buttons}});
-    skin::Error e;
-    auto s = skin::LoadSkin(packed, &e);
-    ASSERT_TRUE(s) << e.message;
+    auto s = skin::LoadSkin(packed);
+    ASSERT_TRUE(s) << s.error().Text();
     EXPECT_EQ(s->options.skinName, "matrix (internal)");
     EXPECT_EQ(s->options.captionHeight, 22);
     EXPECT_EQ(s->options.borderWidth, 3);
@@ -137,12 +136,13 @@ TEST(SkinContainer, LoadsOptionsAndPicturesAndRefusesDamage) {
     }
     Bytes wrongButtons =
         Container({{"options.ini", Text(ini)}, {"caption.bmp", caption}, {"buttons.bmp", caption}});
-    EXPECT_FALSE(skin::LoadSkin(wrongButtons, &e));
+    EXPECT_FALSE(skin::LoadSkin(wrongButtons));
     Bytes badValue = Container({{"options.ini", Text("[FORM]\nBorderWidth=wide\n")},
                                 {"caption.bmp", caption},
                                 {"buttons.bmp", buttons}});
-    EXPECT_FALSE(skin::LoadSkin(badValue, &e));
-    EXPECT_NE(e.message.find("BorderWidth"), std::string::npos);
+    const auto refused = skin::LoadSkin(badValue);
+    ASSERT_FALSE(refused);
+    EXPECT_NE(refused.error().message.find("BorderWidth"), std::string::npos);
 }
 
 } // namespace

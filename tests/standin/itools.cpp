@@ -77,23 +77,28 @@ Loaded LoadPack() {
         return l;
     }
     l.packOpened = true;
-    std::vector<standin::ZipEntry> entries;
-    if (!standin::ReadZipDirectory(zip, entries, l.error)) {
+    const binary::Expected<std::vector<standin::ZipEntry>> entries = standin::ReadZipDirectory(zip);
+    if (!entries) {
+        l.error = entries.error().Text();
         return l;
     }
-    for (const auto& e : entries) {
+    for (const auto& e : *entries) {
         if (e.name != "iTools_string_cn.json") {
             continue;
         }
-        std::vector<std::uint8_t> json;
-        std::map<std::string, std::u16string> table;
-        if (!standin::ReadZipEntry(zip, e, json, l.error) ||
-            !standin::ParseStringTable(json, table, l.error)) {
+        const binary::Expected<std::vector<std::uint8_t>> json = standin::ReadZipEntry(zip, e);
+        if (!json) {
+            l.error = json.error().Text();
+            return l;
+        }
+        const binary::Expected<standin::StringTable> table = standin::ParseStringTable(*json);
+        if (!table) {
+            l.error = table.error().Text();
             return l;
         }
         for (std::size_t i = 0; i < std::size(kShownKeys); ++i) {
-            auto it = table.find(kShownKeys[i]);
-            if (it != table.end()) {
+            auto it = table->find(kShownKeys[i]);
+            if (it != table->end()) {
                 l.strings[i] = it->second;
             }
         }

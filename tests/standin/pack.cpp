@@ -1,3 +1,4 @@
+// The stand-in's pack reader: a ZIP archive's entries, inflated, and its JSON string table.
 #include "tests/standin/pack.h"
 
 #include <array>
@@ -7,40 +8,52 @@ namespace standin {
 
 namespace {
 
+using binary::ErrorCode;
+using binary::Load16;
+using binary::Load32;
+
 constexpr std::uint32_t kLocalSignature = 0x04034B50;
 constexpr std::uint32_t kCentralSignature = 0x02014B50;
 constexpr std::uint32_t kEndSignature = 0x06054B50;
-constexpr std::size_t kEndSize = 22;
-constexpr std::size_t kCentralSize = 46;
-constexpr std::size_t kLocalSize = 30;
 constexpr std::size_t kMaxComment = 0xFFFF;
 constexpr std::uint16_t kStored = 0;
 constexpr std::uint16_t kDeflated = 8;
 constexpr std::uint16_t kEncrypted = 0x0001;
 
-bool Has(std::span<const std::uint8_t> d, std::size_t at, std::size_t n) {
-    return at <= d.size() && n <= d.size() - at;
-}
-std::uint16_t Get16(std::span<const std::uint8_t> d, std::size_t at) {
-    return static_cast<std::uint16_t>(d[at] | d[at + 1] << 8);
-}
-std::uint32_t Get32(std::span<const std::uint8_t> d, std::size_t at) {
-    return static_cast<std::uint32_t>(d[at]) | static_cast<std::uint32_t>(d[at + 1]) << 8 |
-           static_cast<std::uint32_t>(d[at + 2]) << 16 |
-           static_cast<std::uint32_t>(d[at + 3]) << 24;
-}
+// End of central directory record.
+constexpr std::size_t kEndSize = 22;
+constexpr std::size_t kEndCount = 10; // entries in total
+constexpr std::size_t kEndDirectorySize = 12;
+constexpr std::size_t kEndDirectoryOffset = 16;
+constexpr std::size_t kEndCommentLength = 20;
+// Central directory entry.
+constexpr std::size_t kCentralSize = 46;
+constexpr std::size_t kCentralFlags = 8;
+constexpr std::size_t kCentralMethod = 10;
+constexpr std::size_t kCentralCrc = 16;
+constexpr std::size_t kCentralCompressedSize = 20;
+constexpr std::size_t kCentralSizeField = 24;
+constexpr std::size_t kCentralNameLength = 28;
+constexpr std::size_t kCentralExtraLength = 30;
+constexpr std::size_t kCentralCommentLength = 32;
+constexpr std::size_t kCentralLocalHeader = 42;
+// Local header.
+constexpr std::size_t kLocalSize = 30;
+constexpr std::size_t kLocalNameLength = 26;
+constexpr std::size_t kLocalExtraLength = 28;
 
 // Deflate's bit stream: least significant bit first.
 class BitReader {
 public:
-    explicit BitReader(std::span<const std::uint8_t> d) : d_(d) {}
+    explicit BitReader(const binary::Reader& d) : d_(d) {}
     bool Bits(int n, std::uint32_t& value) {
         value = 0;
         for (int i = 0; i < n; ++i) {
-            if (pos_ >= d_.size()) {
+            std::uint8_t byte = 0;
+            if (!d_.U8(pos_, byte)) {
                 return false;
             }
-            value |= static_cast<std::uint32_t>((d_[pos_] >> bit_) & 1) << i;
+            value |= static_cast<std::uint32_t>((byte >> bit_) & 1) << i;
             if (++bit_ == 8) {
                 bit_ = 0;
                 ++pos_;
@@ -55,17 +68,21 @@ public:
         }
     }
     bool Bytes(std::size_t n, std::vector<std::uint8_t>& out) {
-        if (!Has(d_, pos_, n)) {
+        const std::uint8_t* p = d_.At(pos_, n);
+        if (!p) {
             return false;
         }
-        out.insert(out.end(), d_.begin() + static_cast<std::ptrdiff_t>(pos_),
-                   d_.begin() + static_cast<std::ptrdiff_t>(pos_ + n));
+        out.insert(out.end(), p, p + n);
         pos_ += n;
         return true;
     }
+    // A fault at the byte being read.
+    binary::Error Fault(std::string message) const {
+        return d_.Fault(ErrorCode::Malformed, std::move(message), pos_, 1);
+    }
 
 private:
-    std::span<const std::uint8_t> d_;
+    binary::Reader d_;
     std::size_t pos_ = 0;
     int bit_ = 0;
 };
@@ -140,53 +157,45 @@ constexpr std::uint8_t kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,
 constexpr std::uint8_t kLengthOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
                                            11, 4,  12, 3, 13, 2, 14, 1, 15};
 
-bool Codes(BitReader& in, const Huffman& lit, const Huffman& dist, std::size_t maxSize,
-           std::vector<std::uint8_t>& out, std::string& error) {
+binary::Status Codes(BitReader& in, const Huffman& lit, const Huffman& dist, std::size_t maxSize,
+                     std::vector<std::uint8_t>& out) {
     for (;;) {
         int symbol = 0;
         if (!lit.Decode(in, symbol)) {
-            error = "bad literal/length code";
-            return false;
+            return in.Fault("bad literal/length code");
         }
         if (symbol < 256) {
             if (out.size() >= maxSize) {
-                error = "more data than announced";
-                return false;
+                return in.Fault("more data than announced");
             }
             out.push_back(static_cast<std::uint8_t>(symbol));
             continue;
         }
         if (symbol == 256) {
-            return true;
+            return binary::Ok();
         }
         symbol -= 257;
         if (symbol >= 29) {
-            error = "bad length symbol";
-            return false;
+            return in.Fault("bad length symbol");
         }
         std::uint32_t extra = 0;
         if (!in.Bits(kLengthExtra[symbol], extra)) {
-            error = "data ends inside a length";
-            return false;
+            return in.Fault("data ends inside a length");
         }
         const std::size_t length = kLengthBase[symbol] + extra;
         int d = 0;
         if (!dist.Decode(in, d) || d >= 30) {
-            error = "bad distance code";
-            return false;
+            return in.Fault("bad distance code");
         }
         if (!in.Bits(kDistExtra[d], extra)) {
-            error = "data ends inside a distance";
-            return false;
+            return in.Fault("data ends inside a distance");
         }
         const std::size_t distance = kDistBase[d] + extra;
         if (distance > out.size()) {
-            error = "distance reaches before the start";
-            return false;
+            return in.Fault("distance reaches before the start");
         }
         if (length > maxSize - out.size()) {
-            error = "more data than announced";
-            return false;
+            return in.Fault("more data than announced");
         }
         for (std::size_t i = 0; i < length; ++i) {
             out.push_back(out[out.size() - distance]);
@@ -205,39 +214,13 @@ bool FixedCodes(Huffman& lit, Huffman& dist) {
     return lit.Build(lengths, 288) && dist.Build(d, 30);
 }
 
-bool DynamicCodes(BitReader& in, Huffman& lit, Huffman& dist, std::string& error) {
-    std::uint32_t hlit = 0, hdist = 0, hclen = 0;
-    if (!in.Bits(5, hlit) || !in.Bits(5, hdist) || !in.Bits(4, hclen)) {
-        error = "data ends in a block header";
-        return false;
-    }
-    hlit += 257;
-    hdist += 1;
-    hclen += 4;
-    if (hlit > 286 || hdist > 30) {
-        error = "too many codes";
-        return false;
-    }
-    std::uint8_t lengths[320] = {};
-    for (std::uint32_t i = 0; i < hclen; ++i) {
-        std::uint32_t v = 0;
-        if (!in.Bits(3, v)) {
-            error = "data ends in a block header";
-            return false;
-        }
-        lengths[kLengthOrder[i]] = static_cast<std::uint8_t>(v);
-    }
-    Huffman lencode;
-    if (!lencode.Build(lengths, 19)) {
-        error = "bad code-length code";
-        return false;
-    }
-    std::memset(lengths, 0, sizeof lengths);
-    for (std::uint32_t i = 0; i < hlit + hdist;) {
+// The code lengths of a dynamic block, run-length coded with the code-length code.
+binary::Status CodeLengths(BitReader& in, const Huffman& lencode, std::uint32_t count,
+                           std::uint8_t* lengths) {
+    for (std::uint32_t i = 0; i < count;) {
         int symbol = 0;
         if (!lencode.Decode(in, symbol)) {
-            error = "bad code length";
-            return false;
+            return in.Fault("bad code length");
         }
         if (symbol < 16) {
             lengths[i++] = static_cast<std::uint8_t>(symbol);
@@ -247,42 +230,84 @@ bool DynamicCodes(BitReader& in, Huffman& lit, Huffman& dist, std::string& error
         std::uint32_t repeat = 0;
         if (symbol == 16) {
             if (i == 0) {
-                error = "a repeat with nothing before it";
-                return false;
+                return in.Fault("a repeat with nothing before it");
             }
             value = lengths[i - 1];
             if (!in.Bits(2, repeat)) {
-                return false;
+                return in.Fault("bad block");
             }
             repeat += 3;
         } else if (symbol == 17) {
             if (!in.Bits(3, repeat)) {
-                return false;
+                return in.Fault("bad block");
             }
             repeat += 3;
         } else {
             if (!in.Bits(7, repeat)) {
-                return false;
+                return in.Fault("bad block");
             }
             repeat += 11;
         }
-        if (i + repeat > hlit + hdist) {
-            error = "code lengths run past their count";
-            return false;
+        if (i + repeat > count) {
+            return in.Fault("code lengths run past their count");
         }
         while (repeat--) {
             lengths[i++] = value;
         }
     }
+    return binary::Ok();
+}
+
+binary::Status DynamicCodes(BitReader& in, Huffman& lit, Huffman& dist) {
+    std::uint32_t hlit = 0, hdist = 0, hclen = 0;
+    if (!in.Bits(5, hlit) || !in.Bits(5, hdist) || !in.Bits(4, hclen)) {
+        return in.Fault("data ends in a block header");
+    }
+    hlit += 257;
+    hdist += 1;
+    hclen += 4;
+    if (hlit > 286 || hdist > 30) {
+        return in.Fault("too many codes");
+    }
+    std::uint8_t lengths[320] = {};
+    for (std::uint32_t i = 0; i < hclen; ++i) {
+        std::uint32_t v = 0;
+        if (!in.Bits(3, v)) {
+            return in.Fault("data ends in a block header");
+        }
+        lengths[kLengthOrder[i]] = static_cast<std::uint8_t>(v);
+    }
+    Huffman lencode;
+    if (!lencode.Build(lengths, 19)) {
+        return in.Fault("bad code-length code");
+    }
+    std::memset(lengths, 0, sizeof lengths);
+    binary::Status read = CodeLengths(in, lencode, hlit + hdist, lengths);
+    if (!read) {
+        return read;
+    }
     if (lengths[256] == 0) {
-        error = "no end-of-block code";
-        return false;
+        return in.Fault("no end-of-block code");
     }
     if (!lit.Build(lengths, hlit) || !dist.Build(lengths + hlit, hdist)) {
-        error = "bad literal or distance code";
-        return false;
+        return in.Fault("bad literal or distance code");
     }
-    return true;
+    return binary::Ok();
+}
+
+// A stored block: its length, the length's complement, the bytes.
+binary::Status StoredBlock(BitReader& in, std::size_t maxSize, std::vector<std::uint8_t>& out) {
+    in.AlignToByte();
+    std::vector<std::uint8_t> header;
+    if (!in.Bytes(4, header) ||
+        (header[0] | header[1] << 8) != (~(header[2] | header[3] << 8) & 0xFFFF)) {
+        return in.Fault("bad stored block");
+    }
+    const std::size_t n = static_cast<std::size_t>(header[0] | header[1] << 8);
+    if (n > maxSize - out.size() || !in.Bytes(n, out)) {
+        return in.Fault("bad stored block");
+    }
+    return binary::Ok();
 }
 
 } // namespace
@@ -306,177 +331,184 @@ std::uint32_t Crc32(std::span<const std::uint8_t> data) {
     return c ^ 0xFFFFFFFFu;
 }
 
-bool Inflate(std::span<const std::uint8_t> data, std::size_t maxSize,
-             std::vector<std::uint8_t>& out, std::string& error) {
-    out.clear();
+binary::Expected<std::vector<std::uint8_t>> Inflate(std::span<const std::uint8_t> data,
+                                                    std::size_t maxSize) {
+    return Inflate(binary::Reader(data), maxSize);
+}
+
+binary::Expected<std::vector<std::uint8_t>> Inflate(const binary::Reader& data,
+                                                    std::size_t maxSize) {
+    std::vector<std::uint8_t> out;
     BitReader in(data);
     for (;;) {
         std::uint32_t last = 0, type = 0;
         if (!in.Bits(1, last) || !in.Bits(2, type)) {
-            error = "data ends before the last block";
-            return false;
+            return in.Fault("data ends before the last block");
         }
+        binary::Status block = binary::Ok();
         if (type == 0) {
-            in.AlignToByte();
-            std::vector<std::uint8_t> header;
-            if (!in.Bytes(4, header) ||
-                (header[0] | header[1] << 8) != (~(header[2] | header[3] << 8) & 0xFFFF)) {
-                error = "bad stored block";
-                return false;
-            }
-            const std::size_t n = static_cast<std::size_t>(header[0] | header[1] << 8);
-            if (n > maxSize - out.size() || !in.Bytes(n, out)) {
-                error = "bad stored block";
-                return false;
-            }
+            block = StoredBlock(in, maxSize, out);
         } else if (type == 1 || type == 2) {
             Huffman lit, dist;
-            if (type == 1 ? !FixedCodes(lit, dist) : !DynamicCodes(in, lit, dist, error)) {
-                if (error.empty()) {
-                    error = "bad block";
-                }
-                return false;
+            if (type == 1 && !FixedCodes(lit, dist)) {
+                block = in.Fault("bad block");
+            } else if (type == 2) {
+                block = DynamicCodes(in, lit, dist);
             }
-            if (!Codes(in, lit, dist, maxSize, out, error)) {
-                return false;
+            if (block) {
+                block = Codes(in, lit, dist, maxSize, out);
             }
         } else {
-            error = "reserved block type";
-            return false;
+            block = in.Fault("reserved block type");
+        }
+        if (!block) {
+            return block.TakeError();
         }
         if (last) {
-            return true;
+            return out;
         }
     }
 }
 
-bool ReadZipDirectory(std::span<const std::uint8_t> zip, std::vector<ZipEntry>& entries,
-                      std::string& error) {
-    entries.clear();
-    if (zip.size() < kEndSize) {
-        error = "too short for a ZIP archive";
-        return false;
+binary::Expected<std::vector<ZipEntry>> ReadZipDirectory(std::span<const std::uint8_t> bytes) {
+    const binary::Reader zip(bytes);
+    if (zip.Size() < kEndSize) {
+        return zip.Fault(ErrorCode::Truncated, "too short for a ZIP archive", 0, zip.Size());
     }
     // The end record, allowing for an archive comment after it.
-    std::size_t end = zip.size() - kEndSize;
+    std::size_t end = zip.Size() - kEndSize;
     for (;;) {
-        if (Get32(zip, end) == kEndSignature &&
-            Get16(zip, end + 20) == zip.size() - end - kEndSize) {
+        const std::uint8_t* record = zip.At(end, kEndSize);
+        if (Load32(record) == kEndSignature &&
+            Load16(record + kEndCommentLength) == zip.Size() - end - kEndSize) {
             break;
         }
-        if (end == 0 || zip.size() - end - kEndSize >= kMaxComment) {
-            error = "no end-of-central-directory record";
-            return false;
+        if (end == 0 || zip.Size() - end - kEndSize >= kMaxComment) {
+            return zip.Fault(ErrorCode::BadSignature, "no end-of-central-directory record", end,
+                             kEndSize);
         }
         --end;
     }
-    const std::uint16_t count = Get16(zip, end + 10);
-    const std::uint32_t size = Get32(zip, end + 12);
-    std::size_t pos = Get32(zip, end + 16);
-    if (!Has(zip, pos, size) || pos + size > end) {
-        error = "the central directory lies outside the archive";
-        return false;
+    const std::uint8_t* record = zip.At(end, kEndSize);
+    const std::uint16_t count = Load16(record + kEndCount);
+    const std::uint32_t size = Load32(record + kEndDirectorySize);
+    std::size_t pos = Load32(record + kEndDirectoryOffset);
+    if (!zip.Has(pos, size) || pos + size > end) {
+        return zip.Fault(ErrorCode::Truncated, "the central directory lies outside the archive",
+                         pos, size);
     }
+    std::vector<ZipEntry> entries;
     for (std::uint16_t i = 0; i < count; ++i) {
-        if (!Has(zip, pos, kCentralSize) || Get32(zip, pos) != kCentralSignature) {
-            error = "bad central directory entry";
-            return false;
+        const std::uint8_t* h = zip.At(pos, kCentralSize);
+        if (!h || Load32(h) != kCentralSignature) {
+            return zip.Fault(ErrorCode::Malformed, "bad central directory entry", pos,
+                             kCentralSize);
         }
         ZipEntry e;
-        const std::uint16_t flags = Get16(zip, pos + 8);
-        e.method = Get16(zip, pos + 10);
-        e.crc = Get32(zip, pos + 16);
-        e.compressedSize = Get32(zip, pos + 20);
-        e.size = Get32(zip, pos + 24);
-        const std::size_t nameLen = Get16(zip, pos + 28), extraLen = Get16(zip, pos + 30),
-                          commentLen = Get16(zip, pos + 32);
-        e.localHeader = Get32(zip, pos + 42);
-        if (!Has(zip, pos + kCentralSize, nameLen + extraLen + commentLen)) {
-            error = "bad central directory entry";
-            return false;
+        const std::uint16_t flags = Load16(h + kCentralFlags);
+        e.method = Load16(h + kCentralMethod);
+        e.crc = Load32(h + kCentralCrc);
+        e.compressedSize = Load32(h + kCentralCompressedSize);
+        e.size = Load32(h + kCentralSizeField);
+        const std::size_t nameLen = Load16(h + kCentralNameLength),
+                          extraLen = Load16(h + kCentralExtraLength),
+                          commentLen = Load16(h + kCentralCommentLength);
+        e.localHeader = Load32(h + kCentralLocalHeader);
+        const std::uint8_t* name = zip.At(pos + kCentralSize, nameLen + extraLen + commentLen);
+        if (!name) {
+            return zip.Fault(ErrorCode::Truncated, "bad central directory entry", pos,
+                             kCentralSize + nameLen + extraLen + commentLen);
         }
-        e.name.assign(reinterpret_cast<const char*>(zip.data() + pos + kCentralSize), nameLen);
+        e.name.assign(reinterpret_cast<const char*>(name), nameLen);
         if (flags & kEncrypted) {
-            error = "encrypted entry " + e.name;
-            return false;
+            return zip.Fault(ErrorCode::Unsupported, "encrypted entry " + e.name, pos,
+                             kCentralSize);
         }
         entries.push_back(std::move(e));
         pos += kCentralSize + nameLen + extraLen + commentLen;
     }
-    return true;
+    return entries;
 }
 
-bool ReadZipEntry(std::span<const std::uint8_t> zip, const ZipEntry& entry,
-                  std::vector<std::uint8_t>& out, std::string& error) {
+binary::Expected<std::vector<std::uint8_t>> ReadZipEntry(std::span<const std::uint8_t> bytes,
+                                                         const ZipEntry& entry) {
+    const binary::Reader zip(bytes);
     const std::size_t at = entry.localHeader;
-    if (!Has(zip, at, kLocalSize) || Get32(zip, at) != kLocalSignature) {
-        error = "bad local header of " + entry.name;
-        return false;
+    const std::uint8_t* local = zip.At(at, kLocalSize);
+    if (!local || Load32(local) != kLocalSignature) {
+        return zip.Fault(ErrorCode::Malformed, "bad local header of " + entry.name, at, kLocalSize);
     }
-    const std::size_t data = at + kLocalSize + Get16(zip, at + 26) + Get16(zip, at + 28);
-    if (!Has(zip, data, entry.compressedSize)) {
-        error = "the data of " + entry.name + " lies outside the archive";
-        return false;
+    const std::size_t data =
+        at + kLocalSize + Load16(local + kLocalNameLength) + Load16(local + kLocalExtraLength);
+    const binary::Reader compressed = zip.Sub(data, entry.compressedSize);
+    if (!zip.Has(data, entry.compressedSize)) {
+        return zip.Fault(ErrorCode::Truncated,
+                         "the data of " + entry.name + " lies outside the archive", data,
+                         entry.compressedSize);
     }
-    const auto bytes = zip.subspan(data, entry.compressedSize);
+    std::vector<std::uint8_t> out;
     if (entry.method == kStored) {
         if (entry.compressedSize != entry.size) {
-            error = "bad stored entry " + entry.name;
-            return false;
+            return zip.Fault(ErrorCode::Malformed, "bad stored entry " + entry.name, at,
+                             kLocalSize);
         }
-        out.assign(bytes.begin(), bytes.end());
+        out.assign(compressed.Data(), compressed.Data() + compressed.Size());
     } else if (entry.method == kDeflated) {
-        if (!Inflate(bytes, entry.size, out, error)) {
-            error = entry.name + ": " + error;
-            return false;
+        binary::Expected<std::vector<std::uint8_t>> inflated = Inflate(compressed, entry.size);
+        if (!inflated) {
+            binary::Error e = inflated.TakeError();
+            e.message = entry.name + ": " + e.message;
+            return e;
         }
+        out = std::move(*inflated);
         if (out.size() != entry.size) {
-            error = entry.name + ": less data than announced";
-            return false;
+            return zip.Fault(ErrorCode::Malformed, entry.name + ": less data than announced", data,
+                             entry.compressedSize);
         }
     } else {
-        error = "unsupported compression method of " + entry.name;
-        return false;
+        return zip.Fault(ErrorCode::Unsupported, "unsupported compression method of " + entry.name,
+                         at, kLocalSize);
     }
     if (Crc32(out) != entry.crc) {
-        error = "CRC mismatch in " + entry.name;
-        return false;
+        return zip.Fault(ErrorCode::Malformed, "CRC mismatch in " + entry.name, data,
+                         entry.compressedSize);
     }
-    return true;
+    return out;
 }
 
 namespace {
 
+// JSON text through the reader's cursor; every fault names the byte where it was found.
 class JsonReader {
 public:
-    explicit JsonReader(std::span<const std::uint8_t> d) : d_(d) {}
-    std::string error;
+    explicit JsonReader(std::span<const std::uint8_t> d) : r_(d) {}
 
     void Space() {
-        while (pos_ < d_.size() &&
-               (d_[pos_] == ' ' || d_[pos_] == '\t' || d_[pos_] == '\r' || d_[pos_] == '\n')) {
-            ++pos_;
+        std::uint8_t c = 0;
+        while (r_.U8(r_.Offset(), c) && (c == ' ' || c == '\t' || c == '\r' || c == '\n')) {
+            r_.Seek(r_.Offset() + 1);
         }
     }
     bool Take(char c) {
         Space();
-        if (pos_ < d_.size() && d_[pos_] == static_cast<std::uint8_t>(c)) {
-            ++pos_;
+        std::uint8_t next = 0;
+        if (r_.U8(r_.Offset(), next) && next == static_cast<std::uint8_t>(c)) {
+            r_.Seek(r_.Offset() + 1);
             return true;
         }
         return false;
     }
     bool AtEnd() {
         Space();
-        return pos_ == d_.size();
+        return r_.Remaining() == 0;
     }
     bool Hex4(std::uint32_t& v) {
-        if (!Has(d_, pos_, 4)) {
+        std::span<const std::uint8_t> digits;
+        if (!r_.ReadBytes(4, digits)) {
             return false;
         }
         v = 0;
-        for (int i = 0; i < 4; ++i) {
-            const std::uint8_t c = d_[pos_++];
+        for (const std::uint8_t c : digits) {
             v <<= 4;
             if (c >= '0' && c <= '9') {
                 v |= c - '0';
@@ -488,93 +520,105 @@ public:
         }
         return true;
     }
+    binary::Error Fault(std::string message) const {
+        return r_.Fault(ErrorCode::Malformed, std::move(message), r_.Offset(), 1);
+    }
+
     // A string as UTF-16; the UTF-8 is decoded strictly.
-    bool String(std::u16string& out) {
-        out.clear();
+    binary::Expected<std::u16string> String() {
+        std::u16string out;
         if (!Take('"')) {
-            error = "a string was expected";
-            return false;
+            return Fault("a string was expected");
         }
-        while (pos_ < d_.size()) {
-            std::uint32_t c = d_[pos_++];
+        std::uint8_t byte = 0;
+        while (r_.Read8(byte)) {
+            std::uint32_t c = byte;
             if (c == '"') {
-                return true;
+                return out;
             }
             if (c < 0x20) {
                 break;
             }
-            if (c == '\\') {
-                if (pos_ >= d_.size()) {
-                    break;
-                }
-                const std::uint8_t e = d_[pos_++];
-                switch (e) {
-                case '"':
-                case '\\':
-                case '/':
-                    out += static_cast<char16_t>(e);
-                    break;
-                case 'b':
-                    out += u'\b';
-                    break;
-                case 'f':
-                    out += u'\f';
-                    break;
-                case 'n':
-                    out += u'\n';
-                    break;
-                case 'r':
-                    out += u'\r';
-                    break;
-                case 't':
-                    out += u'\t';
-                    break;
-                case 'u':
-                    if (!Hex4(c)) {
-                        error = "bad \\u escape";
-                        return false;
-                    }
-                    out += static_cast<char16_t>(c);
-                    break;
-                default:
-                    error = "bad escape";
-                    return false;
-                }
-                continue;
-            }
-            int more = 0;
-            if (c >= 0xF0 && c < 0xF5) {
-                more = 3, c &= 0x07;
-            } else if (c >= 0xE0) {
-                more = 2, c &= 0x0F;
-            } else if (c >= 0xC2 && c < 0xE0) {
-                more = 1, c &= 0x1F;
-            } else if (c >= 0x80) {
-                error = "bad UTF-8";
-                return false;
-            }
-            for (int i = 0; i < more; ++i) {
-                if (pos_ >= d_.size() || (d_[pos_] & 0xC0) != 0x80) {
-                    error = "bad UTF-8";
-                    return false;
-                }
-                c = c << 6 | (d_[pos_++] & 0x3F);
-            }
-            if (c >= 0x10000) {
-                c -= 0x10000;
-                out += static_cast<char16_t>(0xD800 + (c >> 10));
-                out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-            } else {
-                out += static_cast<char16_t>(c);
+            binary::Status added = c == '\\' ? Escape(out) : Character(c, out);
+            if (!added) {
+                return added.TakeError();
             }
         }
-        error = "unterminated string";
-        return false;
+        return Fault("unterminated string");
     }
 
 private:
-    std::span<const std::uint8_t> d_;
-    std::size_t pos_ = 0;
+    // The escape after a backslash.
+    binary::Status Escape(std::u16string& out) {
+        std::uint8_t e = 0;
+        if (!r_.Read8(e)) {
+            return Fault("unterminated string");
+        }
+        std::uint32_t c = 0;
+        switch (e) {
+        case '"':
+        case '\\':
+        case '/':
+            out += static_cast<char16_t>(e);
+            break;
+        case 'b':
+            out += u'\b';
+            break;
+        case 'f':
+            out += u'\f';
+            break;
+        case 'n':
+            out += u'\n';
+            break;
+        case 'r':
+            out += u'\r';
+            break;
+        case 't':
+            out += u'\t';
+            break;
+        case 'u':
+            if (!Hex4(c)) {
+                return Fault("bad \\u escape");
+            }
+            out += static_cast<char16_t>(c);
+            break;
+        default:
+            return Fault("bad escape");
+        }
+        return binary::Ok();
+    }
+
+    // One UTF-8 character whose first byte is c.
+    binary::Status Character(std::uint32_t c, std::u16string& out) {
+        int more = 0;
+        if (c >= 0xF0 && c < 0xF5) {
+            more = 3, c &= 0x07;
+        } else if (c >= 0xE0) {
+            more = 2, c &= 0x0F;
+        } else if (c >= 0xC2 && c < 0xE0) {
+            more = 1, c &= 0x1F;
+        } else if (c >= 0x80) {
+            return Fault("bad UTF-8");
+        }
+        for (int i = 0; i < more; ++i) {
+            std::uint8_t next = 0;
+            if (!r_.U8(r_.Offset(), next) || (next & 0xC0) != 0x80) {
+                return Fault("bad UTF-8");
+            }
+            r_.Seek(r_.Offset() + 1);
+            c = c << 6 | (next & 0x3F);
+        }
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            out += static_cast<char16_t>(0xD800 + (c >> 10));
+            out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(c);
+        }
+        return binary::Ok();
+    }
+
+    binary::Reader r_;
 };
 
 std::string Narrow(const std::u16string& s) {
@@ -596,40 +640,42 @@ std::string Narrow(const std::u16string& s) {
 
 } // namespace
 
-bool ParseStringTable(std::span<const std::uint8_t> json,
-                      std::map<std::string, std::u16string>& table, std::string& error) {
-    table.clear();
+binary::Expected<StringTable> ParseStringTable(std::span<const std::uint8_t> json) {
     if (json.size() >= 3 && json[0] == 0xEF && json[1] == 0xBB && json[2] == 0xBF) {
         json = json.subspan(3); // a byte-order mark
     }
     JsonReader in(json);
     if (!in.Take('{')) {
-        error = "the string table is not a JSON object";
-        return false;
+        return in.Fault("the string table is not a JSON object");
     }
+    StringTable table;
     if (!in.Take('}')) {
         for (;;) {
-            std::u16string key, value;
-            if (!in.String(key) || !in.Take(':') || !in.String(value)) {
-                error = in.error.empty() ? "a key and a text were expected" : in.error;
-                return false;
+            binary::Expected<std::u16string> key = in.String();
+            if (!key) {
+                return key.TakeError();
             }
-            table[Narrow(key)] = std::move(value);
+            if (!in.Take(':')) {
+                return in.Fault("a key and a text were expected");
+            }
+            binary::Expected<std::u16string> value = in.String();
+            if (!value) {
+                return value.TakeError();
+            }
+            table[Narrow(*key)] = std::move(*value);
             if (in.Take(',')) {
                 continue;
             }
             if (in.Take('}')) {
                 break;
             }
-            error = "a ',' or '}' was expected";
-            return false;
+            return in.Fault("a ',' or '}' was expected");
         }
     }
     if (!in.AtEnd()) {
-        error = "data after the string table";
-        return false;
+        return in.Fault("data after the string table");
     }
-    return true;
+    return table;
 }
 
 } // namespace standin

@@ -3,9 +3,11 @@
 // bounds-checked; a malformed pack gives an error, never a read past its end.
 #pragma once
 
+#include "binary/error.h"
+#include "binary/reader.h"
+
 #include <cstdint>
 #include <map>
-#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -21,20 +23,22 @@ struct ZipEntry {
     std::uint32_t localHeader = 0;
 };
 
-// The archive's entries from its central directory; an error text on failure.
-bool ReadZipDirectory(std::span<const std::uint8_t> zip, std::vector<ZipEntry>& entries,
-                      std::string& error);
+// The archive's entries from its central directory.
+binary::Expected<std::vector<ZipEntry>> ReadZipDirectory(std::span<const std::uint8_t> zip);
 // One entry's bytes, inflated and checked against its CRC-32.
-bool ReadZipEntry(std::span<const std::uint8_t> zip, const ZipEntry& entry,
-                  std::vector<std::uint8_t>& out, std::string& error);
+binary::Expected<std::vector<std::uint8_t>> ReadZipEntry(std::span<const std::uint8_t> zip,
+                                                         const ZipEntry& entry);
 
-// Raw deflate data into at most maxSize bytes.
-bool Inflate(std::span<const std::uint8_t> data, std::size_t maxSize,
-             std::vector<std::uint8_t>& out, std::string& error);
+// Raw deflate data into at most maxSize bytes; faults are placed in the input the reader's
+// range belongs to.
+binary::Expected<std::vector<std::uint8_t>> Inflate(const binary::Reader& data,
+                                                    std::size_t maxSize);
+binary::Expected<std::vector<std::uint8_t>> Inflate(std::span<const std::uint8_t> data,
+                                                    std::size_t maxSize);
 std::uint32_t Crc32(std::span<const std::uint8_t> data);
 
+using StringTable = std::map<std::string, std::u16string>;
 // A JSON object whose values are all strings (UTF-8 in, UTF-16 out).
-bool ParseStringTable(std::span<const std::uint8_t> json,
-                      std::map<std::string, std::u16string>& table, std::string& error);
+binary::Expected<StringTable> ParseStringTable(std::span<const std::uint8_t> json);
 
 } // namespace standin

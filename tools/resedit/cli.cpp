@@ -1,3 +1,4 @@
+// The resedit command line: one handler per command, each checking its own arguments.
 #include "tools/resedit/cli.h"
 
 #include "platform/file.h"
@@ -134,10 +135,27 @@ void ListLeaves(const TResItem* dir, const std::string& path, int depth, std::st
     }
 }
 
+using Args = std::vector<std::u16string>;
+
+std::string U8(const std::u16string& s) {
+    return platform::Utf8(s);
+}
+
 class Session {
 public:
     Session(std::string& out, std::string& err) : out_(out), err_(err) {}
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+    // Closing without writing cannot fail: discarding returns true.
+    ~Session() { (void)ResEditClose(handle_, true); }
 
+    int Usage(const std::string& why) {
+        if (!why.empty()) {
+            err_ += "resedit: " + why + "\n";
+        }
+        err_ += kUsageText;
+        return kUsage;
+    }
     int Fail(const std::string& message) {
         err_ += "resedit: " + message + "\n";
         return kFailed;
@@ -171,7 +189,6 @@ public:
         }
         return kOk;
     }
-    ~Session() { ResEditClose(handle_, true); }
 
     TResEditHandle* handle_ = nullptr;
     std::u16string file_;
@@ -179,26 +196,24 @@ public:
     std::string& err_;
 };
 
-bool ReadWhole(const std::u16string& path, std::vector<std::uint8_t>& bytes, std::string& why) {
+binary::Expected<std::vector<std::uint8_t>> ReadWhole(const std::u16string& path) {
     platform::Os& os = platform::SystemOs();
     platform::ScopedFile f(
         os, os.OpenExisting(path, platform::Access::Read, platform::Share::ReadWrite));
     std::uint64_t n = 0;
     if (!f.IsValid() || !os.GetLength(f.Get(), n)) {
-        why = "cannot open " + platform::Utf8(path);
-        return false;
+        return binary::Fault(binary::ErrorCode::Io, "cannot open " + platform::Utf8(path));
     }
     if (n > 0xFFFFFFFFull) {
-        why = platform::Utf8(path) + " is larger than a resource can be";
-        return false;
+        return binary::Fault(binary::ErrorCode::Unsupported,
+                             platform::Utf8(path) + " is larger than a resource can be");
     }
-    bytes.resize(static_cast<std::size_t>(n));
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(n));
     std::size_t got = 0;
     if (!os.ReadAt(f.Get(), 0, bytes.data(), bytes.size(), got) || got != bytes.size()) {
-        why = "cannot read " + platform::Utf8(path);
-        return false;
+        return binary::Fault(binary::ErrorCode::Io, "cannot read " + platform::Utf8(path));
     }
-    return true;
+    return bytes;
 }
 
 bool WriteWhole(const std::u16string& path, const std::vector<std::uint8_t>& bytes) {
@@ -207,133 +222,173 @@ bool WriteWhole(const std::u16string& path, const std::vector<std::uint8_t>& byt
     return f.IsValid() && os.WriteAt(f.Get(), 0, bytes.data(), bytes.size());
 }
 
-std::string U8(const std::u16string& s) {
-    return platform::Utf8(s);
+std::optional<std::uint16_t> Language(std::u16string_view s) {
+    const std::optional<std::uint32_t> n = Number(s, 0xFFFF);
+    if (!n) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint16_t>(*n);
 }
+
+// A resource named by the arguments from `at` on: type, name and (where given) language.
+struct Resource {
+    ResKey type;
+    ResKey name;
+    std::uint16_t language = 0;
+};
+std::optional<Resource> ParseResource(const Args& args, std::size_t at, bool withLanguage) {
+    const std::optional<ResKey> type = ParseKey(args[at], true);
+    const std::optional<ResKey> name = ParseKey(args[at + 1], false);
+    const std::optional<std::uint16_t> language =
+        withLanguage ? Language(args[at + 2]) : std::optional<std::uint16_t>(0);
+    if (!type || !name || !language) {
+        return std::nullopt;
+    }
+    return Resource{*type, *name, *language};
+}
+
+std::string NoResource(const Args& args, bool withLanguage) {
+    std::string text = "no resource " + U8(args[2]) + " " + U8(args[3]);
+    if (withLanguage) {
+        text += " in language " + U8(args[4]);
+    }
+    return text;
+}
+
+int List(Session& s, const Args& args) {
+    if (args.size() != 2) {
+        return s.Usage("list takes a file");
+    }
+    if (!s.Open(args[1])) {
+        return kFailed;
+    }
+    ListLeaves(s.handle_->root, "", 0, s.out_);
+    return kOk;
+}
+
+// The arguments of extract and set: a file, a resource and a file; none after a usage message.
+std::optional<Resource> FileResourceFile(Session& s, const Args& args, const std::string& command) {
+    if (args.size() != 6) {
+        s.Usage(command + " takes a file, a type, a name, a language and a file");
+        return std::nullopt;
+    }
+    const std::optional<Resource> r = ParseResource(args, 2, true);
+    if (!r) {
+        s.Usage("bad type, name or language");
+    }
+    return r;
+}
+
+int Extract(Session& s, const Args& args) {
+    const std::optional<Resource> r = FileResourceFile(s, args, "extract");
+    if (!r) {
+        return kUsage;
+    }
+    if (!s.Open(args[1])) {
+        return kFailed;
+    }
+    std::vector<std::uint8_t> bytes;
+    if (!ResEditGetBytes(s.handle_, r->type, r->name, r->language, bytes)) {
+        return s.Fail(NoResource(args, true));
+    }
+    if (!WriteWhole(args[5], bytes)) {
+        return s.Fail("cannot write " + U8(args[5]));
+    }
+    return kOk;
+}
+
+int Set(Session& s, const Args& args) {
+    const std::optional<Resource> r = FileResourceFile(s, args, "set");
+    if (!r) {
+        return kUsage;
+    }
+    const binary::Expected<std::vector<std::uint8_t>> bytes = ReadWhole(args[5]);
+    if (!bytes) {
+        return s.Fail(bytes.error().Text());
+    }
+    if (!s.Open(args[1])) {
+        return kFailed;
+    }
+    static const std::uint8_t none = 0;
+    if (!ResEditUpdate(s.handle_, r->type, r->name, r->language,
+                       bytes->empty() ? &none : bytes->data(),
+                       static_cast<std::uint32_t>(bytes->size()))) {
+        return s.FailWithReason("cannot set the resource");
+    }
+    return s.Commit();
+}
+
+int Delete(Session& s, const Args& args) {
+    if (args.size() != 4 && args.size() != 5) {
+        return s.Usage("delete takes a file, a type, a name and perhaps a language");
+    }
+    const bool withLanguage = args.size() == 5;
+    const std::optional<Resource> r = ParseResource(args, 2, withLanguage);
+    if (!r) {
+        return s.Usage("bad type, name or language");
+    }
+    if (!s.Open(args[1])) {
+        return kFailed;
+    }
+    TPResItem* typeLink = ResFindEntry(s.handle_->root, r->type);
+    TPResItem* nameLink = *typeLink ? ResFindEntry(*typeLink, r->name) : nullptr;
+    if (!nameLink || !*nameLink) {
+        return s.Fail(NoResource(args, false));
+    }
+    if (!withLanguage) {
+        const ResChainLink chain[] = {{*typeLink, nameLink}, {s.handle_->root, typeLink}};
+        ResRemovePruned(*s.handle_->os, chain, 2);
+    } else if (!ResFindLeaf(*nameLink, r->language)) {
+        return s.Fail(NoResource(args, true));
+    } else if (!ResEditUpdate(s.handle_, r->type, r->name, r->language, nullptr, 0)) {
+        return s.FailWithReason("cannot delete the resource");
+    }
+    return s.Commit();
+}
+
+int Icon(Session& s, const Args& args) {
+    if (args.size() != 5) {
+        return s.Usage("icon takes a file, a group, a language and an .ico file");
+    }
+    const std::optional<ResKey> group = ParseKey(args[2], false);
+    const std::optional<std::uint16_t> language = Language(args[3]);
+    if (!group || !language) {
+        return s.Usage("bad group or language");
+    }
+    if (!s.Open(args[1])) {
+        return kFailed;
+    }
+    if (!ResEditReplaceIconGroup(s.handle_, *group, *language, args[4])) {
+        return s.FailWithReason("cannot replace the icon group with " + U8(args[4]));
+    }
+    return s.Commit();
+}
+
+struct Command {
+    std::u16string_view name;
+    int (*run)(Session& s, const Args& args);
+};
+constexpr Command kCommands[] = {
+    {u"list", List}, {u"extract", Extract}, {u"set", Set}, {u"delete", Delete}, {u"icon", Icon},
+};
 
 } // namespace
 
 int Run(const std::vector<std::u16string>& args, std::string& out, std::string& err) {
-    auto usage = [&](const std::string& why) {
-        if (!why.empty()) {
-            err += "resedit: " + why + "\n";
-        }
-        err += kUsageText;
-        return kUsage;
-    };
-    if (args.empty() || args[0] == u"-h" || args[0] == u"--help" || args[0] == u"help") {
-        if (args.empty()) {
-            return usage("");
-        }
+    Session s(out, err);
+    if (args.empty()) {
+        return s.Usage("");
+    }
+    if (args[0] == u"-h" || args[0] == u"--help" || args[0] == u"help") {
         out += kUsageText;
         return kOk;
     }
-    const std::u16string& command = args[0];
-    auto key = [&](std::size_t i, bool isType, std::optional<ResKey>& k) {
-        k = ParseKey(args[i], isType);
-        return k.has_value();
-    };
-    auto language = [&](std::size_t i, std::uint16_t& lang) {
-        auto n = Number(args[i], 0xFFFF);
-        if (n) {
-            lang = static_cast<std::uint16_t>(*n);
+    for (const Command& c : kCommands) {
+        if (args[0] == c.name) {
+            return c.run(s, args);
         }
-        return n.has_value();
-    };
-    Session s(out, err);
-    std::optional<ResKey> type, name;
-    std::uint16_t lang = 0;
-
-    if (command == u"list") {
-        if (args.size() != 2) {
-            return usage("list takes a file");
-        }
-        if (!s.Open(args[1])) {
-            return kFailed;
-        }
-        ListLeaves(s.handle_->root, "", 0, out);
-        return kOk;
     }
-    if (command == u"extract" || command == u"set") {
-        if (args.size() != 6) {
-            return usage(U8(command) + " takes a file, a type, a name, a language and a file");
-        }
-        if (!key(2, true, type) || !key(3, false, name) || !language(4, lang)) {
-            return usage("bad type, name or language");
-        }
-        if (command == u"extract") {
-            if (!s.Open(args[1])) {
-                return kFailed;
-            }
-            std::vector<std::uint8_t> bytes;
-            if (!ResEditGetBytes(s.handle_, *type, *name, lang, bytes)) {
-                return s.Fail("no resource " + U8(args[2]) + " " + U8(args[3]) + " in language " +
-                              U8(args[4]));
-            }
-            if (!WriteWhole(args[5], bytes)) {
-                return s.Fail("cannot write " + U8(args[5]));
-            }
-            return kOk;
-        }
-        std::vector<std::uint8_t> bytes;
-        std::string why;
-        if (!ReadWhole(args[5], bytes, why)) {
-            return s.Fail(why);
-        }
-        if (!s.Open(args[1])) {
-            return kFailed;
-        }
-        static const std::uint8_t none = 0;
-        if (!ResEditUpdate(s.handle_, *type, *name, lang, bytes.empty() ? &none : bytes.data(),
-                           static_cast<std::uint32_t>(bytes.size()))) {
-            return s.FailWithReason("cannot set the resource");
-        }
-        return s.Commit();
-    }
-    if (command == u"delete") {
-        if (args.size() != 4 && args.size() != 5) {
-            return usage("delete takes a file, a type, a name and perhaps a language");
-        }
-        if (!key(2, true, type) || !key(3, false, name) ||
-            (args.size() == 5 && !language(4, lang))) {
-            return usage("bad type, name or language");
-        }
-        if (!s.Open(args[1])) {
-            return kFailed;
-        }
-        TPResItem* typeLink = ResFindEntry(s.handle_->root, *type);
-        TPResItem* nameLink = *typeLink ? ResFindEntry(*typeLink, *name) : nullptr;
-        if (!nameLink || !*nameLink) {
-            return s.Fail("no resource " + U8(args[2]) + " " + U8(args[3]));
-        }
-        if (args.size() == 5) {
-            if (!ResFindLeaf(*nameLink, lang)) {
-                return s.Fail("no resource " + U8(args[2]) + " " + U8(args[3]) + " in language " +
-                              U8(args[4]));
-            }
-            ResEditUpdate(s.handle_, *type, *name, lang, nullptr, 0);
-        } else {
-            const ResChainLink chain[] = {{*typeLink, nameLink}, {s.handle_->root, typeLink}};
-            ResRemovePruned(*s.handle_->os, chain, 2);
-        }
-        return s.Commit();
-    }
-    if (command == u"icon") {
-        if (args.size() != 5) {
-            return usage("icon takes a file, a group, a language and an .ico file");
-        }
-        if (!key(2, false, name) || !language(3, lang)) {
-            return usage("bad group or language");
-        }
-        if (!s.Open(args[1])) {
-            return kFailed;
-        }
-        if (!ResEditReplaceIconGroup(s.handle_, *name, lang, args[4])) {
-            return s.FailWithReason("cannot replace the icon group with " + U8(args[4]));
-        }
-        return s.Commit();
-    }
-    return usage("unknown command " + U8(command));
+    return s.Usage("unknown command " + U8(args[0]));
 }
 
 } // namespace resedit::cli

@@ -21,20 +21,19 @@ std::vector<std::uint8_t> Bytes(std::string_view s) {
 TEST(StandInPack, ReadsEveryEntryOfThePack) {
     const auto zip = ReadFile(ITR_PAYLOAD_DIR "/res_ru.zip");
     ASSERT_FALSE(zip.empty());
-    std::vector<ZipEntry> entries;
-    std::string error;
-    ASSERT_TRUE(ReadZipDirectory(zip, entries, error)) << error;
-    ASSERT_EQ(entries.size(), 612u);
+    const auto entries = ReadZipDirectory(zip);
+    ASSERT_TRUE(entries) << entries.error().Text();
+    ASSERT_EQ(entries->size(), 612u);
     std::size_t total = 0;
-    for (const ZipEntry& e : entries) {
-        std::vector<std::uint8_t> out;
-        ASSERT_TRUE(ReadZipEntry(zip, e, out, error)) << e.name << ": " << error;
-        total += out.size();
+    for (const ZipEntry& e : *entries) {
+        const auto out = ReadZipEntry(zip, e);
+        ASSERT_TRUE(out) << e.name << ": " << out.error().Text();
+        total += out->size();
         if (e.name == "iTools_string_cn.json") {
-            std::map<std::string, std::u16string> table;
-            ASSERT_TRUE(ParseStringTable(out, table, error)) << error;
-            EXPECT_EQ(table.size(), 3256u);
-            EXPECT_EQ(table.at("Home_Welcome"), u"Добро пожаловать в iTools");
+            const auto table = ParseStringTable(*out);
+            ASSERT_TRUE(table) << table.error().Text();
+            EXPECT_EQ(table->size(), 3256u);
+            EXPECT_EQ(table->at("Home_Welcome"), u"Добро пожаловать в iTools");
         }
     }
     EXPECT_GT(total, zip.size());
@@ -42,11 +41,10 @@ TEST(StandInPack, ReadsEveryEntryOfThePack) {
 
 TEST(StandInPack, RefusesMalformedArchives) {
     const auto good = ReadFile(ITR_PAYLOAD_DIR "/standin_res_cn.data");
-    std::vector<ZipEntry> entries;
-    std::string error;
-    ASSERT_TRUE(ReadZipDirectory(good, entries, error)) << error;
+    const auto entries = ReadZipDirectory(good);
+    ASSERT_TRUE(entries) << entries.error().Text();
     const ZipEntry* json = nullptr;
-    for (const auto& e : entries) {
+    for (const auto& e : *entries) {
         if (e.name == "iTools_string_cn.json") {
             json = &e;
         }
@@ -57,42 +55,37 @@ TEST(StandInPack, RefusesMalformedArchives) {
     // Every prefix of the archive is refused or read without reading past its end.
     for (std::size_t n = 0; n < good.size(); n += 7) {
         std::vector<std::uint8_t> cut(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(n));
-        std::vector<ZipEntry> e;
-        EXPECT_FALSE(ReadZipDirectory(cut, e, error)) << n;
+        EXPECT_FALSE(ReadZipDirectory(cut)) << n;
     }
     // A changed byte inside the compressed data: a decoding error or a CRC mismatch.
     for (std::uint32_t k = 0; k < json->compressedSize; ++k) {
         auto bad = good;
         bad[json->localHeader + 30 + json->name.size() + k] ^= 0x5A;
-        std::vector<std::uint8_t> out;
-        EXPECT_FALSE(ReadZipEntry(bad, *json, out, error)) << k;
+        EXPECT_FALSE(ReadZipEntry(bad, *json)) << k;
     }
     ZipEntry lying = *json;
     lying.compressedSize = static_cast<std::uint32_t>(good.size());
-    std::vector<std::uint8_t> out;
-    EXPECT_FALSE(ReadZipEntry(good, lying, out, error));
+    EXPECT_FALSE(ReadZipEntry(good, lying));
     lying = *json;
     lying.size -= 1;
-    EXPECT_FALSE(ReadZipEntry(good, lying, out, error)) << "more data than the directory announces";
+    EXPECT_FALSE(ReadZipEntry(good, lying)) << "more data than the directory announces";
 }
 
 TEST(StandInPack, InflatesStoredFixedAndDynamicBlocks) {
-    std::vector<std::uint8_t> out;
-    std::string error;
     // A stored block "abc", final.
-    EXPECT_TRUE(Inflate(std::vector<std::uint8_t>{0x01, 0x03, 0x00, 0xFC, 0xFF, 'a', 'b', 'c'}, 10,
-                        out, error));
-    EXPECT_EQ(out, Bytes("abc"));
+    const auto stored =
+        Inflate(std::vector<std::uint8_t>{0x01, 0x03, 0x00, 0xFC, 0xFF, 'a', 'b', 'c'}, 10);
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(*stored, Bytes("abc"));
     // Fixed codes: "aaaaaaaaaa" as a literal and a back reference.
-    EXPECT_TRUE(Inflate(std::vector<std::uint8_t>{0x4B, 0x4C, 0x84, 0x01, 0x00}, 10, out, error))
-        << error;
-    EXPECT_EQ(out, Bytes("aaaaaaaaaa"));
-    EXPECT_FALSE(Inflate(std::vector<std::uint8_t>{0x4B, 0x4C, 0x84, 0x01, 0x00}, 9, out, error))
+    const auto fixed = Inflate(std::vector<std::uint8_t>{0x4B, 0x4C, 0x84, 0x01, 0x00}, 10);
+    ASSERT_TRUE(fixed) << fixed.error().Text();
+    EXPECT_EQ(*fixed, Bytes("aaaaaaaaaa"));
+    EXPECT_FALSE(Inflate(std::vector<std::uint8_t>{0x4B, 0x4C, 0x84, 0x01, 0x00}, 9))
         << "size limit";
-    EXPECT_FALSE(Inflate(std::vector<std::uint8_t>{0x07}, 10, out, error)) << "reserved block type";
-    EXPECT_FALSE(Inflate(std::vector<std::uint8_t>{}, 10, out, error));
-    EXPECT_FALSE(
-        Inflate(std::vector<std::uint8_t>{0x01, 0x03, 0x00, 0xFC, 0xFE, 'a'}, 10, out, error));
+    EXPECT_FALSE(Inflate(std::vector<std::uint8_t>{0x07}, 10)) << "reserved block type";
+    EXPECT_FALSE(Inflate(std::vector<std::uint8_t>{}, 10));
+    EXPECT_FALSE(Inflate(std::vector<std::uint8_t>{0x01, 0x03, 0x00, 0xFC, 0xFE, 'a'}, 10));
 }
 
 TEST(StandInPack, ReadsStringTables) {
@@ -116,11 +109,10 @@ TEST(StandInPack, ReadsStringTables) {
         {"{\"a\":\"\\u12\"}", false, {}},
     };
     for (const Case& c : cases) {
-        std::map<std::string, std::u16string> table;
-        std::string error;
-        EXPECT_EQ(ParseStringTable(Bytes(c.json), table, error), c.ok) << c.json;
-        if (c.ok) {
-            EXPECT_EQ(table, c.table) << c.json;
+        const auto table = ParseStringTable(Bytes(c.json));
+        EXPECT_EQ(static_cast<bool>(table), c.ok) << c.json;
+        if (c.ok && table) {
+            EXPECT_EQ(*table, c.table) << c.json;
         }
     }
 }

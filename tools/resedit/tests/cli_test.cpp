@@ -6,13 +6,6 @@
 namespace resedit::testing {
 namespace {
 
-ResKey Id(std::uint16_t id) {
-    return ResKey::FromId(id);
-}
-ResKey Name(std::u16string_view name) {
-    return ResKey::FromName(name);
-}
-
 class CliTest : public ScratchTest {
 protected:
     struct Result {

@@ -1,31 +1,49 @@
-// Where the fields of a PE file's headers are, for PE32 and PE32+ alike.
+// The layout of a PE file (PE32 and PE32+ alike): where the headers, the data directories
+// and the section table are, the fields of a section header, the resource directory's
+// structures, and the translation of addresses (RVAs) to file offsets.
 #pragma once
 
-#include "resedit/bytes.h"
+#include "binary/error.h"
+#include "binary/reader.h"
 
 #include <cstdint>
-#include <string>
+#include <optional>
 
-namespace resedit::pe {
+namespace binary::pe {
 
 constexpr std::uint16_t kDosMagic = 0x5A4D; // "MZ"
 constexpr std::uint32_t kDosPeOffset = 0x3C;
 constexpr std::uint32_t kPeSignature = 0x00004550; // "PE\0\0"
 
 // File header, relative to the PE signature.
+constexpr std::uint32_t kMachine = 4;
 constexpr std::uint32_t kNumberOfSections = 6;
+constexpr std::uint32_t kTimeDateStamp = 8;
 constexpr std::uint32_t kPointerToSymbolTable = 12;
+constexpr std::uint32_t kNumberOfSymbols = 16;
 constexpr std::uint32_t kSizeOfOptionalHeader = 20;
+constexpr std::uint32_t kCharacteristics = 22;
 constexpr std::uint32_t kOptionalHeader = 24;
 
 // Optional header, relative to its start.
 constexpr std::uint32_t kMagic = 0;
+constexpr std::uint32_t kMajorLinkerVersion = 2;
+constexpr std::uint32_t kSizeOfCode = 4;
 constexpr std::uint32_t kSizeOfInitializedData = 8;
+constexpr std::uint32_t kAddressOfEntryPoint = 16;
+constexpr std::uint32_t kBaseOfCode = 20;
 constexpr std::uint32_t kSectionAlignment = 32;
 constexpr std::uint32_t kFileAlignment = 36;
+constexpr std::uint32_t kMajorOperatingSystemVersion = 40;
+constexpr std::uint32_t kMajorSubsystemVersion = 48;
 constexpr std::uint32_t kSizeOfImage = 56;
 constexpr std::uint32_t kSizeOfHeaders = 60;
 constexpr std::uint32_t kCheckSum = 64;
+constexpr std::uint32_t kSubsystem = 68;
+constexpr std::uint32_t kDllCharacteristics = 70;
+constexpr std::uint32_t kSizeOfStackReserve = 72; // then three more sizes, 4 or 8 bytes each
+constexpr std::uint32_t kOptionalHeaderSizePe32 = 224;
+constexpr std::uint32_t kOptionalHeaderSizePe32Plus = 240;
 constexpr std::uint16_t kMagicPe32 = 0x10B;
 constexpr std::uint16_t kMagicPe32Plus = 0x20B;
 constexpr std::uint32_t kNumberOfRvaAndSizesPe32 = 92;
@@ -43,6 +61,8 @@ constexpr std::uint32_t kDirDebug = 6;
 
 // Section header.
 constexpr std::uint32_t kSectionHeaderSize = 40;
+constexpr std::uint32_t kSecName = 0;
+constexpr std::uint32_t kSecNameSize = 8;
 constexpr std::uint32_t kSecVirtualSize = 8;
 constexpr std::uint32_t kSecVirtualAddress = 12;
 constexpr std::uint32_t kSecSizeOfRawData = 16;
@@ -54,6 +74,8 @@ constexpr std::uint32_t kScnMemDiscardable = 0x02000000;
 
 // Debug directory entry.
 constexpr std::uint32_t kDebugEntrySize = 28;
+constexpr std::uint32_t kDebugType = 12;
+constexpr std::uint32_t kDebugSizeOfData = 16;
 constexpr std::uint32_t kDebugAddressOfRawData = 20;
 constexpr std::uint32_t kDebugPointerToRawData = 24;
 
@@ -76,15 +98,20 @@ constexpr std::uint32_t kDataReserved = 12;
 constexpr std::uint32_t kSubdirectoryFlag = 0x80000000; // in OffsetToData
 constexpr std::uint32_t kNameFlag = 0x80000000;         // in Name
 
-// The positions of one file's header fields, all as file offsets.
+// Bytes at the start of a loaded image that are always mapped: its headers' first page.
+constexpr std::uint32_t kLoadedHeaderBytes = 0x1000;
+
+// The positions of one file's header fields, all as offsets in the file (or image).
 struct Layout {
     std::uint32_t pe = 0; // the PE signature
     std::uint32_t optionalHeader = 0;
     bool pe32Plus = false;
     std::uint16_t numberOfSections = 0;
+    std::uint16_t sizeOfOptionalHeader = 0;
     std::uint32_t sectionTable = 0;
     std::uint32_t dataDirectories = 0;
-    // Data directory entries present (NumberOfRvaAndSizes, at most 16, and what fits).
+    // Data directory entries present (NumberOfRvaAndSizes, at most 16, and what fits). Set
+    // by ParseLayout; LocateHeaders leaves it 0.
     std::uint32_t dataDirectoryCount = 0;
 
     std::uint32_t Optional(std::uint32_t field) const { return optionalHeader + field; }
@@ -97,14 +124,21 @@ struct Layout {
     std::uint32_t SectionTableEnd() const { return Section(numberOfSections); }
 };
 
-// Finds the header fields. Checks the "MZ" and "PE" signatures first (a failure there sets
-// `signatureOk` false), then that the optional header is PE32 or PE32+ and that it and the
-// section table lie inside the file.
-bool ParseLayout(const ByteReader& file, Layout& layout, bool& signatureOk, std::string& why);
+// Finds the headers: the "MZ" and "PE" signatures (BadSignature when either is missing), the
+// file header and the optional header's magic (PE32 or PE32+). Checks nothing beyond: enough
+// for an image the system's loader has already accepted.
+Expected<Layout> LocateHeaders(const Reader& file);
+// LocateHeaders, then checks that the optional header holds its data directories and that it
+// and the section table lie inside the file: after this every header field of the layout can
+// be read without a check.
+Expected<Layout> ParseLayout(const Reader& file);
 
-// The first section, in table order, whose address is the resource directory's (which must
-// be present and not 0).
-bool FindResourceSection(const ByteReader& file, const Layout& layout, std::uint32_t& index);
+// A data directory entry; {0, 0} for one the header does not have.
+struct DataDirectory {
+    std::uint32_t address = 0; // an RVA (the certificate table: a file offset)
+    std::uint32_t size = 0;
+};
+DataDirectory Directory(const Reader& file, const Layout& layout, std::uint32_t k);
 
 // A section header's fields.
 struct Section {
@@ -116,6 +150,23 @@ struct Section {
     std::uint32_t pointerToLinenumbers = 0;
     std::uint32_t characteristics = 0;
 };
-Section ReadSection(const std::uint8_t* header);
+// Section i of a parsed layout (i below numberOfSections).
+Section ReadSection(const Reader& file, const Layout& layout, std::uint32_t i);
 
-} // namespace resedit::pe
+// The first section, in table order, that starts at the address.
+std::optional<std::uint32_t> SectionAt(const Reader& file, const Layout& layout, std::uint32_t rva);
+// The section an address falls in: the first, in table order, that starts at or below it
+// while the next one in the table starts above it (the last reaches to the end of the
+// address space). Sections lie in ascending address order, as the format requires; an
+// address in a gap between two of them counts to the lower one.
+std::optional<std::uint32_t> SectionHolding(const Reader& file, const Layout& layout,
+                                            std::uint32_t rva);
+// The file offset of an address, through the section that holds it.
+std::optional<std::uint64_t> RvaToOffset(const Reader& file, const Layout& layout,
+                                         std::uint32_t rva);
+
+// The image the system's loader mapped at base: its headers located in the first page (which
+// every loaded image maps), its extent SizeOfImage. In an image an address is its offset.
+Expected<Reader> LoadedImage(const std::uint8_t* base);
+
+} // namespace binary::pe
