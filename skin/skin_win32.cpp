@@ -19,33 +19,18 @@ COLORREF ToColorRef(std::uint32_t rrggbb) {
 
 // A memory DC holding a fresh 32-bit DIB; the pixels are reachable for direct writes.
 struct DibDc {
-    HDC dc = nullptr;
-    HBITMAP bitmap = nullptr;
-    HGDIOBJ previous = nullptr;
+    platform::SelectedBitmap selected;
     std::uint32_t* bits = nullptr;
-    int width = 0, height = 0;
+    HDC dc = nullptr;
 
-    DibDc(int w, int h) : width(w), height(h) {
+    DibDc(int w, int h) {
         void* p = nullptr;
-        bitmap = platform::CreateDib32(w, h, &p);
-        bits = static_cast<std::uint32_t*>(p);
-        dc = CreateCompatibleDC(nullptr);
-        if (bitmap && dc) {
-            previous = SelectObject(dc, bitmap);
+        if (selected.Adopt(platform::CreateDib32(w, h, &p))) {
+            bits = static_cast<std::uint32_t*>(p);
+            dc = selected.Dc();
         }
     }
-    ~DibDc() {
-        if (dc) {
-            if (previous) {
-                SelectObject(dc, previous);
-            }
-            DeleteDC(dc);
-        }
-        if (bitmap) {
-            DeleteObject(bitmap);
-        }
-    }
-    bool ok() const { return dc && bitmap && bits; }
+    bool ok() const { return dc && bits; }
 };
 
 void Blend(HDC dest, int x, int y, int w, int h, HDC src, int sx, int sy, int sw, int sh,
@@ -57,16 +42,7 @@ void Blend(HDC dest, int x, int y, int w, int h, HDC src, int sx, int sy, int sw
 } // namespace
 
 void Picture::Release() {
-    if (dc_) {
-        SelectObject(dc_, previous_);
-        DeleteDC(dc_);
-    }
-    if (bitmap_) {
-        DeleteObject(bitmap_);
-    }
-    dc_ = nullptr;
-    bitmap_ = nullptr;
-    previous_ = nullptr;
+    bitmap_.Reset();
     width_ = height_ = 0;
 }
 
@@ -76,14 +52,11 @@ void Picture::Set(const Image& image) {
         return;
     }
     void* bits = nullptr;
-    bitmap_ = platform::CreateDib32(image.width, image.height, &bits);
-    dc_ = CreateCompatibleDC(nullptr);
-    if (!bitmap_ || !bits || !dc_) {
+    if (!bitmap_.Adopt(platform::CreateDib32(image.width, image.height, &bits)) || !bits) {
         Release();
         return;
     }
     std::copy(image.pixels.begin(), image.pixels.end(), static_cast<std::uint32_t*>(bits));
-    previous_ = SelectObject(dc_, bitmap_);
     width_ = image.width;
     height_ = image.height;
 }
@@ -94,8 +67,8 @@ void Picture::Draw(HDC dc, int x, int y, BYTE opacity) const {
 
 void Picture::DrawPart(HDC dc, int x, int y, int w, int h, int sx, int sy, int sw, int sh,
                        BYTE opacity) const {
-    if (dc_ && w > 0 && h > 0 && sw > 0 && sh > 0) {
-        Blend(dc, x, y, w, h, dc_, sx, sy, sw, sh, opacity);
+    if (bitmap_.Dc() && w > 0 && h > 0 && sw > 0 && sh > 0) {
+        Blend(dc, x, y, w, h, bitmap_.Dc(), sx, sy, sw, sh, opacity);
     }
 }
 
@@ -110,14 +83,12 @@ void ShadowText::Set(HFONT font, const std::u16string& text, COLORREF textColor,
     const int len = static_cast<int>(text.size());
     // Render the text as white-on-black coverage in a work DIB large enough for a rotated
     // string, then compose shadow and text from that coverage.
-    HDC screen = GetDC(nullptr);
-    HGDIOBJ old = SelectObject(screen, font);
     SIZE extent{};
-    GetTextExtentPoint32W(screen, w, len, &extent);
-    TEXTMETRICW tm{};
-    GetTextMetricsW(screen, &tm);
-    SelectObject(screen, old);
-    ReleaseDC(nullptr, screen);
+    {
+        const platform::WindowDc screen = platform::WindowDc::Client(nullptr);
+        const platform::Selection selected(screen.Get(), font);
+        GetTextExtentPoint32W(screen.Get(), w, len, &extent);
+    }
 
     const int pad = extent.cy + shadowReach + 4;
     const int width = extent.cx + 2 * pad, height = extent.cy + 2 * pad;
@@ -126,12 +97,13 @@ void ShadowText::Set(HFONT font, const std::u16string& text, COLORREF textColor,
         return;
     }
     std::fill(mask.bits, mask.bits + static_cast<size_t>(width) * height, 0u);
-    HGDIOBJ oldFont = SelectObject(mask.dc, font);
-    SetBkMode(mask.dc, TRANSPARENT);
-    SetTextColor(mask.dc, RGB(255, 255, 255));
-    SetTextAlign(mask.dc, TA_LEFT | TA_TOP);
-    TextOutW(mask.dc, pad, pad, w, len);
-    SelectObject(mask.dc, oldFont);
+    {
+        const platform::Selection selected(mask.dc, font);
+        SetBkMode(mask.dc, TRANSPARENT);
+        SetTextColor(mask.dc, RGB(255, 255, 255));
+        SetTextAlign(mask.dc, TA_LEFT | TA_TOP);
+        TextOutW(mask.dc, pad, pad, w, len);
+    }
     GdiFlush();
 
     Image coverage{width, height, std::vector<std::uint32_t>(static_cast<size_t>(width) * height)};
@@ -210,17 +182,6 @@ void ShadowText::Draw(HDC dc, int x, int y) const {
     picture_.Draw(dc, x + covered_.left, y + covered_.top);
 }
 
-TsSkinProvider::~TsSkinProvider() {
-    ReleaseFonts();
-}
-
-void TsSkinProvider::ReleaseFonts() {
-    if (captionFont_) {
-        DeleteObject(captionFont_);
-        captionFont_ = nullptr;
-    }
-}
-
 void TsSkinProvider::Init(const SkinData* skin, ProviderSettings settings, int dpi) {
     skin_ = skin;
     settings_ = settings;
@@ -229,7 +190,7 @@ void TsSkinProvider::Init(const SkinData* skin, ProviderSettings settings, int d
 
 void TsSkinProvider::SetDpi(int dpi) {
     dpi_ = dpi > 0 ? dpi : 96;
-    ReleaseFonts();
+    captionFont_.Reset();
     if (!skin_) {
         return;
     }
@@ -240,7 +201,7 @@ void TsSkinProvider::SetDpi(int dpi) {
     lf.lfCharSet = DEFAULT_CHARSET;
     lf.lfQuality = ANTIALIASED_QUALITY;
     MultiByteToWideChar(CP_UTF8, 0, o.captionFont.c_str(), -1, lf.lfFaceName, LF_FACESIZE - 1);
-    captionFont_ = CreateFontIndirectW(&lf);
+    captionFont_.Reset(CreateFontIndirectW(&lf));
     const int bar = CaptionHeight();
     const int sliceL = Scale(o.captionSliceLeft), sliceR = Scale(o.captionSliceRight);
     (void)sliceL;
@@ -315,89 +276,96 @@ void TsSkinProvider::PaintFrame() {
     if (w <= 0 || h <= 0) {
         return;
     }
-    HDC wdc = GetWindowDC(hwnd_);
+    const platform::WindowDc wdc = platform::WindowDc::Whole(hwnd_);
     if (!wdc) {
         return;
     }
+    const platform::GdiObject<HBRUSH> outer(
+        CreateSolidBrush(ToColorRef(skin_->options.frameOuterColor)));
+    const platform::GdiObject<HBRUSH> inner(
+        CreateSolidBrush(ToColorRef(skin_->options.frameInnerColor)));
     // Compose the frame off screen and put it up in one transfer, outside the client area.
     DibDc buf(w, b + cap);
     if (buf.ok()) {
-        const FormOptions& o = skin_->options;
-        HBRUSH outer = CreateSolidBrush(ToColorRef(o.frameOuterColor));
-        HBRUSH inner = CreateSolidBrush(ToColorRef(o.frameInnerColor));
         RECT all{0, 0, w, b + cap};
-        FillRect(buf.dc, &all, inner);
+        FillRect(buf.dc, &all, inner.Get());
         RECT line{0, 0, w, 1};
-        FillRect(buf.dc, &line, outer);
+        FillRect(buf.dc, &line, outer.Get());
         RECT left{0, 0, 1, b + cap}, right{w - 1, 0, w, b + cap};
-        FillRect(buf.dc, &left, outer);
-        FillRect(buf.dc, &right, outer);
-        // Caption bar: fixed left and right slices, the middle stretched.
-        const Picture& c = captionScaled_;
-        const int barW = w - 2 * b;
-        if (c.Width() > 0 && barW > 0) {
-            int sl = std::min(Scale(o.captionSliceLeft), c.Width() / 2);
-            int sr = std::min(Scale(o.captionSliceRight), c.Width() - sl);
-            sl = std::min(sl, barW / 2);
-            sr = std::min(sr, barW - sl);
-            const BYTE opacity = active_ ? 255 : 200;
-            c.DrawPart(buf.dc, b, b, sl, cap, 0, 0, sl, c.Height(), opacity);
-            c.DrawPart(buf.dc, b + barW - sr, b, sr, cap, c.Width() - sr, 0, sr, c.Height(),
-                       opacity);
-            c.DrawPart(buf.dc, b + sl, b, barW - sl - sr, cap, sl, 0, c.Width() - sl - sr,
-                       c.Height(), opacity);
-        }
-        // Caption text, centred over the bar and kept clear of the buttons.
-        const int textLen = GetWindowTextLengthW(hwnd_);
-        std::wstring text(static_cast<size_t>(textLen) + 1, L'\0');
-        GetWindowTextW(hwnd_, text.data(), textLen + 1);
-        text.resize(static_cast<size_t>(textLen));
-        RECT lastButton = ButtonRect(settings_.titleButtons - 1);
-        RECT textRect{b + Scale(6), b, w - b - Scale(6), b + cap};
-        const int buttonsWidth = (w - b) - lastButton.left;
-        if (settings_.captionCentred) {
-            textRect.left = std::max<LONG>(textRect.left, b + buttonsWidth);
-        }
-        textRect.right = std::min<LONG>(textRect.right, lastButton.left - Scale(4));
-        HGDIOBJ oldFont = SelectObject(buf.dc, captionFont_);
-        SetBkMode(buf.dc, TRANSPARENT);
-        const UINT fmt = DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS |
-                         (settings_.captionCentred ? DT_CENTER : DT_LEFT);
-        RECT shadow = textRect;
-        OffsetRect(&shadow, 1, 1);
-        SetTextColor(buf.dc, ToColorRef(o.captionShadowColor));
-        DrawTextW(buf.dc, text.c_str(), textLen, &shadow, fmt);
-        SetTextColor(buf.dc, active_ ? ToColorRef(o.captionTextColor) : RGB(0x60, 0x80, 0x60));
-        DrawTextW(buf.dc, text.c_str(), textLen, &textRect, fmt);
-        SelectObject(buf.dc, oldFont);
-        // Buttons from the sprite sheet: column = state, row = kind.
-        const Picture& sprites = buttonsScaled_;
-        const int size = sprites.Width() / kButtonStates;
-        for (int i = -1; i < settings_.titleButtons; ++i) {
-            RECT r = ButtonRect(i);
-            const int state = pressed_ == i && hot_ == i ? 2 : (hot_ == i ? 1 : 0);
-            const int row = i == kClose ? 0 : 1;
-            sprites.DrawPart(buf.dc, r.left, r.top, size, size, state * size, row * size, size,
-                             size);
-        }
-        DeleteObject(outer);
-        DeleteObject(inner);
-        BitBlt(wdc, 0, 0, w, b + cap, buf.dc, 0, 0, SRCCOPY);
+        FillRect(buf.dc, &left, outer.Get());
+        FillRect(buf.dc, &right, outer.Get());
+        PaintCaptionBar(buf.dc, w);
+        PaintCaptionText(buf.dc, w);
+        PaintButtons(buf.dc);
+        BitBlt(wdc.Get(), 0, 0, w, b + cap, buf.dc, 0, 0, SRCCOPY);
     }
     // Left, right and bottom borders.
-    HBRUSH outer = CreateSolidBrush(ToColorRef(skin_->options.frameOuterColor));
-    HBRUSH inner = CreateSolidBrush(ToColorRef(skin_->options.frameInnerColor));
     RECT rl{0, b + cap, b, h}, rr{w - b, b + cap, w, h}, rb{0, h - b, w, h};
     for (RECT* r : {&rl, &rr, &rb}) {
-        FillRect(wdc, r, inner);
+        FillRect(wdc.Get(), r, inner.Get());
     }
     RECT ol{0, b + cap, 1, h}, orr{w - 1, b + cap, w, h}, ob{0, h - 1, w, h};
     for (RECT* r : {&ol, &orr, &ob}) {
-        FillRect(wdc, r, outer);
+        FillRect(wdc.Get(), r, outer.Get());
     }
-    DeleteObject(outer);
-    DeleteObject(inner);
-    ReleaseDC(hwnd_, wdc);
+}
+
+// Fixed left and right slices of the skin's caption picture, the middle stretched.
+void TsSkinProvider::PaintCaptionBar(HDC dc, int w) const {
+    const FormOptions& o = skin_->options;
+    const int b = BorderWidth(), cap = CaptionHeight();
+    const Picture& c = captionScaled_;
+    const int barW = w - 2 * b;
+    if (c.Width() <= 0 || barW <= 0) {
+        return;
+    }
+    int sl = std::min(Scale(o.captionSliceLeft), c.Width() / 2);
+    int sr = std::min(Scale(o.captionSliceRight), c.Width() - sl);
+    sl = std::min(sl, barW / 2);
+    sr = std::min(sr, barW - sl);
+    const BYTE opacity = active_ ? 255 : 200;
+    c.DrawPart(dc, b, b, sl, cap, 0, 0, sl, c.Height(), opacity);
+    c.DrawPart(dc, b + barW - sr, b, sr, cap, c.Width() - sr, 0, sr, c.Height(), opacity);
+    c.DrawPart(dc, b + sl, b, barW - sl - sr, cap, sl, 0, c.Width() - sl - sr, c.Height(), opacity);
+}
+
+// The caption text with its shadow, centred over the bar and kept clear of the buttons.
+void TsSkinProvider::PaintCaptionText(HDC dc, int w) const {
+    const FormOptions& o = skin_->options;
+    const int b = BorderWidth(), cap = CaptionHeight();
+    const int textLen = GetWindowTextLengthW(hwnd_);
+    std::wstring text(static_cast<size_t>(textLen) + 1, L'\0');
+    GetWindowTextW(hwnd_, text.data(), textLen + 1);
+    text.resize(static_cast<size_t>(textLen));
+    RECT lastButton = ButtonRect(settings_.titleButtons - 1);
+    RECT textRect{b + Scale(6), b, w - b - Scale(6), b + cap};
+    const int buttonsWidth = (w - b) - lastButton.left;
+    if (settings_.captionCentred) {
+        textRect.left = std::max<LONG>(textRect.left, b + buttonsWidth);
+    }
+    textRect.right = std::min<LONG>(textRect.right, lastButton.left - Scale(4));
+    const platform::Selection font(dc, captionFont_.Get());
+    SetBkMode(dc, TRANSPARENT);
+    const UINT fmt = DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS |
+                     (settings_.captionCentred ? DT_CENTER : DT_LEFT);
+    RECT shadow = textRect;
+    OffsetRect(&shadow, 1, 1);
+    SetTextColor(dc, ToColorRef(o.captionShadowColor));
+    DrawTextW(dc, text.c_str(), textLen, &shadow, fmt);
+    SetTextColor(dc, active_ ? ToColorRef(o.captionTextColor) : RGB(0x60, 0x80, 0x60));
+    DrawTextW(dc, text.c_str(), textLen, &textRect, fmt);
+}
+
+// The buttons from the sprite sheet: column = state, row = kind.
+void TsSkinProvider::PaintButtons(HDC dc) const {
+    const Picture& sprites = buttonsScaled_;
+    const int size = sprites.Width() / kButtonStates;
+    for (int i = -1; i < settings_.titleButtons; ++i) {
+        RECT r = ButtonRect(i);
+        const int state = pressed_ == i && hot_ == i ? 2 : (hot_ == i ? 1 : 0);
+        const int row = i == kClose ? 0 : 1;
+        sprites.DrawPart(dc, r.left, r.top, size, size, state * size, row * size, size, size);
+    }
 }
 
 bool TsSkinProvider::HandleMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {

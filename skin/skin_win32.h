@@ -5,6 +5,8 @@
 
 #include "skin/skindata.h"
 
+#include "platform/owner_win32.h"
+
 #include <windows.h>
 
 #include <functional>
@@ -19,7 +21,6 @@ public:
     Picture() = default;
     Picture(const Picture&) = delete;
     Picture& operator=(const Picture&) = delete;
-    ~Picture() { Release(); }
 
     // Replaces the picture; an empty image leaves none.
     void Set(const Image& image);
@@ -35,9 +36,7 @@ public:
 private:
     void Release();
 
-    HDC dc_ = nullptr;
-    HBITMAP bitmap_ = nullptr;
-    HGDIOBJ previous_ = nullptr;
+    platform::SelectedBitmap bitmap_;
     int width_ = 0;
     int height_ = 0;
 };
@@ -77,7 +76,6 @@ public:
     TsSkinProvider() = default;
     TsSkinProvider(const TsSkinProvider&) = delete;
     TsSkinProvider& operator=(const TsSkinProvider&) = delete;
-    ~TsSkinProvider();
 
     void Init(const SkinData* skin, ProviderSettings settings, int dpi);
     void SetDpi(int dpi);
@@ -100,10 +98,12 @@ public:
 private:
     enum Part { kNone = -2, kClose = -1 };
     void PaintFrame();
+    void PaintCaptionBar(HDC dc, int windowWidth) const;
+    void PaintCaptionText(HDC dc, int windowWidth) const;
+    void PaintButtons(HDC dc) const;
     int HitButton(POINT windowPoint) const;
     void SetHot(int part);
     int Scale(int v) const { return MulDiv(v, dpi_, 96); }
-    void ReleaseFonts();
 
     HWND hwnd_ = nullptr;
     const SkinData* skin_ = nullptr;
@@ -114,7 +114,7 @@ private:
     int pressed_ = kNone;
     bool tracking_ = false;
     bool moving_ = false;
-    HFONT captionFont_ = nullptr;
+    platform::GdiObject<HFONT> captionFont_;
     Picture captionScaled_;
     Picture buttonsScaled_;
 };
