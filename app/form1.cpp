@@ -117,14 +117,12 @@ SIZE TForm1::OuterSize() const {
 void TForm1::ApplyDpi(int dpi) {
     dpi_ = dpi;
     sSkinProvider1.SetDpi(dpi);
-    formFont_.Reset();
     formFont_.Reset(CreateTahoma(11, FW_NORMAL, dpi));
     controls_.ApplyDpi(dpi);
     ApplyConsoleDpi();
 }
 
 void TForm1::ApplyConsoleDpi() {
-    consoleFont_.Reset();
     consoleFont_.Reset(CreateTahoma(13, FW_BOLD, dpi_));
     if (state_.LogMemo) {
         const RECT b = ScaleRect(kConsoleBounds, dpi_);

@@ -7,6 +7,7 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 namespace skin {
@@ -32,6 +33,19 @@ struct DibDc {
     }
     bool ok() const { return dc && bits; }
 };
+
+POINT PointOf(LPARAM lp) {
+    return POINT{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
+}
+
+// The work area of a monitor: the screen without the task bar.
+std::optional<RECT> WorkArea(HMONITOR monitor) {
+    MONITORINFO mi{sizeof mi};
+    if (!GetMonitorInfoW(monitor, &mi)) {
+        return std::nullopt;
+    }
+    return mi.rcWork;
+}
 
 void Blend(HDC dest, int x, int y, int w, int h, HDC src, int sx, int sy, int sw, int sh,
            BYTE opacity) {
@@ -373,187 +387,230 @@ bool TsSkinProvider::HandleMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, LR
         return false;
     }
     hwnd_ = hwnd;
+    const std::optional<LRESULT> answer = Route(msg, wp, lp);
+    if (answer) {
+        result = *answer;
+    }
+    return answer.has_value();
+}
+
+// One handler per message. A handler answers what the provider handles alone; it answers
+// nothing where the window procedure goes on with the message.
+std::optional<LRESULT> TsSkinProvider::Route(UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
-    case WM_NCCALCSIZE: {
-        RECT* r =
-            wp ? &reinterpret_cast<NCCALCSIZE_PARAMS*>(lp)->rgrc[0] : reinterpret_cast<RECT*>(lp);
-        r->left += BorderWidth();
-        r->right -= BorderWidth();
-        r->bottom -= BorderWidth();
-        r->top += BorderWidth() + CaptionHeight();
-        result = 0;
-        return true;
-    }
+    case WM_NCCALCSIZE:
+        return OnNcCalcSize(wp ? &reinterpret_cast<NCCALCSIZE_PARAMS*>(lp)->rgrc[0]
+                               : reinterpret_cast<RECT*>(lp));
     case WM_NCPAINT:
-        PaintFrame();
-        result = 0;
-        return true;
+        return OnNcPaint();
     case WM_NCACTIVATE:
-        active_ = wp != 0;
-        PaintFrame();
-        result = TRUE;
-        return true;
+        return OnNcActivate(wp != 0);
     case WM_SETTEXT:
-        result = DefWindowProcW(hwnd, msg, wp, lp);
-        PaintFrame();
-        return true;
-    case WM_NCHITTEST: {
-        POINT p{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
-        RECT wr;
-        GetWindowRect(hwnd, &wr);
-        POINT local{p.x - wr.left, p.y - wr.top};
-        RECT client;
-        GetClientRect(hwnd, &client);
-        const int b = BorderWidth();
-        if (local.x >= b && local.x < b + client.right && local.y >= b + CaptionHeight() &&
-            local.y < b + CaptionHeight() + client.bottom) {
-            result = HTCLIENT;
-        } else if (int part = HitButton(local); part == kClose) {
-            result = HTCLOSE;
-        } else if (part >= 0) {
-            result = HTHELP;
-        } else if (local.y >= b && local.y < b + CaptionHeight()) {
-            result = HTCAPTION;
-        } else {
-            result = HTBORDER; // a fixed frame: never a sizing edge
-        }
-        return true;
-    }
-    case WM_NCMOUSEMOVE: {
-        POINT p{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
-        RECT wr;
-        GetWindowRect(hwnd, &wr);
-        SetHot(HitButton(POINT{p.x - wr.left, p.y - wr.top}));
-        if (!tracking_) {
-            TRACKMOUSEEVENT t{sizeof t, TME_LEAVE | TME_NONCLIENT, hwnd, 0};
-            tracking_ = TrackMouseEvent(&t) != 0;
-        }
-        return false;
-    }
+        return OnSetText(wp, lp);
+    case WM_NCHITTEST:
+        return OnNcHitTest(PointOf(lp));
+    case WM_NCMOUSEMOVE:
+        return OnNcMouseMove(PointOf(lp));
     case WM_NCMOUSELEAVE:
-        tracking_ = false;
-        if (pressed_ == kNone) {
-            SetHot(kNone);
-        }
-        return false;
+        return OnNcMouseLeave();
     case WM_NCLBUTTONDOWN:
     case WM_NCLBUTTONDBLCLK:
-        if (wp == HTCLOSE || wp == HTHELP) {
-            POINT p{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
-            RECT wr;
-            GetWindowRect(hwnd, &wr);
-            pressed_ = HitButton(POINT{p.x - wr.left, p.y - wr.top});
-            hot_ = pressed_;
-            SetCapture(hwnd);
-            PaintFrame();
-            result = 0;
-            return true;
-        }
-        return false;
+        return OnNcLButtonDown(wp, PointOf(lp));
     case WM_NCRBUTTONUP:
+        return OnNcButtonUp(wp, PointOf(lp), MouseButton::Right);
     case WM_NCMBUTTONUP:
-        // The right and middle buttons raise the mouse-up event too.
-        if (wp == HTHELP) {
-            POINT p{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
-            RECT wr;
-            GetWindowRect(hwnd, &wr);
-            const int part = HitButton(POINT{p.x - wr.left, p.y - wr.top});
-            if (part >= 0 && OnTitleButtonMouseUp) {
-                RECT br = ButtonRect(part);
-                OnTitleButtonMouseUp(
-                    part, msg == WM_NCRBUTTONUP ? MouseButton::Right : MouseButton::Middle,
-                    p.x - wr.left - br.left, p.y - wr.top - br.top);
-            }
-            result = 0;
-            return true;
-        }
-        return false;
+        return OnNcButtonUp(wp, PointOf(lp), MouseButton::Middle);
     case WM_MOUSEMOVE:
-        if (pressed_ != kNone) {
-            POINT p{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
-            ClientToScreen(hwnd, &p);
-            RECT wr;
-            GetWindowRect(hwnd, &wr);
-            const int part = HitButton(POINT{p.x - wr.left, p.y - wr.top});
-            SetHot(part == pressed_ ? part : kNone);
-            result = 0;
-            return true;
-        }
-        return false;
+        return OnMouseMove(lp);
     case WM_LBUTTONUP:
-        if (pressed_ != kNone) {
-            const int part = pressed_;
-            POINT p{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
-            ClientToScreen(hwnd, &p);
-            RECT wr;
-            GetWindowRect(hwnd, &wr);
-            const POINT local{p.x - wr.left, p.y - wr.top};
-            const bool over = HitButton(local) == part;
-            pressed_ = kNone;
-            ReleaseCapture();
-            SetHot(over ? part : kNone);
-            if (over && part == kClose) {
-                PostMessageW(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
-            } else if (over && OnTitleButtonMouseUp) {
-                RECT br = ButtonRect(part);
-                OnTitleButtonMouseUp(part, MouseButton::Left, local.x - br.left, local.y - br.top);
-            }
-            result = 0;
-            return true;
-        }
-        return false;
+        return OnLButtonUp(lp);
     case WM_CAPTURECHANGED:
-        if (pressed_ != kNone && reinterpret_cast<HWND>(lp) != hwnd) {
-            pressed_ = kNone;
-            SetHot(kNone);
-        }
-        return false;
+        return OnCaptureChanged(reinterpret_cast<HWND>(lp));
     case WM_ENTERSIZEMOVE:
-        moving_ = true;
-        return false;
+        return OnSizeMove(true);
     case WM_EXITSIZEMOVE:
-        moving_ = false;
-        return false;
+        return OnSizeMove(false);
     case WM_MOVING:
-        if (settings_.snapToEdges) {
-            RECT* r = reinterpret_cast<RECT*>(lp);
-            HMONITOR mon = MonitorFromRect(r, MONITOR_DEFAULTTONEAREST);
-            MONITORINFO mi{sizeof mi};
-            if (GetMonitorInfoW(mon, &mi)) {
-                const SnapRect s =
-                    SnapToEdges({r->left, r->top, r->right, r->bottom},
-                                {mi.rcWork.left, mi.rcWork.top, mi.rcWork.right, mi.rcWork.bottom},
-                                Scale(settings_.snapThreshold));
-                *r = RECT{s.left, s.top, s.right, s.bottom};
-            }
-            result = TRUE;
-            return true;
-        }
-        return false;
+        return OnMoving(*reinterpret_cast<RECT*>(lp));
     case WM_WINDOWPOSCHANGING:
         // Some window managers move the window without WM_MOVING; snap those drags too.
-        if (moving_ && settings_.snapToEdges) {
-            auto* pos = reinterpret_cast<WINDOWPOS*>(lp);
-            if (!(pos->flags & SWP_NOMOVE)) {
-                RECT wr;
-                GetWindowRect(hwnd, &wr);
-                const int w = wr.right - wr.left, h = wr.bottom - wr.top;
-                HMONITOR mon = MonitorFromWindow(hwnd, MONITOR_DEFAULTTONEAREST);
-                MONITORINFO mi{sizeof mi};
-                if (GetMonitorInfoW(mon, &mi)) {
-                    const SnapRect s = SnapToEdges(
-                        {pos->x, pos->y, pos->x + w, pos->y + h},
-                        {mi.rcWork.left, mi.rcWork.top, mi.rcWork.right, mi.rcWork.bottom},
-                        Scale(settings_.snapThreshold));
-                    pos->x = s.left;
-                    pos->y = s.top;
-                }
-            }
-        }
-        return false;
+        return OnWindowPosChanging(*reinterpret_cast<WINDOWPOS*>(lp));
     default:
-        return false;
+        return std::nullopt;
     }
+}
+
+POINT TsSkinProvider::WindowPoint(POINT screen) const {
+    RECT wr;
+    GetWindowRect(hwnd_, &wr);
+    return POINT{screen.x - wr.left, screen.y - wr.top};
+}
+
+POINT TsSkinProvider::WindowPointOfClient(LPARAM lp) const {
+    POINT p = PointOf(lp);
+    ClientToScreen(hwnd_, &p);
+    return WindowPoint(p);
+}
+
+std::optional<LRESULT> TsSkinProvider::OnNcCalcSize(RECT* r) {
+    r->left += BorderWidth();
+    r->right -= BorderWidth();
+    r->bottom -= BorderWidth();
+    r->top += BorderWidth() + CaptionHeight();
+    return 0;
+}
+
+std::optional<LRESULT> TsSkinProvider::OnNcPaint() {
+    PaintFrame();
+    return 0;
+}
+
+std::optional<LRESULT> TsSkinProvider::OnNcActivate(bool active) {
+    active_ = active;
+    PaintFrame();
+    return TRUE;
+}
+
+std::optional<LRESULT> TsSkinProvider::OnSetText(WPARAM wp, LPARAM lp) {
+    const LRESULT result = DefWindowProcW(hwnd_, WM_SETTEXT, wp, lp);
+    PaintFrame();
+    return result;
+}
+
+std::optional<LRESULT> TsSkinProvider::OnNcHitTest(POINT screen) {
+    const POINT local = WindowPoint(screen);
+    RECT client;
+    GetClientRect(hwnd_, &client);
+    const int b = BorderWidth();
+    if (local.x >= b && local.x < b + client.right && local.y >= b + CaptionHeight() &&
+        local.y < b + CaptionHeight() + client.bottom) {
+        return HTCLIENT;
+    }
+    if (const int part = HitButton(local); part == kClose) {
+        return HTCLOSE;
+    } else if (part >= 0) {
+        return HTHELP;
+    }
+    if (local.y >= b && local.y < b + CaptionHeight()) {
+        return HTCAPTION;
+    }
+    return HTBORDER; // a fixed frame: never a sizing edge
+}
+
+std::optional<LRESULT> TsSkinProvider::OnNcMouseMove(POINT screen) {
+    SetHot(HitButton(WindowPoint(screen)));
+    if (!tracking_) {
+        TRACKMOUSEEVENT t{sizeof t, TME_LEAVE | TME_NONCLIENT, hwnd_, 0};
+        tracking_ = TrackMouseEvent(&t) != 0;
+    }
+    return std::nullopt;
+}
+
+std::optional<LRESULT> TsSkinProvider::OnNcMouseLeave() {
+    tracking_ = false;
+    if (pressed_ == kNone) {
+        SetHot(kNone);
+    }
+    return std::nullopt;
+}
+
+std::optional<LRESULT> TsSkinProvider::OnNcLButtonDown(WPARAM hit, POINT screen) {
+    if (hit != HTCLOSE && hit != HTHELP) {
+        return std::nullopt;
+    }
+    pressed_ = HitButton(WindowPoint(screen));
+    hot_ = pressed_;
+    SetCapture(hwnd_);
+    PaintFrame();
+    return 0;
+}
+
+// The right and middle buttons raise the mouse-up event of an extra button too.
+std::optional<LRESULT> TsSkinProvider::OnNcButtonUp(WPARAM hit, POINT screen, MouseButton button) {
+    if (hit != HTHELP) {
+        return std::nullopt;
+    }
+    const POINT local = WindowPoint(screen);
+    const int part = HitButton(local);
+    if (part >= 0 && OnTitleButtonMouseUp) {
+        const RECT br = ButtonRect(part);
+        OnTitleButtonMouseUp(part, button, local.x - br.left, local.y - br.top);
+    }
+    return 0;
+}
+
+// While a button is held down: it shows pressed only while the pointer is over it.
+std::optional<LRESULT> TsSkinProvider::OnMouseMove(LPARAM lp) {
+    if (pressed_ == kNone) {
+        return std::nullopt;
+    }
+    const int part = HitButton(WindowPointOfClient(lp));
+    SetHot(part == pressed_ ? part : kNone);
+    return 0;
+}
+
+// The release of a held button: a click when it is over the button pressed.
+std::optional<LRESULT> TsSkinProvider::OnLButtonUp(LPARAM lp) {
+    if (pressed_ == kNone) {
+        return std::nullopt;
+    }
+    const int part = pressed_;
+    const POINT local = WindowPointOfClient(lp);
+    const bool over = HitButton(local) == part;
+    pressed_ = kNone;
+    ReleaseCapture();
+    SetHot(over ? part : kNone);
+    if (over && part == kClose) {
+        PostMessageW(hwnd_, WM_SYSCOMMAND, SC_CLOSE, 0);
+    } else if (over && OnTitleButtonMouseUp) {
+        const RECT br = ButtonRect(part);
+        OnTitleButtonMouseUp(part, MouseButton::Left, local.x - br.left, local.y - br.top);
+    }
+    return 0;
+}
+
+std::optional<LRESULT> TsSkinProvider::OnCaptureChanged(HWND capturing) {
+    if (pressed_ != kNone && capturing != hwnd_) {
+        pressed_ = kNone;
+        SetHot(kNone);
+    }
+    return std::nullopt;
+}
+
+std::optional<LRESULT> TsSkinProvider::OnSizeMove(bool entering) {
+    moving_ = entering;
+    return std::nullopt;
+}
+
+std::optional<LRESULT> TsSkinProvider::OnMoving(RECT& r) {
+    if (!settings_.snapToEdges) {
+        return std::nullopt;
+    }
+    if (const std::optional<RECT> work = WorkArea(MonitorFromRect(&r, MONITOR_DEFAULTTONEAREST))) {
+        const SnapRect s = SnapToEdges({r.left, r.top, r.right, r.bottom},
+                                       {work->left, work->top, work->right, work->bottom},
+                                       Scale(settings_.snapThreshold));
+        r = RECT{s.left, s.top, s.right, s.bottom};
+    }
+    return TRUE;
+}
+
+std::optional<LRESULT> TsSkinProvider::OnWindowPosChanging(WINDOWPOS& pos) {
+    if (!moving_ || !settings_.snapToEdges || (pos.flags & SWP_NOMOVE)) {
+        return std::nullopt;
+    }
+    RECT wr;
+    GetWindowRect(hwnd_, &wr);
+    const int w = wr.right - wr.left, h = wr.bottom - wr.top;
+    if (const std::optional<RECT> work =
+            WorkArea(MonitorFromWindow(hwnd_, MONITOR_DEFAULTTONEAREST))) {
+        const SnapRect s = SnapToEdges({pos.x, pos.y, pos.x + w, pos.y + h},
+                                       {work->left, work->top, work->right, work->bottom},
+                                       Scale(settings_.snapThreshold));
+        pos.x = s.left;
+        pos.y = s.top;
+    }
+    return std::nullopt;
 }
 
 } // namespace skin

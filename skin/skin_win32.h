@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace skin {
@@ -97,6 +98,26 @@ public:
 
 private:
     enum Part { kNone = -2, kClose = -1 };
+    std::optional<LRESULT> Route(UINT msg, WPARAM wp, LPARAM lp);
+    std::optional<LRESULT> OnNcCalcSize(RECT* proposed);
+    std::optional<LRESULT> OnNcPaint();
+    std::optional<LRESULT> OnNcActivate(bool active);
+    std::optional<LRESULT> OnSetText(WPARAM wp, LPARAM lp);
+    std::optional<LRESULT> OnNcHitTest(POINT screen);
+    std::optional<LRESULT> OnNcMouseMove(POINT screen);
+    std::optional<LRESULT> OnNcMouseLeave();
+    std::optional<LRESULT> OnNcLButtonDown(WPARAM hit, POINT screen);
+    std::optional<LRESULT> OnNcButtonUp(WPARAM hit, POINT screen, MouseButton button);
+    std::optional<LRESULT> OnMouseMove(LPARAM clientPoint);
+    std::optional<LRESULT> OnLButtonUp(LPARAM clientPoint);
+    std::optional<LRESULT> OnCaptureChanged(HWND capturing);
+    std::optional<LRESULT> OnSizeMove(bool entering);
+    std::optional<LRESULT> OnMoving(RECT& proposed);
+    std::optional<LRESULT> OnWindowPosChanging(WINDOWPOS& pos);
+    // A point in window coordinates (frame included) from screen or client coordinates.
+    POINT WindowPoint(POINT screen) const;
+    POINT WindowPointOfClient(LPARAM clientPoint) const;
+
     void PaintFrame();
     void PaintCaptionBar(HDC dc, int windowWidth) const;
     void PaintCaptionText(HDC dc, int windowWidth) const;
