@@ -240,7 +240,7 @@ void DrawnControls::UpdatePainted(int index) {
         RECT text = b;
         {
             const platform::MemoryDc dc(CreateCompatibleDC(nullptr));
-            const platform::Selection font(dc.Get(), c.FontHandle.Get());
+            const platform::Selection font = platform::Select(dc.Get(), c.FontHandle.Get());
             DrawTextW(dc.Get(), platform::W(c.Caption), static_cast<int>(c.Caption.size()), &text,
                       DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOPREFIX | DT_CALCRECT);
         }
@@ -286,7 +286,7 @@ void DrawnControls::PaintControl(HDC dc, const TGraphicControl& c) const {
         // Labels are opaque in the window's (skinned) background colour, so Label2's turning
         // nickname covers the one inside Label1's text.
         // The text is not clipped: an auto-sized label grows with the font's real metrics.
-        const platform::Selection font(dc, c.FontHandle.Get());
+        const platform::Selection font = platform::Select(dc, c.FontHandle.Get());
         FillRect(dc, &c.Fill, Background());
         SetBkMode(dc, TRANSPARENT);
         SetTextColor(dc, c.Font.color);

@@ -184,7 +184,7 @@ void TForm1::EndProgram() {
 
 void TForm1::FormCreate() {
     IgnoreCount = 10;
-    state_.WindowDC = platform::WindowDc::Client(hwnd_);
+    state_.WindowDC = platform::ClientDc(hwnd_);
     music::PlayModule(music::kTrackFile, music::kTrackFileSize, music::SourceMemory);
     state_.TargetDir = TargetDirFromExePath(platform::SystemResources().OwnExecutablePath());
     if (const platform::IconHandle icon(static_cast<HICON>(

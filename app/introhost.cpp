@@ -62,7 +62,7 @@ void FormIntroHost::ProcessMessages() {
     form_.ProcessMessages();
 }
 
-bool FormIntroHost::ClosingRequested() const {
+bool FormIntroHost::WindowClosed() const {
     return form_.WindowClosed();
 }
 

@@ -25,7 +25,7 @@ public:
     void ShowRabbit() override;
     void SetIntroTicks(std::int32_t value) override;
     void ProcessMessages() override;
-    bool ClosingRequested() const override;
+    bool WindowClosed() const override;
     [[noreturn]] void EndProgram() override;
     void Sleep(std::uint32_t milliseconds) override;
 

@@ -20,7 +20,7 @@ int SystemDpi() {
     if (auto fn = User32Function<GetDpiForSystemFn>("GetDpiForSystem")) {
         return static_cast<int>(fn());
     }
-    const WindowDc screen = WindowDc::Client(nullptr);
+    const WindowDc screen = ClientDc(nullptr);
     const int dpi = GetDeviceCaps(screen.Get(), LOGPIXELSY);
     return dpi > 0 ? dpi : 96;
 }

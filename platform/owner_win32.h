@@ -10,14 +10,18 @@
 
 namespace platform {
 
-// A handle and how it is released; movable, not copyable. The null handle means none.
+// A handle and how it is released; movable, not copyable. The null handle means none. A
+// release that needs more than the handle (the window a device context was borrowed from)
+// carries it along.
 template <typename Handle, typename Release> class Owned {
 public:
     Owned() = default;
-    explicit Owned(Handle handle) : handle_(handle) {}
-    Owned(Owned&& other) noexcept : handle_(other.Detach()) {}
+    explicit Owned(Handle handle, Release release = {}) : handle_(handle), release_(release) {}
+    Owned(Owned&& other) noexcept : handle_(other.Detach()), release_(other.release_) {}
     Owned& operator=(Owned&& other) noexcept {
-        Reset(other.Detach());
+        Reset();
+        release_ = other.release_;
+        handle_ = other.Detach();
         return *this;
     }
     Owned(const Owned&) = delete;
@@ -29,7 +33,7 @@ public:
     // Releases the handle held (if any) and takes `handle` instead.
     void Reset(Handle handle = Handle{}) {
         if (handle_ != Handle{} && handle_ != handle) {
-            Release{}(handle_);
+            release_(handle_);
         }
         handle_ = handle;
     }
@@ -38,6 +42,7 @@ public:
 
 private:
     Handle handle_{};
+    Release release_{};
 };
 
 struct DeleteGdiObject {
@@ -55,6 +60,14 @@ struct CloseKernelHandle {
 struct FreeBitmap {
     void operator()(Bitmap* bitmap) const { BitmapFree(bitmap); }
 };
+struct ReleaseWindowDc {
+    HWND window = nullptr;
+    void operator()(HDC dc) const { ReleaseDC(window, dc); }
+};
+struct Reselect {
+    HDC dc = nullptr;
+    void operator()(HGDIOBJ previous) const { SelectObject(dc, previous); }
+};
 
 // A font, brush, bitmap or region (DeleteObject).
 template <typename Gdi> using GdiObject = Owned<Gdi, DeleteGdiObject>;
@@ -65,68 +78,23 @@ using IconHandle = Owned<HICON, DestroyIconHandle>;
 using KernelHandle = Owned<HANDLE, CloseKernelHandle>;
 // A bitmap of platform/gdi.h with its device context (BitmapFree).
 using BitmapOwner = Owned<Bitmap*, FreeBitmap>;
+// A device context borrowed from a window, given back with ReleaseDC.
+using WindowDc = Owned<HDC, ReleaseWindowDc>;
+// What a device context had selected before an object was selected into it for a scope; it
+// goes back at the scope's end.
+using Selection = Owned<HGDIOBJ, Reselect>;
 
-// A device context borrowed from a window (GetDC, GetWindowDC), given back with ReleaseDC.
-class WindowDc {
-public:
-    WindowDc() = default;
-    // The client area's (GetDC); a null window borrows the screen's.
-    static WindowDc Client(HWND window) { return WindowDc(window, GetDC(window)); }
-    // The whole window's, frame included (GetWindowDC).
-    static WindowDc Whole(HWND window) { return WindowDc(window, GetWindowDC(window)); }
-    WindowDc(WindowDc&& other) noexcept
-        : window_(other.window_), dc_(std::exchange(other.dc_, nullptr)) {}
-    WindowDc& operator=(WindowDc&& other) noexcept {
-        Reset();
-        window_ = other.window_;
-        dc_ = std::exchange(other.dc_, nullptr);
-        return *this;
-    }
-    WindowDc(const WindowDc&) = delete;
-    WindowDc& operator=(const WindowDc&) = delete;
-    ~WindowDc() { Reset(); }
-
-    HDC Get() const { return dc_; }
-    explicit operator bool() const { return dc_ != nullptr; }
-    void Reset() {
-        if (dc_) {
-            ReleaseDC(window_, std::exchange(dc_, nullptr));
-        }
-    }
-
-private:
-    WindowDc(HWND window, HDC dc) : window_(window), dc_(dc) {}
-    HWND window_ = nullptr;
-    HDC dc_ = nullptr;
-};
-
-// An object selected into a device context for a scope; the previous one goes back at its end.
-class Selection {
-public:
-    Selection() = default;
-    Selection(HDC dc, HGDIOBJ object) : dc_(dc), previous_(SelectObject(dc, object)) {}
-    Selection(Selection&& other) noexcept
-        : dc_(other.dc_), previous_(std::exchange(other.previous_, nullptr)) {}
-    Selection& operator=(Selection&& other) noexcept {
-        Reset();
-        dc_ = other.dc_;
-        previous_ = std::exchange(other.previous_, nullptr);
-        return *this;
-    }
-    Selection(const Selection&) = delete;
-    Selection& operator=(const Selection&) = delete;
-    ~Selection() { Reset(); }
-
-    void Reset() {
-        if (previous_) {
-            SelectObject(dc_, std::exchange(previous_, nullptr));
-        }
-    }
-
-private:
-    HDC dc_ = nullptr;
-    HGDIOBJ previous_ = nullptr;
-};
+// The client area's device context (GetDC); a null window borrows the screen's.
+inline WindowDc ClientDc(HWND window) {
+    return WindowDc(GetDC(window), ReleaseWindowDc{window});
+}
+// The whole window's, frame included (GetWindowDC).
+inline WindowDc WholeWindowDc(HWND window) {
+    return WindowDc(GetWindowDC(window), ReleaseWindowDc{window});
+}
+inline Selection Select(HDC dc, HGDIOBJ object) {
+    return Selection(SelectObject(dc, object), Reselect{dc});
+}
 
 // A bitmap selected into a memory device context of its own, ready to be copied or blended
 // from with no set-up; released in the right order (selection, context, bitmap).
@@ -140,7 +108,7 @@ public:
         if (!dc) {
             return false;
         }
-        selection_ = Selection(dc.Get(), bitmap);
+        selection_ = Select(dc.Get(), bitmap);
         bitmap_ = std::move(owned);
         dc_ = std::move(dc);
         return true;

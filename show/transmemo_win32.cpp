@@ -222,13 +222,13 @@ void TTransMemo::PaintTransparent() {
     ++paints_;
     ::HideCaret(hwnd_);
     {
-        const platform::WindowDc dc = platform::WindowDc::Client(hwnd_);
+        const platform::WindowDc dc = platform::ClientDc(hwnd_);
         const platform::MemoryDc mem(CreateCompatibleDC(dc.Get()));
         RECT client;
         GetClientRect(hwnd_, &client);
         const platform::GdiObject<HBITMAP> bitmap(
             CreateCompatibleBitmap(dc.Get(), client.right + 1, client.bottom + 1));
-        const platform::Selection selected(mem.Get(), bitmap.Get());
+        const platform::Selection selected = platform::Select(mem.Get(), bitmap.Get());
         // The control paints a copy of itself: border edge, then background, then content.
         if (border_) {
             RECT edge{0, 0, client.right + 1, client.bottom + 1};

@@ -99,8 +99,8 @@ void ShadowText::Set(HFONT font, const std::u16string& text, COLORREF textColor,
     // string, then compose shadow and text from that coverage.
     SIZE extent{};
     {
-        const platform::WindowDc screen = platform::WindowDc::Client(nullptr);
-        const platform::Selection selected(screen.Get(), font);
+        const platform::WindowDc screen = platform::ClientDc(nullptr);
+        const platform::Selection selected = platform::Select(screen.Get(), font);
         GetTextExtentPoint32W(screen.Get(), w, len, &extent);
     }
 
@@ -112,7 +112,7 @@ void ShadowText::Set(HFONT font, const std::u16string& text, COLORREF textColor,
     }
     std::fill(mask.bits, mask.bits + static_cast<size_t>(width) * height, 0u);
     {
-        const platform::Selection selected(mask.dc, font);
+        const platform::Selection selected = platform::Select(mask.dc, font);
         SetBkMode(mask.dc, TRANSPARENT);
         SetTextColor(mask.dc, RGB(255, 255, 255));
         SetTextAlign(mask.dc, TA_LEFT | TA_TOP);
@@ -290,7 +290,7 @@ void TsSkinProvider::PaintFrame() {
     if (w <= 0 || h <= 0) {
         return;
     }
-    const platform::WindowDc wdc = platform::WindowDc::Whole(hwnd_);
+    const platform::WindowDc wdc = platform::WholeWindowDc(hwnd_);
     if (!wdc) {
         return;
     }
@@ -358,7 +358,7 @@ void TsSkinProvider::PaintCaptionText(HDC dc, int w) const {
         textRect.left = std::max<LONG>(textRect.left, b + buttonsWidth);
     }
     textRect.right = std::min<LONG>(textRect.right, lastButton.left - Scale(4));
-    const platform::Selection font(dc, captionFont_.Get());
+    const platform::Selection font = platform::Select(dc, captionFont_.Get());
     SetBkMode(dc, TRANSPARENT);
     const UINT fmt = DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS |
                      (settings_.captionCentred ? DT_CENTER : DT_LEFT);

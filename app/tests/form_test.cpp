@@ -68,7 +68,7 @@ std::u16string Caption(HWND h) {
 std::vector<DWORD> ClientPixels(HWND hwnd) {
     RECT r;
     GetClientRect(hwnd, &r);
-    const platform::WindowDc wdc = platform::WindowDc::Client(hwnd);
+    const platform::WindowDc wdc = platform::ClientDc(hwnd);
     void* bits = nullptr;
     platform::SelectedBitmap copy;
     copy.Adopt(platform::CreateDib32(r.right, r.bottom, &bits));

@@ -79,7 +79,7 @@ void Pump(DWORD ms) {
 std::vector<COLORREF> Pixels(HWND h) {
     RECT r;
     GetClientRect(h, &r);
-    const platform::WindowDc dc = platform::WindowDc::Client(h);
+    const platform::WindowDc dc = platform::ClientDc(h);
     std::vector<COLORREF> out;
     platform::SelectedBitmap copy;
     copy.Adopt(CreateCompatibleBitmap(dc.Get(), r.right, r.bottom));
