@@ -5,7 +5,9 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
   # false positive of -Wrestrict).
   list(APPEND ITR_WARNINGS -Wno-restrict)
 endif()
-option(ITR_WERROR "Treat warnings as errors" ON)
+# Warnings as errors: ./test (and so CI) turns them on; a plain build leaves them off, so a
+# newer compiler's new warning does not stop someone who only builds.
+option(ITR_WERROR "Treat warnings as errors" OFF)
 if(ITR_WERROR)
   list(APPEND ITR_WARNINGS -Werror)
 endif()

@@ -64,7 +64,16 @@ void GoClick(PatchHost& host, PatchSteps& steps, std::u16string& targetDir) {
     // against the target folder: after a pick in the dialog the current folder can be anywhere.
     // While iTools.exe may still name the Chinese pack (its string patch failed), the pack
     // stays: without it the target would not start.
-    steps.SaveResourceToFile(kPackResource, targetDir + std::u16string(kRussianPack));
+    try {
+        steps.SaveResourceToFile(kPackResource, targetDir + std::u16string(kRussianPack));
+    } catch (...) {
+        // iTools.exe now names a pack that is not there: while the Chinese one is, it goes
+        // back to naming that, or the target would not start. The error still ends the run.
+        if (host.FileExists(targetDir + std::u16string(kChinesePack))) {
+            steps.RevertExeString(kRussianPack);
+        }
+        throw;
+    }
     if (packRenamed) {
         host.RemoveFile(targetDir + std::u16string(kChinesePack));
     }

@@ -49,6 +49,8 @@ public:
     virtual bool ResEditClose(resedit::TResEditHandle* handle, bool discard) = 0;
     // True when the name was rewritten everywhere (a failure has shown its message).
     virtual bool PatchExeString(std::u16string_view replacement) = 0;
+    // The replacement back to the Chinese pack's name, silently; true when done.
+    virtual bool RevertExeString(std::u16string_view replacement) = 0;
     virtual bool TransplantDialog(const std::u16string& fileName, std::uint16_t resType,
                                   std::uint16_t resId) = 0;
 };

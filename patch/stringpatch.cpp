@@ -107,4 +107,15 @@ bool PatchExeString(platform::Os& os, Reporter& reporter, const std::u16string& 
     return ok;
 }
 
+bool RevertExeString(platform::Os& os, const std::u16string& targetDir,
+                     std::u16string_view replacement) {
+    try {
+        return replacement.size() == kPackNameUnits &&
+               RewriteUtf16(os, targetDir + std::u16string(kStringPatchTarget), replacement,
+                            kPackNameInTarget, kBlockBytes);
+    } catch (...) {
+        return false;
+    }
+}
+
 } // namespace patch

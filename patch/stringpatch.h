@@ -27,6 +27,11 @@ std::u16string StringPatchFailureText(const std::u16string& path);
 bool PatchExeString(platform::Os& os, Reporter& reporter, const std::u16string& targetDir,
                     std::u16string_view replacement);
 
+// Rewrites replacement back to "res_cn.data" at the positions PatchExeString tests, without
+// any message: for a run that could not write the pack the replacement names. True when done.
+bool RevertExeString(platform::Os& os, const std::u16string& targetDir,
+                     std::u16string_view replacement);
+
 // The scan itself; false at the first failing file operation. blockBytes is the size of one
 // read (tests use small blocks to cross block boundaries).
 bool RewriteUtf16(platform::Os& os, const std::u16string& path, std::u16string_view search,

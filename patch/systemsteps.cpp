@@ -29,6 +29,10 @@ bool SystemSteps::PatchExeString(std::u16string_view replacement) {
     return patch::PatchExeString(os_, reporter_, targetDir_, replacement);
 }
 
+bool SystemSteps::RevertExeString(std::u16string_view replacement) {
+    return patch::RevertExeString(os_, targetDir_, replacement);
+}
+
 bool SystemSteps::TransplantDialog(const std::u16string& fileName, std::uint16_t resType,
                                    std::uint16_t resId) {
     return patch::TransplantDialog(reporter_, resources_, targetDir_, fileName, resType, resId);

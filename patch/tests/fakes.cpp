@@ -154,6 +154,11 @@ bool RecordingSteps::PatchExeString(std::u16string_view replacement) {
     return !stringPatchFails;
 }
 
+bool RecordingSteps::RevertExeString(std::u16string_view replacement) {
+    events_.push_back("string-revert:" + U8(replacement));
+    return true;
+}
+
 bool RecordingSteps::TransplantDialog(const std::u16string& fileName, std::uint16_t resType,
                                       std::uint16_t resId) {
     events_.push_back("transplant:" + U8(fileName) + "," + std::to_string(resType) + "," +

@@ -93,6 +93,7 @@ public:
                                  const std::u16string& icoFileName) override;
     bool ResEditClose(resedit::TResEditHandle* handle, bool discard) override;
     bool PatchExeString(std::u16string_view replacement) override;
+    bool RevertExeString(std::u16string_view replacement) override;
     bool TransplantDialog(const std::u16string& fileName, std::uint16_t resType,
                           std::uint16_t resId) override;
 

@@ -178,12 +178,33 @@ TEST_F(PatchRunTest, TheIconStep_FailuresAndTheirReports) {
 }
 
 TEST_F(PatchRunTest, AnErrorWritingAPayloadAbandonsTheRestAndTheTimerStop) {
-    for (const char16_t* failing : {u"patchdata", u"res_ru"}) {
+    steps.saveFailsFor = u"patchdata";
+    EXPECT_THROW(Click(), PatchError);
+    EXPECT_EQ(events.back(), "save:patchdata>C:\\Tools\\patchdata.data")
+        << "nothing after the failed write";
+    EXPECT_TRUE(host.timerEnabled);
+
+    // The pack: iTools.exe, which names it by now, names the Chinese pack again while that
+    // is there; nothing else follows.
+    struct Case {
+        bool chinesePackThere;
+        Events after;
+    };
+    for (const Case& c :
+         {Case{true, {"exists:C:\\Tools\\res_cn.data", "string-revert:res_ru.data"}},
+          Case{false, {"exists:C:\\Tools\\res_cn.data"}}}) {
+        SCOPED_TRACE(c.chinesePackThere);
         events.clear();
-        steps.saveFailsFor = failing;
+        host.files = std::set<std::u16string>{kDir + u"iTools.exe"};
+        if (c.chinesePackThere) {
+            host.files->insert(kDir + u"res_cn.data");
+        }
+        steps.saveFailsFor = u"res_ru";
         EXPECT_THROW(Click(), PatchError);
-        EXPECT_EQ(events.back().rfind("save:" + U8(failing), 0), 0u)
-            << "nothing after the failed write";
+        const auto save =
+            std::find(events.begin(), events.end(), "save:res_ru>C:\\Tools\\res_ru.data");
+        ASSERT_NE(save, events.end());
+        EXPECT_EQ(Events(save + 1, events.end()), c.after);
         EXPECT_TRUE(host.timerEnabled);
     }
 }
@@ -304,6 +325,42 @@ TEST_F(SystemRunTest, PatchesAFolderEndToEndAndASecondRunMatches) {
         EXPECT_EQ(c.updates[0].language, 2052);
     }
     EXPECT_EQ(resedit::testing::LeftoverTempFiles(), std::vector<std::filesystem::path>{});
+}
+
+// The Russian pack cannot be written (a folder of its name stands in the way) after the
+// string patch: iTools.exe names its own pack again, which stays, so the target still starts.
+TEST_F(SystemRunTest, APackThatCannotBeWrittenLeavesTheTargetNamingItsOwnPack) {
+    using platform::ResourceName;
+    using resedit::testing::Pattern;
+    Bytes exe = Pattern(4096, 5);
+    const Bytes name = Utf16Bytes(u"res_cn.data");
+    std::copy(name.begin(), name.end(), exe.begin() + 0x100);
+    std::copy(name.begin(), name.end(), exe.begin() + 0x800);
+    WriteAll(dir / "iTools.exe", exe);
+    if (!std::filesystem::exists(dir / "itools.exe")) {
+        std::filesystem::create_hard_link(dir / "iTools.exe", dir / "itools.exe");
+    }
+    WriteAll(dir / "TSRes.dll", Bytes(1024, 0));
+    WriteAll(dir / "res_cn.data", Bytes(10, 1));
+    std::filesystem::create_directory(dir / "res_ru.data");
+
+    FakeResources resources;
+    resources.own = {
+        {ResourceName::Id(10), ResourceName::Text(u"RES_RU"), 1033, Pattern(7000, 9)},
+        {ResourceName::Id(10), ResourceName::Text(u"PATCHDATA"), 1033, Pattern(300, 8)},
+        {ResourceName::Id(5), ResourceName::Id(101), 2052, Bytes(380, 1)},
+        {ResourceName::Id(5), ResourceName::Id(226), 2052, Bytes(668, 2)},
+        {ResourceName::Id(5), ResourceName::Id(520), 2052, Bytes(500, 3)}};
+    Events events;
+    RecordingHost host(events);
+    std::u16string targetDir = dir.u16string() + u"/";
+    SystemSteps steps(host, resources, platform::SystemOs(), targetDir);
+
+    EXPECT_THROW(RabbitClick(host, steps, targetDir), PatchError);
+    EXPECT_TRUE(host.reporter.boxes.empty()) << "the string patch itself succeeded";
+    EXPECT_EQ(ReadAll(dir / "iTools.exe"), exe);
+    EXPECT_EQ(ReadAll(dir / "res_cn.data"), Bytes(10, 1));
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "res_ru.data"));
 }
 
 } // namespace

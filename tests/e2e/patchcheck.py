@@ -139,12 +139,41 @@ def utf16_count(path, text):
 def standin_report(harness, folder):
     """Runs the stand-in iTools.exe of a folder in its report mode; its report as a dict."""
     out = pathlib.Path(folder) / "standin-report.json"
-    rc, text = harness.wine([pathlib.Path(folder) / "iTools.exe", "--report", _win_path(out)], timeout=60)
+    rc, text = harness.wine([pathlib.Path(folder) / "iTools.exe", "--report", _win_path(out)], timeout=600)
     if rc != 0 or not out.exists():
         raise AssertionError(f"the stand-in's report failed (exit {rc}): {text}")
     report = json.loads(out.read_text(encoding="utf-8"))
     out.unlink()
     return report
+
+
+def assert_patched(test, harness, payload, folder, exe_before, dll_before, runnable=True):
+    """Every file of a patched target, checked against what the run must have written from
+    the build's payloads; if runnable, the patched stand-in is run for its report (the pack
+    it opened, the string it shows, its icon's images)."""
+    payload = pathlib.Path(payload)
+    ico = (payload / "mainicon.ico").read_bytes()
+    dialogs = {i: (payload / f"dialog{i}.bin").read_bytes() for i in (101, 226, 520)}
+    files = sorted(p.name for p in folder.iterdir())
+    test.assertNotIn("patchdata.data", files)
+    test.assertNotIn("res_cn.data", files)
+    test.assertEqual((folder / "res_ru.data").read_bytes(), (payload / "res_ru.zip").read_bytes())
+    exe_expected, dll_expected = expected_after_patch(exe_before, dll_before, ico, dialogs)
+    test.assertEqual(resources(folder / "iTools.exe"), exe_expected)
+    test.assertEqual(resources(folder / "TSRes.dll"), dll_expected)
+    for name, expected in (("iTools.exe", exe_expected), ("TSRes.dll", dll_expected)):
+        test.assertEqual(oracle(folder / name, expected), "", f"the outside tools on {name}")
+    test.assertEqual(utf16_count(folder / "iTools.exe", "res_cn.data"), 0)
+    test.assertEqual(utf16_count(folder / "iTools.exe", "res_ru.data"), 1)
+    if runnable:
+        report = standin_report(harness, folder)
+        test.assertEqual(report["pack"], _win_path(folder / "res_ru.data"))
+        test.assertTrue(report["pack_opened"], report)
+        test.assertEqual(report["error"], "")
+        test.assertEqual(report["shown"], "Добро пожаловать в iTools")
+        test.assertEqual([im["bytes"] for im in report["icon"]], [len(b) for _, b in ico_images(ico)])
+        return report
+    return None
 
 
 def _win_path(path):

@@ -24,16 +24,10 @@ def again_text(name):
     return f"Вы опять не правильно указали файл!: {name}"
 
 
-def dialogs():
-    return {i: (PAYLOAD / f"dialog{i}.bin").read_bytes() for i in (101, 226, 520)}
-
-
 class PatchTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.h = itr.Harness(BUILD)
-        cls.ico = (PAYLOAD / "mainicon.ico").read_bytes()
-        cls.pack = (PAYLOAD / "res_ru.zip").read_bytes()
 
     @classmethod
     def tearDownClass(cls):
@@ -66,25 +60,7 @@ class PatchTest(unittest.TestCase):
         self.fail(f"{path.name} was not rewritten")
 
     def assert_patched(self, folder, exe_before, dll_before, runnable=True):
-        """Every file of a patched target, checked against what the run must have written."""
-        files = sorted(p.name for p in folder.iterdir())
-        self.assertNotIn("patchdata.data", files)
-        self.assertNotIn("res_cn.data", files)
-        self.assertEqual((folder / "res_ru.data").read_bytes(), self.pack)
-        exe_expected, dll_expected = pc.expected_after_patch(exe_before, dll_before, self.ico, dialogs())
-        self.assertEqual(pc.resources(folder / "iTools.exe"), exe_expected)
-        self.assertEqual(pc.resources(folder / "TSRes.dll"), dll_expected)
-        for name, expected in (("iTools.exe", exe_expected), ("TSRes.dll", dll_expected)):
-            self.assertEqual(pc.oracle(folder / name, expected), "", f"the outside tools on {name}")
-        self.assertEqual(pc.utf16_count(folder / "iTools.exe", "res_cn.data"), 0)
-        self.assertEqual(pc.utf16_count(folder / "iTools.exe", "res_ru.data"), 1)
-        if runnable:
-            report = pc.standin_report(self.h, folder)
-            self.assertEqual(report["pack"], itr.win_path(folder / "res_ru.data"))
-            self.assertTrue(report["pack_opened"], report)
-            self.assertEqual(report["error"], "")
-            self.assertEqual(report["shown"], "Добро пожаловать в iTools")
-            self.assertEqual([im["bytes"] for im in report["icon"]], [len(b) for _, b in pc.ico_images(self.ico)])
+        pc.assert_patched(self, self.h, PAYLOAD, folder, exe_before, dll_before, runnable)
 
     def test_target_running_then_the_whole_run_then_a_second_run(self):
         folder = self.folder("happy")

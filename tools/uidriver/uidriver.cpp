@@ -6,7 +6,8 @@
 // command writes one JSON object per line; the first failing command writes {"ok":false,...}
 // and ends the driver with exit code 1. Commands:
 //
-//   start EXE [DIR]            start the program (current folder DIR)
+//   start EXE [DIR]            start the program (current folder DIR); reports whether it
+//                              runs elevated and how it was started
 //   attach SECONDS             wait for a running program's main window and adopt that program
 //   wait-window SECONDS        wait for its main window (class TForm1) to be visible
 //   caption                    the main window's caption
@@ -44,7 +45,10 @@
 //   close-top-window CLASS TITLE...      ask that window to close
 //   env NAME VALUE                       set a variable for programs started afterwards
 //   rain-pixels                          the bright green pixels outside the controls now
+//   error-text CODE                      the system's text for an error code
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include <chrono>
 #include <cstdio>
@@ -59,8 +63,9 @@ namespace {
 
 constexpr wchar_t kMainClass[] = L"TForm1";
 constexpr wchar_t kNameProp[] = L"ComponentName";
-constexpr int kFileNameCombo = 0x47C; // cmb13 of the open-file dialog
-constexpr int kFileNameEdit = 0x480;  // edt1
+constexpr int kFileNameCombo = 0x47C;          // cmb13 of the open-file dialog
+constexpr int kFileNameEdit = 0x480;           // edt1
+constexpr DWORD kErrorElevationRequired = 740; // CreateProcess of a program that must be elevated
 
 using Clock = std::chrono::steady_clock;
 
@@ -579,6 +584,19 @@ int RainPixels() {
     return count;
 }
 
+// "true" or "false" from the process's token; "null" when the token cannot be read.
+std::string Elevation(HANDLE process) {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(process, TOKEN_QUERY, &token)) {
+        return "null";
+    }
+    TOKEN_ELEVATION elevation{};
+    DWORD size = 0;
+    const bool ok = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size);
+    CloseHandle(token);
+    return ok ? (elevation.TokenIsElevated ? "true" : "false") : "null";
+}
+
 long long Ms(Clock::duration d) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
 }
@@ -598,16 +616,36 @@ void Run(const std::string& command) {
         std::wstring cmdline = L"\"" + exe + L"\"";
         STARTUPINFOW si{sizeof si};
         PROCESS_INFORMATION pi{};
+        const char* via = "CreateProcess";
         g_started = Clock::now();
-        if (!CreateProcessW(exe.c_str(), cmdline.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                            dir.empty() ? nullptr : dir.c_str(), &si, &pi)) {
+        if (CreateProcessW(exe.c_str(), cmdline.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                           dir.empty() ? nullptr : dir.c_str(), &si, &pi)) {
+            CloseHandle(pi.hThread);
+            g_process = pi.hProcess;
+            g_pid = pi.dwProcessId;
+        } else if (GetLastError() == kErrorElevationRequired) {
+            // A program that asks for an administrator's rights: start it the way a double
+            // click does, through the shell, which asks for the consent.
+            SHELLEXECUTEINFOW sei{sizeof sei};
+            sei.fMask = SEE_MASK_NOCLOSEPROCESS;
+            sei.lpVerb = L"runas";
+            sei.lpFile = exe.c_str();
+            sei.lpDirectory = dir.empty() ? nullptr : dir.c_str();
+            sei.nShow = SW_SHOWNORMAL;
+            if (!ShellExecuteExW(&sei) || !sei.hProcess) {
+                Fail("cannot start " + w[1] + " through the shell: error " +
+                     std::to_string(GetLastError()));
+            }
+            via = "ShellExecute";
+            g_process = sei.hProcess;
+            g_pid = GetProcessId(sei.hProcess);
+        } else {
             Fail("cannot start " + w[1] + ": error " + std::to_string(GetLastError()));
         }
-        CloseHandle(pi.hThread);
-        g_process = pi.hProcess;
-        g_pid = pi.dwProcessId;
         g_main = nullptr;
-        Report(c, true, {Field("pid", static_cast<long long>(g_pid))});
+        Report(c, true,
+               {Field("pid", static_cast<long long>(g_pid)), Field("via", Json(via)),
+                Field("elevated", Elevation(g_process))});
     } else if (c == "attach") {
         g_pid = 0;
         if (!WaitFor(Seconds(w, 1, 30), [] { return (g_main = FindMain()) != nullptr; })) {
@@ -921,6 +959,19 @@ void Run(const std::string& command) {
         const std::wstring value = w.size() > 2 ? Wide(w[2]) : L"";
         SetEnvironmentVariableW(Wide(w[1]).c_str(), w.size() > 2 ? value.c_str() : nullptr);
         Report(c, true, {Field("name", Json(w[1])), Field("value", Json(value))});
+    } else if (c == "error-text") {
+        if (w.size() < 2) {
+            Fail("error-text needs a code");
+        }
+        wchar_t* buffer = nullptr;
+        const DWORD n =
+            FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                               FORMAT_MESSAGE_IGNORE_INSERTS,
+                           nullptr, static_cast<DWORD>(std::strtoul(w[1].c_str(), nullptr, 10)), 0,
+                           reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+        const std::wstring text = n && buffer ? std::wstring(buffer, n) : L"";
+        LocalFree(buffer);
+        Report(c, true, {Field("code", Json(w[1])), Field("text", Json(text))});
     } else if (c == "rain-pixels") {
         Report(c, true, {Field("pixels", RainPixels())});
     } else if (c == "sleep") {
