@@ -1,8 +1,10 @@
-// The main window's drawn controls: labels and pictures that the form paints itself, in
-// z-order, and that have no window of their own except an accessibility stand-in.
+// One of the main window's drawn controls: a label or picture that the window paints itself
+// and that has no window of its own except an accessibility stand-in (app/drawn_controls.h
+// keeps them as a table).
 #pragma once
 
 #include "platform/gdi.h"
+#include "platform/owner_win32.h"
 #include "skin/skin_win32.h"
 #include "skin/skindata.h"
 
@@ -33,20 +35,18 @@ struct TGraphicControl {
     BYTE BlendOpacity = 255; // sImage1 is blended at 50 percent
 
     // Content.
-    skin::Image Source;                // the picture as loaded (logo, rabbit)
-    skin::Picture Scaled;              // the picture as drawn at the current DPI
-    HICON Icon = nullptr;              // Image3
-    platform::Bitmap* Sheet = nullptr; // Image1, Image2: the glyph sheet bitmaps (owned)
+    skin::Image Source;          // the picture as loaded (logo, rabbit)
+    skin::Picture Scaled;        // the picture as drawn at the current DPI
+    platform::IconHandle Icon;   // Image3
+    platform::BitmapOwner Sheet; // Image1, Image2: the glyph sheet bitmaps
 
     // At the current DPI.
     RECT Bounds{};
-    HFONT FontHandle = nullptr;
+    platform::GdiObject<HFONT> FontHandle;
     skin::ShadowText Shadowed; // sLabelFX1: its text and shadow, composed with the font
     RECT Fill{};               // labels: the background they paint (the bounds and the text)
     RECT Painted{};            // every pixel a paint of the control may change
     HWND Proxy = nullptr;      // the accessibility stand-in
-
-    static const wchar_t* ClassName(ControlKind kind);
 };
 
 } // namespace app

@@ -1,6 +1,5 @@
 // Program entry: initialise, create and show the main window, run the message loop.
 #include "app/form1.h"
-#include "app/unit1.h"
 
 #include <commctrl.h>
 #include <windows.h>
@@ -17,11 +16,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     }
     form->Show();
 
+    app::ProgramState& state = form->State();
     MSG msg;
-    while (!app::QuitRequested() && GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        app::HandleMessage(msg);
+    while (!state.Pump.QuitRequested() && GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        state.Pump.Handle(msg);
     }
-    app::ReleaseWindowDC();
+    state.ReleaseWindowDC();
     delete form;
     return 0;
 }

@@ -1,11 +1,10 @@
 #include "app/patchhost.h"
 
+#include "app/application.h"
 #include "app/form1.h"
 #include "platform/text.h"
 
 #include <windows.h>
-
-#include <cstdlib>
 
 namespace app {
 
@@ -16,7 +15,7 @@ std::wstring Wide(std::u16string_view s) {
 } // namespace
 
 void FormPatchHost::AppendLog(const std::u16string& line) {
-    form_.AppendLog(line);
+    form_.State().AppendLog(line);
 }
 
 void FormPatchHost::ShowMessage(const std::u16string& text) {
@@ -24,11 +23,11 @@ void FormPatchHost::ShowMessage(const std::u16string& text) {
 }
 
 void FormPatchHost::ClearLog() {
-    form_.ClearLog();
+    form_.State().ClearLog();
 }
 
 void FormPatchHost::HideConsoleCaret() {
-    form_.HideConsoleCaret();
+    form_.State().HideConsoleCaret();
 }
 
 bool FormPatchHost::TopLevelWindowExists(std::u16string_view className, std::u16string_view title) {
@@ -62,7 +61,6 @@ void FormPatchHost::ProcessMessages() {
 
 void FormPatchHost::EndProgram() {
     form_.EndProgram();
-    std::abort(); // not reached; the compiler cannot see that through the virtual call
 }
 
 void FormPatchHost::SetTimerEnabled(bool enabled) {
@@ -71,10 +69,6 @@ void FormPatchHost::SetTimerEnabled(bool enabled) {
 
 void FormPatchHost::RepaintWindow() {
     form_.RepaintWindow();
-}
-
-void ShowException(HWND owner, const std::u16string& text) {
-    MessageBoxW(owner, platform::W(text), platform::W(ApplicationTitle()), MB_OK | MB_ICONSTOP);
 }
 
 } // namespace app

@@ -33,7 +33,4 @@ private:
     TForm1& form_;
 };
 
-// The application's default error handler: the error's text in a message box.
-void ShowException(HWND owner, const std::u16string& text);
-
 } // namespace app

@@ -2,7 +2,7 @@
 // of whole ticks while only the rain falls and after the intro (console, signature and rabbit
 // up: each tick also repaints the rabbit).
 //   rain_tick_bench.exe [ticks]
-#include "app/unit1.h"
+#include "app/introhost.h"
 #include "bench/window_bench.h"
 
 #include <windows.h>
@@ -52,14 +52,15 @@ int main(int argc, char** argv) {
         return (bench::ThreadCpuSeconds() - start) / ticks;
     };
     const double rainTick = ticksCpu(false);
-    form->CreateConsole();
+    app::FormIntroHost intro(*form);
+    intro.CreateConsole();
     for (const auto& q : show::kQuotations) {
-        form->AppendLog(std::u16string(q));
+        intro.AppendLog(std::u16string(q));
     }
-    form->ShowSignature();
-    form->ShowRabbit();
+    intro.ShowSignature();
+    intro.ShowRabbit();
     for (int i = 0; i < 30; ++i) {
-        app::ProcessMessages();
+        form->ProcessMessages();
         Sleep(10);
     }
     form->SetTimerEnabled(false);
@@ -68,6 +69,6 @@ int main(int argc, char** argv) {
     std::printf("CPU per whole tick: %.1f us while only the rain falls, %.1f us after the intro\n",
                 rainTick * 1e6, introTick * 1e6);
     form->FormClose();
-    app::ReleaseWindowDC();
+    form->State().ReleaseWindowDC();
     return 0;
 }

@@ -1,6 +1,6 @@
 // CPU time of one transparent repaint of the console (four lines of text over the window).
 //   transmemo_bench.exe [repaints]
-#include "app/unit1.h"
+#include "app/introhost.h"
 #include "bench/window_bench.h"
 
 #include <windows.h>
@@ -15,31 +15,33 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot create the window\n");
         return 1;
     }
-    form->CreateConsole();
+    app::FormIntroHost intro(*form);
+    intro.CreateConsole();
     for (const auto& q : show::kQuotations) {
-        form->AppendLog(std::u16string(q));
+        intro.AppendLog(std::u16string(q));
     }
     for (int i = 0; i < 30; ++i) {
-        app::ProcessMessages();
+        form->ProcessMessages();
         Sleep(10);
     }
-    const int before = app::LogMemo->PaintTransparentCount();
+    show::TTransMemo* memo = form->State().LogMemo.get();
+    const int before = memo->PaintTransparentCount();
     LARGE_INTEGER f, t0, t1;
     QueryPerformanceFrequency(&f);
     QueryPerformanceCounter(&t0);
     const double cpu0 = bench::ThreadCpuSeconds();
     for (int i = 0; i < repaints; ++i) {
-        app::LogMemo->Change();
+        memo->Change();
     }
     GdiFlush();
     const double cpu = bench::ThreadCpuSeconds() - cpu0;
     QueryPerformanceCounter(&t1);
-    const int done = app::LogMemo->PaintTransparentCount() - before;
+    const int done = memo->PaintTransparentCount() - before;
     std::printf("transparent repaints: %d\n", done);
     std::printf("CPU per repaint: %.1f us; wall %.1f us\n", cpu / done * 1e6,
                 static_cast<double>(t1.QuadPart - t0.QuadPart) / static_cast<double>(f.QuadPart) /
                     done * 1e6);
     form->FormClose();
-    app::ReleaseWindowDC();
+    form->State().ReleaseWindowDC();
     return 0;
 }

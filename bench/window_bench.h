@@ -27,7 +27,7 @@ inline app::TForm1* OpenQuietWindow(int settleMessages) {
     form->Show();
     form->SetTimerEnabled(false);
     for (int i = 0; i < settleMessages; ++i) {
-        app::ProcessMessages();
+        form->ProcessMessages();
         Sleep(10);
     }
     return form;

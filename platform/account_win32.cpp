@@ -1,4 +1,5 @@
 #include "platform/account.h"
+#include "platform/owner_win32.h"
 
 #include <windows.h>
 
@@ -14,28 +15,26 @@ constexpr DWORD kNameAnnounced = 1024;
 bool LookupCurrentUser(std::u16string& name, std::u16string& domain) {
     name.clear();
     domain.clear();
-    HANDLE token = nullptr;
-    if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token)) {
+    HANDLE opened = nullptr;
+    if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &opened)) {
         if (GetLastError() != ERROR_NO_TOKEN) {
             return false;
         }
-        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &opened)) {
             return false;
         }
     }
+    const KernelHandle token(opened);
     DWORD size = 0;
-    if (!GetTokenInformation(token, TokenUser, nullptr, 0, &size) &&
+    if (!GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size) &&
         GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-        CloseHandle(token);
         return false;
     }
     if (size == 0) {
-        CloseHandle(token);
         return false;
     }
     std::vector<unsigned char> buffer(size);
-    if (!GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) {
-        CloseHandle(token);
+    if (!GetTokenInformation(token.Get(), TokenUser, buffer.data(), size, &size)) {
         return false;
     }
     const auto* user = reinterpret_cast<const TOKEN_USER*>(buffer.data());
@@ -50,7 +49,6 @@ bool LookupCurrentUser(std::u16string& name, std::u16string& domain) {
         name = reinterpret_cast<const char16_t*>(nameBuf);
         domain = reinterpret_cast<const char16_t*>(domainBuf);
     }
-    CloseHandle(token);
     return found;
 }
 

@@ -1,6 +1,7 @@
 // Win32 implementation of the file services: thin wrappers over the file, mapping and
 // locale functions; errors stay in the thread's last-error code.
 #include "platform/file.h"
+#include "platform/owner_win32.h"
 
 #include <windows.h>
 
@@ -125,20 +126,20 @@ public:
             ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
             return false;
         }
-        HANDLE mapping = CreateFileMappingW(H(file), nullptr, PAGE_READWRITE, 0, 0, nullptr);
+        KernelHandle mapping(CreateFileMappingW(H(file), nullptr, PAGE_READWRITE, 0, 0, nullptr));
         if (!mapping) {
             return false;
         }
-        void* base = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0);
+        void* base = MapViewOfFile(mapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, 0);
         if (!base) {
             const DWORD e = GetLastError();
-            CloseHandle(mapping);
+            mapping.Reset();
             ::SetLastError(e);
             return false;
         }
         view.base = static_cast<std::uint8_t*>(base);
         view.size = length;
-        view.mapping = reinterpret_cast<std::intptr_t>(mapping);
+        view.mapping = reinterpret_cast<std::intptr_t>(mapping.Detach()); // Unmap closes it
         return true;
     }
 

@@ -1,14 +1,15 @@
 #include "platform/gdi_win32.h"
 #include "platform/gdi.h"
+#include "platform/owner_win32.h"
 
 #include <windows.h>
+
+#include <memory>
 
 namespace platform {
 
 struct Bitmap {
-    HBITMAP handle = nullptr;
-    HDC dc = nullptr;
-    HGDIOBJ previous = nullptr;
+    SelectedBitmap selected;
     int width = 0;
     int height = 0;
 };
@@ -16,21 +17,18 @@ struct Bitmap {
 namespace {
 
 Bitmap* Wrap(HBITMAP handle) {
+    GdiObject<HBITMAP> owned(handle);
     BITMAP info{};
-    if (!handle || !GetObjectW(handle, sizeof info, &info)) {
+    if (!owned || !GetObjectW(handle, sizeof info, &info)) {
         return nullptr;
     }
-    HDC dc = CreateCompatibleDC(nullptr);
-    if (!dc) {
+    auto b = std::make_unique<Bitmap>();
+    if (!b->selected.Adopt(owned.Detach())) {
         return nullptr;
     }
-    auto* b = new Bitmap;
-    b->handle = handle;
-    b->dc = dc;
-    b->previous = SelectObject(dc, handle);
     b->width = info.bmWidth;
     b->height = info.bmHeight < 0 ? -info.bmHeight : info.bmHeight;
-    return b;
+    return b.release();
 }
 
 } // namespace
@@ -48,18 +46,13 @@ HBITMAP CreateDib32(int width, int height, void** bits) {
 }
 
 Bitmap* BitmapCreateFilled(int width, int height, ColorRef color) {
-    HBITMAP handle = CreateDib32(width, height, nullptr);
-    Bitmap* b = Wrap(handle);
+    Bitmap* b = Wrap(CreateDib32(width, height, nullptr));
     if (!b) {
-        if (handle) {
-            DeleteObject(handle);
-        }
         return nullptr;
     }
     RECT r{0, 0, width, height};
-    HBRUSH brush = CreateSolidBrush(color);
-    FillRect(b->dc, &r, brush);
-    DeleteObject(brush);
+    const GdiObject<HBRUSH> brush(CreateSolidBrush(color));
+    FillRect(b->selected.Dc(), &r, brush.Get());
     return b;
 }
 
@@ -68,16 +61,10 @@ Bitmap* BitmapAdopt(HBITMAP handle) {
 }
 
 HBITMAP BitmapHandle(const Bitmap* bitmap) {
-    return bitmap ? bitmap->handle : nullptr;
+    return bitmap ? bitmap->selected.Handle() : nullptr;
 }
 
 void BitmapFree(Bitmap* b) {
-    if (!b) {
-        return;
-    }
-    SelectObject(b->dc, b->previous);
-    DeleteDC(b->dc);
-    DeleteObject(b->handle);
     delete b;
 }
 
@@ -88,7 +75,7 @@ int BitmapHeight(const Bitmap* b) {
     return b ? b->height : 0;
 }
 Dc BitmapDc(const Bitmap* b) {
-    return b ? reinterpret_cast<Dc>(b->dc) : 0;
+    return b ? reinterpret_cast<Dc>(b->selected.Dc()) : 0;
 }
 
 bool CopyBlock(Dc dest, int x, int y, int w, int h, Dc src, int sx, int sy) {

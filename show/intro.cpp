@@ -38,7 +38,7 @@ void TypeLine(std::uint8_t lineIndex, std::u16string_view text, IntroHost& host)
         host.ReplaceLine(lineIndex, Prefix(text, 2 * b) + std::u16string(kCursor));
         host.ProcessMessages();
         Randomize();
-        if (host.ClosingRequested()) {
+        if (host.WindowClosed()) {
             host.EndProgram();
         }
         host.Sleep(TypingPause());

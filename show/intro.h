@@ -35,7 +35,7 @@ public:
     virtual void ShowRabbit() = 0;
     virtual void SetIntroTicks(std::int32_t value) = 0;
     virtual void ProcessMessages() = 0;
-    virtual bool ClosingRequested() const = 0; // the window has closed
+    virtual bool WindowClosed() const = 0; // the window has closed
     // Ends the program at once with exit code 0 (releasing the window's device context).
     [[noreturn]] virtual void EndProgram() = 0;
     virtual void Sleep(std::uint32_t milliseconds) = 0;

@@ -3,6 +3,7 @@
 #include "show/memolines.h"
 
 #include "platform/component_name_win32.h"
+#include "platform/owner_win32.h"
 
 #include <commctrl.h>
 
@@ -22,7 +23,7 @@ TTransMemo* TTransMemo::Create(HWND parent) {
     memo->FAlignText = TAlignment::taLeftJustify;
     memo->FTransparent = false;
     memo->FPainting = false;
-    memo->brush_ = CreateSolidBrush(memo->color_);
+    memo->brush_.Reset(CreateSolidBrush(memo->color_));
     memo->CreateWnd(u"");
     if (!memo->hwnd_) {
         delete memo;
@@ -34,9 +35,6 @@ TTransMemo* TTransMemo::Create(HWND parent) {
 TTransMemo::~TTransMemo() {
     if (hwnd_) {
         DestroyWindow(hwnd_);
-    }
-    if (brush_) {
-        DeleteObject(brush_);
     }
 }
 
@@ -114,10 +112,7 @@ void TTransMemo::SetColor(COLORREF color) {
         return;
     }
     color_ = color;
-    if (brush_) {
-        DeleteObject(brush_);
-    }
-    brush_ = CreateSolidBrush(color_);
+    brush_.Reset(CreateSolidBrush(color_));
     InvalidateRect(hwnd_, nullptr, TRUE);
 }
 
@@ -186,7 +181,7 @@ LRESULT TTransMemo::CtlColor(HDC dc) {
         // background while painting must not cover it, so it gets a hollow brush.
         return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
     }
-    return reinterpret_cast<LRESULT>(brush_);
+    return reinterpret_cast<LRESULT>(brush_.Get());
 }
 
 void TTransMemo::Change() {
@@ -226,27 +221,26 @@ void TTransMemo::PaintTransparent() {
     FPainting = true;
     ++paints_;
     ::HideCaret(hwnd_);
-    HDC dc = GetDC(hwnd_);
-    HDC mem = CreateCompatibleDC(dc);
-    RECT client;
-    GetClientRect(hwnd_, &client);
-    HBITMAP bitmap = CreateCompatibleBitmap(dc, client.right + 1, client.bottom + 1);
-    HGDIOBJ previous = SelectObject(mem, bitmap);
-    // The control paints a copy of itself: border edge, then background, then content.
-    if (border_) {
-        RECT edge{0, 0, client.right + 1, client.bottom + 1};
-        DrawEdge(mem, &edge, BDR_SUNKENOUTER, BF_RECT);
-        OffsetWindowOrgEx(mem, -1, -1, nullptr);
+    {
+        const platform::WindowDc dc = platform::ClientDc(hwnd_);
+        const platform::MemoryDc mem(CreateCompatibleDC(dc.Get()));
+        RECT client;
+        GetClientRect(hwnd_, &client);
+        const platform::GdiObject<HBITMAP> bitmap(
+            CreateCompatibleBitmap(dc.Get(), client.right + 1, client.bottom + 1));
+        const platform::Selection selected = platform::Select(mem.Get(), bitmap.Get());
+        // The control paints a copy of itself: border edge, then background, then content.
+        if (border_) {
+            RECT edge{0, 0, client.right + 1, client.bottom + 1};
+            DrawEdge(mem.Get(), &edge, BDR_SUNKENOUTER, BF_RECT);
+            OffsetWindowOrgEx(mem.Get(), -1, -1, nullptr);
+        }
+        SendMessageW(hwnd_, WM_ERASEBKGND, reinterpret_cast<WPARAM>(mem.Get()), 0);
+        SendMessageW(hwnd_, WM_PAINT, reinterpret_cast<WPARAM>(mem.Get()), 0);
+        SetWindowOrgEx(mem.Get(), 0, 0, nullptr);
+        const int d = border_ ? -1 : 1;
+        BitBlt(dc.Get(), d, d, client.right, client.bottom, mem.Get(), 1, 1, SRCCOPY);
     }
-    SendMessageW(hwnd_, WM_ERASEBKGND, reinterpret_cast<WPARAM>(mem), 0);
-    SendMessageW(hwnd_, WM_PAINT, reinterpret_cast<WPARAM>(mem), 0);
-    SetWindowOrgEx(mem, 0, 0, nullptr);
-    const int d = border_ ? -1 : 1;
-    BitBlt(dc, d, d, client.right, client.bottom, mem, 1, 1, SRCCOPY);
-    SelectObject(mem, previous);
-    DeleteDC(mem);
-    ReleaseDC(hwnd_, dc);
-    DeleteObject(bitmap);
     ::ShowCaret(hwnd_);
     FPainting = false;
 }

@@ -2,6 +2,8 @@
 // parent window, so its text seems to float over the window.
 #pragma once
 
+#include "platform/owner_win32.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -76,7 +78,7 @@ private:
     COLORREF color_ = RGB(255, 255, 255);
     COLORREF fontColor_ = RGB(0, 0, 0);
     HFONT font_ = nullptr;
-    HBRUSH brush_ = nullptr;
+    platform::GdiObject<HBRUSH> brush_;
     bool border_ = false;
     const wchar_t* name_ = nullptr;
     int paints_ = 0;

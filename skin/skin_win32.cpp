@@ -7,6 +7,7 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 namespace skin {
@@ -19,34 +20,32 @@ COLORREF ToColorRef(std::uint32_t rrggbb) {
 
 // A memory DC holding a fresh 32-bit DIB; the pixels are reachable for direct writes.
 struct DibDc {
-    HDC dc = nullptr;
-    HBITMAP bitmap = nullptr;
-    HGDIOBJ previous = nullptr;
+    platform::SelectedBitmap selected;
     std::uint32_t* bits = nullptr;
-    int width = 0, height = 0;
+    HDC dc = nullptr;
 
-    DibDc(int w, int h) : width(w), height(h) {
+    DibDc(int w, int h) {
         void* p = nullptr;
-        bitmap = platform::CreateDib32(w, h, &p);
-        bits = static_cast<std::uint32_t*>(p);
-        dc = CreateCompatibleDC(nullptr);
-        if (bitmap && dc) {
-            previous = SelectObject(dc, bitmap);
+        if (selected.Adopt(platform::CreateDib32(w, h, &p))) {
+            bits = static_cast<std::uint32_t*>(p);
+            dc = selected.Dc();
         }
     }
-    ~DibDc() {
-        if (dc) {
-            if (previous) {
-                SelectObject(dc, previous);
-            }
-            DeleteDC(dc);
-        }
-        if (bitmap) {
-            DeleteObject(bitmap);
-        }
-    }
-    bool ok() const { return dc && bitmap && bits; }
+    bool ok() const { return dc && bits; }
 };
+
+POINT PointOf(LPARAM lp) {
+    return POINT{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
+}
+
+// The work area of a monitor: the screen without the task bar.
+std::optional<RECT> WorkArea(HMONITOR monitor) {
+    MONITORINFO mi{sizeof mi};
+    if (!GetMonitorInfoW(monitor, &mi)) {
+        return std::nullopt;
+    }
+    return mi.rcWork;
+}
 
 void Blend(HDC dest, int x, int y, int w, int h, HDC src, int sx, int sy, int sw, int sh,
            BYTE opacity) {
@@ -57,16 +56,7 @@ void Blend(HDC dest, int x, int y, int w, int h, HDC src, int sx, int sy, int sw
 } // namespace
 
 void Picture::Release() {
-    if (dc_) {
-        SelectObject(dc_, previous_);
-        DeleteDC(dc_);
-    }
-    if (bitmap_) {
-        DeleteObject(bitmap_);
-    }
-    dc_ = nullptr;
-    bitmap_ = nullptr;
-    previous_ = nullptr;
+    bitmap_.Reset();
     width_ = height_ = 0;
 }
 
@@ -76,14 +66,11 @@ void Picture::Set(const Image& image) {
         return;
     }
     void* bits = nullptr;
-    bitmap_ = platform::CreateDib32(image.width, image.height, &bits);
-    dc_ = CreateCompatibleDC(nullptr);
-    if (!bitmap_ || !bits || !dc_) {
+    if (!bitmap_.Adopt(platform::CreateDib32(image.width, image.height, &bits)) || !bits) {
         Release();
         return;
     }
     std::copy(image.pixels.begin(), image.pixels.end(), static_cast<std::uint32_t*>(bits));
-    previous_ = SelectObject(dc_, bitmap_);
     width_ = image.width;
     height_ = image.height;
 }
@@ -94,8 +81,8 @@ void Picture::Draw(HDC dc, int x, int y, BYTE opacity) const {
 
 void Picture::DrawPart(HDC dc, int x, int y, int w, int h, int sx, int sy, int sw, int sh,
                        BYTE opacity) const {
-    if (dc_ && w > 0 && h > 0 && sw > 0 && sh > 0) {
-        Blend(dc, x, y, w, h, dc_, sx, sy, sw, sh, opacity);
+    if (bitmap_.Dc() && w > 0 && h > 0 && sw > 0 && sh > 0) {
+        Blend(dc, x, y, w, h, bitmap_.Dc(), sx, sy, sw, sh, opacity);
     }
 }
 
@@ -110,14 +97,12 @@ void ShadowText::Set(HFONT font, const std::u16string& text, COLORREF textColor,
     const int len = static_cast<int>(text.size());
     // Render the text as white-on-black coverage in a work DIB large enough for a rotated
     // string, then compose shadow and text from that coverage.
-    HDC screen = GetDC(nullptr);
-    HGDIOBJ old = SelectObject(screen, font);
     SIZE extent{};
-    GetTextExtentPoint32W(screen, w, len, &extent);
-    TEXTMETRICW tm{};
-    GetTextMetricsW(screen, &tm);
-    SelectObject(screen, old);
-    ReleaseDC(nullptr, screen);
+    {
+        const platform::WindowDc screen = platform::ClientDc(nullptr);
+        const platform::Selection selected = platform::Select(screen.Get(), font);
+        GetTextExtentPoint32W(screen.Get(), w, len, &extent);
+    }
 
     const int pad = extent.cy + shadowReach + 4;
     const int width = extent.cx + 2 * pad, height = extent.cy + 2 * pad;
@@ -126,12 +111,13 @@ void ShadowText::Set(HFONT font, const std::u16string& text, COLORREF textColor,
         return;
     }
     std::fill(mask.bits, mask.bits + static_cast<size_t>(width) * height, 0u);
-    HGDIOBJ oldFont = SelectObject(mask.dc, font);
-    SetBkMode(mask.dc, TRANSPARENT);
-    SetTextColor(mask.dc, RGB(255, 255, 255));
-    SetTextAlign(mask.dc, TA_LEFT | TA_TOP);
-    TextOutW(mask.dc, pad, pad, w, len);
-    SelectObject(mask.dc, oldFont);
+    {
+        const platform::Selection selected = platform::Select(mask.dc, font);
+        SetBkMode(mask.dc, TRANSPARENT);
+        SetTextColor(mask.dc, RGB(255, 255, 255));
+        SetTextAlign(mask.dc, TA_LEFT | TA_TOP);
+        TextOutW(mask.dc, pad, pad, w, len);
+    }
     GdiFlush();
 
     Image coverage{width, height, std::vector<std::uint32_t>(static_cast<size_t>(width) * height)};
@@ -210,17 +196,6 @@ void ShadowText::Draw(HDC dc, int x, int y) const {
     picture_.Draw(dc, x + covered_.left, y + covered_.top);
 }
 
-TsSkinProvider::~TsSkinProvider() {
-    ReleaseFonts();
-}
-
-void TsSkinProvider::ReleaseFonts() {
-    if (captionFont_) {
-        DeleteObject(captionFont_);
-        captionFont_ = nullptr;
-    }
-}
-
 void TsSkinProvider::Init(const SkinData* skin, ProviderSettings settings, int dpi) {
     skin_ = skin;
     settings_ = settings;
@@ -229,7 +204,7 @@ void TsSkinProvider::Init(const SkinData* skin, ProviderSettings settings, int d
 
 void TsSkinProvider::SetDpi(int dpi) {
     dpi_ = dpi > 0 ? dpi : 96;
-    ReleaseFonts();
+    captionFont_.Reset();
     if (!skin_) {
         return;
     }
@@ -240,7 +215,7 @@ void TsSkinProvider::SetDpi(int dpi) {
     lf.lfCharSet = DEFAULT_CHARSET;
     lf.lfQuality = ANTIALIASED_QUALITY;
     MultiByteToWideChar(CP_UTF8, 0, o.captionFont.c_str(), -1, lf.lfFaceName, LF_FACESIZE - 1);
-    captionFont_ = CreateFontIndirectW(&lf);
+    captionFont_.Reset(CreateFontIndirectW(&lf));
     const int bar = CaptionHeight();
     const int sliceL = Scale(o.captionSliceLeft), sliceR = Scale(o.captionSliceRight);
     (void)sliceL;
@@ -315,89 +290,96 @@ void TsSkinProvider::PaintFrame() {
     if (w <= 0 || h <= 0) {
         return;
     }
-    HDC wdc = GetWindowDC(hwnd_);
+    const platform::WindowDc wdc = platform::WholeWindowDc(hwnd_);
     if (!wdc) {
         return;
     }
+    const platform::GdiObject<HBRUSH> outer(
+        CreateSolidBrush(ToColorRef(skin_->options.frameOuterColor)));
+    const platform::GdiObject<HBRUSH> inner(
+        CreateSolidBrush(ToColorRef(skin_->options.frameInnerColor)));
     // Compose the frame off screen and put it up in one transfer, outside the client area.
     DibDc buf(w, b + cap);
     if (buf.ok()) {
-        const FormOptions& o = skin_->options;
-        HBRUSH outer = CreateSolidBrush(ToColorRef(o.frameOuterColor));
-        HBRUSH inner = CreateSolidBrush(ToColorRef(o.frameInnerColor));
         RECT all{0, 0, w, b + cap};
-        FillRect(buf.dc, &all, inner);
+        FillRect(buf.dc, &all, inner.Get());
         RECT line{0, 0, w, 1};
-        FillRect(buf.dc, &line, outer);
+        FillRect(buf.dc, &line, outer.Get());
         RECT left{0, 0, 1, b + cap}, right{w - 1, 0, w, b + cap};
-        FillRect(buf.dc, &left, outer);
-        FillRect(buf.dc, &right, outer);
-        // Caption bar: fixed left and right slices, the middle stretched.
-        const Picture& c = captionScaled_;
-        const int barW = w - 2 * b;
-        if (c.Width() > 0 && barW > 0) {
-            int sl = std::min(Scale(o.captionSliceLeft), c.Width() / 2);
-            int sr = std::min(Scale(o.captionSliceRight), c.Width() - sl);
-            sl = std::min(sl, barW / 2);
-            sr = std::min(sr, barW - sl);
-            const BYTE opacity = active_ ? 255 : 200;
-            c.DrawPart(buf.dc, b, b, sl, cap, 0, 0, sl, c.Height(), opacity);
-            c.DrawPart(buf.dc, b + barW - sr, b, sr, cap, c.Width() - sr, 0, sr, c.Height(),
-                       opacity);
-            c.DrawPart(buf.dc, b + sl, b, barW - sl - sr, cap, sl, 0, c.Width() - sl - sr,
-                       c.Height(), opacity);
-        }
-        // Caption text, centred over the bar and kept clear of the buttons.
-        const int textLen = GetWindowTextLengthW(hwnd_);
-        std::wstring text(static_cast<size_t>(textLen) + 1, L'\0');
-        GetWindowTextW(hwnd_, text.data(), textLen + 1);
-        text.resize(static_cast<size_t>(textLen));
-        RECT lastButton = ButtonRect(settings_.titleButtons - 1);
-        RECT textRect{b + Scale(6), b, w - b - Scale(6), b + cap};
-        const int buttonsWidth = (w - b) - lastButton.left;
-        if (settings_.captionCentred) {
-            textRect.left = std::max<LONG>(textRect.left, b + buttonsWidth);
-        }
-        textRect.right = std::min<LONG>(textRect.right, lastButton.left - Scale(4));
-        HGDIOBJ oldFont = SelectObject(buf.dc, captionFont_);
-        SetBkMode(buf.dc, TRANSPARENT);
-        const UINT fmt = DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS |
-                         (settings_.captionCentred ? DT_CENTER : DT_LEFT);
-        RECT shadow = textRect;
-        OffsetRect(&shadow, 1, 1);
-        SetTextColor(buf.dc, ToColorRef(o.captionShadowColor));
-        DrawTextW(buf.dc, text.c_str(), textLen, &shadow, fmt);
-        SetTextColor(buf.dc, active_ ? ToColorRef(o.captionTextColor) : RGB(0x60, 0x80, 0x60));
-        DrawTextW(buf.dc, text.c_str(), textLen, &textRect, fmt);
-        SelectObject(buf.dc, oldFont);
-        // Buttons from the sprite sheet: column = state, row = kind.
-        const Picture& sprites = buttonsScaled_;
-        const int size = sprites.Width() / kButtonStates;
-        for (int i = -1; i < settings_.titleButtons; ++i) {
-            RECT r = ButtonRect(i);
-            const int state = pressed_ == i && hot_ == i ? 2 : (hot_ == i ? 1 : 0);
-            const int row = i == kClose ? 0 : 1;
-            sprites.DrawPart(buf.dc, r.left, r.top, size, size, state * size, row * size, size,
-                             size);
-        }
-        DeleteObject(outer);
-        DeleteObject(inner);
-        BitBlt(wdc, 0, 0, w, b + cap, buf.dc, 0, 0, SRCCOPY);
+        FillRect(buf.dc, &left, outer.Get());
+        FillRect(buf.dc, &right, outer.Get());
+        PaintCaptionBar(buf.dc, w);
+        PaintCaptionText(buf.dc, w);
+        PaintButtons(buf.dc);
+        BitBlt(wdc.Get(), 0, 0, w, b + cap, buf.dc, 0, 0, SRCCOPY);
     }
     // Left, right and bottom borders.
-    HBRUSH outer = CreateSolidBrush(ToColorRef(skin_->options.frameOuterColor));
-    HBRUSH inner = CreateSolidBrush(ToColorRef(skin_->options.frameInnerColor));
     RECT rl{0, b + cap, b, h}, rr{w - b, b + cap, w, h}, rb{0, h - b, w, h};
     for (RECT* r : {&rl, &rr, &rb}) {
-        FillRect(wdc, r, inner);
+        FillRect(wdc.Get(), r, inner.Get());
     }
     RECT ol{0, b + cap, 1, h}, orr{w - 1, b + cap, w, h}, ob{0, h - 1, w, h};
     for (RECT* r : {&ol, &orr, &ob}) {
-        FillRect(wdc, r, outer);
+        FillRect(wdc.Get(), r, outer.Get());
     }
-    DeleteObject(outer);
-    DeleteObject(inner);
-    ReleaseDC(hwnd_, wdc);
+}
+
+// Fixed left and right slices of the skin's caption picture, the middle stretched.
+void TsSkinProvider::PaintCaptionBar(HDC dc, int w) const {
+    const FormOptions& o = skin_->options;
+    const int b = BorderWidth(), cap = CaptionHeight();
+    const Picture& c = captionScaled_;
+    const int barW = w - 2 * b;
+    if (c.Width() <= 0 || barW <= 0) {
+        return;
+    }
+    int sl = std::min(Scale(o.captionSliceLeft), c.Width() / 2);
+    int sr = std::min(Scale(o.captionSliceRight), c.Width() - sl);
+    sl = std::min(sl, barW / 2);
+    sr = std::min(sr, barW - sl);
+    const BYTE opacity = active_ ? 255 : 200;
+    c.DrawPart(dc, b, b, sl, cap, 0, 0, sl, c.Height(), opacity);
+    c.DrawPart(dc, b + barW - sr, b, sr, cap, c.Width() - sr, 0, sr, c.Height(), opacity);
+    c.DrawPart(dc, b + sl, b, barW - sl - sr, cap, sl, 0, c.Width() - sl - sr, c.Height(), opacity);
+}
+
+// The caption text with its shadow, centred over the bar and kept clear of the buttons.
+void TsSkinProvider::PaintCaptionText(HDC dc, int w) const {
+    const FormOptions& o = skin_->options;
+    const int b = BorderWidth(), cap = CaptionHeight();
+    const int textLen = GetWindowTextLengthW(hwnd_);
+    std::wstring text(static_cast<size_t>(textLen) + 1, L'\0');
+    GetWindowTextW(hwnd_, text.data(), textLen + 1);
+    text.resize(static_cast<size_t>(textLen));
+    RECT lastButton = ButtonRect(settings_.titleButtons - 1);
+    RECT textRect{b + Scale(6), b, w - b - Scale(6), b + cap};
+    const int buttonsWidth = (w - b) - lastButton.left;
+    if (settings_.captionCentred) {
+        textRect.left = std::max<LONG>(textRect.left, b + buttonsWidth);
+    }
+    textRect.right = std::min<LONG>(textRect.right, lastButton.left - Scale(4));
+    const platform::Selection font = platform::Select(dc, captionFont_.Get());
+    SetBkMode(dc, TRANSPARENT);
+    const UINT fmt = DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS |
+                     (settings_.captionCentred ? DT_CENTER : DT_LEFT);
+    RECT shadow = textRect;
+    OffsetRect(&shadow, 1, 1);
+    SetTextColor(dc, ToColorRef(o.captionShadowColor));
+    DrawTextW(dc, text.c_str(), textLen, &shadow, fmt);
+    SetTextColor(dc, active_ ? ToColorRef(o.captionTextColor) : RGB(0x60, 0x80, 0x60));
+    DrawTextW(dc, text.c_str(), textLen, &textRect, fmt);
+}
+
+// The buttons from the sprite sheet: column = state, row = kind.
+void TsSkinProvider::PaintButtons(HDC dc) const {
+    const Picture& sprites = buttonsScaled_;
+    const int size = sprites.Width() / kButtonStates;
+    for (int i = -1; i < settings_.titleButtons; ++i) {
+        RECT r = ButtonRect(i);
+        const int state = pressed_ == i && hot_ == i ? 2 : (hot_ == i ? 1 : 0);
+        const int row = i == kClose ? 0 : 1;
+        sprites.DrawPart(dc, r.left, r.top, size, size, state * size, row * size, size, size);
+    }
 }
 
 bool TsSkinProvider::HandleMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
@@ -405,187 +387,230 @@ bool TsSkinProvider::HandleMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, LR
         return false;
     }
     hwnd_ = hwnd;
+    const std::optional<LRESULT> answer = Route(msg, wp, lp);
+    if (answer) {
+        result = *answer;
+    }
+    return answer.has_value();
+}
+
+// One handler per message. A handler answers what the provider handles alone; it answers
+// nothing where the window procedure goes on with the message.
+std::optional<LRESULT> TsSkinProvider::Route(UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
-    case WM_NCCALCSIZE: {
-        RECT* r =
-            wp ? &reinterpret_cast<NCCALCSIZE_PARAMS*>(lp)->rgrc[0] : reinterpret_cast<RECT*>(lp);
-        r->left += BorderWidth();
-        r->right -= BorderWidth();
-        r->bottom -= BorderWidth();
-        r->top += BorderWidth() + CaptionHeight();
-        result = 0;
-        return true;
-    }
+    case WM_NCCALCSIZE:
+        return OnNcCalcSize(wp ? &reinterpret_cast<NCCALCSIZE_PARAMS*>(lp)->rgrc[0]
+                               : reinterpret_cast<RECT*>(lp));
     case WM_NCPAINT:
-        PaintFrame();
-        result = 0;
-        return true;
+        return OnNcPaint();
     case WM_NCACTIVATE:
-        active_ = wp != 0;
-        PaintFrame();
-        result = TRUE;
-        return true;
+        return OnNcActivate(wp != 0);
     case WM_SETTEXT:
-        result = DefWindowProcW(hwnd, msg, wp, lp);
-        PaintFrame();
-        return true;
-    case WM_NCHITTEST: {
-        POINT p{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
-        RECT wr;
-        GetWindowRect(hwnd, &wr);
-        POINT local{p.x - wr.left, p.y - wr.top};
-        RECT client;
-        GetClientRect(hwnd, &client);
-        const int b = BorderWidth();
-        if (local.x >= b && local.x < b + client.right && local.y >= b + CaptionHeight() &&
-            local.y < b + CaptionHeight() + client.bottom) {
-            result = HTCLIENT;
-        } else if (int part = HitButton(local); part == kClose) {
-            result = HTCLOSE;
-        } else if (part >= 0) {
-            result = HTHELP;
-        } else if (local.y >= b && local.y < b + CaptionHeight()) {
-            result = HTCAPTION;
-        } else {
-            result = HTBORDER; // a fixed frame: never a sizing edge
-        }
-        return true;
-    }
-    case WM_NCMOUSEMOVE: {
-        POINT p{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
-        RECT wr;
-        GetWindowRect(hwnd, &wr);
-        SetHot(HitButton(POINT{p.x - wr.left, p.y - wr.top}));
-        if (!tracking_) {
-            TRACKMOUSEEVENT t{sizeof t, TME_LEAVE | TME_NONCLIENT, hwnd, 0};
-            tracking_ = TrackMouseEvent(&t) != 0;
-        }
-        return false;
-    }
+        return OnSetText(wp, lp);
+    case WM_NCHITTEST:
+        return OnNcHitTest(PointOf(lp));
+    case WM_NCMOUSEMOVE:
+        return OnNcMouseMove(PointOf(lp));
     case WM_NCMOUSELEAVE:
-        tracking_ = false;
-        if (pressed_ == kNone) {
-            SetHot(kNone);
-        }
-        return false;
+        return OnNcMouseLeave();
     case WM_NCLBUTTONDOWN:
     case WM_NCLBUTTONDBLCLK:
-        if (wp == HTCLOSE || wp == HTHELP) {
-            POINT p{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
-            RECT wr;
-            GetWindowRect(hwnd, &wr);
-            pressed_ = HitButton(POINT{p.x - wr.left, p.y - wr.top});
-            hot_ = pressed_;
-            SetCapture(hwnd);
-            PaintFrame();
-            result = 0;
-            return true;
-        }
-        return false;
+        return OnNcLButtonDown(wp, PointOf(lp));
     case WM_NCRBUTTONUP:
+        return OnNcButtonUp(wp, PointOf(lp), MouseButton::Right);
     case WM_NCMBUTTONUP:
-        // The right and middle buttons raise the mouse-up event too.
-        if (wp == HTHELP) {
-            POINT p{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
-            RECT wr;
-            GetWindowRect(hwnd, &wr);
-            const int part = HitButton(POINT{p.x - wr.left, p.y - wr.top});
-            if (part >= 0 && OnTitleButtonMouseUp) {
-                RECT br = ButtonRect(part);
-                OnTitleButtonMouseUp(
-                    part, msg == WM_NCRBUTTONUP ? MouseButton::Right : MouseButton::Middle,
-                    p.x - wr.left - br.left, p.y - wr.top - br.top);
-            }
-            result = 0;
-            return true;
-        }
-        return false;
+        return OnNcButtonUp(wp, PointOf(lp), MouseButton::Middle);
     case WM_MOUSEMOVE:
-        if (pressed_ != kNone) {
-            POINT p{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
-            ClientToScreen(hwnd, &p);
-            RECT wr;
-            GetWindowRect(hwnd, &wr);
-            const int part = HitButton(POINT{p.x - wr.left, p.y - wr.top});
-            SetHot(part == pressed_ ? part : kNone);
-            result = 0;
-            return true;
-        }
-        return false;
+        return OnMouseMove(lp);
     case WM_LBUTTONUP:
-        if (pressed_ != kNone) {
-            const int part = pressed_;
-            POINT p{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
-            ClientToScreen(hwnd, &p);
-            RECT wr;
-            GetWindowRect(hwnd, &wr);
-            const POINT local{p.x - wr.left, p.y - wr.top};
-            const bool over = HitButton(local) == part;
-            pressed_ = kNone;
-            ReleaseCapture();
-            SetHot(over ? part : kNone);
-            if (over && part == kClose) {
-                PostMessageW(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
-            } else if (over && OnTitleButtonMouseUp) {
-                RECT br = ButtonRect(part);
-                OnTitleButtonMouseUp(part, MouseButton::Left, local.x - br.left, local.y - br.top);
-            }
-            result = 0;
-            return true;
-        }
-        return false;
+        return OnLButtonUp(lp);
     case WM_CAPTURECHANGED:
-        if (pressed_ != kNone && reinterpret_cast<HWND>(lp) != hwnd) {
-            pressed_ = kNone;
-            SetHot(kNone);
-        }
-        return false;
+        return OnCaptureChanged(reinterpret_cast<HWND>(lp));
     case WM_ENTERSIZEMOVE:
-        moving_ = true;
-        return false;
+        return OnSizeMove(true);
     case WM_EXITSIZEMOVE:
-        moving_ = false;
-        return false;
+        return OnSizeMove(false);
     case WM_MOVING:
-        if (settings_.snapToEdges) {
-            RECT* r = reinterpret_cast<RECT*>(lp);
-            HMONITOR mon = MonitorFromRect(r, MONITOR_DEFAULTTONEAREST);
-            MONITORINFO mi{sizeof mi};
-            if (GetMonitorInfoW(mon, &mi)) {
-                const SnapRect s =
-                    SnapToEdges({r->left, r->top, r->right, r->bottom},
-                                {mi.rcWork.left, mi.rcWork.top, mi.rcWork.right, mi.rcWork.bottom},
-                                Scale(settings_.snapThreshold));
-                *r = RECT{s.left, s.top, s.right, s.bottom};
-            }
-            result = TRUE;
-            return true;
-        }
-        return false;
+        return OnMoving(*reinterpret_cast<RECT*>(lp));
     case WM_WINDOWPOSCHANGING:
         // Some window managers move the window without WM_MOVING; snap those drags too.
-        if (moving_ && settings_.snapToEdges) {
-            auto* pos = reinterpret_cast<WINDOWPOS*>(lp);
-            if (!(pos->flags & SWP_NOMOVE)) {
-                RECT wr;
-                GetWindowRect(hwnd, &wr);
-                const int w = wr.right - wr.left, h = wr.bottom - wr.top;
-                HMONITOR mon = MonitorFromWindow(hwnd, MONITOR_DEFAULTTONEAREST);
-                MONITORINFO mi{sizeof mi};
-                if (GetMonitorInfoW(mon, &mi)) {
-                    const SnapRect s = SnapToEdges(
-                        {pos->x, pos->y, pos->x + w, pos->y + h},
-                        {mi.rcWork.left, mi.rcWork.top, mi.rcWork.right, mi.rcWork.bottom},
-                        Scale(settings_.snapThreshold));
-                    pos->x = s.left;
-                    pos->y = s.top;
-                }
-            }
-        }
-        return false;
+        return OnWindowPosChanging(*reinterpret_cast<WINDOWPOS*>(lp));
     default:
-        return false;
+        return std::nullopt;
     }
+}
+
+POINT TsSkinProvider::WindowPoint(POINT screen) const {
+    RECT wr;
+    GetWindowRect(hwnd_, &wr);
+    return POINT{screen.x - wr.left, screen.y - wr.top};
+}
+
+POINT TsSkinProvider::WindowPointOfClient(LPARAM lp) const {
+    POINT p = PointOf(lp);
+    ClientToScreen(hwnd_, &p);
+    return WindowPoint(p);
+}
+
+std::optional<LRESULT> TsSkinProvider::OnNcCalcSize(RECT* r) {
+    r->left += BorderWidth();
+    r->right -= BorderWidth();
+    r->bottom -= BorderWidth();
+    r->top += BorderWidth() + CaptionHeight();
+    return 0;
+}
+
+std::optional<LRESULT> TsSkinProvider::OnNcPaint() {
+    PaintFrame();
+    return 0;
+}
+
+std::optional<LRESULT> TsSkinProvider::OnNcActivate(bool active) {
+    active_ = active;
+    PaintFrame();
+    return TRUE;
+}
+
+std::optional<LRESULT> TsSkinProvider::OnSetText(WPARAM wp, LPARAM lp) {
+    const LRESULT result = DefWindowProcW(hwnd_, WM_SETTEXT, wp, lp);
+    PaintFrame();
+    return result;
+}
+
+std::optional<LRESULT> TsSkinProvider::OnNcHitTest(POINT screen) {
+    const POINT local = WindowPoint(screen);
+    RECT client;
+    GetClientRect(hwnd_, &client);
+    const int b = BorderWidth();
+    if (local.x >= b && local.x < b + client.right && local.y >= b + CaptionHeight() &&
+        local.y < b + CaptionHeight() + client.bottom) {
+        return HTCLIENT;
+    }
+    if (const int part = HitButton(local); part == kClose) {
+        return HTCLOSE;
+    } else if (part >= 0) {
+        return HTHELP;
+    }
+    if (local.y >= b && local.y < b + CaptionHeight()) {
+        return HTCAPTION;
+    }
+    return HTBORDER; // a fixed frame: never a sizing edge
+}
+
+std::optional<LRESULT> TsSkinProvider::OnNcMouseMove(POINT screen) {
+    SetHot(HitButton(WindowPoint(screen)));
+    if (!tracking_) {
+        TRACKMOUSEEVENT t{sizeof t, TME_LEAVE | TME_NONCLIENT, hwnd_, 0};
+        tracking_ = TrackMouseEvent(&t) != 0;
+    }
+    return std::nullopt;
+}
+
+std::optional<LRESULT> TsSkinProvider::OnNcMouseLeave() {
+    tracking_ = false;
+    if (pressed_ == kNone) {
+        SetHot(kNone);
+    }
+    return std::nullopt;
+}
+
+std::optional<LRESULT> TsSkinProvider::OnNcLButtonDown(WPARAM hit, POINT screen) {
+    if (hit != HTCLOSE && hit != HTHELP) {
+        return std::nullopt;
+    }
+    pressed_ = HitButton(WindowPoint(screen));
+    hot_ = pressed_;
+    SetCapture(hwnd_);
+    PaintFrame();
+    return 0;
+}
+
+// The right and middle buttons raise the mouse-up event of an extra button too.
+std::optional<LRESULT> TsSkinProvider::OnNcButtonUp(WPARAM hit, POINT screen, MouseButton button) {
+    if (hit != HTHELP) {
+        return std::nullopt;
+    }
+    const POINT local = WindowPoint(screen);
+    const int part = HitButton(local);
+    if (part >= 0 && OnTitleButtonMouseUp) {
+        const RECT br = ButtonRect(part);
+        OnTitleButtonMouseUp(part, button, local.x - br.left, local.y - br.top);
+    }
+    return 0;
+}
+
+// While a button is held down: it shows pressed only while the pointer is over it.
+std::optional<LRESULT> TsSkinProvider::OnMouseMove(LPARAM lp) {
+    if (pressed_ == kNone) {
+        return std::nullopt;
+    }
+    const int part = HitButton(WindowPointOfClient(lp));
+    SetHot(part == pressed_ ? part : kNone);
+    return 0;
+}
+
+// The release of a held button: a click when it is over the button pressed.
+std::optional<LRESULT> TsSkinProvider::OnLButtonUp(LPARAM lp) {
+    if (pressed_ == kNone) {
+        return std::nullopt;
+    }
+    const int part = pressed_;
+    const POINT local = WindowPointOfClient(lp);
+    const bool over = HitButton(local) == part;
+    pressed_ = kNone;
+    ReleaseCapture();
+    SetHot(over ? part : kNone);
+    if (over && part == kClose) {
+        PostMessageW(hwnd_, WM_SYSCOMMAND, SC_CLOSE, 0);
+    } else if (over && OnTitleButtonMouseUp) {
+        const RECT br = ButtonRect(part);
+        OnTitleButtonMouseUp(part, MouseButton::Left, local.x - br.left, local.y - br.top);
+    }
+    return 0;
+}
+
+std::optional<LRESULT> TsSkinProvider::OnCaptureChanged(HWND capturing) {
+    if (pressed_ != kNone && capturing != hwnd_) {
+        pressed_ = kNone;
+        SetHot(kNone);
+    }
+    return std::nullopt;
+}
+
+std::optional<LRESULT> TsSkinProvider::OnSizeMove(bool entering) {
+    moving_ = entering;
+    return std::nullopt;
+}
+
+std::optional<LRESULT> TsSkinProvider::OnMoving(RECT& r) {
+    if (!settings_.snapToEdges) {
+        return std::nullopt;
+    }
+    if (const std::optional<RECT> work = WorkArea(MonitorFromRect(&r, MONITOR_DEFAULTTONEAREST))) {
+        const SnapRect s = SnapToEdges({r.left, r.top, r.right, r.bottom},
+                                       {work->left, work->top, work->right, work->bottom},
+                                       Scale(settings_.snapThreshold));
+        r = RECT{s.left, s.top, s.right, s.bottom};
+    }
+    return TRUE;
+}
+
+std::optional<LRESULT> TsSkinProvider::OnWindowPosChanging(WINDOWPOS& pos) {
+    if (!moving_ || !settings_.snapToEdges || (pos.flags & SWP_NOMOVE)) {
+        return std::nullopt;
+    }
+    RECT wr;
+    GetWindowRect(hwnd_, &wr);
+    const int w = wr.right - wr.left, h = wr.bottom - wr.top;
+    if (const std::optional<RECT> work =
+            WorkArea(MonitorFromWindow(hwnd_, MONITOR_DEFAULTTONEAREST))) {
+        const SnapRect s = SnapToEdges({pos.x, pos.y, pos.x + w, pos.y + h},
+                                       {work->left, work->top, work->right, work->bottom},
+                                       Scale(settings_.snapThreshold));
+        pos.x = s.left;
+        pos.y = s.top;
+    }
+    return std::nullopt;
 }
 
 } // namespace skin

@@ -5,9 +5,12 @@
 
 #include "skin/skindata.h"
 
+#include "platform/owner_win32.h"
+
 #include <windows.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace skin {
@@ -19,7 +22,6 @@ public:
     Picture() = default;
     Picture(const Picture&) = delete;
     Picture& operator=(const Picture&) = delete;
-    ~Picture() { Release(); }
 
     // Replaces the picture; an empty image leaves none.
     void Set(const Image& image);
@@ -35,9 +37,7 @@ public:
 private:
     void Release();
 
-    HDC dc_ = nullptr;
-    HBITMAP bitmap_ = nullptr;
-    HGDIOBJ previous_ = nullptr;
+    platform::SelectedBitmap bitmap_;
     int width_ = 0;
     int height_ = 0;
 };
@@ -77,7 +77,6 @@ public:
     TsSkinProvider() = default;
     TsSkinProvider(const TsSkinProvider&) = delete;
     TsSkinProvider& operator=(const TsSkinProvider&) = delete;
-    ~TsSkinProvider();
 
     void Init(const SkinData* skin, ProviderSettings settings, int dpi);
     void SetDpi(int dpi);
@@ -99,11 +98,33 @@ public:
 
 private:
     enum Part { kNone = -2, kClose = -1 };
+    std::optional<LRESULT> Route(UINT msg, WPARAM wp, LPARAM lp);
+    std::optional<LRESULT> OnNcCalcSize(RECT* proposed);
+    std::optional<LRESULT> OnNcPaint();
+    std::optional<LRESULT> OnNcActivate(bool active);
+    std::optional<LRESULT> OnSetText(WPARAM wp, LPARAM lp);
+    std::optional<LRESULT> OnNcHitTest(POINT screen);
+    std::optional<LRESULT> OnNcMouseMove(POINT screen);
+    std::optional<LRESULT> OnNcMouseLeave();
+    std::optional<LRESULT> OnNcLButtonDown(WPARAM hit, POINT screen);
+    std::optional<LRESULT> OnNcButtonUp(WPARAM hit, POINT screen, MouseButton button);
+    std::optional<LRESULT> OnMouseMove(LPARAM clientPoint);
+    std::optional<LRESULT> OnLButtonUp(LPARAM clientPoint);
+    std::optional<LRESULT> OnCaptureChanged(HWND capturing);
+    std::optional<LRESULT> OnSizeMove(bool entering);
+    std::optional<LRESULT> OnMoving(RECT& proposed);
+    std::optional<LRESULT> OnWindowPosChanging(WINDOWPOS& pos);
+    // A point in window coordinates (frame included) from screen or client coordinates.
+    POINT WindowPoint(POINT screen) const;
+    POINT WindowPointOfClient(LPARAM clientPoint) const;
+
     void PaintFrame();
+    void PaintCaptionBar(HDC dc, int windowWidth) const;
+    void PaintCaptionText(HDC dc, int windowWidth) const;
+    void PaintButtons(HDC dc) const;
     int HitButton(POINT windowPoint) const;
     void SetHot(int part);
     int Scale(int v) const { return MulDiv(v, dpi_, 96); }
-    void ReleaseFonts();
 
     HWND hwnd_ = nullptr;
     const SkinData* skin_ = nullptr;
@@ -114,7 +135,7 @@ private:
     int pressed_ = kNone;
     bool tracking_ = false;
     bool moving_ = false;
-    HFONT captionFont_ = nullptr;
+    platform::GdiObject<HFONT> captionFont_;
     Picture captionScaled_;
     Picture buttonsScaled_;
 };

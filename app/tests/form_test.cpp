@@ -1,11 +1,15 @@
 // The main window in a real window station (Wine in Xvfb, or Windows): its frame, caption
 // and placement, and the glyph sheets drawing into the kept window device context.
 #include "app/appcore.h"
-#include "app/control_names.h"
+#include "app/application.h"
+#include "app/control_proxies.h"
 #include "app/form1.h"
+#include "app/introhost.h"
 #include "app/unit1.h"
 #include "platform/account.h"
 #include "platform/gdi_win32.h"
+#include "platform/gui_thread_win32.h"
+#include "platform/owner_win32.h"
 #include "platform/path.h"
 #include "platform/text.h"
 
@@ -48,14 +52,6 @@ namespace {
 
 using app::TForm1;
 
-void Pump(DWORD ms) {
-    const DWORD end = GetTickCount() + ms;
-    while (static_cast<int>(end - GetTickCount()) > 0) {
-        app::ProcessMessages();
-        Sleep(10);
-    }
-}
-
 bool FailingLookup(std::u16string& name, std::u16string& domain) {
     name.clear();
     domain.clear();
@@ -72,25 +68,14 @@ std::u16string Caption(HWND h) {
 std::vector<DWORD> ClientPixels(HWND hwnd) {
     RECT r;
     GetClientRect(hwnd, &r);
-    HDC wdc = GetDC(hwnd);
-    HDC mem = CreateCompatibleDC(wdc);
-    BITMAPINFO bi{};
-    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = r.right;
-    bi.bmiHeader.biHeight = -r.bottom;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
+    const platform::WindowDc wdc = platform::ClientDc(hwnd);
     void* bits = nullptr;
-    HBITMAP bmp = CreateDIBSection(wdc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(mem, bmp);
-    BitBlt(mem, 0, 0, r.right, r.bottom, wdc, 0, 0, SRCCOPY);
+    platform::SelectedBitmap copy;
+    copy.Adopt(platform::CreateDib32(r.right, r.bottom, &bits));
+    BitBlt(copy.Dc(), 0, 0, r.right, r.bottom, wdc.Get(), 0, 0, SRCCOPY);
     GdiFlush();
     std::vector<DWORD> out(static_cast<const DWORD*>(bits),
                            static_cast<const DWORD*>(bits) + r.right * r.bottom);
-    SelectObject(mem, old);
-    DeleteObject(bmp);
-    DeleteDC(mem);
-    ReleaseDC(hwnd, wdc);
     for (DWORD& p : out) {
         p &= 0xFFFFFF;
     }
@@ -133,6 +118,13 @@ void CALLBACK CloseErrorBoxes(HWND, UINT, UINT_PTR, DWORD) {
 
 class Form : public ::testing::Test {
 protected:
+    void Pump(DWORD ms) {
+        const DWORD end = GetTickCount() + ms;
+        while (static_cast<int>(end - GetTickCount()) > 0) {
+            form->ProcessMessages();
+            Sleep(10);
+        }
+    }
     void Open(app::FormOptions options = {}) {
         form = TForm1::Create(GetModuleHandleW(nullptr), options);
         ASSERT_NE(form, nullptr);
@@ -149,15 +141,14 @@ protected:
     void TearDown() override {
         if (form) {
             form->FormClose();
-            app::ReleaseWindowDC();
+            form->State().ReleaseWindowDC();
             delete form;
         }
     }
     void FillRed(int x, int y, int w, int h) {
         RECT r{x, y, x + w, y + h};
-        HBRUSH red = CreateSolidBrush(RGB(255, 0, 0));
-        FillRect(platform::ToHdc(app::WindowDC), &r, red);
-        DeleteObject(red);
+        const platform::GdiObject<HBRUSH> red(CreateSolidBrush(RGB(255, 0, 0)));
+        FillRect(form->State().WindowDC.Get(), &r, red.Get());
         GdiFlush();
     }
     TForm1* form = nullptr;
@@ -198,7 +189,7 @@ TEST_F(Form, CaptionCarriesTheAccountName) {
     std::u16string name, domain;
     ASSERT_TRUE(platform::LookupCurrentUser(name, domain));
     EXPECT_FALSE(name.empty());
-    EXPECT_EQ(app::UserName, name);
+    EXPECT_EQ(form->State().UserName, name);
     EXPECT_EQ(Caption(form->Handle()), u"The Thruth Is Out There для " + name);
 }
 
@@ -207,15 +198,15 @@ TEST_F(Form, CaptionEndsInABlankWhenTheLookupFails) {
     options.lookupCurrentUser = &FailingLookup;
     Open(options);
     EXPECT_EQ(Caption(form->Handle()), u"The Thruth Is Out There для ");
-    EXPECT_TRUE(app::UserName.empty());
+    EXPECT_TRUE(form->State().UserName.empty());
 }
 
 TEST_F(Form, TargetDirIsTheProgramsOwnFolder) {
     Open();
     wchar_t path[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, path, MAX_PATH);
-    EXPECT_EQ(app::TargetDir, platform::ExtractFilePath(platform::U(path)));
-    EXPECT_EQ(app::TargetDir.back(), u'\\');
+    EXPECT_EQ(form->State().TargetDir, platform::ExtractFilePath(platform::U(path)));
+    EXPECT_EQ(form->State().TargetDir.back(), u'\\');
 }
 
 TEST_F(Form, ACellCopyChangesExactlyItsSquare) {
@@ -252,7 +243,8 @@ TEST_F(Form, BlackSheetPaintsBlackAndStretchingDrawsNothing) {
         form->Sheets().BlackSheet->BltDefaultIndex(cell, cell * 40, 10);
     }
     const auto before = ClientPixels(form->Handle());
-    form->Sheets().NormalSheet->StretchBltToCanvas({0, 0, 20, 20}, {0, 0, 454, 513}, app::WindowDC);
+    form->Sheets().NormalSheet->StretchBltToCanvas({0, 0, 20, 20}, {0, 0, 454, 513},
+                                                   form->State().WindowCanvas());
     GdiFlush();
     const auto after = ClientPixels(form->Handle());
     EXPECT_EQ(before, after);
@@ -313,7 +305,7 @@ TEST_F(Form, NoFrameIsDrawnAfterTheWindowHasClosed) {
     Quiet();
     const auto before = ClientPixels(form->Handle());
     form->FormClose();
-    EXPECT_EQ(app::WindowClosing, -1);
+    EXPECT_EQ(form->State().WindowClosing, -1);
     EXPECT_EQ(form->Sheets().BlackBitmap, nullptr);
     form->Timer1Timer();
     GdiFlush();
@@ -322,28 +314,28 @@ TEST_F(Form, NoFrameIsDrawnAfterTheWindowHasClosed) {
 
 TEST_F(Form, ShowsTheMainIconInImage3) {
     Open();
-    const app::TGraphicControl& icon = form->Control(app::kImage3);
-    EXPECT_NE(icon.Icon, nullptr);
+    const app::TGraphicControl& icon = form->Controls()[app::kImage3];
+    EXPECT_NE(icon.Icon.Get(), nullptr);
     EXPECT_TRUE(icon.Visible);
-    EXPECT_FALSE(form->Control(app::kRabbit).Visible);
-    EXPECT_FALSE(form->Control(app::kSLabelFX1).Visible);
+    EXPECT_FALSE(form->Controls()[app::kRabbit].Visible);
+    EXPECT_FALSE(form->Controls()[app::kSLabelFX1].Visible);
 }
 
 TEST_F(Form, TheSignatureUnderlinesUnderThePointerAndTurnsPlainWhenItLeaves) {
     Open();
-    form->SetControlVisible(app::kSLabelFX1, true);
-    const RECT b = form->Control(app::kSLabelFX1).Bounds;
+    form->Controls().SetVisible(app::kSLabelFX1, true);
+    const RECT b = form->Controls()[app::kSLabelFX1].Bounds;
     const LPARAM over = MAKELPARAM((b.left + b.right) / 2, (b.top + b.bottom) / 2);
-    EXPECT_FALSE(form->Control(app::kSLabelFX1).Font.bold);
+    EXPECT_FALSE(form->Controls()[app::kSLabelFX1].Font.bold);
     SendMessageW(form->Handle(), WM_MOUSEMOVE, 0, over);
-    EXPECT_TRUE(form->Control(app::kSLabelFX1).Font.bold);
-    EXPECT_TRUE(form->Control(app::kSLabelFX1).Font.underline);
+    EXPECT_TRUE(form->Controls()[app::kSLabelFX1].Font.bold);
+    EXPECT_TRUE(form->Controls()[app::kSLabelFX1].Font.underline);
     SendMessageW(form->Handle(), WM_MOUSEMOVE, 0, MAKELPARAM(5, 300));
-    EXPECT_FALSE(form->Control(app::kSLabelFX1).Font.bold);
-    EXPECT_FALSE(form->Control(app::kSLabelFX1).Font.underline);
+    EXPECT_FALSE(form->Controls()[app::kSLabelFX1].Font.bold);
+    EXPECT_FALSE(form->Controls()[app::kSLabelFX1].Font.underline);
     SendMessageW(form->Handle(), WM_MOUSEMOVE, 0, over);
     SendMessageW(form->Handle(), WM_MOUSELEAVE, 0, 0);
-    EXPECT_FALSE(form->Control(app::kSLabelFX1).Font.underline)
+    EXPECT_FALSE(form->Controls()[app::kSLabelFX1].Font.underline)
         << "leaving the window leaves the label";
 }
 
@@ -355,7 +347,7 @@ TEST_F(Form, AMarqueeUpdateThatThrowsIsReportedAndTheMarqueeTurnsOn) {
     std::atomic<int> calls{0};
     HWND hwnd = form->Handle();
     auto thread = std::make_unique<show::TItoolsThread>(
-        [hwnd](const std::function<void()>& update) { app::Synchronize(hwnd, update); },
+        [hwnd](const std::function<void()>& update) { platform::Synchronize(hwnd, update); },
         [](std::uint32_t) { Sleep(1); });
     thread->Lbl = [&](const std::u16string& text) {
         if (++calls == 1) {
@@ -367,12 +359,12 @@ TEST_F(Form, AMarqueeUpdateThatThrowsIsReportedAndTheMarqueeTurnsOn) {
     thread->Start();
     const DWORD end = GetTickCount() + 5000;
     while (thread->Turns() < 3 && static_cast<int>(end - GetTickCount()) > 0) {
-        app::ProcessMessages();
+        form->ProcessMessages();
         Sleep(5);
     }
     thread->Pause();
     while (!thread->Paused() && static_cast<int>(end - GetTickCount()) > 0) {
-        app::ProcessMessages();
+        form->ProcessMessages();
         Sleep(5);
     }
     KillTimer(nullptr, closer);
@@ -394,12 +386,12 @@ TEST_F(Form, AnUpdateHandedOverRunsOnTheWindowsThreadBeforeTheWaiterGoesOn) {
     std::atomic<bool> returned{false};
     DWORD ranOn = 0;
     std::thread worker([&] {
-        app::Synchronize(form->Handle(), [&] { ranOn = GetCurrentThreadId(); });
+        platform::Synchronize(form->Handle(), [&] { ranOn = GetCurrentThreadId(); });
         returned = true;
     });
     const DWORD end = GetTickCount() + 5000;
     while (!returned && static_cast<int>(end - GetTickCount()) > 0) {
-        app::ProcessMessages();
+        form->ProcessMessages();
         Sleep(5);
     }
     ASSERT_TRUE(returned);
@@ -410,10 +402,11 @@ TEST_F(Form, AnUpdateHandedOverRunsOnTheWindowsThreadBeforeTheWaiterGoesOn) {
 TEST_F(Form, ATickAfterTheIntroAllocatesNothing) {
     Open();
     Quiet();
-    form->ShowSignature();
-    form->ShowRabbit();
-    form->CreateConsole();
-    form->AppendLog(u"Follow the white rabbit.");
+    app::FormIntroHost intro(*form);
+    intro.ShowSignature();
+    intro.ShowRabbit();
+    intro.CreateConsole();
+    intro.AppendLog(u"Follow the white rabbit.");
     Pump(100);
     form->Rain().IntroTicks = -1;
     form->Rain().FrameCount = 30;
@@ -425,15 +418,15 @@ TEST_F(Form, ATickAfterTheIntroAllocatesNothing) {
     g_countedThread = 0;
     form->SetTimerEnabled(false);
     EXPECT_EQ(g_allocations, 0) << "allocations in 10 ticks";
-    delete app::LogMemo;
-    app::LogMemo = nullptr;
+    form->State().LogMemo.reset();
 }
 
 TEST_F(Form, TheRabbitIsRepaintedOverTheGlyphsAsAWholeRepaintShowsItAndNothingElse) {
     Open();
     Quiet();
-    form->ShowSignature();
-    form->ShowRabbit();
+    app::FormIntroHost intro(*form);
+    intro.ShowSignature();
+    intro.ShowRabbit();
     form->RepaintWindow();
     Pump(100);
     const auto whole = ClientPixels(form->Handle());
@@ -441,7 +434,7 @@ TEST_F(Form, TheRabbitIsRepaintedOverTheGlyphsAsAWholeRepaintShowsItAndNothingEl
     form->RepaintRabbit();
     GdiFlush();
     const auto after = ClientPixels(form->Handle());
-    const RECT rabbit = form->Control(app::kRabbit).Bounds;
+    const RECT rabbit = form->Controls()[app::kRabbit].Bounds;
     int rabbitPixels = 0;
     for (int y = 0; y < app::kClientHeight; ++y) {
         for (int x = 0; x < app::kClientWidth; ++x) {

@@ -97,7 +97,7 @@ struct FakeIntro : IntroHost {
             closing = true;
         }
     }
-    bool ClosingRequested() const override { return closing; }
+    bool WindowClosed() const override { return closing; }
     [[noreturn]] void EndProgram() override { throw std::runtime_error("program ended"); }
     void Sleep(std::uint32_t ms) override {
         clockMs += ms;

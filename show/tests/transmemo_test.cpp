@@ -2,6 +2,8 @@
 // replacement and the parent's background behind the text.
 #include "show/transmemo_win32.h"
 
+#include "platform/owner_win32.h"
+
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -25,15 +27,13 @@ LRESULT CALLBACK ParentProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_ERASEBKGND: {
         RECT r;
         GetClientRect(h, &r);
-        HBRUSH b = CreateSolidBrush(kParentBlue);
-        FillRect(reinterpret_cast<HDC>(wp), &r, b);
-        DeleteObject(b);
+        const platform::GdiObject<HBRUSH> b(CreateSolidBrush(kParentBlue));
+        FillRect(reinterpret_cast<HDC>(wp), &r, b.Get());
         return 1;
     }
     case show::WM_PAINTCONTROLS: {
-        HBRUSH b = CreateSolidBrush(kMarkRed);
-        FillRect(reinterpret_cast<HDC>(wp), &kMark, b);
-        DeleteObject(b);
+        const platform::GdiObject<HBRUSH> b(CreateSolidBrush(kMarkRed));
+        FillRect(reinterpret_cast<HDC>(wp), &kMark, b.Get());
         return 0;
     }
     case WM_PAINT: {
@@ -79,21 +79,16 @@ void Pump(DWORD ms) {
 std::vector<COLORREF> Pixels(HWND h) {
     RECT r;
     GetClientRect(h, &r);
-    HDC dc = GetDC(h);
+    const platform::WindowDc dc = platform::ClientDc(h);
     std::vector<COLORREF> out;
-    HDC mem = CreateCompatibleDC(dc);
-    HBITMAP bmp = CreateCompatibleBitmap(dc, r.right, r.bottom);
-    HGDIOBJ old = SelectObject(mem, bmp);
-    BitBlt(mem, 0, 0, r.right, r.bottom, dc, 0, 0, SRCCOPY);
+    platform::SelectedBitmap copy;
+    copy.Adopt(CreateCompatibleBitmap(dc.Get(), r.right, r.bottom));
+    BitBlt(copy.Dc(), 0, 0, r.right, r.bottom, dc.Get(), 0, 0, SRCCOPY);
     for (int y = 0; y < r.bottom; ++y) {
         for (int x = 0; x < r.right; ++x) {
-            out.push_back(GetPixel(mem, x, y));
+            out.push_back(GetPixel(copy.Dc(), x, y));
         }
     }
-    SelectObject(mem, old);
-    DeleteObject(bmp);
-    DeleteDC(mem);
-    ReleaseDC(h, dc);
     return out;
 }
 
@@ -121,24 +116,25 @@ protected:
         parent =
             CreateWindowExW(0, wc.lpszClassName, L"parent", WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN,
                             100, 100, 320, 160, nullptr, nullptr, wc.hInstance, nullptr);
-        font = CreateFontW(-13, 0, 0, 0, FW_BOLD, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, L"Tahoma");
+        font.Reset(
+            CreateFontW(-13, 0, 0, 0, FW_BOLD, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, L"Tahoma"));
         memo = TTransMemo::Create(parent);
         ASSERT_NE(memo, nullptr);
         g_memo = memo;
         memo->SetBounds(kMemoRect.left, kMemoRect.top, kMemoRect.right - kMemoRect.left,
                         kMemoRect.bottom - kMemoRect.top);
         memo->SetColor(RGB(0, 0, 0));
-        memo->SetFont(font, RGB(37, 171, 3));
+        memo->SetFont(font.Get(), RGB(37, 171, 3));
         Pump(150);
     }
     void TearDown() override {
         g_memo = nullptr;
         delete memo;
         DestroyWindow(parent);
-        DeleteObject(font);
+        font.Reset();
     }
     HWND parent = nullptr;
-    HFONT font = nullptr;
+    platform::GdiObject<HFONT> font;
     TTransMemo* memo = nullptr;
 };
 
@@ -157,7 +153,7 @@ TEST_F(Memo, WithTransparentFalseItPaintsLikeAPlainMemo) {
         CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | ES_MULTILINE | ES_AUTOVSCROLL,
                         kMemoRect.left, kMemoRect.top, kMemoRect.right - kMemoRect.left,
                         kMemoRect.bottom - kMemoRect.top, parent, nullptr, nullptr, nullptr);
-    SendMessageW(plain, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    SendMessageW(plain, WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), TRUE);
     memo->AppendLine(u"Wake up, Neo...");
     SetWindowTextW(plain, L"Wake up, Neo...\r\n");
     // Each alone on top, painted the ordinary way.

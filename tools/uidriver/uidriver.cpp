@@ -601,386 +601,514 @@ long long Ms(Clock::duration d) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
 }
 
+// --- Commands: one handler each; `w` holds the command's words, the command itself first.
+
+using Args = std::vector<std::string>;
+
+namespace command {
+
+void Start(const Args& w) {
+    if (w.size() < 2) {
+        Fail("start needs a program");
+    }
+    std::wstring exe = Wide(w[1]);
+    std::wstring dir = w.size() > 2 ? Wide(w[2]) : L"";
+    std::wstring cmdline = L"\"" + exe + L"\"";
+    STARTUPINFOW si{sizeof si};
+    PROCESS_INFORMATION pi{};
+    const char* via = "CreateProcess";
+    g_started = Clock::now();
+    if (CreateProcessW(exe.c_str(), cmdline.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                       dir.empty() ? nullptr : dir.c_str(), &si, &pi)) {
+        CloseHandle(pi.hThread);
+        g_process = pi.hProcess;
+        g_pid = pi.dwProcessId;
+    } else if (GetLastError() == kErrorElevationRequired) {
+        // A program that asks for an administrator's rights: start it the way a double
+        // click does, through the shell, which asks for the consent.
+        SHELLEXECUTEINFOW sei{sizeof sei};
+        sei.fMask = SEE_MASK_NOCLOSEPROCESS;
+        sei.lpVerb = L"runas";
+        sei.lpFile = exe.c_str();
+        sei.lpDirectory = dir.empty() ? nullptr : dir.c_str();
+        sei.nShow = SW_SHOWNORMAL;
+        if (!ShellExecuteExW(&sei) || !sei.hProcess) {
+            Fail("cannot start " + w[1] + " through the shell: error " +
+                 std::to_string(GetLastError()));
+        }
+        via = "ShellExecute";
+        g_process = sei.hProcess;
+        g_pid = GetProcessId(sei.hProcess);
+    } else {
+        Fail("cannot start " + w[1] + ": error " + std::to_string(GetLastError()));
+    }
+    g_main = nullptr;
+    Report(w[0], true,
+           {Field("pid", static_cast<long long>(g_pid)), Field("via", Json(via)),
+            Field("elevated", Elevation(g_process))});
+}
+
+void Attach(const Args& w) {
+    g_pid = 0;
+    if (!WaitFor(Seconds(w, 1, 30), [] { return (g_main = FindMain()) != nullptr; })) {
+        Fail("no main window to attach to");
+    }
+    g_pid = PidOf(g_main);
+    g_process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, g_pid);
+    // Times stay relative to the program's own start.
+    g_started = Clock::now();
+    FILETIME created, exited, kernel, user, now;
+    if (g_process && GetProcessTimes(g_process, &created, &exited, &kernel, &user)) {
+        GetSystemTimeAsFileTime(&now);
+        ULARGE_INTEGER born{{created.dwLowDateTime, created.dwHighDateTime}};
+        ULARGE_INTEGER n{{now.dwLowDateTime, now.dwHighDateTime}};
+        if (n.QuadPart > born.QuadPart) {
+            g_started -= std::chrono::microseconds((n.QuadPart - born.QuadPart) / 10);
+        }
+    }
+    Report(w[0], true, {Field("pid", static_cast<long long>(g_pid))});
+}
+
+void WaitWindow(const Args& w) {
+    const bool ok = WaitFor(Seconds(w, 1, 30), [] {
+        g_main = FindMain();
+        return g_main && IsWindowVisible(g_main);
+    });
+    if (!ok) {
+        Fail("no visible main window");
+    }
+    Report(w[0], true, {Field("ms_since_start", Ms(Clock::now() - g_started))});
+}
+
+void Caption(const Args& w) {
+    Report(w[0], true, {Field("caption", Json(TextOf(Main())))});
+}
+
+void Window(const Args& w) {
+    HWND h = Main();
+    RECT wr, cr;
+    GetWindowRect(h, &wr);
+    GetClientRect(h, &cr);
+    POINT origin{0, 0};
+    ClientToScreen(h, &origin);
+    const LONG style = GetWindowLongW(h, GWL_STYLE);
+    using DpiFn = UINT(WINAPI*)(HWND);
+    auto dpiFn = reinterpret_cast<DpiFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    Report(
+        w[0], true,
+        {Field("rect", Rect(wr)),
+         Field("client", Rect(RECT{origin.x, origin.y, origin.x + cr.right, origin.y + cr.bottom})),
+         FieldB("thickframe", style & WS_THICKFRAME), FieldB("minimizebox", style & WS_MINIMIZEBOX),
+         FieldB("maximizebox", style & WS_MAXIMIZEBOX), FieldB("sysmenu", style & WS_SYSMENU),
+         FieldB("visible", style & WS_VISIBLE),
+         Field("screen", "[" + std::to_string(GetSystemMetrics(SM_CXSCREEN)) + "," +
+                             std::to_string(GetSystemMetrics(SM_CYSCREEN)) + "]"),
+         Field("dpi", static_cast<long long>(dpiFn ? dpiFn(h) : 96))});
+}
+
+void Controls(const Args& w) {
+    std::string list = "[";
+    bool first = true;
+    for (HWND h : Children(Main())) {
+        list += (first ? "" : ",");
+        first = false;
+        list += "{" + Field("name", Json(NameOf(h))) + "," + Field("class", Json(ClassOf(h))) +
+                "," + Field("text", Json(TextOf(h))) + "," + Field("rect", Rect(ClientRectOf(h))) +
+                "," + FieldB("visible", IsWindowVisible(h)) + "," +
+                Field("id", static_cast<long long>(GetDlgCtrlID(h))) + "}";
+    }
+    Report(w[0], true, {Field("controls", list + "]")});
+}
+
+void WaitVisible(const Args& w) {
+    if (w.size() < 2) {
+        Fail("wait-visible needs a name");
+    }
+    const std::wstring name = Wide(w[1]);
+    const auto t0 = Clock::now();
+    if (!WaitFor(Seconds(w, 2, 30), [&] {
+            auto h = ControlByName(name);
+            return h && IsWindowVisible(*h);
+        })) {
+        Fail(w[1] + " did not become visible");
+    }
+    Report(w[0], true,
+           {Field("name", Json(w[1])), Field("waited_ms", Ms(Clock::now() - t0)),
+            Field("ms_since_start", Ms(Clock::now() - g_started))});
+}
+
+void Text(const Args& w) {
+    if (w.size() < 2) {
+        Fail("text needs a name");
+    }
+    HWND h = Control(Wide(w[1]));
+    int n = 0;
+    const std::wstring text = TextOf(h);
+    Report(w[0], true,
+           {Field("name", Json(w[1])), Field("text", Json(text)), Field("lines", Lines(text, &n))});
+}
+
+void WaitLines(const Args& w) {
+    if (w.size() < 3) {
+        Fail("wait-lines needs a name and a count");
+    }
+    const int want = std::atoi(w[2].c_str());
+    std::wstring text;
+    int n = 0;
+    const bool ok = WaitFor(Seconds(w, 3, 30), [&] {
+        auto h = ControlByName(Wide(w[1]));
+        if (!h) {
+            return false;
+        }
+        text = TextOf(*h);
+        Lines(text, &n);
+        return n >= want;
+    });
+    Report(w[0], ok,
+           {Field("name", Json(w[1])), Field("text", Json(text)), Field("lines", Lines(text, &n))});
+    if (!ok) {
+        Fail("fewer lines than expected");
+    }
+}
+
+// click NAME and hover NAME: the pointer to the centre of a control, with or without a click.
+void AtControl(const Args& w, bool click) {
+    if (w.size() < 2) {
+        Fail(w[0] + " needs a name");
+    }
+    HWND h = Control(Wide(w[1]));
+    RECT r = ClientRectOf(h);
+    POINT p = ClientToScreenPt((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    if (click) {
+        ClickScreen(p);
+    } else {
+        MovePointer(p);
+    }
+    Report(w[0], true,
+           {Field("name", Json(w[1])),
+            Field("at", "[" + std::to_string(p.x) + "," + std::to_string(p.y) + "]")});
+}
+
+// click-at X Y and hover-at X Y.
+void AtPoint(const Args& w, bool click) {
+    if (w.size() < 3) {
+        Fail(w[0] + " needs x and y");
+    }
+    POINT p = ClientToScreenPt(std::atoi(w[1].c_str()), std::atoi(w[2].c_str()));
+    if (click) {
+        ClickScreen(p);
+    } else {
+        MovePointer(p);
+    }
+    Report(w[0], true, {});
+}
+
+void Key(const Args& w) {
+    if (w.size() < 2) {
+        Fail("key needs a key");
+    }
+    SetForegroundWindow(Main());
+    for (size_t i = 1; i < w.size(); ++i) {
+        TypeKey(w[i]);
+    }
+    Report(w[0], true, {});
+}
+
+void Focus(const Args& w) {
+    GUITHREADINFO info{sizeof info};
+    const DWORD thread = GetWindowThreadProcessId(Main(), nullptr);
+    if (!GetGUIThreadInfo(thread, &info)) {
+        Fail("cannot read the program's focus");
+    }
+    HWND f = info.hwndFocus;
+    Report(w[0], true,
+           {Field("name", Json(f ? NameOf(f) : std::wstring())),
+            Field("class", Json(f ? ClassOf(f) : std::wstring())), FieldB("main", f == Main()),
+            Field("text", Json(f ? TextOf(f) : std::wstring()))});
+}
+
+void ClickTitleButton(const Args& w) {
+    ClickScreen(FindCaptionPart(HTHELP));
+    Report(w[0], true, {});
+}
+
+void ClickClose(const Args& w) {
+    ClickScreen(FindCaptionPart(HTCLOSE));
+    g_closed = Clock::now();
+    g_closeSent = true;
+    Report(w[0], true, {});
+}
+
+void Close(const Args& w) {
+    PostMessageW(Main(), WM_SYSCOMMAND, SC_CLOSE, 0);
+    g_closed = Clock::now();
+    g_closeSent = true;
+    Report(w[0], true, {});
+}
+
+// The button of a message box whose text is `button` (without its '&'); null if none.
+HWND MessageBoxButton(HWND box, const std::wstring& button) {
+    HWND target = nullptr;
+    for (HWND h = GetWindow(box, GW_CHILD); h; h = GetWindow(h, GW_HWNDNEXT)) {
+        std::wstring t = TextOf(h);
+        std::wstring plain;
+        for (wchar_t ch : t) {
+            if (ch != L'&') {
+                plain += ch;
+            }
+        }
+        if (_wcsicmp(ClassOf(h).c_str(), L"Button") == 0 &&
+            _wcsicmp(plain.c_str(), button.c_str()) == 0) {
+            target = h;
+        }
+    }
+    return target;
+}
+
+// msgbox SECONDS reads a message box; press BUTTON SECONDS also presses one of its buttons.
+void Msgbox(const Args& w, bool press) {
+    const double secs = Seconds(w, press ? 2 : 1, 10);
+    auto d = WaitDialog(secs, false);
+    if (!d) {
+        Fail("no message box appeared");
+    }
+    const std::wstring caption = TextOf(d->hwnd), text = MessageText(d->hwnd);
+    std::vector<std::string> fields{Field("caption", Json(caption)), Field("text", Json(text))};
+    if (press) {
+        const std::wstring button = w.size() > 1 ? Wide(w[1]) : L"OK";
+        HWND target = MessageBoxButton(d->hwnd, button);
+        if (!target) {
+            Fail("the message box has no button " + Utf8(button));
+        }
+        PostMessageW(d->hwnd, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(target), BN_CLICKED),
+                     reinterpret_cast<LPARAM>(target));
+        WaitFor(5, [&] { return !IsWindow(d->hwnd) || !IsWindowVisible(d->hwnd); });
+        fields.push_back(Field("pressed", Json(button)));
+    }
+    Report(w[0], true, fields);
+}
+
+void NoMessageBox(const Args& w) {
+    auto d = WaitDialog(Seconds(w, 1, 2), false);
+    if (d) {
+        Report(
+            w[0], false,
+            {Field("caption", Json(TextOf(d->hwnd))), Field("text", Json(MessageText(d->hwnd)))});
+        Fail("a message box appeared");
+    }
+    Report(w[0], true, {});
+}
+
+// The file name box of the open-file dialog; null if it has none.
+HWND FileNameBox(HWND dialog) {
+    HWND edit = GetDlgItem(dialog, kFileNameEdit);
+    if (!edit) {
+        HWND combo = GetDlgItem(dialog, kFileNameCombo);
+        edit = combo ? FindWindowExW(combo, nullptr, L"Edit", nullptr) : nullptr;
+        if (!edit) {
+            edit = combo;
+        }
+    }
+    return edit;
+}
+
+// file-type PATH SECONDS confirms the open-file dialog with a file name; file-cancel SECONDS
+// cancels it.
+void FileDialog(const Args& w, bool type) {
+    auto d = WaitDialog(Seconds(w, type ? 2 : 1, 10), true);
+    if (!d) {
+        Fail("no open-file dialog appeared");
+    }
+    const std::wstring caption = TextOf(d->hwnd);
+    std::wstring shown;
+    HWND edit = FileNameBox(d->hwnd);
+    if (edit) {
+        shown = TextOf(edit);
+    }
+    if (type) {
+        if (!edit) {
+            Fail("the open-file dialog has no file name box");
+        }
+        const std::wstring path = Wide(w[1]);
+        SendMessageTimeoutW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()),
+                            SMTO_ABORTIFHUNG, 2000, nullptr);
+        PostMessageW(d->hwnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(d->hwnd, IDOK)));
+    } else {
+        PostMessageW(d->hwnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(d->hwnd, IDCANCEL)));
+    }
+    WaitFor(5, [&] { return !IsWindow(d->hwnd) || !IsWindowVisible(d->hwnd); });
+    Report(w[0], true, {Field("caption", Json(caption)), Field("file_name_shown", Json(shown))});
+}
+
+void WaitRain(const Args& w) {
+    int pixels = 0;
+    if (!WaitFor(Seconds(w, 1, 30), [&] {
+            pixels = RainPixels();
+            return pixels > 0;
+        })) {
+        Fail("no rain on the window");
+    }
+    Report(w[0], true,
+           {Field("ms_since_start", Ms(Clock::now() - g_started)), Field("pixels", pixels)});
+}
+
+void Redraw(const Args& w) {
+    RedrawWindow(Main(), nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    Report(w[0], true, {});
+}
+
+void Capture(const Args& w) {
+    if (w.size() < 2 || !SaveClientBmp(w[1])) {
+        Fail("cannot capture the client area");
+    }
+    Report(w[0], true, {Field("file", Json(w[1]))});
+}
+
+void WaitExit(const Args& w) {
+    if (!g_process) {
+        Fail("no program was started");
+    }
+    if (WaitForSingleObject(g_process, static_cast<DWORD>(Seconds(w, 1, 10) * 1000)) !=
+        WAIT_OBJECT_0) {
+        Fail("the program did not end");
+    }
+    const auto ended = Clock::now();
+    DWORD code = 0;
+    GetExitCodeProcess(g_process, &code);
+    std::vector<std::string> fields{Field("exit_code", static_cast<long long>(code))};
+    if (g_closeSent) {
+        fields.push_back(Field("ms_since_close", Ms(ended - g_closed)));
+    }
+    Report(w[0], true, fields);
+}
+
+enum class TopWindowAction { Tell, WaitFor, Close };
+
+// top-window, wait-top-window and close-top-window: the target's window by class and title.
+void TopWindow(const Args& w, TopWindowAction action) {
+    // The title is the rest of the command: it may hold blanks.
+    const size_t first = action == TopWindowAction::WaitFor ? 2 : 1;
+    if (w.size() < first + 2) {
+        Fail(w[0] + " needs a class and a title");
+    }
+    const std::wstring cls = Wide(w[first]);
+    std::string title = w[first + 1];
+    for (size_t i = first + 2; i < w.size(); ++i) {
+        title += " " + w[i];
+    }
+    const std::wstring wtitle = Wide(title);
+    HWND found = FindWindowW(cls.c_str(), wtitle.c_str());
+    if (action == TopWindowAction::WaitFor && !WaitFor(Seconds(w, 1, 30), [&] {
+            return (found = FindWindowW(cls.c_str(), wtitle.c_str())) != nullptr;
+        })) {
+        Fail("no window of class " + w[first] + " titled " + title);
+    }
+    if (action == TopWindowAction::Close) {
+        if (!found) {
+            Fail("no window of class " + w[first] + " titled " + title);
+        }
+        PostMessageW(found, WM_CLOSE, 0, 0);
+    }
+    Report(w[0], true, {FieldB("exists", found != nullptr)});
+}
+
+void Env(const Args& w) {
+    if (w.size() < 2) {
+        Fail("env needs a name");
+    }
+    const std::wstring value = w.size() > 2 ? Wide(w[2]) : L"";
+    SetEnvironmentVariableW(Wide(w[1]).c_str(), w.size() > 2 ? value.c_str() : nullptr);
+    Report(w[0], true, {Field("name", Json(w[1])), Field("value", Json(value))});
+}
+
+void ErrorText(const Args& w) {
+    if (w.size() < 2) {
+        Fail("error-text needs a code");
+    }
+    wchar_t* buffer = nullptr;
+    const DWORD n = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, static_cast<DWORD>(std::strtoul(w[1].c_str(), nullptr, 10)), 0,
+        reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+    const std::wstring text = n && buffer ? std::wstring(buffer, n) : L"";
+    LocalFree(buffer);
+    Report(w[0], true, {Field("code", Json(w[1])), Field("text", Json(text))});
+}
+
+void RainPixelsNow(const Args& w) {
+    Report(w[0], true, {Field("pixels", RainPixels())});
+}
+
+void SleepFor(const Args& w) {
+    std::this_thread::sleep_for(
+        std::chrono::milliseconds(w.size() > 1 ? std::atoi(w[1].c_str()) : 100));
+    Report(w[0], true, {});
+}
+
+} // namespace command
+
+struct CommandHandler {
+    const char* name;
+    void (*run)(const Args& words);
+};
+
+// Every command of the driver and its handler (the list at the top of this file says what
+// each does).
+constexpr CommandHandler kCommands[] = {
+    {"start", command::Start},
+    {"attach", command::Attach},
+    {"wait-window", command::WaitWindow},
+    {"caption", command::Caption},
+    {"window", command::Window},
+    {"controls", command::Controls},
+    {"wait-visible", command::WaitVisible},
+    {"text", command::Text},
+    {"wait-lines", command::WaitLines},
+    {"click", [](const Args& w) { command::AtControl(w, true); }},
+    {"hover", [](const Args& w) { command::AtControl(w, false); }},
+    {"click-at", [](const Args& w) { command::AtPoint(w, true); }},
+    {"hover-at", [](const Args& w) { command::AtPoint(w, false); }},
+    {"key", command::Key},
+    {"focus", command::Focus},
+    {"click-title-button", command::ClickTitleButton},
+    {"click-close", command::ClickClose},
+    {"close", command::Close},
+    {"msgbox", [](const Args& w) { command::Msgbox(w, false); }},
+    {"press", [](const Args& w) { command::Msgbox(w, true); }},
+    {"no-msgbox", command::NoMessageBox},
+    {"file-type", [](const Args& w) { command::FileDialog(w, true); }},
+    {"file-cancel", [](const Args& w) { command::FileDialog(w, false); }},
+    {"wait-rain", command::WaitRain},
+    {"redraw", command::Redraw},
+    {"capture", command::Capture},
+    {"wait-exit", command::WaitExit},
+    {"top-window", [](const Args& w) { command::TopWindow(w, command::TopWindowAction::Tell); }},
+    {"wait-top-window",
+     [](const Args& w) { command::TopWindow(w, command::TopWindowAction::WaitFor); }},
+    {"close-top-window",
+     [](const Args& w) { command::TopWindow(w, command::TopWindowAction::Close); }},
+    {"env", command::Env},
+    {"error-text", command::ErrorText},
+    {"rain-pixels", command::RainPixelsNow},
+    {"sleep", command::SleepFor},
+};
+
 void Run(const std::string& command) {
-    std::vector<std::string> w = Words(command);
+    const std::vector<std::string> w = Words(command);
     if (w.empty()) {
         return;
     }
-    const std::string& c = w[0];
-    if (c == "start") {
-        if (w.size() < 2) {
-            Fail("start needs a program");
+    for (const CommandHandler& handler : kCommands) {
+        if (w[0] == handler.name) {
+            handler.run(w);
+            return;
         }
-        std::wstring exe = Wide(w[1]);
-        std::wstring dir = w.size() > 2 ? Wide(w[2]) : L"";
-        std::wstring cmdline = L"\"" + exe + L"\"";
-        STARTUPINFOW si{sizeof si};
-        PROCESS_INFORMATION pi{};
-        const char* via = "CreateProcess";
-        g_started = Clock::now();
-        if (CreateProcessW(exe.c_str(), cmdline.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                           dir.empty() ? nullptr : dir.c_str(), &si, &pi)) {
-            CloseHandle(pi.hThread);
-            g_process = pi.hProcess;
-            g_pid = pi.dwProcessId;
-        } else if (GetLastError() == kErrorElevationRequired) {
-            // A program that asks for an administrator's rights: start it the way a double
-            // click does, through the shell, which asks for the consent.
-            SHELLEXECUTEINFOW sei{sizeof sei};
-            sei.fMask = SEE_MASK_NOCLOSEPROCESS;
-            sei.lpVerb = L"runas";
-            sei.lpFile = exe.c_str();
-            sei.lpDirectory = dir.empty() ? nullptr : dir.c_str();
-            sei.nShow = SW_SHOWNORMAL;
-            if (!ShellExecuteExW(&sei) || !sei.hProcess) {
-                Fail("cannot start " + w[1] + " through the shell: error " +
-                     std::to_string(GetLastError()));
-            }
-            via = "ShellExecute";
-            g_process = sei.hProcess;
-            g_pid = GetProcessId(sei.hProcess);
-        } else {
-            Fail("cannot start " + w[1] + ": error " + std::to_string(GetLastError()));
-        }
-        g_main = nullptr;
-        Report(c, true,
-               {Field("pid", static_cast<long long>(g_pid)), Field("via", Json(via)),
-                Field("elevated", Elevation(g_process))});
-    } else if (c == "attach") {
-        g_pid = 0;
-        if (!WaitFor(Seconds(w, 1, 30), [] { return (g_main = FindMain()) != nullptr; })) {
-            Fail("no main window to attach to");
-        }
-        g_pid = PidOf(g_main);
-        g_process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, g_pid);
-        // Times stay relative to the program's own start.
-        g_started = Clock::now();
-        FILETIME created, exited, kernel, user, now;
-        if (g_process && GetProcessTimes(g_process, &created, &exited, &kernel, &user)) {
-            GetSystemTimeAsFileTime(&now);
-            ULARGE_INTEGER born{{created.dwLowDateTime, created.dwHighDateTime}};
-            ULARGE_INTEGER n{{now.dwLowDateTime, now.dwHighDateTime}};
-            if (n.QuadPart > born.QuadPart) {
-                g_started -= std::chrono::microseconds((n.QuadPart - born.QuadPart) / 10);
-            }
-        }
-        Report(c, true, {Field("pid", static_cast<long long>(g_pid))});
-    } else if (c == "wait-window") {
-        const bool ok = WaitFor(Seconds(w, 1, 30), [] {
-            g_main = FindMain();
-            return g_main && IsWindowVisible(g_main);
-        });
-        if (!ok) {
-            Fail("no visible main window");
-        }
-        Report(c, true, {Field("ms_since_start", Ms(Clock::now() - g_started))});
-    } else if (c == "caption") {
-        Report(c, true, {Field("caption", Json(TextOf(Main())))});
-    } else if (c == "window") {
-        HWND h = Main();
-        RECT wr, cr;
-        GetWindowRect(h, &wr);
-        GetClientRect(h, &cr);
-        POINT origin{0, 0};
-        ClientToScreen(h, &origin);
-        const LONG style = GetWindowLongW(h, GWL_STYLE);
-        using DpiFn = UINT(WINAPI*)(HWND);
-        auto dpiFn = reinterpret_cast<DpiFn>(reinterpret_cast<void*>(
-            GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
-        Report(c, true,
-               {Field("rect", Rect(wr)),
-                Field("client",
-                      Rect(RECT{origin.x, origin.y, origin.x + cr.right, origin.y + cr.bottom})),
-                FieldB("thickframe", style & WS_THICKFRAME),
-                FieldB("minimizebox", style & WS_MINIMIZEBOX),
-                FieldB("maximizebox", style & WS_MAXIMIZEBOX),
-                FieldB("sysmenu", style & WS_SYSMENU), FieldB("visible", style & WS_VISIBLE),
-                Field("screen", "[" + std::to_string(GetSystemMetrics(SM_CXSCREEN)) + "," +
-                                    std::to_string(GetSystemMetrics(SM_CYSCREEN)) + "]"),
-                Field("dpi", static_cast<long long>(dpiFn ? dpiFn(h) : 96))});
-    } else if (c == "controls") {
-        std::string list = "[";
-        bool first = true;
-        for (HWND h : Children(Main())) {
-            list += (first ? "" : ",");
-            first = false;
-            list += "{" + Field("name", Json(NameOf(h))) + "," + Field("class", Json(ClassOf(h))) +
-                    "," + Field("text", Json(TextOf(h))) + "," +
-                    Field("rect", Rect(ClientRectOf(h))) + "," +
-                    FieldB("visible", IsWindowVisible(h)) + "," +
-                    Field("id", static_cast<long long>(GetDlgCtrlID(h))) + "}";
-        }
-        Report(c, true, {Field("controls", list + "]")});
-    } else if (c == "wait-visible") {
-        if (w.size() < 2) {
-            Fail("wait-visible needs a name");
-        }
-        const std::wstring name = Wide(w[1]);
-        const auto t0 = Clock::now();
-        if (!WaitFor(Seconds(w, 2, 30), [&] {
-                auto h = ControlByName(name);
-                return h && IsWindowVisible(*h);
-            })) {
-            Fail(w[1] + " did not become visible");
-        }
-        Report(c, true,
-               {Field("name", Json(w[1])), Field("waited_ms", Ms(Clock::now() - t0)),
-                Field("ms_since_start", Ms(Clock::now() - g_started))});
-    } else if (c == "text") {
-        if (w.size() < 2) {
-            Fail("text needs a name");
-        }
-        HWND h = Control(Wide(w[1]));
-        int n = 0;
-        const std::wstring text = TextOf(h);
-        Report(c, true,
-               {Field("name", Json(w[1])), Field("text", Json(text)),
-                Field("lines", Lines(text, &n))});
-    } else if (c == "wait-lines") {
-        if (w.size() < 3) {
-            Fail("wait-lines needs a name and a count");
-        }
-        const int want = std::atoi(w[2].c_str());
-        std::wstring text;
-        int n = 0;
-        const bool ok = WaitFor(Seconds(w, 3, 30), [&] {
-            auto h = ControlByName(Wide(w[1]));
-            if (!h) {
-                return false;
-            }
-            text = TextOf(*h);
-            Lines(text, &n);
-            return n >= want;
-        });
-        Report(c, ok,
-               {Field("name", Json(w[1])), Field("text", Json(text)),
-                Field("lines", Lines(text, &n))});
-        if (!ok) {
-            Fail("fewer lines than expected");
-        }
-    } else if (c == "click" || c == "hover") {
-        if (w.size() < 2) {
-            Fail(c + " needs a name");
-        }
-        HWND h = Control(Wide(w[1]));
-        RECT r = ClientRectOf(h);
-        POINT p = ClientToScreenPt((r.left + r.right) / 2, (r.top + r.bottom) / 2);
-        if (c == "click") {
-            ClickScreen(p);
-        } else {
-            MovePointer(p);
-        }
-        Report(c, true,
-               {Field("name", Json(w[1])),
-                Field("at", "[" + std::to_string(p.x) + "," + std::to_string(p.y) + "]")});
-    } else if (c == "click-at" || c == "hover-at") {
-        if (w.size() < 3) {
-            Fail(c + " needs x and y");
-        }
-        POINT p = ClientToScreenPt(std::atoi(w[1].c_str()), std::atoi(w[2].c_str()));
-        if (c == "click-at") {
-            ClickScreen(p);
-        } else {
-            MovePointer(p);
-        }
-        Report(c, true, {});
-    } else if (c == "key") {
-        if (w.size() < 2) {
-            Fail("key needs a key");
-        }
-        SetForegroundWindow(Main());
-        for (size_t i = 1; i < w.size(); ++i) {
-            TypeKey(w[i]);
-        }
-        Report(c, true, {});
-    } else if (c == "focus") {
-        GUITHREADINFO info{sizeof info};
-        const DWORD thread = GetWindowThreadProcessId(Main(), nullptr);
-        if (!GetGUIThreadInfo(thread, &info)) {
-            Fail("cannot read the program's focus");
-        }
-        HWND f = info.hwndFocus;
-        Report(c, true,
-               {Field("name", Json(f ? NameOf(f) : std::wstring())),
-                Field("class", Json(f ? ClassOf(f) : std::wstring())), FieldB("main", f == Main()),
-                Field("text", Json(f ? TextOf(f) : std::wstring()))});
-    } else if (c == "click-title-button") {
-        ClickScreen(FindCaptionPart(HTHELP));
-        Report(c, true, {});
-    } else if (c == "click-close") {
-        ClickScreen(FindCaptionPart(HTCLOSE));
-        g_closed = Clock::now();
-        g_closeSent = true;
-        Report(c, true, {});
-    } else if (c == "close") {
-        PostMessageW(Main(), WM_SYSCOMMAND, SC_CLOSE, 0);
-        g_closed = Clock::now();
-        g_closeSent = true;
-        Report(c, true, {});
-    } else if (c == "msgbox" || c == "press") {
-        const double secs = Seconds(w, c == "press" ? 2 : 1, 10);
-        auto d = WaitDialog(secs, false);
-        if (!d) {
-            Fail("no message box appeared");
-        }
-        const std::wstring caption = TextOf(d->hwnd), text = MessageText(d->hwnd);
-        std::vector<std::string> fields{Field("caption", Json(caption)), Field("text", Json(text))};
-        if (c == "press") {
-            const std::wstring button = w.size() > 1 ? Wide(w[1]) : L"OK";
-            HWND target = nullptr;
-            for (HWND h = GetWindow(d->hwnd, GW_CHILD); h; h = GetWindow(h, GW_HWNDNEXT)) {
-                std::wstring t = TextOf(h);
-                std::wstring plain;
-                for (wchar_t ch : t) {
-                    if (ch != L'&') {
-                        plain += ch;
-                    }
-                }
-                if (_wcsicmp(ClassOf(h).c_str(), L"Button") == 0 &&
-                    _wcsicmp(plain.c_str(), button.c_str()) == 0) {
-                    target = h;
-                }
-            }
-            if (!target) {
-                Fail("the message box has no button " + Utf8(button));
-            }
-            PostMessageW(d->hwnd, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(target), BN_CLICKED),
-                         reinterpret_cast<LPARAM>(target));
-            WaitFor(5, [&] { return !IsWindow(d->hwnd) || !IsWindowVisible(d->hwnd); });
-            fields.push_back(Field("pressed", Json(button)));
-        }
-        Report(c, true, fields);
-    } else if (c == "no-msgbox") {
-        auto d = WaitDialog(Seconds(w, 1, 2), false);
-        if (d) {
-            Report(c, false,
-                   {Field("caption", Json(TextOf(d->hwnd))),
-                    Field("text", Json(MessageText(d->hwnd)))});
-            Fail("a message box appeared");
-        }
-        Report(c, true, {});
-    } else if (c == "file-type" || c == "file-cancel") {
-        auto d = WaitDialog(Seconds(w, c == "file-type" ? 2 : 1, 10), true);
-        if (!d) {
-            Fail("no open-file dialog appeared");
-        }
-        const std::wstring caption = TextOf(d->hwnd);
-        std::wstring shown;
-        HWND edit = GetDlgItem(d->hwnd, kFileNameEdit);
-        if (!edit) {
-            HWND combo = GetDlgItem(d->hwnd, kFileNameCombo);
-            edit = combo ? FindWindowExW(combo, nullptr, L"Edit", nullptr) : nullptr;
-            if (!edit) {
-                edit = combo;
-            }
-        }
-        if (edit) {
-            shown = TextOf(edit);
-        }
-        if (c == "file-type") {
-            if (!edit) {
-                Fail("the open-file dialog has no file name box");
-            }
-            const std::wstring path = Wide(w[1]);
-            SendMessageTimeoutW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()),
-                                SMTO_ABORTIFHUNG, 2000, nullptr);
-            PostMessageW(d->hwnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-                         reinterpret_cast<LPARAM>(GetDlgItem(d->hwnd, IDOK)));
-        } else {
-            PostMessageW(d->hwnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
-                         reinterpret_cast<LPARAM>(GetDlgItem(d->hwnd, IDCANCEL)));
-        }
-        WaitFor(5, [&] { return !IsWindow(d->hwnd) || !IsWindowVisible(d->hwnd); });
-        Report(c, true, {Field("caption", Json(caption)), Field("file_name_shown", Json(shown))});
-    } else if (c == "wait-rain") {
-        int pixels = 0;
-        if (!WaitFor(Seconds(w, 1, 30), [&] {
-                pixels = RainPixels();
-                return pixels > 0;
-            })) {
-            Fail("no rain on the window");
-        }
-        Report(c, true,
-               {Field("ms_since_start", Ms(Clock::now() - g_started)), Field("pixels", pixels)});
-    } else if (c == "redraw") {
-        RedrawWindow(Main(), nullptr, nullptr,
-                     RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-        Report(c, true, {});
-    } else if (c == "capture") {
-        if (w.size() < 2 || !SaveClientBmp(w[1])) {
-            Fail("cannot capture the client area");
-        }
-        Report(c, true, {Field("file", Json(w[1]))});
-    } else if (c == "wait-exit") {
-        if (!g_process) {
-            Fail("no program was started");
-        }
-        if (WaitForSingleObject(g_process, static_cast<DWORD>(Seconds(w, 1, 10) * 1000)) !=
-            WAIT_OBJECT_0) {
-            Fail("the program did not end");
-        }
-        const auto ended = Clock::now();
-        DWORD code = 0;
-        GetExitCodeProcess(g_process, &code);
-        std::vector<std::string> fields{Field("exit_code", static_cast<long long>(code))};
-        if (g_closeSent) {
-            fields.push_back(Field("ms_since_close", Ms(ended - g_closed)));
-        }
-        Report(c, true, fields);
-    } else if (c == "top-window" || c == "wait-top-window" || c == "close-top-window") {
-        // The title is the rest of the command: it may hold blanks.
-        const size_t first = c == "wait-top-window" ? 2 : 1;
-        if (w.size() < first + 2) {
-            Fail(c + " needs a class and a title");
-        }
-        const std::wstring cls = Wide(w[first]);
-        std::string title = w[first + 1];
-        for (size_t i = first + 2; i < w.size(); ++i) {
-            title += " " + w[i];
-        }
-        const std::wstring wtitle = Wide(title);
-        HWND found = FindWindowW(cls.c_str(), wtitle.c_str());
-        if (c == "wait-top-window" && !WaitFor(Seconds(w, 1, 30), [&] {
-                return (found = FindWindowW(cls.c_str(), wtitle.c_str())) != nullptr;
-            })) {
-            Fail("no window of class " + w[first] + " titled " + title);
-        }
-        if (c == "close-top-window") {
-            if (!found) {
-                Fail("no window of class " + w[first] + " titled " + title);
-            }
-            PostMessageW(found, WM_CLOSE, 0, 0);
-        }
-        Report(c, true, {FieldB("exists", found != nullptr)});
-    } else if (c == "env") {
-        if (w.size() < 2) {
-            Fail("env needs a name");
-        }
-        const std::wstring value = w.size() > 2 ? Wide(w[2]) : L"";
-        SetEnvironmentVariableW(Wide(w[1]).c_str(), w.size() > 2 ? value.c_str() : nullptr);
-        Report(c, true, {Field("name", Json(w[1])), Field("value", Json(value))});
-    } else if (c == "error-text") {
-        if (w.size() < 2) {
-            Fail("error-text needs a code");
-        }
-        wchar_t* buffer = nullptr;
-        const DWORD n =
-            FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                               FORMAT_MESSAGE_IGNORE_INSERTS,
-                           nullptr, static_cast<DWORD>(std::strtoul(w[1].c_str(), nullptr, 10)), 0,
-                           reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
-        const std::wstring text = n && buffer ? std::wstring(buffer, n) : L"";
-        LocalFree(buffer);
-        Report(c, true, {Field("code", Json(w[1])), Field("text", Json(text))});
-    } else if (c == "rain-pixels") {
-        Report(c, true, {Field("pixels", RainPixels())});
-    } else if (c == "sleep") {
-        std::this_thread::sleep_for(
-            std::chrono::milliseconds(w.size() > 1 ? std::atoi(w[1].c_str()) : 100));
-        Report(c, true, {});
-    } else {
-        Fail("unknown command " + c);
     }
+    Fail("unknown command " + w[0]);
 }
 
 } // namespace
