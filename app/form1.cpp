@@ -2,7 +2,6 @@
 
 #include "app/appcore.h"
 #include "app/application.h"
-#include "app/buildstamp.h"
 #include "app/control_proxies.h"
 #include "app/introhost.h"
 #include "app/patchhost.h"
@@ -12,6 +11,7 @@
 #include "patch/payload.h"
 #include "patch/systemsteps.h"
 #include "platform/account.h"
+#include "platform/buildstamp_win32.h"
 #include "platform/dpi_win32.h"
 #include "platform/resource.h"
 #include "platform/text.h"
@@ -234,8 +234,10 @@ void TForm1::RabbitClick() {
 }
 
 void TForm1::sLabelFX1Click() {
-    const std::u16string date = BuildDateText();
-    const std::u16string time = BuildTimeText();
+    const std::u16string date =
+        platform::BuildDateText().value_or(std::u16string(show::kUnknownStamp));
+    const std::u16string time =
+        platform::BuildTimeText().value_or(std::u16string(show::kUnknownStamp));
     const std::u16string text = show::AboutText(date, time);
     MessageBoxW(hwnd_, platform::W(text), platform::W(ApplicationTitle()), MB_OK);
     state_.HideConsoleCaret();
