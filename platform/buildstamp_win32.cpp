@@ -1,3 +1,5 @@
+// The running program's build stamp: its own loaded image read through the PE layout, the
+// stamp written in the user's date and time formats.
 #include "platform/buildstamp_win32.h"
 
 #include "binary/pe.h"
