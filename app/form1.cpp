@@ -8,7 +8,7 @@
 #include "app/resources.h"
 #include "music/trackfile.h"
 #include "music/xmplayer.h"
-#include "patch/payload.h"
+#include "patch/error.h"
 #include "patch/systemsteps.h"
 #include "platform/account.h"
 #include "platform/buildstamp_win32.h"
@@ -230,7 +230,12 @@ void TForm1::RabbitClick() {
     FormPatchHost host(*this);
     patch::SystemSteps steps(host, platform::SystemResources(), platform::SystemOs(),
                              state_.TargetDir);
-    patch::RabbitClick(host, steps, state_.TargetDir);
+    const binary::Status run = patch::RabbitClick(host, steps, state_.TargetDir);
+    if (!run) {
+        // A payload that could not be written ends the handler as any error that no handler
+        // caught does: in the application's default error handler's box.
+        ShowException(hwnd_, patch::UserText(run.error()));
+    }
 }
 
 void TForm1::sLabelFX1Click() {
@@ -314,8 +319,6 @@ LRESULT CALLBACK TForm1::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     // rest of that handler is abandoned.
     try {
         return self->Handle(msg, wp, lp);
-    } catch (const patch::PatchError& e) {
-        ShowException(hwnd, e.Text());
     } catch (const std::exception& e) {
         ShowException(hwnd, platform::Utf16(e.what()));
     }
