@@ -134,9 +134,14 @@ TEST_F(TransplantTest, EachFailureReportsItselfAndTheCycleGoesOn) {
         FakeResources fresh = resources;
         fresh.*c.knob = true;
         events.clear();
-        EXPECT_EQ(
-            static_cast<bool>(TransplantDialog(reporter, fresh, Dir(), u"TSRes.dll", 5, c.id)),
-            c.result);
+        const binary::Status done = TransplantDialog(reporter, fresh, Dir(), u"TSRes.dll", 5, c.id);
+        EXPECT_EQ(static_cast<bool>(done), c.result);
+        if (!done) {
+            // Without a template the update is discarded; otherwise the platform refused it.
+            EXPECT_EQ(done.error().code, std::string(c.committed) == "discard"
+                                             ? binary::ErrorCode::NotFound
+                                             : binary::ErrorCode::Io);
+        }
         EXPECT_EQ(events, c.expected);
         for (const std::string& call : fresh.calls) {
             if (call.rfind("UpdateResource:", 0) == 0) {
