@@ -2,16 +2,16 @@
 
 #include "app/appcore.h"
 #include "app/application.h"
-#include "app/buildstamp.h"
 #include "app/control_proxies.h"
 #include "app/introhost.h"
 #include "app/patchhost.h"
 #include "app/resources.h"
 #include "music/trackfile.h"
 #include "music/xmplayer.h"
-#include "patch/payload.h"
+#include "patch/error.h"
 #include "patch/systemsteps.h"
 #include "platform/account.h"
+#include "platform/buildstamp_win32.h"
 #include "platform/dpi_win32.h"
 #include "platform/resource.h"
 #include "platform/text.h"
@@ -230,12 +230,19 @@ void TForm1::RabbitClick() {
     FormPatchHost host(*this);
     patch::SystemSteps steps(host, platform::SystemResources(), platform::SystemOs(),
                              state_.TargetDir);
-    patch::RabbitClick(host, steps, state_.TargetDir);
+    const binary::Status run = patch::RabbitClick(host, steps, state_.TargetDir);
+    if (!run) {
+        // A payload that could not be written ends the handler as any error that no handler
+        // caught does: in the application's default error handler's box.
+        ShowException(hwnd_, patch::UserText(run.error()));
+    }
 }
 
 void TForm1::sLabelFX1Click() {
-    const std::u16string date = BuildDateText();
-    const std::u16string time = BuildTimeText();
+    const std::u16string date =
+        platform::BuildDateText().value_or(std::u16string(show::kUnknownStamp));
+    const std::u16string time =
+        platform::BuildTimeText().value_or(std::u16string(show::kUnknownStamp));
     const std::u16string text = show::AboutText(date, time);
     MessageBoxW(hwnd_, platform::W(text), platform::W(ApplicationTitle()), MB_OK);
     state_.HideConsoleCaret();
@@ -312,8 +319,6 @@ LRESULT CALLBACK TForm1::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     // rest of that handler is abandoned.
     try {
         return self->Handle(msg, wp, lp);
-    } catch (const patch::PatchError& e) {
-        ShowException(hwnd, e.Text());
     } catch (const std::exception& e) {
         ShowException(hwnd, platform::Utf16(e.what()));
     }

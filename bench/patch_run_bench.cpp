@@ -69,10 +69,14 @@ int wmain(int argc, wchar_t** argv) {
         patch::SystemSteps steps(host, platform::SystemResources(), platform::SystemOs(),
                                  targetDir);
         const auto t0 = std::chrono::steady_clock::now();
-        patch::GoClick(host, steps, targetDir);
+        const binary::Status run = patch::GoClick(host, steps, targetDir);
         ms.push_back(
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
                 .count());
+        if (!run) {
+            std::fprintf(stderr, "run %d: %s\n", i, run.error().Text().c_str());
+            return 1;
+        }
         if (host.lines.size() != 22 || !host.boxes.empty()) {
             std::fprintf(stderr, "run %d: %zu lines, %zu message boxes\n", i, host.lines.size(),
                          host.boxes.size());

@@ -16,7 +16,6 @@ int main(int argc, char** argv) {
     const int ticks = argc > 1 ? std::atoi(argv[1]) : 2000;
     app::TForm1* form = bench::OpenQuietWindow(20);
     if (!form) {
-        std::fprintf(stderr, "cannot create the window\n");
         return 1;
     }
     std::vector<double> wall;

@@ -91,8 +91,10 @@ int main(int argc, char** argv) {
     std::vector<double> runs;
     for (int i = 0; i < 4; ++i) {
         const auto t0 = Clock::now();
-        if (!patch::RewriteUtf16(os, path, u"res_cn.data", u"res_ru.data", 4u << 20)) {
-            std::fprintf(stderr, "the patch failed\n");
+        const binary::Status done =
+            patch::RewriteUtf16(os, path, u"res_cn.data", u"res_ru.data", 4u << 20);
+        if (!done) {
+            std::fprintf(stderr, "the patch failed: %s\n", done.error().Text().c_str());
             return 1;
         }
         runs.push_back(Seconds(Clock::now() - t0));

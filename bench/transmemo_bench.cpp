@@ -12,7 +12,6 @@ int main(int argc, char** argv) {
     const int repaints = argc > 1 ? std::atoi(argv[1]) : 2000;
     app::TForm1* form = bench::OpenQuietWindow(0);
     if (!form) {
-        std::fprintf(stderr, "cannot create the window\n");
         return 1;
     }
     app::FormIntroHost intro(*form);

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <cstdio>
+
 namespace bench {
 
 inline double ThreadCpuSeconds() {
@@ -18,10 +20,11 @@ inline double ThreadCpuSeconds() {
     return seconds(kernel) + seconds(user);
 }
 
-// Null when the window cannot be created.
+// Null when the window cannot be created, which it says on stderr.
 inline app::TForm1* OpenQuietWindow(int settleMessages) {
     app::TForm1* form = app::TForm1::Create(GetModuleHandleW(nullptr));
     if (!form) {
+        std::fprintf(stderr, "cannot create the window\n");
         return nullptr;
     }
     form->Show();

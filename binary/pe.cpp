@@ -1,4 +1,5 @@
-// Finding the headers of a PE file and reading its sections and data directories.
+// Finding the headers of a PE file and reading its sections and data directories; a loaded
+// image's extent and its resource directory's time stamp.
 #include "binary/pe.h"
 
 namespace binary::pe {
@@ -145,6 +146,30 @@ Expected<Reader> LoadedImage(const std::uint8_t* base) {
                              layout->optionalHeader, kSizeOfImage + 4);
     }
     return Reader(base, sizeOfImage);
+}
+
+Expected<std::uint32_t> ResourceDirectoryStamp(const Reader& image) {
+    const Expected<Layout> layout = LocateHeaders(image);
+    if (!layout) {
+        return layout.error();
+    }
+    // In an image an address is an offset.
+    const std::uint32_t entry = layout->DirAddress(kDirResource);
+    std::uint32_t rva = 0;
+    if (!image.U32(entry, rva)) {
+        return image.Fault(ErrorCode::Truncated, "the data directories lie outside the image",
+                           entry, kDataDirectorySize);
+    }
+    if (rva == 0) {
+        return image.Fault(ErrorCode::NotFound, "the image has no resource directory", entry,
+                           kDataDirectorySize);
+    }
+    std::uint32_t stamp = 0;
+    if (!image.U32(std::uint64_t{rva} + kDirTimeDateStamp, stamp)) {
+        return image.Fault(ErrorCode::Truncated, "the resource directory lies outside the image",
+                           rva, kDirTableSize);
+    }
+    return stamp;
 }
 
 } // namespace binary::pe

@@ -168,5 +168,9 @@ std::optional<std::uint64_t> RvaToOffset(const Reader& file, const Layout& layou
 // The image the system's loader mapped at base: its headers located in the first page (which
 // every loaded image maps), its extent SizeOfImage. In an image an address is its offset.
 Expected<Reader> LoadedImage(const std::uint8_t* base);
+// The time stamp of a loaded image's root resource directory (PE32 or PE32+): an error when
+// the image has no resource directory or its headers do not lie inside it. The loader has
+// checked the headers of an image it mapped, so only the reads themselves are checked.
+Expected<std::uint32_t> ResourceDirectoryStamp(const Reader& image);
 
 } // namespace binary::pe

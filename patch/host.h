@@ -23,14 +23,16 @@ public:
     virtual void ClearLog() = 0;
     virtual void HideConsoleCaret() = 0;
     // Whether a top-level window of this class and title exists.
-    virtual bool TopLevelWindowExists(std::u16string_view className, std::u16string_view title) = 0;
+    [[nodiscard]] virtual bool TopLevelWindowExists(std::u16string_view className,
+                                                    std::u16string_view title) = 0;
     // Whether the path names an existing file (not a folder).
-    virtual bool FileExists(const std::u16string& path) = 0;
+    [[nodiscard]] virtual bool FileExists(const std::u16string& path) = 0;
+    // True when the file is gone.
     virtual bool RemoveFile(const std::u16string& path) = 0;
     // Shows the open-file dialog; true when the user confirmed a file. The dialog's file name
     // persists: after a confirmation it is the picked path, after a cancel what it was.
-    virtual bool ExecuteOpenDialog() = 0;
-    virtual std::u16string OpenDialogFileName() = 0;
+    [[nodiscard]] virtual bool ExecuteOpenDialog() = 0;
+    [[nodiscard]] virtual std::u16string OpenDialogFileName() = 0;
     // Replaces the whole caption of the main window.
     virtual void SetCaption(const std::u16string& caption) = 0;
     // Handles every pending window message once.

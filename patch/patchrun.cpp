@@ -4,11 +4,78 @@
 
 namespace patch {
 
+namespace {
+
+// Step 4: the target in targetDir, or the one the user picks; a second miss ends the program.
+void LocateTarget(PatchHost& host, std::u16string& targetDir) {
+    if (host.FileExists(targetDir + std::u16string(kTargetExe))) {
+        return;
+    }
+    host.ShowMessage(u"Не найден файл: " + targetDir + u"\"iTools.exe\"" + u"\n\r" + u"\n\r" +
+                     u"Выберите файл \"iTools.exe\" вручную!");
+    if (host.ExecuteOpenDialog()) {
+        targetDir = TargetDirForPick(host.OpenDialogFileName());
+    }
+    const std::u16string picked = host.OpenDialogFileName();
+    if (!host.FileExists(picked)) {
+        host.ShowMessage(u"Вы опять не правильно указали файл!: " + picked);
+        host.EndProgram();
+    }
+}
+
+// Steps 5 to 7: the icon file written out, put into iTools.exe, removed again.
+binary::Status ReplaceIcon(PatchHost& host, PatchSteps& steps, const std::u16string& targetDir) {
+    const std::u16string iconFile = targetDir + std::u16string(kIconFile);
+    binary::Status saved = steps.SaveResourceToFile(kIconResource, iconFile);
+    if (!saved) {
+        return saved;
+    }
+    // A target the editor cannot open is skipped without a report.
+    if (resedit::TResEditHandle* handle =
+            steps.ResEditOpen(targetDir + std::u16string(kTargetExe), false)) {
+        if (!steps.ResEditReplaceIconGroup(handle, resedit::ResKey::FromName(kIconGroup),
+                                           kIconLanguage, iconFile)) {
+            host.SetCaption(std::u16string(kIconNotInstalledCaption));
+        }
+        // Closed keeping the changes in either case; whether that worked is not looked at.
+        static_cast<void>(steps.ResEditClose(handle, false));
+    }
+    // A file that stays behind is not reported.
+    host.RemoveFile(iconFile);
+    return binary::Ok();
+}
+
+// Steps 11 and 12: the Russian pack in, the Chinese one out. The Chinese pack is resolved
+// against the target folder: after a pick in the dialog the current folder can be anywhere.
+// While iTools.exe may still name the Chinese pack (its string patch failed), the pack stays:
+// without it the target would not start.
+binary::Status ReplacePack(PatchHost& host, PatchSteps& steps, const std::u16string& targetDir,
+                           bool packRenamed) {
+    binary::Status saved =
+        steps.SaveResourceToFile(kPackResource, targetDir + std::u16string(kRussianPack));
+    if (!saved) {
+        // iTools.exe now names a pack that is not there: while the Chinese one is, it goes
+        // back to naming that, or the target would not start. Silently, as it was not the
+        // failure; the write's error still ends the run.
+        if (host.FileExists(targetDir + std::u16string(kChinesePack))) {
+            static_cast<void>(steps.RevertExeString(kRussianPack));
+        }
+        return saved;
+    }
+    if (packRenamed) {
+        // A pack that cannot be removed is not reported.
+        host.RemoveFile(targetDir + std::u16string(kChinesePack));
+    }
+    return binary::Ok();
+}
+
+} // namespace
+
 std::u16string TargetDirForPick(std::u16string_view pickedPath) {
     return platform::ExtractFileDir(pickedPath) + u"\\";
 }
 
-void GoClick(PatchHost& host, PatchSteps& steps, std::u16string& targetDir) {
+binary::Status GoClick(PatchHost& host, PatchSteps& steps, std::u16string& targetDir) {
     // 1. A clean console without a caret.
     host.ClearLog();
     host.HideConsoleCaret();
@@ -16,79 +83,53 @@ void GoClick(PatchHost& host, PatchSteps& steps, std::u16string& targetDir) {
     // 2. Nothing may be touched while the target runs.
     if (host.TopLevelWindowExists(kTargetWindowClass, kTargetWindowTitle)) {
         host.ShowMessage(u"Please, close iTools!");
-        return;
+        return binary::Ok();
     }
 
-    // 3.
+    // 3. and 4.
     host.AppendLog(u"Working Please wait!");
+    LocateTarget(host, targetDir);
 
-    // 4. Locate the target, asking the user when it is not in the target folder.
-    if (!host.FileExists(targetDir + std::u16string(kTargetExe))) {
-        host.ShowMessage(u"Не найден файл: " + targetDir + u"\"iTools.exe\"" + u"\n\r" + u"\n\r" +
-                         u"Выберите файл \"iTools.exe\" вручную!");
-        if (host.ExecuteOpenDialog()) {
-            targetDir = TargetDirForPick(host.OpenDialogFileName());
-        }
-        const std::u16string picked = host.OpenDialogFileName();
-        if (!host.FileExists(picked)) {
-            host.ShowMessage(u"Вы опять не правильно указали файл!: " + picked);
-            host.EndProgram();
-        }
+    // 5 to 7.
+    binary::Status icon = ReplaceIcon(host, steps, targetDir);
+    if (!icon) {
+        return icon;
     }
-
-    // 5 to 7. The icon: written out, put into iTools.exe, removed again.
-    const std::u16string iconFile = targetDir + std::u16string(kIconFile);
-    steps.SaveResourceToFile(kIconResource, iconFile);
-    if (resedit::TResEditHandle* handle =
-            steps.ResEditOpen(targetDir + std::u16string(kTargetExe), false)) {
-        if (!steps.ResEditReplaceIconGroup(handle, resedit::ResKey::FromName(kIconGroup),
-                                           kIconLanguage, iconFile)) {
-            host.SetCaption(std::u16string(kIconNotInstalledCaption));
-        }
-        steps.ResEditClose(handle, false);
-    }
-    host.RemoveFile(iconFile);
 
     // 8.
     host.ProcessMessages();
 
-    // 9. iTools.exe loads the Russian pack from now on.
-    const bool packRenamed = steps.PatchExeString(kRussianPack);
+    // 9. iTools.exe loads the Russian pack from now on; a failure has shown its message.
+    const bool packRenamed = static_cast<bool>(steps.PatchExeString(kRussianPack));
 
-    // 10. Three dialogs of TSRes.dll, each a complete update of its own.
+    // 10. Three dialogs of TSRes.dll, each a complete update of its own. The run goes on
+    // whatever each gives: its failures have been reported.
     for (std::uint16_t id : kDialogIds) {
-        steps.TransplantDialog(std::u16string(kDialogLibrary), kDialogType, id);
+        static_cast<void>(steps.TransplantDialog(std::u16string(kDialogLibrary), kDialogType, id));
     }
 
-    // 11 and 12. The Russian pack in, the Chinese one out. The Chinese pack is resolved
-    // against the target folder: after a pick in the dialog the current folder can be anywhere.
-    // While iTools.exe may still name the Chinese pack (its string patch failed), the pack
-    // stays: without it the target would not start.
-    try {
-        steps.SaveResourceToFile(kPackResource, targetDir + std::u16string(kRussianPack));
-    } catch (...) {
-        // iTools.exe now names a pack that is not there: while the Chinese one is, it goes
-        // back to naming that, or the target would not start. The error still ends the run.
-        if (host.FileExists(targetDir + std::u16string(kChinesePack))) {
-            steps.RevertExeString(kRussianPack);
-        }
-        throw;
-    }
-    if (packRenamed) {
-        host.RemoveFile(targetDir + std::u16string(kChinesePack));
+    // 11 and 12.
+    binary::Status pack = ReplacePack(host, steps, targetDir, packRenamed);
+    if (!pack) {
+        return pack;
     }
 
     // 13.
     host.AppendLog(u"");
     host.AppendLog(u"have nice day!");
     host.AppendLog(u"Blorn rulezzz 4ever!!!");
+    return binary::Ok();
 }
 
-void RabbitClick(PatchHost& host, PatchSteps& steps, std::u16string& targetDir) {
+binary::Status RabbitClick(PatchHost& host, PatchSteps& steps, std::u16string& targetDir) {
     host.RepaintWindow();
-    GoClick(host, steps, targetDir);
+    binary::Status run = GoClick(host, steps, targetDir);
+    if (!run) {
+        return run; // the rest of the handler is abandoned, as after any error
+    }
     host.SetTimerEnabled(false); // the rain stops for good
     host.RepaintWindow();
+    return run;
 }
 
 } // namespace patch

@@ -2,6 +2,7 @@
 // in a fixed order of steps.
 #pragma once
 
+#include "binary/error.h"
 #include "patch/host.h"
 #include "resedit/resedit.h"
 
@@ -34,34 +35,40 @@ inline constexpr std::u16string_view kOpenDialogFilter = u"iTools.exe|iTools.exe
 inline constexpr std::u16string_view kIconNotInstalledCaption = u"Иконка не установлена!!!";
 
 // The operations the run calls, in the order of its steps. The program uses SystemSteps;
-// tests record the calls.
+// tests record the calls. The resource editor's three keep its own results (a handle or
+// null, true or false, with the reason in the thread's last-error code).
 class PatchSteps {
 public:
     virtual ~PatchSteps() = default;
-    // Raises PatchError on failure (see payload.h); the run does not catch it.
-    virtual void SaveResourceToFile(std::u16string_view resName,
-                                    const std::u16string& fileName) = 0;
-    virtual resedit::TResEditHandle* ResEditOpen(const std::u16string& fileName,
-                                                 bool dropExisting) = 0;
-    virtual bool ResEditReplaceIconGroup(resedit::TResEditHandle* handle,
-                                         const resedit::ResKey& groupName, std::uint16_t language,
-                                         const std::u16string& icoFileName) = 0;
-    virtual bool ResEditClose(resedit::TResEditHandle* handle, bool discard) = 0;
-    // True when the name was rewritten everywhere (a failure has shown its message).
-    virtual bool PatchExeString(std::u16string_view replacement) = 0;
-    // The replacement back to the Chinese pack's name, silently; true when done.
-    virtual bool RevertExeString(std::u16string_view replacement) = 0;
-    virtual bool TransplantDialog(const std::u16string& fileName, std::uint16_t resType,
-                                  std::uint16_t resId) = 0;
+    // Its error is the text the user is shown (see payload.h).
+    virtual binary::Status SaveResourceToFile(std::u16string_view resName,
+                                              const std::u16string& fileName) = 0;
+    [[nodiscard]] virtual resedit::TResEditHandle* ResEditOpen(const std::u16string& fileName,
+                                                               bool dropExisting) = 0;
+    [[nodiscard]] virtual bool ResEditReplaceIconGroup(resedit::TResEditHandle* handle,
+                                                       const resedit::ResKey& groupName,
+                                                       std::uint16_t language,
+                                                       const std::u16string& icoFileName) = 0;
+    [[nodiscard]] virtual bool ResEditClose(resedit::TResEditHandle* handle, bool discard) = 0;
+    // Ok when the name was rewritten everywhere; a failure has shown its message.
+    virtual binary::Status PatchExeString(std::u16string_view replacement) = 0;
+    // The replacement back to the Chinese pack's name, silently.
+    virtual binary::Status RevertExeString(std::u16string_view replacement) = 0;
+    // Ok when the platform accepted the update; each failure has been reported.
+    virtual binary::Status TransplantDialog(const std::u16string& fileName, std::uint16_t resType,
+                                            std::uint16_t resId) = 0;
 };
 
 // The run, TForm1.GoClick. targetDir is the program-wide target folder (with its trailing
-// backslash); the run replaces it when the user picks iTools.exe elsewhere.
-void GoClick(PatchHost& host, PatchSteps& steps, std::u16string& targetDir);
+// backslash); the run replaces it when the user picks iTools.exe elsewhere. Every failure
+// but one is reported where it happens and the run goes on or ends quietly; a payload that
+// cannot be written ends the run with its error, which the caller shows as the window shows
+// any error that no handler caught.
+binary::Status GoClick(PatchHost& host, PatchSteps& steps, std::u16string& targetDir);
 
 // The rabbit's click handler: repaint, the run, the frame timer off for good, repaint. An
-// error the run raises leaves the timer running; the window's error handler shows it.
-void RabbitClick(PatchHost& host, PatchSteps& steps, std::u16string& targetDir);
+// error of the run ends the handler too, with the timer still running.
+binary::Status RabbitClick(PatchHost& host, PatchSteps& steps, std::u16string& targetDir);
 
 // TargetDir for a path picked in the open-file dialog: its folder and one backslash, so a
 // file in a drive's root gives a folder ending in two backslashes.

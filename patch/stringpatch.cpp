@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <new>
 #include <vector>
 
 namespace patch {
@@ -12,6 +13,9 @@ namespace {
 // One read covers this many bytes of candidate positions (plus the tail of the last one).
 constexpr std::size_t kBlockBytes = 4u << 20;
 constexpr std::uint64_t kRecordBytes = 2;
+
+using binary::ErrorCode;
+using Searcher = std::boyer_moore_horspool_searcher<std::vector<unsigned char>::const_iterator>;
 
 std::vector<unsigned char> Utf16Le(std::u16string_view text) {
     std::vector<unsigned char> bytes;
@@ -23,28 +27,44 @@ std::vector<unsigned char> Utf16Le(std::u16string_view text) {
     return bytes;
 }
 
-} // namespace
-
-std::u16string StringPatchFailureText(const std::u16string& path) {
-    return u"Could not write changes to file:" + path +
-           u"\n\rМожет он у вас запущен? проверьте в диспетчере задач \"itools.exe\"";
+// Rewrites the matches in one block read from the file at record p: those that start at an
+// even offset below `limit` (the block's last candidate). Later candidates see the file as it
+// is after each write.
+binary::Status RewriteBlock(platform::Os& os, platform::FileHandle file, std::uint64_t p,
+                            std::vector<unsigned char>& buffer, std::size_t limit,
+                            const Searcher& searcher, const std::vector<unsigned char>& written) {
+    auto from = buffer.begin();
+    for (;;) {
+        const auto hit = std::search(from, buffer.end(), searcher);
+        const std::size_t at = static_cast<std::size_t>(hit - buffer.begin());
+        if (hit == buffer.end() || at >= limit) {
+            return binary::Ok();
+        }
+        if (at % kRecordBytes == 0) {
+            const std::uint64_t offset = p * kRecordBytes + at;
+            if (!os.WriteAt(file, offset, written.data(), written.size())) {
+                return binary::Fault(ErrorCode::Io, "cannot write the file", offset,
+                                     written.size());
+            }
+            std::memcpy(buffer.data() + at, written.data(), written.size());
+        }
+        from = hit + 1;
+    }
 }
 
-bool RewriteUtf16(platform::Os& os, const std::u16string& path, std::u16string_view search,
-                  std::u16string_view replacement, std::size_t blockBytes) {
-    if (search.empty() || replacement.size() != search.size()) {
-        return false;
-    }
+// The scan, block by block, over the file as it is at each block.
+binary::Status Rewrite(platform::Os& os, const std::u16string& path, std::u16string_view search,
+                       std::u16string_view replacement, std::size_t blockBytes) {
     platform::ScopedFile file(
         os, os.OpenExisting(path, platform::Access::ReadWrite, platform::Share::ReadWrite));
     if (!file.IsValid()) {
-        return false;
+        return binary::Fault(ErrorCode::Io, "cannot open the file");
     }
     const std::vector<unsigned char> pattern = Utf16Le(search);
     const std::vector<unsigned char> written = Utf16Le(replacement);
     const std::uint64_t units = search.size();
     const std::uint64_t blockPositions = std::max<std::uint64_t>(1, blockBytes / kRecordBytes);
-    const std::boyer_moore_horspool_searcher searcher(pattern.begin(), pattern.end());
+    const Searcher searcher(pattern.begin(), pattern.end());
     std::vector<unsigned char> buffer;
 
     // Record 0 is never tested; a candidate p needs p < R - units - 1, so the last one is
@@ -53,11 +73,11 @@ bool RewriteUtf16(platform::Os& os, const std::u16string& path, std::u16string_v
     for (;;) {
         std::uint64_t length = 0;
         if (!os.GetLength(file.Get(), length)) {
-            return false;
+            return binary::Fault(ErrorCode::Io, "cannot get the file's length");
         }
         const std::uint64_t records = length / kRecordBytes;
         if (records < units + 2 || p + units + 1 >= records) {
-            return true;
+            return binary::Ok();
         }
         const std::uint64_t last = records - units - 2;
         const std::uint64_t count = std::min(blockPositions, last - p + 1);
@@ -65,57 +85,60 @@ bool RewriteUtf16(platform::Os& os, const std::u16string& path, std::u16string_v
         buffer.resize(bytes);
         std::size_t got = 0;
         if (!os.ReadAt(file.Get(), p * kRecordBytes, buffer.data(), bytes, got) || got != bytes) {
-            return false;
+            return binary::Fault(ErrorCode::Io, "cannot read the file", p * kRecordBytes, bytes);
         }
-        // Matches that start at an even buffer offset below the block's last candidate.
-        const auto end = buffer.begin() + static_cast<std::ptrdiff_t>(bytes);
-        const std::size_t limit = static_cast<std::size_t>(count * kRecordBytes);
-        auto from = buffer.begin();
-        for (;;) {
-            const auto hit = std::search(from, end, searcher);
-            const std::size_t at = static_cast<std::size_t>(hit - buffer.begin());
-            if (hit == end || at >= limit) {
-                break;
-            }
-            if (at % kRecordBytes == 0) {
-                if (!os.WriteAt(file.Get(), p * kRecordBytes + at, written.data(),
-                                written.size())) {
-                    return false;
-                }
-                // Later candidates see the file as it is now.
-                std::memcpy(buffer.data() + at, written.data(), written.size());
-            }
-            from = hit + 1;
+        binary::Status block =
+            RewriteBlock(os, file.Get(), p, buffer, static_cast<std::size_t>(count * kRecordBytes),
+                         searcher, written);
+        if (!block) {
+            return block;
         }
         p += count;
     }
 }
 
-bool PatchExeString(platform::Os& os, Reporter& reporter, const std::u16string& targetDir,
-                    std::u16string_view replacement) {
-    const std::u16string path = targetDir + std::u16string(kStringPatchTarget);
-    bool ok = false;
-    try {
-        ok = replacement.size() == kPackNameUnits &&
-             RewriteUtf16(os, path, kPackNameInTarget, replacement, kBlockBytes);
-    } catch (...) {
-        ok = false; // out of memory or any other fault: the same report
-    }
-    if (!ok) {
-        reporter.ShowMessage(StringPatchFailureText(path));
-    }
-    return ok;
+} // namespace
+
+std::u16string StringPatchFailureText(const std::u16string& path) {
+    return u"Could not write changes to file:" + path +
+           u"\n\rМожет он у вас запущен? проверьте в диспетчере задач \"itools.exe\"";
 }
 
-bool RevertExeString(platform::Os& os, const std::u16string& targetDir,
-                     std::u16string_view replacement) {
-    try {
-        return replacement.size() == kPackNameUnits &&
-               RewriteUtf16(os, targetDir + std::u16string(kStringPatchTarget), replacement,
-                            kPackNameInTarget, kBlockBytes);
-    } catch (...) {
-        return false;
+binary::Status RewriteUtf16(platform::Os& os, const std::u16string& path,
+                            std::u16string_view search, std::u16string_view replacement,
+                            std::size_t blockBytes) {
+    if (search.empty() || replacement.size() != search.size()) {
+        return binary::Fault(ErrorCode::InvalidArgument,
+                             "the replacement is not as long as the text it replaces");
     }
+    try {
+        return Rewrite(os, path, search, replacement, blockBytes);
+    } catch (const std::bad_alloc&) {
+        return binary::OutOfMemory("no memory for the string patch's buffers");
+    }
+}
+
+binary::Status PatchExeString(platform::Os& os, Reporter& reporter, const std::u16string& targetDir,
+                              std::u16string_view replacement) {
+    const std::u16string path = targetDir + std::u16string(kStringPatchTarget);
+    binary::Status done =
+        replacement.size() == kPackNameUnits
+            ? RewriteUtf16(os, path, kPackNameInTarget, replacement, kBlockBytes)
+            : binary::Fault(ErrorCode::InvalidArgument, "the replacement is not 11 code units");
+    if (!done) {
+        // The same report whatever the cause: a missing file, no access, no memory.
+        reporter.ShowMessage(StringPatchFailureText(path));
+    }
+    return done;
+}
+
+binary::Status RevertExeString(platform::Os& os, const std::u16string& targetDir,
+                               std::u16string_view replacement) {
+    if (replacement.size() != kPackNameUnits) {
+        return binary::Fault(ErrorCode::InvalidArgument, "the replacement is not 11 code units");
+    }
+    return RewriteUtf16(os, targetDir + std::u16string(kStringPatchTarget), replacement,
+                        kPackNameInTarget, kBlockBytes);
 }
 
 } // namespace patch

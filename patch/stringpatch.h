@@ -1,6 +1,7 @@
 // Rewrites the resource-pack name inside the target executable, in place.
 #pragma once
 
+#include "binary/error.h"
 #include "patch/host.h"
 #include "platform/file.h"
 
@@ -22,19 +23,21 @@ std::u16string StringPatchFailureText(const std::u16string& path);
 // Rewrites every UTF-16 "res_cn.data" of targetDir + "itools.exe" that starts at an even
 // byte offset from 2 up to the file's record count minus 13 (in 2-byte records) into
 // replacement (11 code units). The file keeps its size and every other byte. Any failure
-// shows the one message box and returns false; matches already rewritten stay rewritten. A
+// shows the one message box and is returned; matches already rewritten stay rewritten. A
 // replacement of another length is refused the same way, without touching the file.
-bool PatchExeString(platform::Os& os, Reporter& reporter, const std::u16string& targetDir,
-                    std::u16string_view replacement);
+binary::Status PatchExeString(platform::Os& os, Reporter& reporter, const std::u16string& targetDir,
+                              std::u16string_view replacement);
 
 // Rewrites replacement back to "res_cn.data" at the positions PatchExeString tests, without
-// any message: for a run that could not write the pack the replacement names. True when done.
-bool RevertExeString(platform::Os& os, const std::u16string& targetDir,
-                     std::u16string_view replacement);
+// any message: for a run that could not write the pack the replacement names.
+binary::Status RevertExeString(platform::Os& os, const std::u16string& targetDir,
+                               std::u16string_view replacement);
 
-// The scan itself; false at the first failing file operation. blockBytes is the size of one
-// read (tests use small blocks to cross block boundaries).
-bool RewriteUtf16(platform::Os& os, const std::u16string& path, std::u16string_view search,
-                  std::u16string_view replacement, std::size_t blockBytes);
+// The scan itself; stops at the first failing file operation, which the error names (Io) with
+// the part of the file it concerned. blockBytes is the size of one read (tests use small
+// blocks to cross block boundaries).
+binary::Status RewriteUtf16(platform::Os& os, const std::u16string& path,
+                            std::u16string_view search, std::u16string_view replacement,
+                            std::size_t blockBytes);
 
 } // namespace patch

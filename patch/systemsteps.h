@@ -1,8 +1,12 @@
-// The patch run's steps as the program performs them: the payload writer, the resource
-// editor, the string patch and the dialog transplant on the platform's files and resources.
+// The patch run's steps as the program performs them: each is the function of its name on the
+// platform's files and resources (the payload writer, the resource editor, the string patch
+// and the dialog transplant).
 #pragma once
 
 #include "patch/patchrun.h"
+#include "patch/payload.h"
+#include "patch/stringpatch.h"
+#include "patch/transplant.h"
 #include "platform/file.h"
 #include "platform/resource.h"
 
@@ -15,17 +19,32 @@ public:
                 const std::u16string& targetDir)
         : reporter_(reporter), resources_(resources), os_(os), targetDir_(targetDir) {}
 
-    void SaveResourceToFile(std::u16string_view resName, const std::u16string& fileName) override;
+    binary::Status SaveResourceToFile(std::u16string_view resName,
+                                      const std::u16string& fileName) override {
+        return patch::SaveResourceToFile(resources_, os_, resName, fileName);
+    }
     resedit::TResEditHandle* ResEditOpen(const std::u16string& fileName,
-                                         bool dropExisting) override;
+                                         bool dropExisting) override {
+        return resedit::ResEditOpen(os_, fileName, dropExisting);
+    }
     bool ResEditReplaceIconGroup(resedit::TResEditHandle* handle, const resedit::ResKey& groupName,
                                  std::uint16_t language,
-                                 const std::u16string& icoFileName) override;
-    bool ResEditClose(resedit::TResEditHandle* handle, bool discard) override;
-    bool PatchExeString(std::u16string_view replacement) override;
-    bool RevertExeString(std::u16string_view replacement) override;
-    bool TransplantDialog(const std::u16string& fileName, std::uint16_t resType,
-                          std::uint16_t resId) override;
+                                 const std::u16string& icoFileName) override {
+        return resedit::ResEditReplaceIconGroup(handle, groupName, language, icoFileName);
+    }
+    bool ResEditClose(resedit::TResEditHandle* handle, bool discard) override {
+        return resedit::ResEditClose(handle, discard);
+    }
+    binary::Status PatchExeString(std::u16string_view replacement) override {
+        return patch::PatchExeString(os_, reporter_, targetDir_, replacement);
+    }
+    binary::Status RevertExeString(std::u16string_view replacement) override {
+        return patch::RevertExeString(os_, targetDir_, replacement);
+    }
+    binary::Status TransplantDialog(const std::u16string& fileName, std::uint16_t resType,
+                                    std::uint16_t resId) override {
+        return patch::TransplantDialog(reporter_, resources_, targetDir_, fileName, resType, resId);
+    }
 
 private:
     Reporter& reporter_;

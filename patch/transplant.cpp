@@ -6,6 +6,8 @@ namespace patch {
 
 namespace {
 
+using binary::ErrorCode;
+
 std::u16string Decimal(std::uint16_t value) {
     const std::string digits = std::to_string(value);
     return std::u16string(digits.begin(), digits.end());
@@ -13,9 +15,9 @@ std::u16string Decimal(std::uint16_t value) {
 
 } // namespace
 
-bool TransplantDialog(Reporter& reporter, platform::Resources& resources,
-                      const std::u16string& targetDir, const std::u16string& fileName,
-                      std::uint16_t resType, std::uint16_t resId) {
+binary::Status TransplantDialog(Reporter& reporter, platform::Resources& resources,
+                                const std::u16string& targetDir, const std::u16string& fileName,
+                                std::uint16_t resType, std::uint16_t resId) {
     using platform::ResourceName;
     const std::u16string id = Decimal(resId);
 
@@ -70,7 +72,12 @@ bool TransplantDialog(Reporter& reporter, platform::Resources& resources,
     if (!module || !resources.UnloadModule(module)) {
         reporter.ShowMessage(u"Could not free executable:" + fileName);
     }
-    return added;
+    if (added) {
+        return binary::Ok();
+    }
+    const std::string dialog = "dialog " + std::to_string(resId);
+    return haveTemplate ? binary::Fault(ErrorCode::Io, "the update of " + dialog + " was refused")
+                        : binary::Fault(ErrorCode::NotFound, dialog + " is not in the program");
 }
 
 } // namespace patch

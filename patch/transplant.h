@@ -2,6 +2,7 @@
 // through the platform's update-resource functions.
 #pragma once
 
+#include "binary/error.h"
 #include "patch/host.h"
 #include "platform/resource.h"
 
@@ -17,9 +18,10 @@ inline constexpr std::uint16_t kTransplantLanguage = 2052;
 // resType, update targetDir + fileName with it (language 2052) and commit. Reports progress
 // as console lines and each failure in a message box; nothing ends the cycle early. When the
 // template could not be found, loaded or locked, the update is ended without writing, so the
-// target's dialog is never deleted. True when the platform accepted the resource update.
-bool TransplantDialog(Reporter& reporter, platform::Resources& resources,
-                      const std::u16string& targetDir, const std::u16string& fileName,
-                      std::uint16_t resType, std::uint16_t resId);
+// target's dialog is never deleted. Ok when the platform accepted the resource update;
+// otherwise what kept it from that (NotFound: no template; Io: the update was refused).
+binary::Status TransplantDialog(Reporter& reporter, platform::Resources& resources,
+                                const std::u16string& targetDir, const std::u16string& fileName,
+                                std::uint16_t resType, std::uint16_t resId);
 
 } // namespace patch

@@ -2,6 +2,7 @@
 // for Windows share modes, and errno translated into Windows error codes.
 #include "platform/collation.h"
 #include "platform/file.h"
+#include "platform/file_pieces.h"
 #include "platform/text.h"
 
 #include <algorithm>
@@ -58,6 +59,25 @@ std::uint32_t FromErrno(int e) {
 bool Fail(int e) {
     tLastError = FromErrno(e);
     return false;
+}
+
+// A transfer call, again while a signal interrupts it.
+template <typename Call> ssize_t Retried(Call call) {
+    ssize_t r = 0;
+    do {
+        r = call();
+    } while (r < 0 && errno == EINTR);
+    return r;
+}
+
+// The bytes a transfer call moved; false when it failed.
+bool Moved(ssize_t result, std::size_t& moved) {
+    moved = result > 0 ? static_cast<std::size_t>(result) : 0;
+    return result >= 0 || Fail(errno);
+}
+
+off_t Off(std::uint64_t position) {
+    return static_cast<off_t>(position);
 }
 
 int Fd(FileHandle file) {
@@ -161,41 +181,22 @@ public:
 
     bool ReadAt(FileHandle file, std::uint64_t offset, void* buffer, std::size_t size,
                 std::size_t& got) override {
-        got = 0;
-        auto* out = static_cast<char*>(buffer);
-        while (got < size) {
-            const ssize_t n =
-                pread(Fd(file), out + got, size - got, static_cast<off_t>(offset + got));
-            if (n < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                return Fail(errno);
-            }
-            if (n == 0) {
-                break;
-            }
-            got += static_cast<std::size_t>(n);
-        }
-        return true;
+        return MoveInPieces(
+            offset, static_cast<char*>(buffer), size, got,
+            [&](std::uint64_t at, char* to, std::size_t count, std::size_t& moved) {
+                return Moved(Retried([&] { return pread(Fd(file), to, count, Off(at)); }), moved);
+            });
     }
 
     bool WriteAt(FileHandle file, std::uint64_t offset, const void* data,
                  std::size_t size) override {
-        const auto* in = static_cast<const char*>(data);
-        std::size_t done = 0;
-        while (done < size) {
-            const ssize_t n =
-                pwrite(Fd(file), in + done, size - done, static_cast<off_t>(offset + done));
-            if (n < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                return Fail(errno);
-            }
-            done += static_cast<std::size_t>(n);
-        }
-        return true;
+        return WriteInPieces(
+            offset, data, size,
+            [&](std::uint64_t at, const char* from, std::size_t count, std::size_t& moved) {
+                return Moved(Retried([&] { return pwrite(Fd(file), from, count, Off(at)); }),
+                             moved);
+            },
+            [] { Fail(EIO); });
     }
 
     bool Map(FileHandle file, MappedView& view) override {

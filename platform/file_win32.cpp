@@ -1,6 +1,7 @@
 // Win32 implementation of the file services: thin wrappers over the file, mapping and
 // locale functions; errors stay in the thread's last-error code.
 #include "platform/file.h"
+#include "platform/file_pieces.h"
 #include "platform/owner_win32.h"
 
 #include <windows.h>
@@ -26,6 +27,10 @@ std::wstring Path(std::u16string_view path) {
 
 // ReadFile and WriteFile take 32-bit counts; larger transfers go in pieces.
 constexpr std::size_t kMaxChunk = 0x40000000;
+
+DWORD Chunk(std::size_t rest) {
+    return static_cast<DWORD>(rest < kMaxChunk ? rest : kMaxChunk);
+}
 
 // Positioned transfers set the file pointer and then read or write from there. (An offset
 // given in an OVERLAPPED does the same on Windows, but under Wine each such call also waits
@@ -74,47 +79,33 @@ public:
 
     bool ReadAt(FileHandle file, std::uint64_t offset, void* buffer, std::size_t size,
                 std::size_t& got) override {
-        got = 0;
-        auto* out = static_cast<char*>(buffer);
-        while (got < size) {
-            const DWORD want = static_cast<DWORD>(size - got < kMaxChunk ? size - got : kMaxChunk);
-            DWORD n = 0;
-            if (!Seek(H(file), offset + got)) {
-                return false;
-            }
-            if (!ReadFile(H(file), out + got, want, &n, nullptr)) {
-                if (GetLastError() == ERROR_HANDLE_EOF) {
-                    break;
-                }
-                return false;
-            }
-            if (n == 0) {
-                break;
-            }
-            got += n;
-        }
-        return true;
+        return MoveInPieces(offset, static_cast<char*>(buffer), size, got,
+                            [&](std::uint64_t at, char* to, std::size_t count, std::size_t& moved) {
+                                DWORD n = 0;
+                                if (!Seek(H(file), at)) {
+                                    return false;
+                                }
+                                if (!ReadFile(H(file), to, Chunk(count), &n, nullptr)) {
+                                    return GetLastError() ==
+                                           ERROR_HANDLE_EOF; // the end: nothing moved
+                                }
+                                moved = n;
+                                return true;
+                            });
     }
 
     bool WriteAt(FileHandle file, std::uint64_t offset, const void* data,
                  std::size_t size) override {
-        const auto* in = static_cast<const char*>(data);
-        std::size_t done = 0;
-        while (done < size) {
-            const DWORD want =
-                static_cast<DWORD>(size - done < kMaxChunk ? size - done : kMaxChunk);
-            DWORD n = 0;
-            if (!Seek(H(file), offset + done) ||
-                !WriteFile(H(file), in + done, want, &n, nullptr)) {
-                return false;
-            }
-            if (n == 0) {
-                ::SetLastError(ERROR_WRITE_FAULT);
-                return false;
-            }
-            done += n;
-        }
-        return true;
+        return WriteInPieces(
+            offset, data, size,
+            [&](std::uint64_t at, const char* from, std::size_t count, std::size_t& moved) {
+                DWORD n = 0;
+                const bool ok =
+                    Seek(H(file), at) && WriteFile(H(file), from, Chunk(count), &n, nullptr);
+                moved = n;
+                return ok;
+            },
+            [] { ::SetLastError(ERROR_WRITE_FAULT); });
     }
 
     bool Map(FileHandle file, MappedView& view) override {

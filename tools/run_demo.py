@@ -26,7 +26,7 @@ def main():
     demo = build / "demo"
     shutil.rmtree(demo, ignore_errors=True)
     demo.mkdir()
-    for name in pc.STANDIN_FILES:
+    for name in itr.STANDIN_FILES:
         shutil.copy2(build / "standin" / name, demo / name)
     shutil.copy2(h.exe, demo / h.exe.name)
     exe = demo / h.exe.name

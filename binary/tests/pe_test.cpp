@@ -1,6 +1,6 @@
 // The PE layout on small hand-made headers: where the fields are for PE32 and PE32+, each
-// malformed header refused with its reason and place, sections, data directories and
-// addresses translated to file offsets.
+// malformed header refused with its reason and place, sections, data directories, addresses
+// translated to file offsets, and a loaded image's extent and resource directory stamp.
 #include "binary/pe.h"
 
 #include <gtest/gtest.h>
@@ -186,6 +186,37 @@ TEST(PeLayout, ALoadedImageReachesToItsSizeOfImage) {
     EXPECT_EQ(loaded->Size(), 0x5000u);
     image[0] = 0;
     EXPECT_FALSE(LoadedImage(image.data()));
+}
+
+// A loaded image of 0x2000 bytes whose data directories name a resource directory at
+// resourceRva (0: none), which holds the stamp when it lies inside.
+Bytes StampedImage(bool plus, std::uint32_t resourceRva, std::uint32_t stamp) {
+    Bytes img(0x2000, 0);
+    Store16(&img[0], kDosMagic);
+    Store32(&img[kDosPeOffset], kPe);
+    Store32(&img[kPe], kPeSignature);
+    const std::uint32_t opt = kPe + kOptionalHeader;
+    Store16(&img[opt + kMagic], plus ? kMagicPe32Plus : kMagicPe32);
+    const std::uint32_t directories = plus ? kDataDirectoriesPe32Plus : kDataDirectoriesPe32;
+    Store32(&img[opt + directories + kDirResource * kDataDirectorySize], resourceRva);
+    if (std::uint64_t{resourceRva} + kDirTimeDateStamp + 4 <= img.size()) {
+        Store32(&img[resourceRva + kDirTimeDateStamp], stamp);
+    }
+    return img;
+}
+
+Expected<std::uint32_t> Stamp(const Bytes& image) {
+    return ResourceDirectoryStamp(Reader(image.data(), image.size()));
+}
+
+TEST(PeLayout, TheResourceStampIsFoundThroughTheOptionalHeadersMagic) {
+    EXPECT_EQ(Stamp(StampedImage(false, 0x1000, 0x3C6F4BCA)), 0x3C6F4BCAu);
+    EXPECT_EQ(Stamp(StampedImage(true, 0x1800, 0x12345678)), 0x12345678u);
+    EXPECT_FALSE(Stamp(StampedImage(true, 0, 1))) << "no resource directory";
+    EXPECT_FALSE(Stamp(StampedImage(false, 0x7FFFFFF0, 1))) << "outside the image";
+    Bytes img = StampedImage(false, 0x1000, 1);
+    img.resize(0x90);
+    EXPECT_FALSE(Stamp(img));
 }
 
 } // namespace

@@ -1,10 +1,9 @@
 #include "patch/tests/fakes.h"
 
-#include "patch/payload.h"
+#include "patch/error.h"
 #include "platform/text.h"
 
 #include <algorithm>
-#include <fstream>
 
 namespace patch::testing {
 
@@ -49,20 +48,6 @@ void RecordingReporter::ShowMessage(const std::u16string& text) {
     events_.push_back("box:" + U8(text));
 }
 
-void RecordingHost::ClearLog() {
-    reporter.lines.clear();
-    events_.push_back("clear");
-}
-
-void RecordingHost::HideConsoleCaret() {
-    events_.push_back("hide-caret");
-}
-
-bool RecordingHost::TopLevelWindowExists(std::u16string_view className, std::u16string_view title) {
-    events_.push_back("find-window:" + U8(className) + "|" + U8(title));
-    return targetRunning;
-}
-
 bool RecordingHost::FileExists(const std::u16string& path) {
     events_.push_back("exists:" + U8(path));
     if (files) {
@@ -92,41 +77,14 @@ bool RecordingHost::ExecuteOpenDialog() {
     return confirm;
 }
 
-void RecordingHost::SetCaption(const std::u16string& text) {
-    caption = text;
-    events_.push_back("caption:" + U8(text));
-}
-
-void RecordingHost::ProcessMessages() {
-    events_.push_back("pump");
-}
-
-void RecordingHost::EndProgram() {
-    events_.push_back("end-program");
-    throw ProgramEnded{};
-}
-
-void RecordingHost::SetTimerEnabled(bool enabled) {
-    timerEnabled = enabled;
-    events_.push_back(enabled ? "timer-on" : "timer-off");
-}
-
-void RecordingHost::RepaintWindow() {
-    events_.push_back("repaint");
-}
-
-void RecordingSteps::SaveResourceToFile(std::u16string_view resName,
-                                        const std::u16string& fileName) {
+binary::Status RecordingSteps::SaveResourceToFile(std::u16string_view resName,
+                                                  const std::u16string& fileName) {
     events_.push_back("save:" + U8(resName) + ">" + U8(fileName));
     if (resName == saveFailsFor) {
-        throw PatchError(u"Cannot create file \"" + fileName + u"\". Access is denied.");
+        return UserError(binary::ErrorCode::Io,
+                         u"Cannot create file \"" + fileName + u"\". Access is denied.");
     }
-}
-
-resedit::TResEditHandle* RecordingSteps::ResEditOpen(const std::u16string& fileName,
-                                                     bool dropExisting) {
-    events_.push_back("resedit-open:" + U8(fileName) + (dropExisting ? ",drop" : ",keep"));
-    return openFails ? nullptr : &handle_;
+    return binary::Ok();
 }
 
 bool RecordingSteps::ResEditReplaceIconGroup(resedit::TResEditHandle* handle,
@@ -140,30 +98,13 @@ bool RecordingSteps::ResEditReplaceIconGroup(resedit::TResEditHandle* handle,
     return !replaceFails;
 }
 
-bool RecordingSteps::ResEditClose(resedit::TResEditHandle* handle, bool discard) {
-    events_.push_back(std::string("resedit-close:") + (handle == &handle_ ? "handle," : "other,") +
-                      (discard ? "discard" : "keep"));
-    return true;
-}
-
-bool RecordingSteps::PatchExeString(std::u16string_view replacement) {
+binary::Status RecordingSteps::PatchExeString(std::u16string_view replacement) {
     events_.push_back("string-patch:" + U8(replacement));
-    if (stringPatchFails) {
-        events_.push_back("box:string patch failed");
+    if (!stringPatchFails) {
+        return binary::Ok();
     }
-    return !stringPatchFails;
-}
-
-bool RecordingSteps::RevertExeString(std::u16string_view replacement) {
-    events_.push_back("string-revert:" + U8(replacement));
-    return true;
-}
-
-bool RecordingSteps::TransplantDialog(const std::u16string& fileName, std::uint16_t resType,
-                                      std::uint16_t resId) {
-    events_.push_back("transplant:" + U8(fileName) + "," + std::to_string(resType) + "," +
-                      std::to_string(resId));
-    return true;
+    events_.push_back("box:string patch failed");
+    return binary::Fault(binary::ErrorCode::Io, "cannot open the file");
 }
 
 // Module handles: 1 is the own image (also reached with 0); resources are 1 + index.
@@ -295,17 +236,6 @@ Bytes Utf16Bytes(std::u16string_view text) {
         b.push_back(static_cast<std::uint8_t>(c >> 8));
     }
     return b;
-}
-
-Bytes ReadAll(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteAll(const std::filesystem::path& path, const Bytes& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
 }
 
 } // namespace patch::testing

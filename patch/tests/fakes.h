@@ -8,6 +8,7 @@
 #include "patch/patchrun.h"
 #include "platform/file.h"
 #include "platform/resource.h"
+#include "resedit/tests/support.h"
 
 #include <filesystem>
 #include <functional>
@@ -57,18 +58,33 @@ public:
 
     void AppendLog(const std::u16string& line) override { reporter.AppendLog(line); }
     void ShowMessage(const std::u16string& text) override { reporter.ShowMessage(text); }
-    void ClearLog() override;
-    void HideConsoleCaret() override;
-    bool TopLevelWindowExists(std::u16string_view className, std::u16string_view title) override;
+    void ClearLog() override {
+        reporter.lines.clear();
+        events_.push_back("clear");
+    }
+    void HideConsoleCaret() override { events_.push_back("hide-caret"); }
+    bool TopLevelWindowExists(std::u16string_view className, std::u16string_view title) override {
+        events_.push_back("find-window:" + U8(className) + "|" + U8(title));
+        return targetRunning;
+    }
     bool FileExists(const std::u16string& path) override;
     bool RemoveFile(const std::u16string& path) override;
     bool ExecuteOpenDialog() override;
     std::u16string OpenDialogFileName() override { return dialogFileName; }
-    void SetCaption(const std::u16string& text) override;
-    void ProcessMessages() override;
-    [[noreturn]] void EndProgram() override;
-    void SetTimerEnabled(bool enabled) override;
-    void RepaintWindow() override;
+    void SetCaption(const std::u16string& text) override {
+        caption = text;
+        events_.push_back("caption:" + U8(text));
+    }
+    void ProcessMessages() override { events_.push_back("pump"); }
+    [[noreturn]] void EndProgram() override {
+        events_.push_back("end-program");
+        throw ProgramEnded{};
+    }
+    void SetTimerEnabled(bool enabled) override {
+        timerEnabled = enabled;
+        events_.push_back(enabled ? "timer-on" : "timer-off");
+    }
+    void RepaintWindow() override { events_.push_back("repaint"); }
 
 private:
     Events& events_;
@@ -76,7 +92,7 @@ private:
 };
 
 // The steps, recorded with their arguments. saveFailsFor names a resource whose writing
-// raises; openFails and replaceFails make the editor report failure.
+// fails; openFails and replaceFails make the editor report failure.
 class RecordingSteps : public PatchSteps {
 public:
     explicit RecordingSteps(Events& events) : events_(events) {}
@@ -85,17 +101,33 @@ public:
     bool replaceFails = false;
     bool stringPatchFails = false;
 
-    void SaveResourceToFile(std::u16string_view resName, const std::u16string& fileName) override;
+    binary::Status SaveResourceToFile(std::u16string_view resName,
+                                      const std::u16string& fileName) override;
     resedit::TResEditHandle* ResEditOpen(const std::u16string& fileName,
-                                         bool dropExisting) override;
+                                         bool dropExisting) override {
+        events_.push_back("resedit-open:" + U8(fileName) + (dropExisting ? ",drop" : ",keep"));
+        return openFails ? nullptr : &handle_;
+    }
     bool ResEditReplaceIconGroup(resedit::TResEditHandle* handle, const resedit::ResKey& groupName,
                                  std::uint16_t language,
                                  const std::u16string& icoFileName) override;
-    bool ResEditClose(resedit::TResEditHandle* handle, bool discard) override;
-    bool PatchExeString(std::u16string_view replacement) override;
-    bool RevertExeString(std::u16string_view replacement) override;
-    bool TransplantDialog(const std::u16string& fileName, std::uint16_t resType,
-                          std::uint16_t resId) override;
+    bool ResEditClose(resedit::TResEditHandle* handle, bool discard) override {
+        events_.push_back(std::string("resedit-close:") +
+                          (handle == &handle_ ? "handle," : "other,") +
+                          (discard ? "discard" : "keep"));
+        return true;
+    }
+    binary::Status PatchExeString(std::u16string_view replacement) override;
+    binary::Status RevertExeString(std::u16string_view replacement) override {
+        events_.push_back("string-revert:" + U8(replacement));
+        return binary::Ok();
+    }
+    binary::Status TransplantDialog(const std::u16string& fileName, std::uint16_t resType,
+                                    std::uint16_t resId) override {
+        events_.push_back("transplant:" + U8(fileName) + "," + std::to_string(resType) + "," +
+                          std::to_string(resId));
+        return binary::Ok();
+    }
 
 private:
     Events& events_;
@@ -173,7 +205,8 @@ protected:
 };
 
 Bytes Utf16Bytes(std::u16string_view text);
-Bytes ReadAll(const std::filesystem::path& path);
-void WriteAll(const std::filesystem::path& path, const Bytes& bytes);
+// Whole files, as the editor's tests read and write them.
+using resedit::testing::ReadFileBytes;
+using resedit::testing::WriteFileBytes;
 
 } // namespace patch::testing

@@ -1,5 +1,5 @@
+#include "patch/error.h"
 #include "patch/patchrun.h"
-#include "patch/payload.h"
 #include "patch/systemsteps.h"
 #include "patch/tests/fakes.h"
 #include "resedit/tests/pe_builder.h"
@@ -54,11 +54,11 @@ protected:
     std::u16string targetDir = kDir;
 
     void SetUp() override { host.files = std::set<std::u16string>{kDir + u"iTools.exe"}; }
-    void Click() { RabbitClick(host, steps, targetDir); }
+    binary::Status Click() { return RabbitClick(host, steps, targetDir); }
 };
 
 TEST_F(PatchRunTest, TheTargetInTheFolder_EveryStepInOrder) {
-    Click();
+    EXPECT_TRUE(Click());
     EXPECT_EQ(events, Concat(Concat(kStart, {"exists:C:\\Tools\\iTools.exe"}),
                              Concat(StepsFrom5("C:\\Tools\\"), {"timer-off", "repaint"})));
     EXPECT_EQ(host.reporter.lines,
@@ -69,7 +69,7 @@ TEST_F(PatchRunTest, TheTargetInTheFolder_EveryStepInOrder) {
 
 TEST_F(PatchRunTest, AFailedStringPatchKeepsTheChinesePackTheTargetStillNames) {
     steps.stringPatchFails = true;
-    Click();
+    EXPECT_TRUE(Click());
     Events expected = StepsFrom5("C:\\Tools\\");
     const auto patched = std::find(expected.begin(), expected.end(), "string-patch:res_ru.data");
     expected.insert(patched + 1, "box:string patch failed");
@@ -80,7 +80,7 @@ TEST_F(PatchRunTest, AFailedStringPatchKeepsTheChinesePackTheTargetStillNames) {
 
 TEST_F(PatchRunTest, TheTargetRunning_OnlyTheMessage) {
     host.targetRunning = true;
-    Click();
+    EXPECT_TRUE(Click());
     EXPECT_EQ(events, (Events{"repaint", "clear", "hide-caret", "find-window:CHWindow|iTools 3",
                               "box:Please, close iTools!", "timer-off", "repaint"}));
     EXPECT_TRUE(host.reporter.lines.empty());
@@ -89,7 +89,7 @@ TEST_F(PatchRunTest, TheTargetRunning_OnlyTheMessage) {
 TEST_F(PatchRunTest, ElsewhereWithAPick_TheRunAndLaterRunsUseThePickedFolder) {
     host.files = std::set<std::u16string>{u"D:\\Target\\iTools.exe"};
     host.dialogAnswers = {{true, u"D:\\Target\\iTools.exe"}};
-    Click();
+    EXPECT_TRUE(Click());
     EXPECT_EQ(events,
               Concat(Concat(kStart, {"exists:C:\\Tools\\iTools.exe", "box:" + kNotFound,
                                      "open-dialog:" + kDefault, "exists:D:\\Target\\iTools.exe"}),
@@ -97,7 +97,7 @@ TEST_F(PatchRunTest, ElsewhereWithAPick_TheRunAndLaterRunsUseThePickedFolder) {
     EXPECT_EQ(targetDir, u"D:\\Target\\");
 
     events.clear();
-    Click();
+    EXPECT_TRUE(Click());
     EXPECT_EQ(events, Concat(Concat(kStart, {"exists:D:\\Target\\iTools.exe"}),
                              Concat(StepsFrom5("D:\\Target\\"), {"timer-off", "repaint"})))
         << "no message, no dialog: the picked folder stays";
@@ -114,7 +114,7 @@ TEST_F(PatchRunTest, APickInADriveRootGivesAFolderWithTwoBackslashes) {
     }
     host.files = std::set<std::u16string>{u"D:\\iTools.exe"};
     host.dialogAnswers = {{true, u"D:\\iTools.exe"}};
-    Click();
+    EXPECT_TRUE(Click());
     EXPECT_EQ(targetDir, u"D:\\\\");
     EXPECT_NE(std::find(events.begin(), events.end(), "resedit-open:D:\\\\iTools.exe,keep"),
               events.end());
@@ -122,7 +122,7 @@ TEST_F(PatchRunTest, APickInADriveRootGivesAFolderWithTwoBackslashes) {
 
 TEST_F(PatchRunTest, ACancelWithTheDefaultMissing_EndsTheProgram) {
     host.files = std::set<std::u16string>{};
-    EXPECT_THROW(Click(), ProgramEnded);
+    EXPECT_THROW(static_cast<void>(Click()), ProgramEnded);
     EXPECT_EQ(events, Concat(kStart, {"exists:C:\\Tools\\iTools.exe", "box:" + kNotFound,
                                       "open-dialog:" + kDefault, "exists:" + kDefault,
                                       "box:Вы опять не правильно указали файл!: " + kDefault,
@@ -132,7 +132,7 @@ TEST_F(PatchRunTest, ACancelWithTheDefaultMissing_EndsTheProgram) {
 
 TEST_F(PatchRunTest, ACancelWithTheDefaultPresent_GoesOnInTheOldFolder) {
     host.files = std::set<std::u16string>{std::u16string(kDefaultTargetPath)};
-    Click();
+    EXPECT_TRUE(Click());
     EXPECT_EQ(events, Concat(Concat(kStart, {"exists:C:\\Tools\\iTools.exe", "box:" + kNotFound,
                                              "open-dialog:" + kDefault, "exists:" + kDefault}),
                              Concat(StepsFrom5("C:\\Tools\\"), {"timer-off", "repaint"})));
@@ -141,7 +141,7 @@ TEST_F(PatchRunTest, ACancelWithTheDefaultPresent_GoesOnInTheOldFolder) {
 TEST_F(PatchRunTest, ATypedNameThatDoesNotExist_NamesItAndEndsTheProgram) {
     host.files = std::set<std::u16string>{};
     host.dialogAnswers = {{true, u"E:\\typo\\iTool.exe"}};
-    EXPECT_THROW(Click(), ProgramEnded);
+    EXPECT_THROW(static_cast<void>(Click()), ProgramEnded);
     EXPECT_EQ(events.back(), "end-program");
     EXPECT_EQ(events[events.size() - 2],
               "box:Вы опять не правильно указали файл!: E:\\typo\\iTool.exe");
@@ -151,14 +151,14 @@ TEST_F(PatchRunTest, ATypedNameThatDoesNotExist_NamesItAndEndsTheProgram) {
     events.clear();
     targetDir = kDir;
     host.dialogAnswers.clear();
-    EXPECT_THROW(GoClick(host, steps, targetDir), ProgramEnded);
+    EXPECT_THROW(static_cast<void>(GoClick(host, steps, targetDir)), ProgramEnded);
     EXPECT_NE(std::find(events.begin(), events.end(), "open-dialog:E:\\typo\\iTool.exe"),
               events.end());
 }
 
 TEST_F(PatchRunTest, TheIconStep_FailuresAndTheirReports) {
     steps.replaceFails = true;
-    Click();
+    EXPECT_TRUE(Click());
     Events expected =
         Concat(Concat(kStart, {"exists:C:\\Tools\\iTools.exe"}), StepsFrom5("C:\\Tools\\"));
     expected.insert(expected.begin() + 9, "caption:Иконка не установлена!!!");
@@ -170,7 +170,7 @@ TEST_F(PatchRunTest, TheIconStep_FailuresAndTheirReports) {
     events.clear();
     steps.replaceFails = false;
     steps.openFails = true;
-    Click();
+    EXPECT_TRUE(Click());
     expected = Concat(Concat(kStart, {"exists:C:\\Tools\\iTools.exe"}), StepsFrom5("C:\\Tools\\"));
     expected.erase(expected.begin() + 8, expected.begin() + 10); // no replace, no close
     expected.insert(expected.end(), {"timer-off", "repaint"});
@@ -179,7 +179,11 @@ TEST_F(PatchRunTest, TheIconStep_FailuresAndTheirReports) {
 
 TEST_F(PatchRunTest, AnErrorWritingAPayloadAbandonsTheRestAndTheTimerStop) {
     steps.saveFailsFor = u"patchdata";
-    EXPECT_THROW(Click(), PatchError);
+    const binary::Status run = Click();
+    ASSERT_FALSE(run);
+    EXPECT_EQ(U8(UserText(run.error())),
+              "Cannot create file \"C:\\Tools\\patchdata.data\". Access is denied.")
+        << "the write's error reaches the caller as it was";
     EXPECT_EQ(events.back(), "save:patchdata>C:\\Tools\\patchdata.data")
         << "nothing after the failed write";
     EXPECT_TRUE(host.timerEnabled);
@@ -200,7 +204,7 @@ TEST_F(PatchRunTest, AnErrorWritingAPayloadAbandonsTheRestAndTheTimerStop) {
             host.files->insert(kDir + u"res_cn.data");
         }
         steps.saveFailsFor = u"res_ru";
-        EXPECT_THROW(Click(), PatchError);
+        EXPECT_FALSE(Click());
         const auto save =
             std::find(events.begin(), events.end(), "save:res_ru>C:\\Tools\\res_ru.data");
         ASSERT_NE(save, events.end());
@@ -211,7 +215,39 @@ TEST_F(PatchRunTest, AnErrorWritingAPayloadAbandonsTheRestAndTheTimerStop) {
 
 // The whole run with the real steps: the resource editor and the string patch on a real PE
 // file in a folder, the payload writer on the own resources, the update functions recorded.
-class SystemRunTest : public resedit::testing::ScratchTest {};
+class SystemRunTest : public resedit::testing::ScratchTest {
+protected:
+    FakeResources resources;
+    Events events;
+    RecordingHost host{events};
+    std::u16string targetDir;
+    SystemSteps steps{host, resources, platform::SystemOs(), targetDir};
+
+    void SetUp() override {
+        ScratchTest::SetUp();
+        targetDir = dir.u16string() + u"/";
+    }
+    // The program's own payloads: the pack and the icon file given, the three dialogs.
+    void Payloads(const Bytes& pack, const Bytes& icon) {
+        using platform::ResourceName;
+        resources.own = {{ResourceName::Id(10), ResourceName::Text(u"RES_RU"), 1033, pack},
+                         {ResourceName::Id(10), ResourceName::Text(u"PATCHDATA"), 1033, icon},
+                         {ResourceName::Id(5), ResourceName::Id(101), 2052, Bytes(380, 1)},
+                         {ResourceName::Id(5), ResourceName::Id(226), 2052, Bytes(668, 2)},
+                         {ResourceName::Id(5), ResourceName::Id(520), 2052, Bytes(500, 3)}};
+    }
+    // The target folder: iTools.exe given, TSRes.dll and the Chinese pack.
+    void Target(const Bytes& exe) {
+        WriteFileBytes(dir / "iTools.exe", exe);
+        // Windows names files without regard to case and the string patch opens "itools.exe":
+        // a second name for the same file stands in for that here.
+        if (!std::filesystem::exists(dir / "itools.exe")) {
+            std::filesystem::create_hard_link(dir / "iTools.exe", dir / "itools.exe");
+        }
+        WriteFileBytes(dir / "TSRes.dll", Bytes(1024, 0));
+        WriteFileBytes(dir / "res_cn.data", Bytes(10, 1));
+    }
+};
 
 TEST_F(SystemRunTest, PatchesAFolderEndToEndAndASecondRunMatches) {
     using namespace resedit::testing;
@@ -235,28 +271,9 @@ TEST_F(SystemRunTest, PatchesAFolderEndToEndAndASecondRunMatches) {
                {ResKey::FromId(10), ResKey::FromName(u"OTHER"), 1033, Pattern(700, 4)}});
     const Bytes name = Utf16Bytes(u"res_cn.data");
     std::copy(name.begin(), name.end(), spec.sections[1].bytes.begin() + 0x40);
-    const Bytes exe = BuildPe(spec).bytes;
-    WriteAll(dir / "iTools.exe", exe);
-    // Windows names files without regard to case and the string patch opens "itools.exe":
-    // a second name for the same file stands in for that here.
-    if (!std::filesystem::exists(dir / "itools.exe")) {
-        std::filesystem::create_hard_link(dir / "iTools.exe", dir / "itools.exe");
-    }
-    WriteAll(dir / "TSRes.dll", Bytes(1024, 0));
-    WriteAll(dir / "res_cn.data", Bytes(10, 1));
-
-    FakeResources resources;
+    Target(BuildPe(spec).bytes);
     const Bytes pack = Pattern(70000, 9);
-    resources.own = {
-        {ResourceName::Id(10), ResourceName::Text(u"RES_RU"), 1033, pack},
-        {ResourceName::Id(10), ResourceName::Text(u"PATCHDATA"), 1033, BuildIco(newImages)},
-        {ResourceName::Id(5), ResourceName::Id(101), 2052, Bytes(380, 1)},
-        {ResourceName::Id(5), ResourceName::Id(226), 2052, Bytes(668, 2)},
-        {ResourceName::Id(5), ResourceName::Id(520), 2052, Bytes(500, 3)}};
-    Events events;
-    RecordingHost host(events);
-    std::u16string targetDir = dir.u16string() + u"/";
-    SystemSteps steps(host, resources, platform::SystemOs(), targetDir);
+    Payloads(pack, BuildIco(newImages));
 
     const std::vector<std::string> lines = {"Working Please wait!",
                                             "Load: TSRes.dll",
@@ -282,15 +299,15 @@ TEST_F(SystemRunTest, PatchesAFolderEndToEndAndASecondRunMatches) {
                                             "Blorn rulezzz 4ever!!!"};
     for (int run = 1; run <= 2; ++run) {
         SCOPED_TRACE(run);
-        RabbitClick(host, steps, targetDir);
+        EXPECT_TRUE(RabbitClick(host, steps, targetDir));
         EXPECT_EQ(host.reporter.lines, lines);
         EXPECT_TRUE(host.reporter.boxes.empty());
         EXPECT_FALSE(host.timerEnabled);
 
         EXPECT_FALSE(std::filesystem::exists(dir / "patchdata.data"));
         EXPECT_FALSE(std::filesystem::exists(dir / "res_cn.data"));
-        EXPECT_EQ(ReadAll(dir / "res_ru.data"), pack);
-        const Bytes patched = ReadAll(dir / "iTools.exe");
+        EXPECT_EQ(ReadFileBytes(dir / "res_ru.data"), pack);
+        const Bytes patched = ReadFileBytes(dir / "iTools.exe");
         const Bytes ru = Utf16Bytes(u"res_ru.data");
         EXPECT_NE(std::search(patched.begin(), patched.end(), ru.begin(), ru.end()), patched.end());
         EXPECT_EQ(std::search(patched.begin(), patched.end(), name.begin(), name.end()),
@@ -330,36 +347,19 @@ TEST_F(SystemRunTest, PatchesAFolderEndToEndAndASecondRunMatches) {
 // The Russian pack cannot be written (a folder of its name stands in the way) after the
 // string patch: iTools.exe names its own pack again, which stays, so the target still starts.
 TEST_F(SystemRunTest, APackThatCannotBeWrittenLeavesTheTargetNamingItsOwnPack) {
-    using platform::ResourceName;
     using resedit::testing::Pattern;
     Bytes exe = Pattern(4096, 5);
     const Bytes name = Utf16Bytes(u"res_cn.data");
     std::copy(name.begin(), name.end(), exe.begin() + 0x100);
     std::copy(name.begin(), name.end(), exe.begin() + 0x800);
-    WriteAll(dir / "iTools.exe", exe);
-    if (!std::filesystem::exists(dir / "itools.exe")) {
-        std::filesystem::create_hard_link(dir / "iTools.exe", dir / "itools.exe");
-    }
-    WriteAll(dir / "TSRes.dll", Bytes(1024, 0));
-    WriteAll(dir / "res_cn.data", Bytes(10, 1));
+    Target(exe);
     std::filesystem::create_directory(dir / "res_ru.data");
+    Payloads(Pattern(7000, 9), Pattern(300, 8));
 
-    FakeResources resources;
-    resources.own = {
-        {ResourceName::Id(10), ResourceName::Text(u"RES_RU"), 1033, Pattern(7000, 9)},
-        {ResourceName::Id(10), ResourceName::Text(u"PATCHDATA"), 1033, Pattern(300, 8)},
-        {ResourceName::Id(5), ResourceName::Id(101), 2052, Bytes(380, 1)},
-        {ResourceName::Id(5), ResourceName::Id(226), 2052, Bytes(668, 2)},
-        {ResourceName::Id(5), ResourceName::Id(520), 2052, Bytes(500, 3)}};
-    Events events;
-    RecordingHost host(events);
-    std::u16string targetDir = dir.u16string() + u"/";
-    SystemSteps steps(host, resources, platform::SystemOs(), targetDir);
-
-    EXPECT_THROW(RabbitClick(host, steps, targetDir), PatchError);
+    EXPECT_FALSE(RabbitClick(host, steps, targetDir));
     EXPECT_TRUE(host.reporter.boxes.empty()) << "the string patch itself succeeded";
-    EXPECT_EQ(ReadAll(dir / "iTools.exe"), exe);
-    EXPECT_EQ(ReadAll(dir / "res_cn.data"), Bytes(10, 1));
+    EXPECT_EQ(ReadFileBytes(dir / "iTools.exe"), exe);
+    EXPECT_EQ(ReadFileBytes(dir / "res_cn.data"), Bytes(10, 1));
     EXPECT_TRUE(std::filesystem::is_directory(dir / "res_ru.data"));
 }
 

@@ -1,3 +1,4 @@
+#include "patch/error.h"
 #include "patch/payload.h"
 #include "patch/tests/fakes.h"
 #include "resedit/tests/support.h"
@@ -21,21 +22,17 @@ protected:
     }
     std::u16string Path(const char* name) const { return (dir / name).u16string(); }
 
-    // The error's text, or "" when none was raised.
+    // The error's text, or "" when there was none.
     std::string Save(platform::Os& os, std::u16string_view name, const std::u16string& file) {
-        try {
-            SaveResourceToFile(resources, os, name, file);
-        } catch (const PatchError& e) {
-            return U8(e.Text());
-        }
-        return "";
+        const binary::Status saved = SaveResourceToFile(resources, os, name, file);
+        return saved ? "" : U8(UserText(saved.error()));
     }
 };
 
 TEST_F(SaveResourceTest, ReplacesAndTruncatesAnExistingFile) {
-    WriteAll(dir / "patchdata.data", Bytes(20000, 0xEE));
+    WriteFileBytes(dir / "patchdata.data", Bytes(20000, 0xEE));
     EXPECT_EQ(Save(platform::SystemOs(), u"patchdata", Path("patchdata.data")), "");
-    EXPECT_EQ(ReadAll(dir / "patchdata.data"), icon);
+    EXPECT_EQ(ReadFileBytes(dir / "patchdata.data"), icon);
     EXPECT_EQ(resources.calls.front(), "FindResource:0,patchdata,10")
         << "RT_RCDATA of the own module, by text";
 

@@ -97,16 +97,16 @@ TEST_F(StringPatchTest, TestsExactlyTheStatedPositions) {
         }
         ASSERT_EQ(expected, ReferenceScan(original)) << "the case table agrees with the reference";
 
-        WriteAll(Target(), original);
-        PatchExeString(platform::SystemOs(), reporter, Dir(), u"res_ru.data");
-        EXPECT_EQ(ReadAll(Target()), expected);
+        WriteFileBytes(Target(), original);
+        EXPECT_TRUE(PatchExeString(platform::SystemOs(), reporter, Dir(), u"res_ru.data"));
+        EXPECT_EQ(ReadFileBytes(Target()), expected);
         // Small blocks put candidates on every side of a block boundary.
         for (std::size_t block : {2u, 6u, 22u, 24u, 64u}) {
             SCOPED_TRACE(block);
-            WriteAll(Target(), original);
+            WriteFileBytes(Target(), original);
             EXPECT_TRUE(RewriteUtf16(platform::SystemOs(), Target().u16string(), u"res_cn.data",
                                      u"res_ru.data", block));
-            EXPECT_EQ(ReadAll(Target()), expected);
+            EXPECT_EQ(ReadFileBytes(Target()), expected);
         }
     }
     EXPECT_TRUE(reporter.boxes.empty());
@@ -129,10 +129,11 @@ TEST_F(StringPatchTest, AgreesWithThePositionByPositionScanOnDenseFiles) {
         }
         const Bytes expected = ReferenceScan(bytes);
         for (std::size_t block : {2u, 10u, 30u, 4096u}) {
-            WriteAll(Target(), bytes);
+            WriteFileBytes(Target(), bytes);
             ASSERT_TRUE(RewriteUtf16(platform::SystemOs(), Target().u16string(), u"res_cn.data",
                                      u"res_ru.data", block));
-            ASSERT_EQ(ReadAll(Target()), expected) << "round " << round << ", block " << block;
+            ASSERT_EQ(ReadFileBytes(Target()), expected)
+                << "round " << round << ", block " << block;
         }
     }
 }
@@ -140,9 +141,9 @@ TEST_F(StringPatchTest, AgreesWithThePositionByPositionScanOnDenseFiles) {
 TEST_F(StringPatchTest, SmallFilesAreOpenedAndClosedWithoutARead) {
     for (std::size_t size : {0u, 1u, 26u, 27u, 28u}) {
         SCOPED_TRACE(size);
-        WriteAll(Target(), Bytes(size, kFill));
+        WriteFileBytes(Target(), Bytes(size, kFill));
         CountingOs os(platform::SystemOs());
-        PatchExeString(os, reporter, Dir(), u"res_ru.data");
+        EXPECT_TRUE(PatchExeString(os, reporter, Dir(), u"res_ru.data"));
         EXPECT_EQ(os.counts["OpenExisting"], 1);
         EXPECT_EQ(os.counts["Close"], 1);
         EXPECT_EQ(os.counts["ReadAt"], size >= 28 ? 1 : 0);
@@ -153,20 +154,21 @@ TEST_F(StringPatchTest, SmallFilesAreOpenedAndClosedWithoutARead) {
 
 TEST_F(StringPatchTest, ASecondRunFindsNothingAndWritesNothing) {
     PositionCase c = Cases()[0];
-    WriteAll(Target(), Build(c));
+    WriteFileBytes(Target(), Build(c));
     CountingOs first(platform::SystemOs());
-    PatchExeString(first, reporter, Dir(), u"res_ru.data");
+    EXPECT_TRUE(PatchExeString(first, reporter, Dir(), u"res_ru.data"));
     EXPECT_EQ(first.counts["WriteAt"], 3);
-    const Bytes once = ReadAll(Target());
+    const Bytes once = ReadFileBytes(Target());
     CountingOs second(platform::SystemOs());
-    PatchExeString(second, reporter, Dir(), u"res_ru.data");
+    EXPECT_TRUE(PatchExeString(second, reporter, Dir(), u"res_ru.data"));
     EXPECT_EQ(second.counts["WriteAt"], 0);
-    EXPECT_EQ(ReadAll(Target()), once);
+    EXPECT_EQ(ReadFileBytes(Target()), once);
     EXPECT_EQ(once.size(), c.size);
     EXPECT_TRUE(reporter.boxes.empty());
 }
 
-// Every failure gives the same single message box; rewritten matches stay rewritten.
+// Every failure gives the same single message box; rewritten matches stay rewritten. The
+// error returned names the operation and, for a read or write, the bytes it concerned.
 TEST_F(StringPatchTest, AnyFailureGivesOneMessageAndKeepsWhatWasWritten) {
     const std::string message =
         "Could not write changes to file:" + FailureText(Dir()) +
@@ -181,37 +183,46 @@ TEST_F(StringPatchTest, AnyFailureGivesOneMessageAndKeepsWhatWasWritten) {
         int at;
         std::uint32_t code;
         const Bytes* after;
+        const char* error;
+        std::uint64_t offset;
     };
+    const std::uint64_t nowhere = binary::Error::kNowhere;
     const FailureCase cases[] = {
-        {"read-only or access denied", "OpenExisting", 1, platform::error::kAccessDenied,
-         &original},
-        {"size query", "GetLength", 1, platform::error::kInvalidHandle, &original},
-        {"read", "ReadAt", 1, platform::error::kReadFault, &original},
-        {"second write", "WriteAt", 2, platform::error::kDiskFull, &firstOnly},
+        {"read-only or access denied", "OpenExisting", 1, platform::error::kAccessDenied, &original,
+         "cannot open the file", nowhere},
+        {"size query", "GetLength", 1, platform::error::kInvalidHandle, &original,
+         "cannot get the file's length", nowhere},
+        {"read", "ReadAt", 1, platform::error::kReadFault, &original, "cannot read the file", 2},
+        {"second write", "WriteAt", 2, platform::error::kDiskFull, &firstOnly,
+         "cannot write the file", 100},
     };
     for (const FailureCase& c : cases) {
         SCOPED_TRACE(c.name);
-        WriteAll(Target(), original);
+        WriteFileBytes(Target(), original);
         CountingOs os(platform::SystemOs());
         os.failOp = c.op;
         os.failAt = c.at;
         os.failCode = c.code;
         events.clear();
-        PatchExeString(os, reporter, Dir(), u"res_ru.data");
+        const binary::Status done = PatchExeString(os, reporter, Dir(), u"res_ru.data");
         EXPECT_EQ(events, Events{"box:" + message});
-        EXPECT_EQ(ReadAll(Target()), *c.after);
+        ASSERT_FALSE(done);
+        EXPECT_EQ(done.error().code, binary::ErrorCode::Io);
+        EXPECT_EQ(done.error().message, c.error);
+        EXPECT_EQ(done.error().offset, c.offset);
+        EXPECT_EQ(ReadFileBytes(Target()), *c.after);
         EXPECT_EQ(os.counts["Close"], os.counts["OpenExisting"] - (c.op == "OpenExisting" ? 1 : 0));
     }
 
     SCOPED_TRACE("missing file");
     std::filesystem::remove(Target());
     events.clear();
-    PatchExeString(platform::SystemOs(), reporter, Dir(), u"res_ru.data");
+    EXPECT_FALSE(PatchExeString(platform::SystemOs(), reporter, Dir(), u"res_ru.data"));
     EXPECT_EQ(events, Events{"box:" + message});
     EXPECT_FALSE(std::filesystem::exists(Target())) << "never created";
 
     SCOPED_TRACE("locked by another opener");
-    WriteAll(Target(), original);
+    WriteFileBytes(Target(), original);
     {
         platform::ScopedFile holder(platform::SystemOs(),
                                     platform::SystemOs().OpenExisting(Target().u16string(),
@@ -219,22 +230,24 @@ TEST_F(StringPatchTest, AnyFailureGivesOneMessageAndKeepsWhatWasWritten) {
                                                                       platform::Share::Exclusive));
         ASSERT_TRUE(holder.IsValid());
         events.clear();
-        PatchExeString(platform::SystemOs(), reporter, Dir(), u"res_ru.data");
+        EXPECT_FALSE(PatchExeString(platform::SystemOs(), reporter, Dir(), u"res_ru.data"));
         EXPECT_EQ(events, Events{"box:" + message});
     }
-    EXPECT_EQ(ReadAll(Target()), original);
+    EXPECT_EQ(ReadFileBytes(Target()), original);
 }
 
 TEST_F(StringPatchTest, AReplacementOfAnotherLengthIsRefusedUntouched) {
     const Bytes original = Build(Cases()[0]);
     for (std::u16string_view bad : {u"res_ru.dat", u"res_ru.data2", u""}) {
-        WriteAll(Target(), original);
+        WriteFileBytes(Target(), original);
         CountingOs os(platform::SystemOs());
         events.clear();
-        PatchExeString(os, reporter, Dir(), bad);
+        const binary::Status done = PatchExeString(os, reporter, Dir(), bad);
+        ASSERT_FALSE(done);
+        EXPECT_EQ(done.error().code, binary::ErrorCode::InvalidArgument);
         EXPECT_EQ(events.size(), 1u);
         EXPECT_EQ(os.counts["OpenExisting"], 0);
-        EXPECT_EQ(ReadAll(Target()), original);
+        EXPECT_EQ(ReadFileBytes(Target()), original);
     }
 }
 

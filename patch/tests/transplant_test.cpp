@@ -24,11 +24,12 @@ protected:
             {ResourceName::Id(5), ResourceName::Id(226), 2052, dialog226},
             {ResourceName::Id(10), ResourceName::Text(u"PATCHDATA"), 1033, Bytes(100, 1)},
         };
-        WriteAll(dir / "TSRes.dll", Bytes(64, 0));
+        WriteFileBytes(dir / "TSRes.dll", Bytes(64, 0));
     }
     std::u16string Dir() const { return dir.u16string() + u"/"; }
+    // True when the platform accepted the update.
     bool Run(std::uint16_t id) {
-        return TransplantDialog(reporter, resources, Dir(), u"TSRes.dll", 5, id);
+        return static_cast<bool>(TransplantDialog(reporter, resources, Dir(), u"TSRes.dll", 5, id));
     }
 };
 
@@ -133,7 +134,14 @@ TEST_F(TransplantTest, EachFailureReportsItselfAndTheCycleGoesOn) {
         FakeResources fresh = resources;
         fresh.*c.knob = true;
         events.clear();
-        EXPECT_EQ(TransplantDialog(reporter, fresh, Dir(), u"TSRes.dll", 5, c.id), c.result);
+        const binary::Status done = TransplantDialog(reporter, fresh, Dir(), u"TSRes.dll", 5, c.id);
+        EXPECT_EQ(static_cast<bool>(done), c.result);
+        if (!done) {
+            // Without a template the update is discarded; otherwise the platform refused it.
+            EXPECT_EQ(done.error().code, std::string(c.committed) == "discard"
+                                             ? binary::ErrorCode::NotFound
+                                             : binary::ErrorCode::Io);
+        }
         EXPECT_EQ(events, c.expected);
         for (const std::string& call : fresh.calls) {
             if (call.rfind("UpdateResource:", 0) == 0) {

@@ -1,5 +1,6 @@
 // The payload writer and the dialog transplant on the real platform: this program's own
 // resources (the payloads are compiled into it) and copies of the stand-in TSRes.dll.
+#include "patch/error.h"
 #include "patch/payload.h"
 #include "patch/stringpatch.h"
 #include "patch/tests/fakes.h"
@@ -92,40 +93,35 @@ protected:
 using SaveResourceTest = WineTest;
 
 TEST_F(SaveResourceTest, FindsTheResourceWhateverTheCaseAndReplacesTheFile) {
-    const Bytes icon = ReadAll(kPayloadDir / "mainicon.ico");
+    const Bytes icon = ReadFileBytes(kPayloadDir / "mainicon.ico");
     ASSERT_EQ(icon.size(), 370070u);
     for (const char16_t* name : {u"patchdata", u"PatchData", u"PATCHDATA"}) {
         SCOPED_TRACE(U8(name));
-        WriteAll(dir / "patchdata.data", Bytes(500000, 0xEE)); // longer than the resource
-        SaveResourceToFile(platform::SystemResources(), platform::SystemOs(), name,
-                           (dir / "patchdata.data").u16string());
-        EXPECT_EQ(ReadAll(dir / "patchdata.data"), icon);
+        WriteFileBytes(dir / "patchdata.data", Bytes(500000, 0xEE)); // longer than the resource
+        EXPECT_TRUE(SaveResourceToFile(platform::SystemResources(), platform::SystemOs(), name,
+                                       (dir / "patchdata.data").u16string()));
+        EXPECT_EQ(ReadFileBytes(dir / "patchdata.data"), icon);
     }
-    SaveResourceToFile(platform::SystemResources(), platform::SystemOs(), u"res_ru",
-                       (dir / "res_ru.data").u16string());
-    EXPECT_EQ(ReadAll(dir / "res_ru.data"), ReadAll(kPayloadDir / "res_ru.zip"));
+    EXPECT_TRUE(SaveResourceToFile(platform::SystemResources(), platform::SystemOs(), u"res_ru",
+                                   (dir / "res_ru.data").u16string()));
+    EXPECT_EQ(ReadFileBytes(dir / "res_ru.data"), ReadFileBytes(kPayloadDir / "res_ru.zip"));
 }
 
 TEST_F(SaveResourceTest, FailsCleanlyIntoAMissingFolder) {
     const std::u16string target = (dir / "missing" / "res_ru.data").u16string();
-    try {
+    const binary::Status created =
         SaveResourceToFile(platform::SystemResources(), platform::SystemOs(), u"res_ru", target);
-        FAIL() << "no error raised";
-    } catch (const PatchError& e) {
-        const std::u16string prefix = u"Cannot create file \"" + target + u"\". ";
-        EXPECT_EQ(e.Text().substr(0, prefix.size()), prefix);
-        EXPECT_EQ(e.Text().substr(prefix.size()), platform::SystemErrorText(ERROR_PATH_NOT_FOUND));
-        EXPECT_EQ(e.Text().find(u'\n'), std::u16string::npos)
-            << "no line break from the system text";
-    }
+    ASSERT_FALSE(created) << "no error raised";
+    const std::u16string text = UserText(created.error());
+    const std::u16string prefix = u"Cannot create file \"" + target + u"\". ";
+    EXPECT_EQ(text.substr(0, prefix.size()), prefix);
+    EXPECT_EQ(text.substr(prefix.size()), platform::SystemErrorText(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(text.find(u'\n'), std::u16string::npos) << "no line break from the system text";
     EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
-    try {
-        SaveResourceToFile(platform::SystemResources(), platform::SystemOs(), u"nosuch",
-                           (dir / "x").u16string());
-        FAIL() << "no error raised";
-    } catch (const PatchError& e) {
-        EXPECT_EQ(U8(e.Text()), "Resource nosuch not found");
-    }
+    const binary::Status found = SaveResourceToFile(
+        platform::SystemResources(), platform::SystemOs(), u"nosuch", (dir / "x").u16string());
+    ASSERT_FALSE(found) << "no error raised";
+    EXPECT_EQ(U8(UserText(found.error())), "Resource nosuch not found");
 }
 
 class TransplantWineTest : public WineTest {
@@ -135,8 +131,10 @@ protected:
         std::filesystem::copy_file(kStandInDir / "TSRes.dll", dir / "TSRes.dll");
         before = ListResources(dir / "TSRes.dll");
     }
+    // True when the platform accepted the update.
     bool Run(std::uint16_t id) {
-        return TransplantDialog(reporter, platform::SystemResources(), Dir(), u"TSRes.dll", 5, id);
+        return static_cast<bool>(
+            TransplantDialog(reporter, platform::SystemResources(), Dir(), u"TSRes.dll", 5, id));
     }
     Bytes Own(WORD id) {
         return ResourceOf(platform::SystemResources().OwnExecutablePath(), 5, id, kChinese);
@@ -216,7 +214,7 @@ TEST_F(WineTest, TheStringPatchReportsAReadOnlyTargetOnce) {
     const Bytes name = Utf16Bytes(u"res_cn.data");
     Bytes file(100, 0xAB);
     std::copy(name.begin(), name.end(), file.begin() + 10);
-    WriteAll(dir / "iTools.exe", file);
+    WriteFileBytes(dir / "iTools.exe", file);
     const std::wstring path = (dir / "iTools.exe").wstring();
     ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
     HANDLE probe = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -230,7 +228,7 @@ TEST_F(WineTest, TheStringPatchReportsAReadOnlyTargetOnce) {
         os.failAt = 1;
         os.failCode = platform::error::kAccessDenied;
     }
-    PatchExeString(os, reporter, Dir(), u"res_ru.data");
+    EXPECT_FALSE(PatchExeString(os, reporter, Dir(), u"res_ru.data"));
     SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     ASSERT_EQ(reporter.boxes.size(), 1u);
     EXPECT_EQ(
@@ -239,19 +237,19 @@ TEST_F(WineTest, TheStringPatchReportsAReadOnlyTargetOnce) {
             "itools.exe\n\rМожет он у вас запущен? проверьте в диспетчере задач \"itools.exe\"");
     EXPECT_EQ(os.counts["OpenExisting"], 1);
     EXPECT_EQ(os.counts["WriteAt"], 0);
-    EXPECT_EQ(ReadAll(dir / "iTools.exe"), file);
+    EXPECT_EQ(ReadFileBytes(dir / "iTools.exe"), file);
 }
 
 TEST_F(WineTest, TheStringPatchFindsTheTargetUnderItsLowerCaseName) {
     const Bytes name = Utf16Bytes(u"res_cn.data");
     Bytes file(100, 0xAB);
     std::copy(name.begin(), name.end(), file.begin() + 10);
-    WriteAll(dir / "iTools.exe", file);
-    PatchExeString(platform::SystemOs(), reporter, Dir(), u"res_ru.data");
+    WriteFileBytes(dir / "iTools.exe", file);
+    EXPECT_TRUE(PatchExeString(platform::SystemOs(), reporter, Dir(), u"res_ru.data"));
     EXPECT_TRUE(reporter.boxes.empty());
     const Bytes ru = Utf16Bytes(u"res_ru.data");
     std::copy(ru.begin(), ru.end(), file.begin() + 10);
-    EXPECT_EQ(ReadAll(dir / "iTools.exe"), file);
+    EXPECT_EQ(ReadFileBytes(dir / "iTools.exe"), file);
     EXPECT_TRUE(std::filesystem::exists(dir / "iTools.exe"));
 }
 

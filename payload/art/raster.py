@@ -141,23 +141,7 @@ class Canvas:
                     buf[k] = c
 
     def capsule(self, ax, ay, bx, by, width, value=1.0):
-        hw = width / 2.0
-        dx, dy = bx - ax, by - ay
-        ll = dx * dx + dy * dy
-        sqrt = math.sqrt
-
-        def sdf(x, y):
-            px, py = x - ax, y - ay
-            t = 0.0 if ll == 0.0 else (px * dx + py * dy) / ll
-            if t < 0.0:
-                t = 0.0
-            elif t > 1.0:
-                t = 1.0
-            qx, qy = px - t * dx, py - t * dy
-            return sqrt(qx * qx + qy * qy) - hw
-
-        bbox = (min(ax, bx) - hw, min(ay, by) - hw, max(ax, bx) + hw, max(ay, by) + hw)
-        self._apply(bbox, sdf, value)
+        self.polyline([(ax, ay), (bx, by)], width, value)
 
     def polyline(self, pts, width, value=1.0):
         hw = width / 2.0

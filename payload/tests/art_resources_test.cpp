@@ -1,5 +1,7 @@
 // Loads the generated artwork through the Win32 loaders, from resources compiled by the
 // real resource compiler, and checks that what the program will get is what was drawn.
+#include "platform/gdi_win32.h"
+
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -185,16 +187,9 @@ TEST(ArtResources, MainIconDrawsAtEverySize) {
         if (info.hbmMask)
             DeleteObject(info.hbmMask);
 
-        BITMAPINFO bi{};
-        bi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        bi.bmiHeader.biWidth = size;
-        bi.bmiHeader.biHeight = -size;
-        bi.bmiHeader.biPlanes = 1;
-        bi.bmiHeader.biBitCount = 32;
-        bi.bmiHeader.biCompression = BI_RGB;
         void* bits = nullptr;
         HDC dc = CreateCompatibleDC(nullptr);
-        HBITMAP target = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+        HBITMAP target = platform::CreateDib32(size, size, &bits);
         ASSERT_NE(target, nullptr);
         HGDIOBJ old = SelectObject(dc, target);
         auto* px = static_cast<uint32_t*>(bits);

@@ -1,4 +1,5 @@
 #include "platform/file.h"
+#include "platform/file_pieces.h"
 #include "platform/text.h"
 
 #include <gtest/gtest.h>
@@ -147,6 +148,49 @@ TEST_F(FileTest, ProcessServices) {
         os.SetLastError(5);
     }
     EXPECT_EQ(os.LastError(), 1234u);
+}
+
+// The transfer loop of both platforms' files: what the system moved per call, in order.
+TEST(FilePieces, ReadsEndAtAPieceThatMovesNothingAndWritesFailThere) {
+    struct Case {
+        const char* name;
+        std::vector<int> moves; // bytes per call; -1: the system refuses
+        bool read;              // ReadAt's result
+        std::size_t got;
+        bool written; // WriteAt's result
+    };
+    const Case cases[] = {
+        {"whole in one", {20}, true, 20, true},
+        {"in pieces", {8, 8, 4}, true, 20, true},
+        {"the end of the file", {8, 4, 0}, true, 12, false},
+        {"refused", {8, -1}, false, 8, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        char memory[20] = {};
+        std::size_t call = 0;
+        auto piece = [&](std::uint64_t at, const char* bytes, std::size_t count, std::size_t& n) {
+            EXPECT_EQ(at, 1000 + static_cast<std::uint64_t>(bytes - memory));
+            EXPECT_EQ(bytes + count, memory + 20);
+            const int m = call < c.moves.size() ? c.moves[call] : 0;
+            ++call;
+            n = m > 0 ? static_cast<std::size_t>(m) : 0;
+            return m >= 0;
+        };
+        std::size_t got = 0;
+        const char* from = memory;
+        EXPECT_EQ(platform::MoveInPieces(1000, from, 20, got, piece), c.read);
+        if (c.read) {
+            EXPECT_EQ(got, c.got);
+        }
+        EXPECT_EQ(call, c.moves.size());
+
+        call = 0;
+        int stalls = 0;
+        EXPECT_EQ(platform::WriteInPieces(1000, memory, 20, piece, [&] { ++stalls; }), c.written);
+        EXPECT_EQ(call, c.moves.size()) << "no call after one that moved nothing";
+        EXPECT_EQ(stalls, c.read && !c.written ? 1 : 0);
+    }
 }
 
 } // namespace

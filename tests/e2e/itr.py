@@ -12,12 +12,24 @@ import shlex
 import shutil
 import struct
 import subprocess
+import sys
 import tempfile
 import time
+import unittest
+
+
+# The stand-in target's files, as an installed iTools 3 folder holds them.
+STANDIN_FILES = ("iTools.exe", "TSRes.dll", "res_cn.data")
 
 
 class DriverError(AssertionError):
     pass
+
+
+def build_folder(default="build/windows"):
+    """The build folder a test script runs on: its first argument, taken off sys.argv so
+    that unittest does not read it, else the default."""
+    return pathlib.Path(sys.argv.pop(1) if len(sys.argv) > 1 else default).resolve()
 
 
 def win_path(path):
@@ -27,6 +39,11 @@ def win_path(path):
 
 def unix_user():
     return pwd.getpwuid(os.getuid()).pw_name
+
+
+def start(folder):
+    """The driver's command that starts the program in folder, as a user starts it there."""
+    return f"start {win_path(pathlib.Path(folder) / 'iTools3-Rus.exe')} {win_path(folder)}"
 
 
 HARNESS = pathlib.Path(__file__).resolve().parent.parent.parent / "tools" / "wine" / "harness"
@@ -75,11 +92,16 @@ class Harness:
             raise DriverError(f"driver failed (exit {rc}): {failed}\noutput: {output}\nreports: {results}")
         return results
 
-    def target_folder(self, name):
-        """A fresh folder holding a copy of the program, as a user would set it up."""
+    def target_folder(self, name, standin=None, program=True):
+        """A fresh folder as a user would set it up: a copy of the program (unless program is
+        false) and, given a stand-in folder of the build ("standin"), a copy of that target."""
         folder = self.scratch / name
         folder.mkdir(parents=True)
-        shutil.copy2(self.exe, folder / self.exe.name)
+        if program:
+            shutil.copy2(self.exe, folder / self.exe.name)
+        if standin:
+            for n in STANDIN_FILES:
+                shutil.copy2(self.build / standin / n, folder / n)
         return folder
 
     def screenshot(self, name, crop=None):
@@ -92,6 +114,20 @@ class Harness:
         subprocess.run([*args, str(target)], check=True, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
         return target
+
+
+class ProgramTest(unittest.TestCase):
+    """Tests of the program of one build folder (the class attribute build) that share one
+    harness, self.h, for the whole class."""
+    build = "build/windows"
+
+    @classmethod
+    def setUpClass(cls):
+        cls.h = Harness(cls.build)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.h.cleanup()
 
 
 def by_cmd(results, cmd):

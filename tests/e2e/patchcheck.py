@@ -12,8 +12,10 @@ import pefile
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent.parent
 ORACLE = ROOT / "resedit" / "tests" / "oracle.py"
+# The listing's checksum is the oracle's own.
+sys.path.append(str(ORACLE.parent))
+from oracle import fnv1a  # noqa: E402
 
-STANDIN_FILES = ("iTools.exe", "TSRes.dll", "res_cn.data")
 RT_ICON, RT_DIALOG, RT_GROUP_ICON = 3, 5, 14
 CHINESE = 2052
 
@@ -24,13 +26,6 @@ for _id in (101, 226, 520):
                     "Open file for writing: TSRes.dll", f"Adding patched resources: {_id} in file:TSRes.dll",
                     "Clean up..."]
 HAPPY_LINES += ["", "have nice day!", "Blorn rulezzz 4ever!!!"]
-
-
-def fnv1a(data):
-    h = 2166136261
-    for b in data:
-        h = ((h ^ b) * 16777619) & 0xFFFFFFFF
-    return f"{h:08x}"
 
 
 def snapshot(folder):
@@ -180,25 +175,32 @@ def _win_path(path):
     return "Z:" + str(pathlib.Path(path).resolve()).replace("/", "\\")
 
 
+def _differences(before, after, removed, added, changed):
+    """One line for each key whose value differs between two dicts, in key order:
+    removed(key, old), added(key, new) or changed(key, old, new)."""
+    for key in sorted(set(before) | set(after), key=str):
+        if key not in after:
+            yield removed(key, before[key])
+        elif key not in before:
+            yield added(key, after[key])
+        elif before[key] != after[key]:
+            yield changed(key, before[key], after[key])
+
+
 def describe_changes(before, after, resource_pairs=None):
     """Human-readable lines: files written and removed, resources replaced, added and removed.
     resource_pairs: {file name: (resources before, resources after)}."""
-    lines = []
-    for name in sorted(set(before) | set(after)):
-        if name not in after:
-            lines.append(f"removed  {name}")
-        elif name not in before:
-            lines.append(f"written  {name} ({after[name][0]} bytes)")
-        elif before[name] != after[name]:
-            lines.append(f"changed  {name} ({before[name][0]} -> {after[name][0]} bytes)")
+    lines = list(_differences(before, after,
+                              lambda name, old: f"removed  {name}",
+                              lambda name, new: f"written  {name} ({new[0]} bytes)",
+                              lambda name, old, new: f"changed  {name} ({old[0]} -> {new[0]} bytes)"))
     for file_name, (rb, ra) in (resource_pairs or {}).items():
-        for key in sorted(set(rb) | set(ra), key=str):
+        def label(key, file_name=file_name):
             t, n, lang = key
-            label = f"{file_name}: type {t}, name {n!r}, language {lang}"
-            if key not in ra:
-                lines.append(f"  resource removed   {label} ({len(rb[key])} bytes)")
-            elif key not in rb:
-                lines.append(f"  resource added     {label} ({len(ra[key])} bytes)")
-            elif rb[key] != ra[key]:
-                lines.append(f"  resource replaced  {label} ({len(rb[key])} -> {len(ra[key])} bytes)")
+            return f"{file_name}: type {t}, name {n!r}, language {lang}"
+        lines += _differences(
+            rb, ra,
+            lambda key, old: f"  resource removed   {label(key)} ({len(old)} bytes)",
+            lambda key, new: f"  resource added     {label(key)} ({len(new)} bytes)",
+            lambda key, old, new: f"  resource replaced  {label(key)} ({len(old)} -> {len(new)} bytes)")
     return lines

@@ -1,14 +1,11 @@
 """The window after the intro and a patch run, as a user meets it: the signature's hover
 effect and the Tab key. The patch run stops the rain, so the pixels stay put while the test
 looks at them."""
-import shutil
-import sys
 import unittest
 
 import itr
 
-BUILD = sys.argv.pop(1) if len(sys.argv) > 1 else "build/windows"
-STANDIN_FILES = ("iTools.exe", "TSRes.dll", "res_cn.data")
+BUILD = itr.build_folder()
 # The part of the client area around the signature (left, top, right, bottom): its text and
 # shadow, plain or bold, lie inside.
 AROUND_SIGNATURE = (240, 20, 454, 110)
@@ -25,10 +22,8 @@ class AfterIntroTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.h = itr.Harness(BUILD)
-        cls.folder = cls.h.target_folder("after-intro")
-        for name in STANDIN_FILES:
-            shutil.copy2(cls.h.build / "standin" / name, cls.folder / name)
-        cls.h.drive(f"start {itr.win_path(cls.folder / 'iTools3-Rus.exe')} {itr.win_path(cls.folder)}",
+        cls.folder = cls.h.target_folder("after-intro", "standin")
+        cls.h.drive(itr.start(cls.folder),
                     "wait-window 30", "wait-visible Rabbit 60", "click Rabbit", "wait-lines LogMemo 22 60",
                     "no-msgbox 1")
 

@@ -2,12 +2,11 @@
 import os
 import subprocess
 import sys
-import time
 import unittest
 
 import itr
 
-BUILD = sys.argv.pop(1) if len(sys.argv) > 1 else "build/windows"
+BUILD = itr.build_folder()
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 QUOTATIONS = [
@@ -46,17 +45,8 @@ def reg_set(name, value):
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60, check=True)
 
 
-class IntroTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.h = itr.Harness(BUILD)
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.h.cleanup()
-
-    def start(self, folder):
-        return f"start {itr.win_path(folder / 'iTools3-Rus.exe')} {itr.win_path(folder)}"
+class IntroTest(itr.ProgramTest):
+    build = BUILD
 
     def test_about_box_before_the_intro_in_the_users_regional_formats(self):
         folder = self.h.target_folder("about")
@@ -68,7 +58,7 @@ class IntroTest(unittest.TestCase):
         try:
             reg_set("sShortDate", "dd.MM.yyyy")
             reg_set("sTimeFormat", "H:mm:ss")
-            r = self.h.drive(self.start(folder), "wait-window 30", "caption", "controls", "click-title-button",
+            r = self.h.drive(itr.start(folder), "wait-window 30", "caption", "controls", "click-title-button",
                              "press OK 10", "sleep 300", "caption", "controls", "no-msgbox 1", "close",
                              "wait-exit 10")
         finally:
@@ -91,7 +81,7 @@ class IntroTest(unittest.TestCase):
 
     def test_intro_types_the_four_quotations_then_shows_the_rabbit(self):
         folder = self.h.target_folder("intro")
-        r = self.h.drive(self.start(folder), "wait-window 30", "caption", "wait-visible sLabelFX1 30",
+        r = self.h.drive(itr.start(folder), "wait-window 30", "caption", "wait-visible sLabelFX1 30",
                          "wait-visible LogMemo 5", "wait-visible Rabbit 60", "text LogMemo", "sleep 500", "text Label2",
                          "controls", "window", "sleep 1500", "text Label2", "caption")
         sig = itr.by_cmd(r, "wait-visible")
@@ -120,7 +110,7 @@ class IntroTest(unittest.TestCase):
 
     def test_closing_while_a_quotation_is_typed_ends_within_one_pause(self):
         folder = self.h.target_folder("close")
-        r = self.h.drive(self.start(folder), "wait-window 30", "wait-visible sLabelFX1 30", "sleep 2500",
+        r = self.h.drive(itr.start(folder), "wait-window 30", "wait-visible sLabelFX1 30", "sleep 2500",
                          "text LogMemo", "close", "wait-exit 10")
         self.assertTrue(itr.by_cmd(r, "text")[0]["text"], "typing was under way")
         end = itr.by_cmd(r, "wait-exit")[0]

@@ -1,16 +1,13 @@
 """The patch run as a user meets it: the real program under Wine, driven by the UI driver,
 on copies of the stand-in target (iTools.exe, TSRes.dll, res_cn.data)."""
-import pathlib
-import shutil
 import subprocess
-import sys
 import time
 import unittest
 
 import itr
 import patchcheck as pc
 
-BUILD = pathlib.Path(sys.argv.pop(1) if len(sys.argv) > 1 else "build/windows").resolve()
+BUILD = itr.build_folder()
 PAYLOAD = BUILD / "payload"
 DEFAULT = r"C:\Program Files (x86)\ThinkSky\iTools 3\iTools.exe"
 CLOSE_ITOOLS = "Please, close iTools!"
@@ -24,28 +21,12 @@ def again_text(name):
     return f"Вы опять не правильно указали файл!: {name}"
 
 
-class PatchTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.h = itr.Harness(BUILD)
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.h.cleanup()
+class PatchTest(itr.ProgramTest):
+    build = BUILD
 
     def folder(self, name, standin="standin", program=True):
         """A folder holding a copy of the stand-in target and, if program, of the program."""
-        folder = self.h.scratch / name
-        folder.mkdir(parents=True)
-        if standin:
-            for n in pc.STANDIN_FILES:
-                shutil.copy2(BUILD / standin / n, folder / n)
-        if program:
-            shutil.copy2(self.h.exe, folder / self.h.exe.name)
-        return folder
-
-    def start(self, folder):
-        return f"start {itr.win_path(folder / 'iTools3-Rus.exe')} {itr.win_path(folder)}"
+        return self.h.target_folder(name, standin, program)
 
     def lines(self, results):
         return itr.by_cmd(results, "text")[-1]["lines"]
@@ -72,7 +53,7 @@ class PatchTest(unittest.TestCase):
         try:
             self.h.drive("wait-top-window 30 CHWindow iTools 3")
             files = pc.snapshot(folder)
-            r = self.h.drive(self.start(folder), "wait-window 30", "wait-visible Rabbit 60", "rain-pixels",
+            r = self.h.drive(itr.start(folder), "wait-window 30", "wait-visible Rabbit 60", "rain-pixels",
                              "click Rabbit", "press OK 10", "no-msgbox 2", "text LogMemo", "sleep 300", "rain-pixels",
                              "caption")
             self.assertEqual(itr.by_cmd(r, "press")[0]["text"], CLOSE_ITOOLS)
@@ -122,7 +103,7 @@ class PatchTest(unittest.TestCase):
         (home / "res_cn.data").write_bytes(b"not the target's")
         target = self.folder("target32", standin="standin-i686", program=False)
         exe_before, dll_before = pc.resources(target / "iTools.exe"), pc.resources(target / "TSRes.dll")
-        r = self.h.drive(self.start(home), "wait-window 30", "wait-visible Rabbit 60", "click Rabbit", "press OK 10",
+        r = self.h.drive(itr.start(home), "wait-window 30", "wait-visible Rabbit 60", "click Rabbit", "press OK 10",
                          f"file-type {itr.win_path(target / 'iTools.exe')} 10", "wait-lines LogMemo 22 60",
                          "no-msgbox 2", "text LogMemo")
         self.assertEqual(itr.by_cmd(r, "press")[0]["text"], not_found_text(itr.win_path(home) + "\\"))
@@ -144,7 +125,7 @@ class PatchTest(unittest.TestCase):
 
     def test_a_cancel_with_the_default_name_missing_ends_the_program(self):
         home = self.folder("cancel", standin=None)
-        r = self.h.drive(self.start(home), "wait-window 30", "wait-visible Rabbit 60", "click Rabbit", "press OK 10",
+        r = self.h.drive(itr.start(home), "wait-window 30", "wait-visible Rabbit 60", "click Rabbit", "press OK 10",
                          "file-cancel 10", "press OK 10", "wait-exit 10")
         first, second = itr.by_cmd(r, "press")
         self.assertEqual(first["text"], not_found_text(itr.win_path(home) + "\\"))
@@ -155,7 +136,7 @@ class PatchTest(unittest.TestCase):
     def test_a_typed_name_that_does_not_exist_ends_the_program(self):
         home = self.folder("typo", standin=None)
         typed = itr.win_path(home) + "\\iTool.exe"
-        r = self.h.drive(self.start(home), "wait-window 30", "wait-visible Rabbit 60", "click Rabbit", "press OK 10",
+        r = self.h.drive(itr.start(home), "wait-window 30", "wait-visible Rabbit 60", "click Rabbit", "press OK 10",
                          f"file-type {typed} 10", "press OK 10", "wait-exit 10")
         self.assertEqual(itr.by_cmd(r, "press")[1]["text"], again_text(typed))
         self.assertEqual(itr.by_cmd(r, "wait-exit")[0]["exit_code"], 0)
@@ -170,7 +151,7 @@ class PatchTest(unittest.TestCase):
         # Without a temporary folder the editor cannot hold the two large icon images (the
         # second click).
         no_temp = itr.win_path(self.h.scratch / "no-such-temp")
-        r = self.h.drive("env TEMP " + no_temp, "env TMP " + no_temp, self.start(folder), "wait-window 30",
+        r = self.h.drive("env TEMP " + no_temp, "env TMP " + no_temp, itr.start(folder), "wait-window 30",
                          "wait-visible Rabbit 60", "click Rabbit", "press OK 10", "no-msgbox 1", "text LogMemo",
                          "sleep 1000", "rain-pixels", "caption")
         box = itr.by_cmd(r, "press")[0]

@@ -2,15 +2,12 @@
 32-bit program on the 32-bit stand-in, under 32-bit Wine): the program in the target folder,
 the intro, a click on the rabbit, every console line, no message; then the patched stand-in
 itself opens res_ru.data, shows the Russian string and carries the six new images."""
-import pathlib
-import shutil
-import sys
 import unittest
 
 import itr
 import patchcheck as pc
 
-BUILD = pathlib.Path(sys.argv.pop(1) if len(sys.argv) > 1 else "build/windows-i686").resolve()
+BUILD = itr.build_folder("build/windows-i686")
 
 
 class PatchRunTest(unittest.TestCase):
@@ -19,12 +16,10 @@ class PatchRunTest(unittest.TestCase):
         self.addCleanup(self.h.cleanup)
 
     def test_the_program_patches_its_folder(self):
-        folder = self.h.target_folder("target")
-        for name in pc.STANDIN_FILES:
-            shutil.copy2(BUILD / "standin" / name, folder / name)
+        folder = self.h.target_folder("target", "standin")
         exe_before, dll_before = pc.resources(folder / "iTools.exe"), pc.resources(folder / "TSRes.dll")
         # Generous times: where QEMU emulates the 32-bit loader, everything is much slower.
-        r = self.h.drive(f"start {itr.win_path(folder / 'iTools3-Rus.exe')} {itr.win_path(folder)}",
+        r = self.h.drive(itr.start(folder),
                          "wait-window 300", "wait-visible Rabbit 600", "click Rabbit", "wait-lines LogMemo 22 600",
                          "no-msgbox 5", "text LogMemo", "close", "wait-exit 120", timeout=1800)
         self.assertEqual(itr.by_cmd(r, "text")[0]["lines"], pc.HAPPY_LINES)

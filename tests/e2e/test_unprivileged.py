@@ -13,14 +13,12 @@ import os
 import pathlib
 import shutil
 import subprocess
-import sys
 import tempfile
 import unittest
 
 import itr
-import patchcheck as pc
 
-BUILD = pathlib.Path(sys.argv.pop(1) if len(sys.argv) > 1 else "build/windows").resolve()
+BUILD = itr.build_folder()
 USER = "itr-user"
 ROOT = pathlib.Path(tempfile.gettempdir()) / ("itr-unprivileged-" + hashlib.sha1(str(BUILD).encode()).hexdigest()[:8])
 ERROR_ACCESS_DENIED = 5
@@ -118,7 +116,7 @@ class UnprivilegedTest(unittest.TestCase):
         folder = ROOT / "work" / name
         shutil.rmtree(folder, ignore_errors=True)
         folder.mkdir(parents=True)
-        for n in pc.STANDIN_FILES:
+        for n in itr.STANDIN_FILES:
             shutil.copy2(BUILD / "standin" / n, folder / n)
         shutil.copy2(self.h.exe, folder / self.h.exe.name)
         for p in [folder, *folder.iterdir()]:
@@ -130,7 +128,7 @@ class UnprivilegedTest(unittest.TestCase):
     def test_a_click_reports_access_denied_and_changes_nothing(self):
         folder = self.target("ThinkSky-iTools3")
         before = tree(folder)
-        r = self.h.drive(f"start {itr.win_path(folder / 'iTools3-Rus.exe')} {itr.win_path(folder)}",
+        r = self.h.drive(itr.start(folder),
                          "wait-window 30", "caption", "wait-visible Rabbit 60", "click Rabbit", "msgbox 10")
         self.h.screenshot("access-denied.png")
         r += self.h.drive("attach 10", "press OK 10", "no-msgbox 2", "text LogMemo", "sleep 1000", "rain-pixels",

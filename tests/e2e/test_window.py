@@ -1,10 +1,9 @@
 """The program as a user starts it: its window, caption and layout, the rain, and its end."""
-import sys
 import unittest
 
 import itr
 
-BUILD = sys.argv.pop(1) if len(sys.argv) > 1 else "build/windows"
+BUILD = itr.build_folder()
 
 # The drawn controls in z-order: name, class, client rectangle, visible at start, text.
 CONTROLS = [
@@ -19,20 +18,14 @@ CONTROLS = [
 ]
 
 
-class WindowTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.h = itr.Harness(BUILD)
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.h.cleanup()
+class WindowTest(itr.ProgramTest):
+    build = BUILD
 
     def test_shows_its_window_rains_and_ends_cleanly_when_closed(self):
         folder = self.h.target_folder("plain")
         bmp = folder / "client.bmp"
         r = self.h.drive(
-            f"start {itr.win_path(folder / 'iTools3-Rus.exe')} {itr.win_path(folder)}",
+            itr.start(folder),
             "wait-window 30", "caption", "window", "controls", "wait-rain 10", "sleep 3000",
             f"capture {itr.win_path(bmp)}", "close", "wait-exit 10")
 
@@ -91,7 +84,7 @@ class WindowTest(unittest.TestCase):
             h = itr.Harness(self.h.build, env=env)
             folder = h.target_folder("dpi144")
             r = h.drive(
-                f"start {itr.win_path(folder / 'iTools3-Rus.exe')} {itr.win_path(folder)}",
+                itr.start(folder),
                 "wait-window 30", "window", "controls", "close", "wait-exit 10")
             h.cleanup()
         finally:
@@ -110,7 +103,7 @@ class WindowTest(unittest.TestCase):
     def test_screenshot_of_the_rain(self):
         folder = self.h.target_folder("shot")
         r = self.h.drive(
-            f"start {itr.win_path(folder / 'iTools3-Rus.exe')} {itr.win_path(folder)}",
+            itr.start(folder),
             "wait-window 30", "window", "sleep 4000")
         rect = itr.by_cmd(r, "window")[0]["rect"]
         shot = self.h.screenshot("rain.png", crop=rect)

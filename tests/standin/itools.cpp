@@ -7,6 +7,7 @@
 //   iTools.exe --report FILE         writes what it loaded as JSON to FILE and ends
 //   iTools.exe --exit-after MS       the window, closed by itself after MS milliseconds
 #include "tests/standin/pack.h"
+#include "tools/report_json.h"
 
 #include <windows.h>
 
@@ -133,41 +134,17 @@ std::vector<IconImage> IconImages() {
     return images;
 }
 
-std::string Utf8(const std::u16string& s) {
-    if (s.empty()) {
-        return {};
-    }
-    const auto* w = reinterpret_cast<const wchar_t*>(s.data());
-    const int n = WideCharToMultiByte(CP_UTF8, 0, w, static_cast<int>(s.size()), nullptr, 0,
-                                      nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, w, static_cast<int>(s.size()), out.data(), n, nullptr, nullptr);
-    return out;
-}
+using report::Json;
 
-std::string Json(const std::string& s) {
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
+std::string Utf8(const std::u16string& s) {
+    return report::Utf8({reinterpret_cast<const wchar_t*>(s.data()), s.size()});
 }
 
 int Report(const wchar_t* file) {
     const Loaded l = LoadPack();
-    std::string out =
-        "{\"pack\":" + Json(Utf8(std::u16string(l.packPath.begin(), l.packPath.end()))) +
-        ",\"pack_opened\":" + (l.packOpened ? "true" : "false") + ",\"error\":" + Json(l.error) +
-        ",\"strings\":{";
+    std::string out = "{\"pack\":" + Json(l.packPath) +
+                      ",\"pack_opened\":" + (l.packOpened ? "true" : "false") +
+                      ",\"error\":" + Json(l.error) + ",\"strings\":{";
     for (std::size_t i = 0; i < std::size(kShownKeys); ++i) {
         out += (i ? "," : "") + Json(kShownKeys[i]) + ":" + Json(Utf8(l.strings[i]));
     }

@@ -46,6 +46,8 @@
 //   env NAME VALUE                       set a variable for programs started afterwards
 //   rain-pixels                          the bright green pixels outside the controls now
 //   error-text CODE                      the system's text for an error code
+#include "tools/report_json.h"
+
 #include <windows.h>
 
 #include <shellapi.h>
@@ -77,17 +79,8 @@ Clock::time_point g_started;
 Clock::time_point g_closed;
 bool g_closeSent = false;
 
-std::string Utf8(const std::wstring& w) {
-    if (w.empty()) {
-        return {};
-    }
-    int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0,
-                                nullptr, nullptr);
-    std::string s(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr,
-                        nullptr);
-    return s;
-}
+using report::Json;
+using report::Utf8;
 
 std::wstring Wide(const std::string& s) {
     if (s.empty()) {
@@ -97,42 +90,6 @@ std::wstring Wide(const std::string& s) {
     std::wstring w(static_cast<size_t>(n), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
     return w;
-}
-
-std::string Json(const std::string& s) {
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (c < 0x20) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                out += buf;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-    }
-    return out + "\"";
-}
-
-std::string Json(const std::wstring& w) {
-    return Json(Utf8(w));
 }
 
 // One report line; fields are already JSON ("\"key\":value" pieces).
