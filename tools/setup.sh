@@ -67,7 +67,7 @@ install_missing --no-install-recommends -- fb-music-high solarwolf ballz-data bo
 
 # 32-bit Windows programs: Wine's 32-bit loader (wine32:i386).
 # It is an i386 Linux program. Where the kernel cannot run those, QEMU's user-mode emulator
-# runs them, registered with binfmt_misc for i386 ELF files (slow, but it works).
+# runs them, registered with binfmt_misc for i386 ELF files.
 binfmt=/proc/sys/fs/binfmt_misc
 i386_probe=$root/build/i386-probe
 
@@ -87,23 +87,63 @@ i386_runs() {
   ((rc == 42))
 }
 
-if [[ -e $binfmt/qemu-i386 ]]; then
-  # Registered before (it lasts until the machine restarts): off while the kernel is tried,
-  # and on again only where the kernel cannot run them (the emulator is far slower).
-  echo 0 | "${sudo[@]}" tee "$binfmt/qemu-i386" >/dev/null
-  i386_runs || echo 1 | "${sudo[@]}" tee "$binfmt/qemu-i386" >/dev/null
-elif ! i386_runs; then
-  echo "this kernel cannot run i386 programs: registering QEMU's emulator for them"
-  install_missing --no-install-recommends -- qemu-user-static
-  if [[ ! -e $binfmt/register ]]; then
-    "${sudo[@]}" mount -t binfmt_misc binfmt_misc "$binfmt"
+# QEMU before 8 runs 32-bit Wine barely: 7.2 (Debian 12's own) spends about 35 CPU seconds
+# starting each Windows process and Wine's services crash under it ("unexpected trap -1"), so
+# a prefix is never made. 10.0 (Debian 13's, and Debian 12's backports) starts one in about a
+# second. The emulator is Debian's qemu-user, whose qemu-i386 is statically linked from 9.1
+# on; the distribution's own where it is new enough, else its backports'.
+qemu_min_major=8
+qemu=/usr/bin/qemu-i386
+
+qemu_major() {
+  [[ -x $qemu ]] || { echo 0; return; }
+  "$qemu" --version | sed -n '1s/^qemu-i386 version \([0-9]*\).*/\1/p'
+}
+
+install_qemu() {
+  (($(qemu_major) >= qemu_min_major)) && return
+  local candidate codename
+  candidate=$(apt-cache policy qemu-user | sed -n 's/^ *Candidate: \([0-9]*:\)\{0,1\}\([0-9]*\).*/\2/p')
+  if ((${candidate:-0} >= qemu_min_major)); then
+    echo "installing QEMU's user-mode emulator (qemu-user $candidate)"
+    apt_get install -y -q --no-install-recommends qemu-user
+  else
+    codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    echo "qemu-user here is $candidate: installing a newer one from $codename-backports"
+    printf 'Types: deb\nURIs: http://deb.debian.org/debian\nSuites: %s-backports\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
+      "$codename" | "${sudo[@]}" tee /etc/apt/sources.list.d/itr-backports.sources >/dev/null
+    apt_get update -q
+    apt_get install -y -q --no-install-recommends -t "$codename-backports" qemu-user
   fi
+  (($(qemu_major) >= qemu_min_major)) || {
+    echo "no QEMU $qemu_min_major or later for i386 programs ($qemu: $(qemu_major))" >&2
+    exit 1
+  }
+}
+
+register_qemu() {
+  [[ -e $binfmt/register ]] || "${sudo[@]}" mount -t binfmt_misc binfmt_misc "$binfmt"
+  # An older registration (another emulator, or an older one) goes first.
+  [[ -e $binfmt/qemu-i386 ]] && echo -1 | "${sudo[@]}" tee "$binfmt/qemu-i386" >/dev/null
   # Magic and mask of an i386 ELF executable or shared object (as QEMU's own scripts have
   # them); F: the emulator is opened now, so it works in any mount namespace later.
-  magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
-  mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
-  printf '%s' ":qemu-i386:M::$magic:$mask:/usr/bin/qemu-i386-static:F" |
-    "${sudo[@]}" tee "$binfmt/register" >/dev/null
+  local magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
+  local mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+  printf '%s' ":qemu-i386:M::$magic:$mask:$qemu:F" | "${sudo[@]}" tee "$binfmt/register" >/dev/null
+}
+
+if [[ -e $binfmt/qemu-i386 ]]; then
+  # Registered before (it lasts until the machine restarts): off while the kernel is tried.
+  echo 0 | "${sudo[@]}" tee "$binfmt/qemu-i386" >/dev/null
+fi
+if ! i386_runs; then
+  install_qemu
+  if grep -qx "interpreter $qemu" "$binfmt/qemu-i386" 2>/dev/null; then
+    echo 1 | "${sudo[@]}" tee "$binfmt/qemu-i386" >/dev/null
+  else
+    echo "this kernel cannot run i386 programs: registering QEMU's emulator for them"
+    register_qemu
+  fi
   i386_runs || { echo "i386 programs do not run even through QEMU" >&2; exit 1; }
 fi
 
