@@ -148,11 +148,11 @@ XmpLength Xmp(const std::vector<std::uint8_t>& bytes) {
 
 TEST(RealModules, SongLengthsAgreeWithLibxmp) {
 #if ITR_HAVE_LIBXMP
-    // The project's real modules, and small ones that end by a jump back, by the order list
-    // after a pattern loop, and after a break forward.
+    // Every module of the real corpus, and small ones that end by a jump back, by the order
+    // list after a pattern loop, and after a break forward.
     std::vector<std::pair<std::string, std::vector<std::uint8_t>>> modules;
-    for (const char* path : kModules) {
-        modules.emplace_back(path, ReadModule(path));
+    for (const char* path : xmcorpus::kRealModules) {
+        modules.emplace_back(xmcorpus::ShortName(path), ReadModule(path));
     }
     xmtest::Module jump;
     jump.channels = 2;
