@@ -86,10 +86,6 @@ public:
     virtual bool Map(FileHandle file, MappedView& view) = 0;
     // Unmaps the view (changes stay in the file) and releases the mapping.
     virtual void Unmap(MappedView& view) = 0;
-    // Advises that [offset, offset + length) of the view is about to be written whole, so
-    // that the system may bring its pages in at once instead of one fault at a time. Only a
-    // hint: it never fails and may do nothing.
-    virtual void Prefault(MappedView& view, std::uint64_t offset, std::uint64_t length) = 0;
 
     virtual bool Delete(std::u16string_view path) = 0;
     // The temporary folder with a trailing separator, or empty when it cannot be determined.

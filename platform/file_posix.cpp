@@ -226,23 +226,6 @@ public:
         view = {};
     }
 
-    void Prefault(MappedView& view, std::uint64_t offset, std::uint64_t length) override {
-#ifdef MADV_POPULATE_WRITE
-        const std::uint64_t page = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
-        if (!view.base || offset >= view.size || length == 0) {
-            return;
-        }
-        const std::uint64_t begin = offset / page * page;
-        const std::uint64_t end = std::min(view.size, offset + length);
-        // Kernels before 5.14 refuse the advice; then the pages fault in one by one.
-        madvise(view.base + begin, static_cast<std::size_t>(end - begin), MADV_POPULATE_WRITE);
-#else
-        (void)view;
-        (void)offset;
-        (void)length;
-#endif
-    }
-
     bool Delete(std::u16string_view path) override {
         if (::unlink(NativePath(path).c_str()) != 0) {
             return Fail(errno);
@@ -259,20 +242,14 @@ public:
         return Utf16(folder);
     }
 
-    std::uint32_t ProcessId() override {
-        return static_cast<std::uint32_t>(getpid());
-    }
+    std::uint32_t ProcessId() override { return static_cast<std::uint32_t>(getpid()); }
 
     int CompareNoCase(std::u16string_view a, std::u16string_view b) override {
         return CollateNoCase(a, b);
     }
 
-    std::uint32_t LastError() override {
-        return tLastError;
-    }
-    void SetLastError(std::uint32_t code) override {
-        tLastError = code;
-    }
+    std::uint32_t LastError() override { return tLastError; }
+    void SetLastError(std::uint32_t code) override { tLastError = code; }
 };
 
 } // namespace

@@ -144,17 +144,6 @@ public:
         view = {};
     }
 
-    void Prefault(MappedView& view, std::uint64_t offset, std::uint64_t length) override {
-        if (!view.base || offset >= view.size || length == 0) {
-            return;
-        }
-        WIN32_MEMORY_RANGE_ENTRY range{};
-        range.VirtualAddress = view.base + offset;
-        range.NumberOfBytes =
-            static_cast<SIZE_T>(std::min<std::uint64_t>(length, view.size - offset));
-        PrefetchVirtualMemory(GetCurrentProcess(), 1, &range, 0);
-    }
-
     bool Delete(std::u16string_view path) override { return DeleteFileW(Path(path).c_str()) != 0; }
 
     std::u16string TempFolder() override {

@@ -55,6 +55,14 @@ enum class Moved {
 [[nodiscard]] Moved MoveFileBytes(platform::Os& os, platform::FileHandle file, std::uint64_t from,
                                   std::uint64_t to, std::uint64_t length,
                                   std::vector<std::uint8_t>& buffer);
+// Copies length bytes from offset `fromOffset` of one open file to offset `toOffset` of another
+// with positioned reads and writes of buffer.size() bytes at a time. False when a read, a
+// write or the source's end stops it (the last-error code says which); the destination may
+// then hold part of the bytes.
+[[nodiscard]] bool CopyFileBytes(platform::Os& os, platform::FileHandle from,
+                                 std::uint64_t fromOffset, platform::FileHandle to,
+                                 std::uint64_t toOffset, std::uint64_t length,
+                                 std::vector<std::uint8_t>& buffer);
 
 // A directory item for key, not yet in the tree; null when out of memory or the name is
 // unusable (empty or longer than 65535).

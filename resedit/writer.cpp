@@ -1,12 +1,14 @@
 // The resource section writer: builds the new section from the tree in a mapped temporary
 // file, then puts it into the executable in place, moving what follows it and updating the
-// headers.
+// headers. Bytes move between the files with positioned reads and writes in blocks (the
+// leaves' bytes into the image, the tail, the image into the executable): through a mapping,
+// every page would cost a fault of its own.
 //
 // Everything that can be checked is checked before the executable changes: the layout is
-// checked and every header change is planned on a copy, the image is complete, and growing
-// the file reserves its disk space. A failure after the executable has changed (moving the
-// tail, or cutting the file when it shrinks) is undone: moved bytes are moved back, and
-// overwritten ones come back from a copy.
+// checked and every header change is planned on a copy, the image is complete beside a copy
+// of the old section, and growing the file reserves its disk space. A failure after the
+// executable has changed (moving the tail, writing the section, or cutting the file when it
+// shrinks) is undone: moved bytes are moved back, and overwritten ones come back from a copy.
 #include "binary/pe.h"
 #include "resedit/internal.h"
 
@@ -73,44 +75,51 @@ binary::Status Measure(const TResItem* item, Sizes& sizes) {
     return binary::Ok();
 }
 
-// Writes the directory area, the string area and the data area, depth first.
+// Bytes of a leaf that a file holds (the executable, for an unchanged leaf, or the leaf's own
+// temporary file): copied into the image with positioned transfers once the tree is written.
+struct LeafCopy {
+    platform::FileHandle from;
+    std::uint64_t fromOffset = 0;
+    std::uint64_t toOffset = 0;
+    std::uint64_t size = 0;
+};
+
+// Writes the directory area, the string area and the data area, depth first: tables, names
+// and bytes held in memory into the image's view, bytes held in files as copies to make.
 struct ImageWriter {
-    platform::Os& os;
     std::uint8_t* image;
     std::uint32_t va;
     std::uint64_t dirPos;
     std::uint64_t strPos;
     std::uint64_t dataPos;
+    const platform::MappedView& source; // the executable's view, where unchanged leaves lie
+    platform::FileHandle sourceFile;
+    std::vector<LeafCopy>& copies;
 
-    binary::Status Write(const TResItem* item) {
-        return item->isDir ? WriteDirectory(item) : WriteLeaf(item);
-    }
+    void Write(const TResItem* item) { item->isDir ? WriteDirectory(item) : WriteLeaf(item); }
 
-    binary::Status WriteLeaf(const TResItem* item) {
+    void WriteLeaf(const TResItem* item) {
         std::uint8_t* at = image + dirPos;
         Store32(at + kDataOffsetToData, static_cast<std::uint32_t>(va + dataPos));
         Store32(at + kDataSize, item->size);
         Store32(at + kDataCodePage, item->codePage);
         Store32(at + kDataReserved, item->reserved);
         dirPos += kDataEntrySize;
-        std::uint8_t* out = image + dataPos;
         if (item->data) {
-            std::memcpy(out, item->data, item->size);
+            // Open points every unchanged leaf into the view: its bytes lie at the same
+            // offset of the file.
+            copies.push_back({sourceFile, static_cast<std::uint64_t>(item->data - source.base),
+                              dataPos, item->size});
         } else if (!item->strBuf.empty()) {
-            std::memcpy(out, item->strBuf.data(),
+            std::memcpy(image + dataPos, item->strBuf.data(),
                         std::min<std::size_t>(item->strBuf.size(), item->size));
         } else if (item->fileBuf.IsValid()) {
-            std::size_t got = 0;
-            if (!os.ReadAt(item->fileBuf, 0, out, item->size, got) || got != item->size) {
-                return binary::Fault(ErrorCode::Io,
-                                     "cannot read back the temporary file of a resource");
-            }
+            copies.push_back({item->fileBuf, 0, dataPos, item->size});
         }
         dataPos += RoundUp(item->size, 4);
-        return binary::Ok();
     }
 
-    binary::Status WriteDirectory(const TResItem* item) {
+    void WriteDirectory(const TResItem* item) {
         std::uint8_t* at = image + dirPos;
         Store32(at + kDirCharacteristics, item->attr);
         Store32(at + kDirTimeDateStamp, item->time);
@@ -131,12 +140,8 @@ struct ImageWriter {
             }
             Store32(entry + kEntryOffsetToData,
                     static_cast<std::uint32_t>(dirPos) | (child->isDir ? kSubdirectoryFlag : 0));
-            binary::Status written = Write(child);
-            if (!written) {
-                return written;
-            }
+            Write(child);
         }
-        return binary::Ok();
     }
 
     void WriteName(const std::u16string& name) {
@@ -480,17 +485,73 @@ Moved MoveFileBytes(platform::Os& os, platform::FileHandle file, std::uint64_t f
     return Moved::All;
 }
 
+bool CopyFileBytes(platform::Os& os, platform::FileHandle from, std::uint64_t fromOffset,
+                   platform::FileHandle to, std::uint64_t toOffset, std::uint64_t length,
+                   std::vector<std::uint8_t>& buffer) {
+    for (std::uint64_t done = 0; done < length;) {
+        const std::size_t n =
+            static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), length - done));
+        std::size_t got = 0;
+        if (!os.ReadAt(from, fromOffset + done, buffer.data(), n, got)) {
+            return false;
+        }
+        if (got != n) {
+            os.SetLastError(platform::error::kHandleEof);
+            return false;
+        }
+        if (!os.WriteAt(to, toOffset + done, buffer.data(), n)) {
+            return false;
+        }
+        done += n;
+    }
+    return true;
+}
+
 } // namespace detail
 
 namespace {
 
-// Blocks of the tail move: large enough that the calls cost nothing next to the copying,
-// small enough to stay in the processor's caches.
-constexpr std::size_t kMoveBlock = std::size_t{2} << 20;
+// Blocks of the positioned transfers (the tail move, the leaves' bytes into the image, the
+// image into the executable): large enough that the calls cost little next to the copying,
+// small enough for the processor's caches.
+constexpr std::size_t kTransferBlock = std::size_t{256} << 10;
+
+// The image and a copy of the old section's bytes: built, and the copy taken, before the
+// executable changes.
+struct TempImage {
+    platform::Os& os;
+    std::u16string name;
+    platform::FileHandle file;
+    platform::MappedView view;
+    bool created = false;
+    std::uint64_t backupOffset = 0; // where the copy of [raw, end of the old section) lies
+    std::uint64_t backupLength = 0;
+
+    ~TempImage() {
+        os.Unmap(view);
+        if (created) {
+            platform::PreserveLastError keep(os);
+            // An empty file goes at once; under Wine deleting a large one costs about a
+            // millisecond per megabyte. Nothing is left to report a failure to.
+            (void)os.SetLength(file, 0);
+            os.Close(file);
+            (void)os.Delete(name);
+        } else {
+            os.Close(file);
+        }
+    }
+
+    // The old section's bytes back in place: true when they are.
+    [[nodiscard]] bool Restore(platform::FileHandle target, std::uint32_t raw,
+                               std::vector<std::uint8_t>& buffer) const {
+        platform::PreserveLastError keep(os);
+        return detail::CopyFileBytes(os, file, backupOffset, target, raw, backupLength, buffer);
+    }
+};
 
 // Copies of bytes about to be overwritten, and the moves made, to put the file back when a
 // later step fails. Undone through positioned reads and writes, so that no mapping of the
-// file is needed.
+// file is needed; the old section's bytes come back from the temporary file.
 struct UndoLog {
     struct Entry {
         std::uint64_t offset = 0;
@@ -498,6 +559,8 @@ struct UndoLog {
         bool move = false;
         std::uint64_t from = 0, to = 0, length = 0;
     };
+    const TempImage& temp;
+    std::uint32_t raw;
     std::vector<Entry> entries;
 
     void Save(const std::uint8_t* base, std::uint64_t offset, std::uint64_t length) {
@@ -528,13 +591,20 @@ struct UndoLog {
                 ok = os.WriteAt(file, it->offset, it->bytes.data(), it->bytes.size()) && ok;
             }
         }
-        return ok;
+        return temp.Restore(file, raw, buffer) && ok;
     }
 };
 
-// The header and debug changes and the new section, into a view of the file as it is after
-// the move.
-void Apply(std::uint8_t* base, const Plan& plan, const std::uint8_t* image, UndoLog* undo) {
+// The new section into the file as it is after the move: the image first (the one step that
+// can fail, before anything else is written), then the zero bytes up to the file alignment
+// and the header and debug changes through the view.
+binary::Status Apply(TResEditHandle& h, const Plan& plan, const TempImage& temp, UndoLog* undo,
+                     std::vector<std::uint8_t>& buffer) {
+    if (!detail::CopyFileBytes(*h.os, temp.file, 0, h.file, plan.raw, plan.newSize, buffer)) {
+        return binary::Fault(ErrorCode::Io, "cannot write the new resource section");
+    }
+    std::uint8_t* base = h.view.base;
+    std::memset(base + plan.raw + plan.newSize, 0, plan.newRaw - plan.newSize);
     if (undo) {
         undo->Save(base, 0, plan.headers.size());
     }
@@ -555,32 +625,16 @@ void Apply(std::uint8_t* base, const Plan& plan, const std::uint8_t* image, Undo
             }
         }
     }
-    std::memcpy(base + plan.raw, image, plan.newSize);
-    std::memset(base + plan.raw + plan.newSize, 0, plan.newRaw - plan.newSize);
+    return binary::Ok();
 }
 
-struct TempImage {
-    platform::Os& os;
-    std::u16string name;
-    platform::FileHandle file;
-    platform::MappedView view;
-    bool created = false;
-
-    ~TempImage() {
-        os.Unmap(view);
-        os.Close(file);
-        if (created) {
-            platform::PreserveLastError keep(os);
-            // Nothing is left to report a leftover temporary file to.
-            (void)os.Delete(name);
-        }
-    }
-};
-
 // The image of the new section in a mapped temporary file, complete before the executable
-// changes: unchanged resources are read through the view that a resize unmaps.
-binary::Status BuildImage(TResEditHandle& h, const Sizes& sizes, const Plan& plan,
-                          TempImage& temp) {
+// changes, and behind it a copy of the old section's bytes to put back should a later step
+// fail. The file is new, so every byte the tree does not write is zero. Tables and names go
+// through the view; the leaves' bytes, and the copy, are copied from file to file in blocks:
+// through the views every page would fault on its own.
+binary::Status BuildImage(TResEditHandle& h, const Sizes& sizes, const Plan& plan, TempImage& temp,
+                          std::vector<std::uint8_t>& buffer) {
     platform::Os& os = *h.os;
     temp.name = ResEditTempName(os, h.root);
     temp.file = os.CreateAlways(temp.name);
@@ -589,25 +643,41 @@ binary::Status BuildImage(TResEditHandle& h, const Sizes& sizes, const Plan& pla
                              "cannot create the temporary file for the new resource section");
     }
     temp.created = true;
-    if (!os.SetLength(temp.file, plan.newSize) || !os.Map(temp.file, temp.view)) {
+    const std::uint64_t oldEnd = std::min(plan.tailStart, plan.fileLength);
+    temp.backupOffset = RoundUp(plan.newSize, 4);
+    temp.backupLength = oldEnd > plan.raw ? oldEnd - plan.raw : 0;
+    if (!os.SetLength(temp.file, temp.backupOffset + temp.backupLength) ||
+        !os.Map(temp.file, temp.view)) {
         return binary::Fault(ErrorCode::Io,
                              "cannot size or map the temporary file for the new resource section");
     }
-    os.Prefault(temp.view, 0, plan.newSize);
-    std::memset(temp.view.base, 0, plan.newSize);
-    ImageWriter writer{os, temp.view.base, plan.rva,
-                       0,  sizes.dirSize,  RoundUp(sizes.dirSize + sizes.strSize, 4)};
-    binary::Status written = writer.Write(h.root);
-    os.Close(temp.file);
-    return written;
+    std::vector<LeafCopy> copies;
+    ImageWriter writer{
+        temp.view.base, plan.rva, 0,     sizes.dirSize, RoundUp(sizes.dirSize + sizes.strSize, 4),
+        h.view,         h.file,   copies};
+    writer.Write(h.root);
+    for (const LeafCopy& c : copies) {
+        if (!detail::CopyFileBytes(os, c.from, c.fromOffset, temp.file, c.toOffset, c.size,
+                                   buffer)) {
+            return binary::Fault(ErrorCode::Io,
+                                 c.from.value == h.file.value
+                                     ? "cannot copy a resource's bytes into the temporary file"
+                                     : "cannot read back the temporary file of a resource");
+        }
+    }
+    if (!detail::CopyFileBytes(os, h.file, plan.raw, temp.file, temp.backupOffset,
+                               temp.backupLength, buffer)) {
+        return binary::Fault(ErrorCode::Io, "cannot keep a copy of the old resource section");
+    }
+    return binary::Ok();
 }
 
 std::uint64_t TailDestination(const Plan& plan) {
     return static_cast<std::uint64_t>(static_cast<std::int64_t>(plan.tailStart) + plan.rawDelta);
 }
 
-// Growing: resize (which reserves the space), map again, move the tail up. A failure moves
-// back what has moved and puts the length back.
+// Growing: resize (which reserves the space), map again, move the tail up, write the section.
+// A failure moves back what has moved, puts the old section back and the length too.
 binary::Status Grow(TResEditHandle& h, const Plan& plan, const TempImage& temp,
                     std::vector<std::uint8_t>& buffer) {
     platform::Os& os = *h.os;
@@ -621,18 +691,27 @@ binary::Status Grow(TResEditHandle& h, const Plan& plan, const TempImage& temp,
     }
     const detail::Moved moved = detail::MoveFileBytes(
         os, h.file, plan.tailStart, TailDestination(plan), plan.tailLength, buffer);
-    if (moved != detail::Moved::All) {
+    binary::Status done =
+        moved == detail::Moved::All
+            ? Apply(h, plan, temp, nullptr, buffer)
+            : binary::Fault(ErrorCode::Io, "cannot move the data behind the resource "
+                                           "section");
+    if (!done) {
         platform::PreserveLastError keep(os);
         os.Unmap(h.view);
-        std::string why = "cannot move the data behind the resource section";
-        if (moved == detail::Moved::Damaged || !os.SetLength(h.file, plan.fileLength)) {
-            why += "; the file could not be restored";
+        bool restored = moved != detail::Moved::Damaged;
+        if (moved == detail::Moved::All) {
+            restored = detail::MoveFileBytes(os, h.file, TailDestination(plan), plan.tailStart,
+                                             plan.tailLength, buffer) == detail::Moved::All;
+            restored = temp.Restore(h.file, plan.raw, buffer) && restored;
         }
-        return binary::Fault(ErrorCode::Io, std::move(why));
+        if (!restored || !os.SetLength(h.file, plan.fileLength)) {
+            binary::Error error = done.TakeError();
+            error.message += "; the file could not be restored";
+            return error;
+        }
     }
-    os.Prefault(h.view, plan.raw, plan.newRaw);
-    Apply(h.view.base, plan, temp.view.base, nullptr);
-    return binary::Ok();
+    return done;
 }
 
 // Shrinking: the tail moves down and the rest is written in the present view, then the file
@@ -640,9 +719,7 @@ binary::Status Grow(TResEditHandle& h, const Plan& plan, const TempImage& temp,
 binary::Status Shrink(TResEditHandle& h, const Plan& plan, const TempImage& temp,
                       std::vector<std::uint8_t>& buffer) {
     platform::Os& os = *h.os;
-    UndoLog undo;
-    const std::uint64_t resourceEnd = std::min(plan.tailStart, plan.fileLength);
-    undo.Save(h.view.base, plan.raw, resourceEnd - plan.raw);
+    UndoLog undo{temp, plan.raw, {}};
     const detail::Moved moved = detail::MoveFileBytes(
         os, h.file, plan.tailStart, TailDestination(plan), plan.tailLength, buffer);
     if (moved != detail::Moved::All) {
@@ -653,8 +730,14 @@ binary::Status Shrink(TResEditHandle& h, const Plan& plan, const TempImage& temp
         return binary::Fault(ErrorCode::Io, std::move(why));
     }
     undo.Moved(plan.tailStart, TailDestination(plan), plan.tailLength);
-    os.Prefault(h.view, plan.raw, plan.newRaw);
-    Apply(h.view.base, plan, temp.view.base, &undo);
+    binary::Status applied = Apply(h, plan, temp, &undo, buffer);
+    if (!applied) {
+        binary::Error error = applied.TakeError();
+        if (!undo.Undo(os, h.file, buffer)) {
+            error.message += "; the file could not be restored";
+        }
+        return error;
+    }
     os.Unmap(h.view);
     h.peHeader = nullptr;
     if (!os.SetLength(h.file, plan.newLength)) {
@@ -665,6 +748,18 @@ binary::Status Shrink(TResEditHandle& h, const Plan& plan, const TempImage& temp
         return binary::Fault(ErrorCode::Io, std::move(why));
     }
     return binary::Ok();
+}
+
+// The same size in the file: only the section and the headers change.
+binary::Status Replace(TResEditHandle& h, const Plan& plan, const TempImage& temp,
+                       std::vector<std::uint8_t>& buffer) {
+    binary::Status applied = Apply(h, plan, temp, nullptr, buffer);
+    if (!applied && !temp.Restore(h.file, plan.raw, buffer)) {
+        binary::Error error = applied.TakeError();
+        error.message += "; the file could not be restored";
+        return error;
+    }
+    return applied;
 }
 
 } // namespace
@@ -682,30 +777,27 @@ binary::Status WriteTree(TResEditHandle& h) {
     if (ready) {
         ready = PlanWrite(file, h.layout, h.resourceSection, sizes, plan);
     }
-    TempImage temp{*h.os, {}, {}, {}, false};
-    if (ready) {
-        ready = BuildImage(h, sizes, plan, temp);
-    }
     if (!ready) {
         return ready;
     }
-    // The tail moves with positioned reads and writes of whole blocks: through the mapping,
-    // every page written would cost a fault of its own.
-    std::vector<std::uint8_t> buffer(
-        static_cast<std::size_t>(std::min<std::uint64_t>(kMoveBlock, plan.tailLength + 1)));
+    std::vector<std::uint8_t> buffer(kTransferBlock);
+    TempImage temp{*h.os, {}, {}, {}, false};
+    ready = BuildImage(h, sizes, plan, temp, buffer);
+    if (!ready) {
+        return ready;
+    }
     if (plan.newLength > plan.fileLength) {
-        binary::Status grown = Grow(h, plan, temp, buffer);
-        if (!grown) {
-            return grown;
-        }
+        ready = Grow(h, plan, temp, buffer);
     } else if (plan.newLength < plan.fileLength) {
         // The file stays unmapped: the handle is closed next.
         return Shrink(h, plan, temp, buffer);
     } else {
-        Apply(h.view.base, plan, temp.view.base, nullptr);
+        ready = Replace(h, plan, temp, buffer);
     }
-    h.peHeader = h.view.base + h.layout.pe;
-    return binary::Ok();
+    if (h.view.IsMapped()) {
+        h.peHeader = h.view.base + h.layout.pe;
+    }
+    return ready;
 }
 
 } // namespace detail

@@ -39,9 +39,6 @@ public:
         return !Fails("Map") && real_.Map(file, view);
     }
     void Unmap(MappedView& view) override { real_.Unmap(view); }
-    void Prefault(MappedView& view, std::uint64_t offset, std::uint64_t length) override {
-        real_.Prefault(view, offset, length);
-    }
     bool Delete(std::u16string_view path) override {
         return !Fails("Delete") && real_.Delete(path);
     }

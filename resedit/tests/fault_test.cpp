@@ -1,6 +1,6 @@
-// Every platform call of an icon replacement fails in turn: the executable is then either
-// exactly as it was or exactly as a good run leaves it, never anything in between, and no
-// temporary file is left behind.
+// Every platform call of an icon replacement fails in turn, and every write stops halfway in
+// turn: the executable is then either exactly as it was or exactly as a good run leaves it,
+// never anything in between, and no temporary file is left behind.
 #include "resedit/internal.h"
 #include "resedit/tests/support.h"
 
@@ -21,6 +21,24 @@ std::vector<IconImage> Images(std::initializer_list<std::uint32_t> sizes, std::u
     }
     return out;
 }
+
+// A FaultyOs whose write number cutAt stops halfway, as a full disk or a lost device leaves it:
+// more than half of the bytes are written, then the call fails.
+class CutShortOs : public FaultyOs {
+public:
+    using FaultyOs::FaultyOs;
+    int writes = 0;
+    int cutAt = 0;
+    bool WriteAt(platform::FileHandle file, std::uint64_t offset, const void* data,
+                 std::size_t size) override {
+        if (++writes == cutAt) {
+            real_.WriteAt(file, offset, data, size / 2 + 1);
+            real_.SetLastError(platform::error::kDiskFull);
+            return false;
+        }
+        return FaultyOs::WriteAt(file, offset, data, size);
+    }
+};
 
 struct Scenario {
     const char* label;
@@ -79,7 +97,7 @@ TEST_P(FaultTest, EveryCallFailingInTurnLeavesAWholeFile) {
 
     // A good run, counting the calls; and the file as an unchanged tree rewrites it.
     Write("a.exe", original);
-    FaultyOs counter(platform::SystemOs());
+    CutShortOs counter(platform::SystemOs());
     const Outcome clean = Run(counter, false);
     ASSERT_TRUE(clean.opened && clean.replaced && clean.closed);
     const Bytes good = Read("a.exe");
@@ -93,17 +111,26 @@ TEST_P(FaultTest, EveryCallFailingInTurnLeavesAWholeFile) {
     const Bytes rewritten = Read("a.exe");
 
     std::map<std::string, int> failedCalls;
+    const int writes = counter.writes;
     for (bool discardOnFailure : {false, true}) {
-        for (int k = 1; k <= calls; ++k) {
+        // Each call failing in turn, then each write stopping halfway in turn.
+        for (int k = 1; k <= calls + writes; ++k) {
             Write("a.exe", original);
-            FaultyOs os(platform::SystemOs());
-            os.failAt = k;
+            CutShortOs os(platform::SystemOs());
+            if (k <= calls) {
+                os.failAt = k;
+            } else {
+                os.cutAt = k - calls;
+            }
             const Outcome outcome = Run(os, discardOnFailure);
-            SCOPED_TRACE("call " + std::to_string(k) + " (" + os.failedCall + ") failing, " +
-                         (discardOnFailure ? "discarding" : "keeping") +
-                         " after a failed replacement");
-            ASSERT_FALSE(os.failedCall.empty());
-            ++failedCalls[os.failedCall];
+            SCOPED_TRACE(
+                (k <= calls ? "call " + std::to_string(k) + " (" + os.failedCall + ") failing, "
+                            : "write " + std::to_string(k - calls) + " cut short, ") +
+                (discardOnFailure ? "discarding" : "keeping") + " after a failed replacement");
+            if (k <= calls) {
+                ASSERT_FALSE(os.failedCall.empty());
+                ++failedCalls[os.failedCall];
+            }
             const Bytes now = Read("a.exe");
             // Closed with the changes: the new file (or the unchanged tree rewritten, after a
             // failed replacement). Anything else: the old file, byte for byte.
@@ -154,21 +181,6 @@ INSTANTIATE_TEST_SUITE_P(Cases, FaultTest, ::testing::ValuesIn(kScenarios), [](c
 // a block), every block already moved goes back and the moved range holds its bytes again.
 // (What the move wrote outside that range is the writer's to restore: new space when the file
 // grows, a saved copy when it shrinks.)
-class CutShortOs : public FaultyOs {
-public:
-    using FaultyOs::FaultyOs;
-    int writes = 0;
-    int cutAt = 0;
-    bool WriteAt(platform::FileHandle file, std::uint64_t offset, const void* data,
-                 std::size_t size) override {
-        if (++writes == cutAt) {
-            real_.WriteAt(file, offset, data, size / 2 + 1);
-            real_.SetLastError(platform::error::kDiskFull);
-            return false;
-        }
-        return FaultyOs::WriteAt(file, offset, data, size);
-    }
-};
 
 TEST_F(ScratchTest, TailMoveFailingAnywhereIsPutBack) {
     struct Case {
