@@ -82,6 +82,7 @@ struct LeafCopy {
     std::uint64_t fromOffset = 0;
     std::uint64_t toOffset = 0;
     std::uint64_t size = 0;
+    const char* failure; // what a failed copy reports
 };
 
 // Writes the directory area, the string area and the data area, depth first: tables, names
@@ -109,12 +110,14 @@ struct ImageWriter {
             // Open points every unchanged leaf into the view: its bytes lie at the same
             // offset of the file.
             copies.push_back({sourceFile, static_cast<std::uint64_t>(item->data - source.base),
-                              dataPos, item->size});
+                              dataPos, item->size,
+                              "cannot copy a resource's bytes into the temporary file"});
         } else if (!item->strBuf.empty()) {
             std::memcpy(image + dataPos, item->strBuf.data(),
                         std::min<std::size_t>(item->strBuf.size(), item->size));
         } else if (item->fileBuf.IsValid()) {
-            copies.push_back({item->fileBuf, 0, dataPos, item->size});
+            copies.push_back({item->fileBuf, 0, dataPos, item->size,
+                              "cannot read back the temporary file of a resource"});
         }
         dataPos += RoundUp(item->size, 4);
     }
@@ -659,10 +662,7 @@ binary::Status BuildImage(TResEditHandle& h, const Sizes& sizes, const Plan& pla
     for (const LeafCopy& c : copies) {
         if (!detail::CopyFileBytes(os, c.from, c.fromOffset, temp.file, c.toOffset, c.size,
                                    buffer)) {
-            return binary::Fault(ErrorCode::Io,
-                                 c.from.value == h.file.value
-                                     ? "cannot copy a resource's bytes into the temporary file"
-                                     : "cannot read back the temporary file of a resource");
+            return binary::Fault(ErrorCode::Io, c.failure);
         }
     }
     if (!detail::CopyFileBytes(os, h.file, plan.raw, temp.file, temp.backupOffset,
@@ -670,6 +670,15 @@ binary::Status BuildImage(TResEditHandle& h, const Sizes& sizes, const Plan& pla
         return binary::Fault(ErrorCode::Io, "cannot keep a copy of the old resource section");
     }
     return binary::Ok();
+}
+
+// A failure after the executable changed, as it is reported: saying so when putting the file
+// back failed too.
+binary::Error AfterChange(binary::Error error, bool restored) {
+    if (!restored) {
+        error.message += "; the file could not be restored";
+    }
+    return error;
 }
 
 std::uint64_t TailDestination(const Plan& plan) {
@@ -694,8 +703,7 @@ binary::Status Grow(TResEditHandle& h, const Plan& plan, const TempImage& temp,
     binary::Status done =
         moved == detail::Moved::All
             ? Apply(h, plan, temp, nullptr, buffer)
-            : binary::Fault(ErrorCode::Io, "cannot move the data behind the resource "
-                                           "section");
+            : binary::Fault(ErrorCode::Io, "cannot move the data behind the resource section");
     if (!done) {
         platform::PreserveLastError keep(os);
         os.Unmap(h.view);
@@ -705,11 +713,8 @@ binary::Status Grow(TResEditHandle& h, const Plan& plan, const TempImage& temp,
                                              plan.tailLength, buffer) == detail::Moved::All;
             restored = temp.Restore(h.file, plan.raw, buffer) && restored;
         }
-        if (!restored || !os.SetLength(h.file, plan.fileLength)) {
-            binary::Error error = done.TakeError();
-            error.message += "; the file could not be restored";
-            return error;
-        }
+        restored = restored && os.SetLength(h.file, plan.fileLength);
+        return AfterChange(done.TakeError(), restored);
     }
     return done;
 }
@@ -723,20 +728,15 @@ binary::Status Shrink(TResEditHandle& h, const Plan& plan, const TempImage& temp
     const detail::Moved moved = detail::MoveFileBytes(
         os, h.file, plan.tailStart, TailDestination(plan), plan.tailLength, buffer);
     if (moved != detail::Moved::All) {
-        std::string why = "cannot move the data behind the resource section";
-        if (!undo.Undo(os, h.file, buffer) || moved == detail::Moved::Damaged) {
-            why += "; the file could not be restored";
-        }
-        return binary::Fault(ErrorCode::Io, std::move(why));
+        const bool restored = undo.Undo(os, h.file, buffer) && moved != detail::Moved::Damaged;
+        return AfterChange(
+            binary::Fault(ErrorCode::Io, "cannot move the data behind the resource section"),
+            restored);
     }
     undo.Moved(plan.tailStart, TailDestination(plan), plan.tailLength);
     binary::Status applied = Apply(h, plan, temp, &undo, buffer);
     if (!applied) {
-        binary::Error error = applied.TakeError();
-        if (!undo.Undo(os, h.file, buffer)) {
-            error.message += "; the file could not be restored";
-        }
-        return error;
+        return AfterChange(applied.TakeError(), undo.Undo(os, h.file, buffer));
     }
     os.Unmap(h.view);
     h.peHeader = nullptr;
@@ -754,10 +754,8 @@ binary::Status Shrink(TResEditHandle& h, const Plan& plan, const TempImage& temp
 binary::Status Replace(TResEditHandle& h, const Plan& plan, const TempImage& temp,
                        std::vector<std::uint8_t>& buffer) {
     binary::Status applied = Apply(h, plan, temp, nullptr, buffer);
-    if (!applied && !temp.Restore(h.file, plan.raw, buffer)) {
-        binary::Error error = applied.TakeError();
-        error.message += "; the file could not be restored";
-        return error;
+    if (!applied) {
+        return AfterChange(applied.TakeError(), temp.Restore(h.file, plan.raw, buffer));
     }
     return applied;
 }
