@@ -93,10 +93,14 @@ void ApplyLoopRule(Voice& v, std::int64_t& pos) {
     }
     case LoopPingPong: {
         // The integer mirror 2 * end - 1 - position with the fraction reflected too: an exact
-        // reflection, so a position exactly on a sample point lands on its mirror image. The
-        // frames to a limit are counted in steps of 32 units, so a run may stop up to 31 units
-        // short of it; such a position turns as if it stood on the limit, since reflecting it
-        // exactly would carry it past the same limit again and the voice would never move on.
+        // reflection, so a position exactly on a sample point lands on its mirror image, one
+        // sample further than the integer mirror. The frames to a limit are counted in steps
+        // of 32 units, so a run may stop up to 31 units short of it; such a position turns on
+        // the limit. At the loop end that is the integer mirror's own result (the last value
+        // of the loop mirrors to the loop end); at the loop start the mirror would give the
+        // value before the loop, which no further mirror brings back inside, and reflecting
+        // exactly would carry the position past the same limit again: the voice would turn
+        // there forever.
         const std::int64_t S = ls << 32;
         const std::int64_t L = le << 32;
         if (v.direction == 0) {
@@ -137,7 +141,8 @@ void MixVoice(Voice& v, std::int32_t* out, int count, MixKernel kernel) {
             step = std::uint64_t{v.stepInteger} << 32 | v.stepFraction;
         }
         // The divisor keeps all its bits: cut to 32 bits, a step of 32 samples per frame or
-        // more would make the voice run past the end of its data.
+        // more (an Amiga period below 10, which a portamento up reaches) would make the voice
+        // run past the end of its data. Below that step it is the 64-by-32-bit division.
         const std::uint64_t divisor = step >> 5;
         const std::uint64_t scaled = static_cast<std::uint64_t>(distance) >> 5;
         const auto frames = static_cast<std::uint64_t>(count);

@@ -275,13 +275,15 @@ LRESULT TTransMemo::Handle(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_GETDLGCODE: {
         // A memo that takes no tabs: Tab moves the focus on and never goes into the text.
         // The edit is asked without the message: told one, it would act as an edit of a
-        // dialog box and close the window on Escape and stop taking Enter.
+        // dialog box and close the window on Escape and stop taking Enter. Without
+        // DLGC_HASSETSEL the dialog manager does not select the whole log when Tab brings the
+        // focus here, so a key typed next cannot replace it.
         LRESULT code = DefSubclassProc(hwnd, msg, wp, 0);
         const auto* m = reinterpret_cast<const MSG*>(lp);
         if (m && m->wParam == VK_TAB && (m->message == WM_KEYDOWN || m->message == WM_CHAR)) {
             code &= ~(DLGC_WANTTAB | DLGC_WANTALLKEYS | DLGC_WANTCHARS);
         }
-        return code & ~DLGC_WANTTAB;
+        return code & ~(DLGC_WANTTAB | DLGC_HASSETSEL);
     }
     case WM_CHAR:
         if (wp == L'\t') {

@@ -100,6 +100,22 @@ qemu_major() {
   "$qemu" --version | sed -n '1s/^qemu-i386 version \([0-9]*\).*/\1/p'
 }
 
+# The release's backports as a source of apt's: the same URIs and keyring as the machine's own
+# source of the release (tools/backports_source.py), so a mirror or proxy it goes through stays
+# in use. Written whole each time, over what an earlier run wrote; fails (the script said why)
+# where the machine has no source of the release.
+backports_source=/etc/apt/sources.list.d/itr-backports.sources
+write_backports_source() {
+  local sources_list sources_parts text
+  eval "$(apt-config shell sources_list Dir::Etc::sourcelist/f sources_parts Dir::Etc::sourceparts/d)"
+  text=$(python3 "$root/tools/backports_source.py" "$1" --sources-list "$sources_list" \
+    --sources-parts "$sources_parts" --skip "$backports_source") || return 1
+  [[ -f $backports_source && $(<"$backports_source") == "$text" ]] && return
+  echo "$backports_source: $1-backports from $(sed -n '2,$s/^URIs: //p' <<<"$text")"
+  printf '%s\n' "$text" | "${sudo[@]}" tee "$backports_source" >/dev/null
+  updated=0
+}
+
 install_qemu() {
   (($(qemu_major) >= qemu_min_major)) && return
   local candidate codename
@@ -110,8 +126,7 @@ install_qemu() {
   else
     codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
     echo "qemu-user here is $candidate: installing a newer one from $codename-backports"
-    printf 'Types: deb\nURIs: http://deb.debian.org/debian\nSuites: %s-backports\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
-      "$codename" | "${sudo[@]}" tee /etc/apt/sources.list.d/itr-backports.sources >/dev/null
+    write_backports_source "$codename" || exit 1
     apt_get update -q
     apt_get install -y -q --no-install-recommends -t "$codename-backports" qemu-user
   fi
@@ -131,6 +146,13 @@ register_qemu() {
   local mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
   printf '%s' ":qemu-i386:M::$magic:$mask:$qemu:F" | "${sudo[@]}" tee "$binfmt/register" >/dev/null
 }
+
+# A source an earlier run added (perhaps with a fixed host this machine cannot reach) follows the
+# machine's own source again; where that cannot be found it stays as it is.
+if [[ -f $backports_source ]]; then
+  write_backports_source "$(. /etc/os-release && echo "$VERSION_CODENAME")" ||
+    echo "$backports_source left as it was" >&2
+fi
 
 if [[ -e $binfmt/qemu-i386 ]]; then
   # Registered before (it lasts until the machine restarts): off while the kernel is tried.

@@ -305,6 +305,86 @@ TEST(Mixer, APingPongRunEndingJustShortOfALimitStillTurns) {
     }
 }
 
+TEST(Mixer, APingPongTurnMirrorsTheIntegerPosition) {
+    // Loop 2..8 of values 0, 10, 20, ...: a run reaches the limit on its last frame and the
+    // turn mirrors the position, at the loop end to 2 * 8 - 1 - position and at the loop start
+    // to 2 * 2 - 1 - position, again at the other end while outside the loop.
+    xmtest::Module m = OneNoteModule();
+    xmtest::Sample s;
+    for (int i = 0; i < 12; ++i) {
+        s.values.push_back(static_cast<std::int16_t>(10 * i));
+    }
+    s.loopType = 2;
+    s.loopStart = 2;
+    s.loopLength = 6;
+    m.instruments[0].samples = {s};
+    constexpr std::uint32_t kHalf = 0x80000000u;
+    struct Case {
+        const char* what;
+        std::uint32_t position, fraction; // at the start of the run
+        std::uint8_t direction;
+        std::uint32_t stepInteger;
+        int frames;
+        std::uint32_t turnedPosition;
+        std::uint8_t turnedDirection;
+    } cases[] = {
+        {"forward past the end: 8.5 mirrors to 7", 7, kHalf, 0, 1, 1, 7, 1},
+        // The frames are counted on steps cut by 5 bits: the run stops at 8 - 31 units, in
+        // sample 7, which mirrors to the loop end.
+        {"forward 31 units short of the end: 7 mirrors to 8", 5, 0xFFFFFFE1u, 0, 1, 2, 8, 1},
+        // A position on a sample point lands one sample further than the integer mirror.
+        {"forward exactly on the end: 8.0 turns there", 7, 0, 0, 1, 1, 8, 1},
+        {"backward past the start: 1.5 mirrors to 2", 2, kHalf, 1, 1, 1, 2, 0},
+        // The mirror would give 1, below the loop start, which no further mirror brings back
+        // into the loop: the turn happens on the loop start instead.
+        {"backward 31 units short of the start: turns on 2", 4, 0x1F, 1, 1, 2, 2, 0},
+        {"backward exactly on the start: 2.0 turns there", 3, 0, 1, 1, 1, 2, 0},
+        {"a step longer than the loop: 14.5 mirrors to 1, then to 2", 7, kHalf, 0, 7, 1, 2, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Loaded l(m);
+        ASSERT_TRUE(l.ok);
+        ASSERT_TRUE(l.Ticks(1));
+        Voice& v = *l.channel().voice;
+        v.stepInteger = c.stepInteger;
+        v.stepFraction = 0;
+        v.position = c.position;
+        v.fraction = c.fraction;
+        v.direction = c.direction;
+        MixRun(*l.engine, c.frames, 0);
+        ASSERT_NE(v.sample, nullptr);
+        EXPECT_EQ(v.position, c.turnedPosition);
+        EXPECT_EQ(v.direction, c.turnedDirection);
+    }
+}
+
+TEST(Mixer, AmigaPortamentoReachesStepsOf32SamplesAndStaysInsideTheSample) {
+    // The smallest module with a step of 32 samples per frame or more: in Amiga mode a
+    // portamento up takes the period down to 1, 14,317,456 Hz, 298 samples per frame, over a
+    // forward loop of 2,000 equal values. The frames to the loop end are counted with the
+    // step's every bit (with its upper bits cut away the count would be about 29 times too
+    // large and the voice would read on past its data): every frame sounds the loop's value.
+    xmtest::Module m = OneNoteModule(false);
+    m.At(0, 0, 0) = {49, 1, 0, 0x1, 0xFF}; // C-4, portamento up by 1,020 per tick
+    m.instruments[0] = xmtest::ConstantInstrument(64, 2000);
+    Loaded l(m);
+    ASSERT_TRUE(l.ok);
+    ASSERT_TRUE(l.Ticks(3)); // periods 1,712, 692 and 1; nothing mixed yet
+    Voice& v = *l.channel().voice;
+    ASSERT_EQ(v.stepInteger, 298u);
+    v.leftVolume = 128 * v.leftTarget; // steady: the run is not split by a ramp
+    v.rightVolume = 128 * v.rightTarget;
+    std::fill(std::begin(l.engine->mixBuffer), std::end(l.engine->mixBuffer), 0);
+    MixRun(*l.engine, 1024, 0);
+    ASSERT_NE(v.sample, nullptr);
+    EXPECT_LT(v.position, 2000u);
+    ASSERT_NE(l.engine->mixBuffer[0], 0);
+    for (int i = 2; i < 2 * 1024; ++i) {
+        ASSERT_EQ(l.engine->mixBuffer[i], l.engine->mixBuffer[i % 2]) << "value " << i;
+    }
+}
+
 TEST(Mixer, ARunThatOverrunsALimitAppliesTheLoopRule) {
     // The frames to a limit are counted on steps cut by 5 bits. With a step of 32 * S + 31
     // units and a distance of 32 * (N * S + 1), N frames do not seem to reach the limit, yet

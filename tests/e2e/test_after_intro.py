@@ -66,22 +66,30 @@ class AfterIntroTest(unittest.TestCase):
             self.assertEqual(changed[:10], [], f"{len(changed)} pixels differ from the plain signature")
 
     def test_tab_moves_the_focus_and_never_types_into_the_console(self):
-        r = self.h.drive("attach 10", "focus", "key tab", "focus", "click LogMemo", "key ctrl+end", "text LogMemo",
-                         "key x", "text LogMemo", "key enter", "key escape", "text LogMemo", "key tab", "focus",
-                         "text LogMemo", "key shift+tab", "focus", "text LogMemo", "window")
+        r = self.h.drive("attach 10", "text LogMemo", "focus", "key tab", "focus", "key y", "text LogMemo",
+                         "click LogMemo", "key ctrl+end", "text LogMemo", "key x", "text LogMemo", "key enter",
+                         "key escape", "text LogMemo", "key tab", "focus", "text LogMemo", "key shift+tab", "focus",
+                         "text LogMemo", "window")
         focus = itr.by_cmd(r, "focus")
         texts = [t["text"] for t in itr.by_cmd(r, "text")]
+        log, typed = texts[0], texts[1]
         self.assertTrue(focus[0]["main"], "the window itself has the focus after the run")
         self.assertEqual(focus[1]["name"], "LogMemo", "Tab moves the focus to the console")
-        self.assertEqual(texts[1], texts[0] + "x", "a key typed into the console goes into it")
+        # Tab selects nothing in the console: a key typed next goes in beside the log's lines
+        # and does not replace them.
+        self.assertEqual(len(typed), len(log) + 1, f"the log after Tab and a key: {typed!r}")
+        self.assertTrue(any(typed[i] == "y" and typed[:i] + typed[i + 1:] == log for i in range(len(typed))),
+                        f"the log after Tab and a key: {typed!r}")
+        self.assertEqual(texts[3], texts[2] + "x", "a key typed into the console goes into it")
         # The console's other keys are as they were: Enter starts a line, Escape does nothing.
-        self.assertEqual(texts[2], texts[1] + "\r\n")
+        self.assertEqual(texts[4], texts[3] + "\r\n")
         self.assertTrue(itr.by_cmd(r, "window")[0]["visible"], "Escape leaves the window open")
-        self.assertNotIn("\t", texts[3] + texts[4])
-        self.assertEqual(texts[3], texts[2], "Tab in the console types nothing")
-        self.assertEqual(texts[4], texts[2], "Shift+Tab in the console types nothing")
+        self.assertNotIn("\t", texts[5] + texts[6])
+        self.assertEqual(texts[5], texts[4], "Tab in the console types nothing")
+        self.assertEqual(texts[6], texts[4], "Shift+Tab in the console types nothing")
         # The console is the window's one control that takes the focus: Tab comes back to it.
         self.assertEqual([f["name"] for f in focus[2:]], ["LogMemo", "LogMemo"])
+
 
 if __name__ == "__main__":
     unittest.main()
