@@ -170,6 +170,17 @@ class PackageTest(unittest.TestCase):
                 self.assertIn(reason, run.stderr)
                 self.assertEqual(rt.snapshot(self.out), before)
 
+    def test_release_refuses_bad_arguments_before_it_builds(self):
+        cases = [(["--bogus"], "unknown argument --bogus"), (["--sign"], "--sign needs a value"),
+                 (["--timestamp", "http://tsa.invalid/"], "go with --sign"),
+                 (["--sign", str(self.tmp / "missing.p12")], "no such file")]
+        for args, reason in cases:
+            with self.subTest(args=args):
+                run = subprocess.run([str(rt.ROOT / "release"), *args], capture_output=True, text=True,
+                                     stdin=subprocess.DEVNULL, timeout=60)
+                self.assertEqual(run.returncode, 2)
+                self.assertIn(reason, run.stderr)
+
 
 if __name__ == "__main__":
     unittest.main()
