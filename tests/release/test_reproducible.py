@@ -9,7 +9,6 @@ import os
 import pathlib
 import shutil
 import subprocess
-import sys
 import tempfile
 import time
 import unittest

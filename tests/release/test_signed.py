@@ -3,7 +3,6 @@ checked with osslsigncode against that certificate as the trusted root, and the 
 program, taken from the archive, run under Wine: its About box shows the release's build
 stamp, and a patch run on a copy of the stand-in completes."""
 import os
-import pathlib
 import secrets
 import shutil
 import subprocess

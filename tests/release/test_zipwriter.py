@@ -11,7 +11,7 @@ import unittest
 import zipfile
 import zlib
 
-import releasetest  # noqa: F401  (puts tools/release on the path)
+import releasetest  # also puts tools/release on the path
 import package
 import zipwriter
 
