@@ -40,6 +40,21 @@ def copy_sources(root, target):
         shutil.copy2(root / name, target / name)
 
 
+# A maintainer's own payloads, set when a build folder was configured: the copy embeds the same.
+PAYLOAD_OPTIONS = ("RES_RU_PACK", "PATCHDATA_ICON", "DIALOG_101", "DIALOG_226", "DIALOG_520")
+
+
+def payload_options(build):
+    """-D options giving the copy's build the payload files this build embeds."""
+    out = []
+    cache = build / "CMakeCache.txt"
+    for line in cache.read_text(errors="replace").splitlines() if cache.is_file() else []:
+        name, _, value = line.partition("=")
+        if name.split(":")[0] in PAYLOAD_OPTIONS and value:
+            out.append(f"-D{name}={value}")
+    return out
+
+
 def places(data, needle):
     out, at = [], data.find(needle)
     while at >= 0 and len(out) < 5:
@@ -58,7 +73,7 @@ class ReproducibleTest(unittest.TestCase):
         builds = {}
         for preset in PRESETS:
             started = time.monotonic()
-            for command in (["cmake", "--preset", preset, "-DITR_WERROR=ON"],
+            for command in (["cmake", "--preset", preset, "-DITR_WERROR=ON", *payload_options(PRESETS[preset])],
                             ["cmake", "--build", "--preset", preset, "--parallel", "2", "--target", "iTools3-Rus"]):
                 r = subprocess.run(command, cwd=source, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                    stderr=subprocess.STDOUT, text=True, errors="replace", timeout=1500)
