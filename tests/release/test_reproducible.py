@@ -19,7 +19,8 @@ import zipwriter
 X64, X86, VERSION = rt.builds()
 PRESETS = {"windows": X64, "windows-i686": X86}
 # Another parent and another length than the checkout's, so a path that goes into a binary
-# changes its bytes and its layout.
+# changes its bytes and its layout. It lies in the build folder, as the other tests' scratch
+# folders do, so whatever a killed run leaves goes with the build.
 COPY_PREFIX = "itr-reproducible-elsewhere-"
 
 
@@ -65,16 +66,18 @@ def places(data, needle):
 
 class ReproducibleTest(unittest.TestCase):
     def setUp(self):
-        self.tmp = pathlib.Path(tempfile.mkdtemp(prefix=COPY_PREFIX))
+        self.tmp = pathlib.Path(tempfile.mkdtemp(prefix=COPY_PREFIX, dir=X64))
         self.addCleanup(shutil.rmtree, self.tmp, ignore_errors=True)
 
     def build_copy(self, source):
+        # One compiler at a time: ./test runs two tests at once on two cores, and the timed
+        # end-to-end tests beside this one should keep their core.
         env = dict(os.environ, SOURCE_DATE_EPOCH=str(rt.EPOCH))
         builds = {}
         for preset in PRESETS:
             started = time.monotonic()
             for command in (["cmake", "--preset", preset, "-DITR_WERROR=ON", *payload_options(PRESETS[preset])],
-                            ["cmake", "--build", "--preset", preset, "--parallel", "2", "--target", "iTools3-Rus"]):
+                            ["cmake", "--build", "--preset", preset, "--parallel", "1", "--target", "iTools3-Rus"]):
                 r = subprocess.run(command, cwd=source, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                    stderr=subprocess.STDOUT, text=True, errors="replace", timeout=1500)
                 self.assertEqual(r.returncode, 0, f"{' '.join(command)} in the copy:\n{r.stdout[-4000:]}")
