@@ -26,7 +26,8 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
 else()
   set(ITR_WINE_ARCH win32)
   set(ITR_WINE_TIMEOUT 1800)
-  set(ITR_I686_WINE_TESTS patch_wine_tests music_wine_playback resedit.real_programs e2e.patch_run)
+  set(ITR_I686_WINE_TESTS patch_wine_tests music_wine_playback resedit.real_programs e2e.patch_run
+                           release.user_run)
 endif()
 # ./test runs every build's tests in one CTest run, where fixture and lock names are shared:
 # each build's are its own, so no build waits for another's Wine.

@@ -28,13 +28,24 @@ def _u(data, offset, fmt):
     return struct.unpack_from(fmt, data, offset)[0]
 
 
-def resource_directory_offset(data):
-    """File offset of the root resource directory."""
+def pe_header_offset(data):
+    """File offset of the PE signature, checked."""
     if _u(data, 0, "<H") != 0x5A4D:
         raise StampError("no MZ header")
     pe = _u(data, 0x3C, "<I")
     if _u(data, pe, "<I") != 0x4550:
         raise StampError("no PE signature")
+    return pe
+
+
+def machine(data):
+    """The COFF header's machine field (0x14C for x86, 0x8664 for x86-64)."""
+    return _u(data, pe_header_offset(data) + 4, "<H")
+
+
+def resource_directory_offset(data):
+    """File offset of the root resource directory."""
+    pe = pe_header_offset(data)
     sections = _u(data, pe + 6, "<H")
     optional_size = _u(data, pe + 20, "<H")
     optional = pe + 24
@@ -73,6 +84,15 @@ def decode(stamp):
     return (1980 + (date >> 9), (date >> 5) & 0xF, date & 0x1F, clock >> 11, (clock >> 5) & 0x3F, (clock & 0x1F) * 2)
 
 
+def stamp_file(path, t):
+    """Writes the stamp of the struct_time t into the PE file at path, in place."""
+    with open(path, "r+b") as f:
+        data = f.read()
+        offset = resource_directory_offset(data) + 4
+        f.seek(offset)
+        f.write(struct.pack("<I", dos_stamp(t)))
+
+
 def build_time():
     epoch = os.environ.get("SOURCE_DATE_EPOCH")
     if epoch:
@@ -90,12 +110,7 @@ def main(argv):
     if len(argv) != 2:
         print(__doc__, file=sys.stderr)
         return 2
-    path = argv[1]
-    with open(path, "r+b") as f:
-        data = f.read()
-        offset = resource_directory_offset(data) + 4
-        f.seek(offset)
-        f.write(struct.pack("<I", dos_stamp(build_time())))
+    stamp_file(argv[1], build_time())
     return 0
 
 

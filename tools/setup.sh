@@ -48,6 +48,10 @@ packages=(
 # Patch payloads: unzip reads the generated resource pack as an outside check.
 packages+=(unzip)
 
+# The release: Authenticode signing (osslsigncode; openssl makes the tests' throwaway
+# certificate) and 7-Zip as a second reader of the archive's entry names.
+packages+=(osslsigncode openssl p7zip-full)
+
 # The unprivileged end-to-end test creates its user and runs as it (useradd, runuser).
 packages+=(passwd util-linux)
 

@@ -4,6 +4,7 @@ Runs inside the Wine harness environment (tools/wine/harness exec STATE ...), wh
 WINEPREFIX, DISPLAY and HOME. Wine's own helper processes can hold any pipe handed to a
 Windows program, so every Windows program's output goes to a file, never to a pipe.
 """
+import contextlib
 import json
 import os
 import pathlib
@@ -128,6 +129,40 @@ class ProgramTest(unittest.TestCase):
     @classmethod
     def tearDownClass(cls):
         cls.h.cleanup()
+
+
+INTERNATIONAL = r"HKCU\Control Panel\International"
+
+
+def reg_query(name):
+    """A value of the Wine user's regional settings, or None."""
+    out = subprocess.run(["wine", "reg", "query", INTERNATIONAL, "/v", name], stdin=subprocess.DEVNULL,
+                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=60).stdout.decode()
+    for line in out.splitlines():
+        parts = line.split(None, 2)
+        if len(parts) == 3 and parts[0] == name:
+            return parts[2]
+    return None
+
+
+def reg_set(name, value):
+    subprocess.run(["wine", "reg", "add", INTERNATIONAL, "/v", name, "/d", value, "/f"], stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60, check=True)
+
+
+@contextlib.contextmanager
+def russian_formats():
+    """The user's short date and long time formats as Russian settings have them (15.03.2010,
+    9:30:20) while the block runs; the old ones afterwards."""
+    saved = {k: reg_query(k) for k in ("sShortDate", "sTimeFormat")}
+    try:
+        reg_set("sShortDate", "dd.MM.yyyy")
+        reg_set("sTimeFormat", "H:mm:ss")
+        yield
+    finally:
+        for k, v in saved.items():
+            if v is not None:
+                reg_set(k, v)
 
 
 def by_cmd(results, cmd):

@@ -27,22 +27,6 @@ ABOUT_LINES = [
     "Связь: о проблемах сообщайте туда, откуда получили программу",
     "",
 ]
-INTERNATIONAL = r"HKCU\Control Panel\International"
-
-
-def reg_query(name):
-    out = subprocess.run(["wine", "reg", "query", INTERNATIONAL, "/v", name], stdin=subprocess.DEVNULL,
-                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=60).stdout.decode()
-    for line in out.splitlines():
-        parts = line.split(None, 2)
-        if len(parts) == 3 and parts[0] == name:
-            return parts[2]
-    return None
-
-
-def reg_set(name, value):
-    subprocess.run(["wine", "reg", "add", INTERNATIONAL, "/v", name, "/d", value, "/f"], stdin=subprocess.DEVNULL,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60, check=True)
 
 
 class IntroTest(itr.ProgramTest):
@@ -54,17 +38,10 @@ class IntroTest(itr.ProgramTest):
         # A build of 15 March 2010, 09:30:20, shown with Russian settings.
         env = dict(os.environ, SOURCE_DATE_EPOCH="1268645420")
         subprocess.run([sys.executable, os.path.join(ROOT, "tools", "buildstamp.py"), str(exe)], check=True, env=env)
-        saved = {k: reg_query(k) for k in ("sShortDate", "sTimeFormat")}
-        try:
-            reg_set("sShortDate", "dd.MM.yyyy")
-            reg_set("sTimeFormat", "H:mm:ss")
+        with itr.russian_formats():
             r = self.h.drive(itr.start(folder), "wait-window 30", "caption", "controls", "click-title-button",
                              "press OK 10", "sleep 300", "caption", "controls", "no-msgbox 1", "close",
                              "wait-exit 10")
-        finally:
-            for k, v in saved.items():
-                if v is not None:
-                    reg_set(k, v)
         box = itr.by_cmd(r, "press")[0]
         self.assertEqual(box["caption"], "iTools3-Rus")
         self.assertEqual(box["text"], "\n\r".join(ABOUT_LINES + ["Дата компиляции: 15.03.2010",
