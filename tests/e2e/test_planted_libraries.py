@@ -154,6 +154,27 @@ class PlantedLibrariesTest(itr.ProgramTest):
         # The music played through the system's winmm.
         self.assertTrue(self.capture.exists() and self.capture.stat().st_size > 0, "no music was played")
 
+    def test_without_the_libraries_the_show_runs_silent(self):
+        # Wine told to load neither (as a system without them would): no sound and a plain
+        # copy for the blended header, the window as usual.
+        folder = self.h.target_folder("without")
+        home, capture = home_with_capture(folder)
+        bmp = folder / "client.bmp"
+        planted_env = self.h.env
+        self.h.env = dict(planted_env, HOME=str(home),
+                          WINEDLLOVERRIDES=";".join(filter(None, [os.environ.get("WINEDLLOVERRIDES"),
+                                                                  "msimg32,winmm=d"])))
+        try:
+            r = self.h.drive(itr.start(folder), "wait-window 30", "wait-rain 10", "sleep 2000",
+                             f"capture {itr.win_path(bmp)}", "close", "wait-exit 10")
+        finally:
+            self.h.env = planted_env
+        self.assertEqual(itr.by_cmd(r, "wait-exit")[0]["exit_code"], 0)
+        _, _, rows = itr.read_bmp(bmp)
+        green = sum(1 for row in rows for (pr, pg, pb) in row if pg >= 90 and pr == 0 and pb == 0)
+        self.assertGreater(green, 3000, "green glyphs rain on the window")
+        self.assertFalse(capture.exists() and capture.stat().st_size > 0, "music played without winmm")
+
 
 if __name__ == "__main__":
     unittest.main()
