@@ -1,10 +1,12 @@
 // Program entry: initialise, create and show the main window, run the message loop.
 #include "app/form1.h"
+#include "platform/library_search.h"
 
 #include <commctrl.h>
 #include <windows.h>
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    platform::LimitLibrarySearch();
     INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
     InitCommonControlsEx(&icc);
 

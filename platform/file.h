@@ -30,6 +30,7 @@ constexpr std::uint32_t kNotSupported = 50;
 constexpr std::uint32_t kFileExists = 80;
 constexpr std::uint32_t kInvalidParameter = 87;
 constexpr std::uint32_t kDiskFull = 112;
+constexpr std::uint32_t kAlreadyExists = 183;
 constexpr std::uint32_t kBadExeFormat = 193;
 constexpr std::uint32_t kFileInvalid = 1006;
 } // namespace error
@@ -69,6 +70,10 @@ public:
     virtual FileHandle OpenExisting(std::u16string_view path, Access access, Share share) = 0;
     // Creates a file for reading and writing, exclusively, replacing any file of that name.
     virtual FileHandle CreateAlways(std::u16string_view path) = 0;
+    // Creates a file for reading and writing, exclusively, only where nothing of that name
+    // exists: an existing file, folder or link (even one that leads nowhere) is neither opened
+    // nor changed, and the call fails with kFileExists.
+    virtual FileHandle CreateNew(std::u16string_view path) = 0;
     virtual void Close(FileHandle& file) = 0;
 
     virtual bool GetLength(FileHandle file, std::uint64_t& length) = 0;

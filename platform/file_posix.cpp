@@ -140,6 +140,11 @@ public:
         return file;
     }
 
+    FileHandle CreateNew(std::u16string_view path) override {
+        // O_EXCL: fails on any existing name, a symbolic link included, without following it.
+        return OpenWith(path, O_RDWR | O_CREAT | O_EXCL, Share::Exclusive);
+    }
+
     void Close(FileHandle& file) override {
         if (file.IsValid()) {
             ::close(Fd(file));

@@ -55,6 +55,11 @@ public:
                                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     }
 
+    FileHandle CreateNew(std::u16string_view path) override {
+        return FromHandle(CreateFileW(Path(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    }
+
     void Close(FileHandle& file) override {
         if (file.IsValid()) {
             CloseHandle(H(file));

@@ -1,6 +1,7 @@
 #include "platform/gdi_win32.h"
 #include "platform/gdi.h"
 #include "platform/owner_win32.h"
+#include "platform/system_library_win32.h"
 
 #include <windows.h>
 
@@ -31,7 +32,29 @@ Bitmap* Wrap(HBITMAP handle) {
     return b.release();
 }
 
+// msimg32 is not among the system's known libraries: loaded from the system folder at first
+// use, never imported (an import would take an msimg32.dll beside the program first).
+using AlphaBlendFunction = decltype(&::AlphaBlend);
+
+AlphaBlendFunction AlphaBlendOfSystem() {
+    static const AlphaBlendFunction function =
+        LibraryFunction<AlphaBlendFunction>(LoadSystemLibrary(L"msimg32.dll"), "AlphaBlend");
+    return function;
+}
+
 } // namespace
+
+void BlendBlock(HDC dest, int x, int y, int w, int h, HDC src, int sx, int sy, int sw, int sh,
+                BYTE opacity) {
+    if (const AlphaBlendFunction alphaBlend = AlphaBlendOfSystem()) {
+        const BLENDFUNCTION blend{AC_SRC_OVER, 0, opacity, AC_SRC_ALPHA};
+        alphaBlend(dest, x, y, w, h, src, sx, sy, sw, sh, blend);
+        return;
+    }
+    const int mode = SetStretchBltMode(dest, COLORONCOLOR);
+    StretchBlt(dest, x, y, w, h, src, sx, sy, sw, sh, SRCCOPY);
+    SetStretchBltMode(dest, mode);
+}
 
 HBITMAP CreateDib32(int width, int height, void** bits) {
     BITMAPINFO bi{};

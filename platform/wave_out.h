@@ -1,6 +1,7 @@
 // Waveform audio output of one looping ring buffer: 48,000 Hz, stereo, 16-bit PCM. A thin
-// layer over winmm's waveOut functions; the POSIX build has a device that "plays" the ring in
-// real time into a raw capture file, for the Linux tools and tests.
+// layer over winmm's waveOut functions, loaded from the system folder at first use (without
+// them there is no device); the POSIX build has a device that "plays" the ring in real time
+// into a raw capture file, for the Linux tools and tests.
 #pragma once
 
 #include <cstdint>

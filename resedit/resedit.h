@@ -79,6 +79,7 @@ struct TResItem {
     const std::uint8_t* data = nullptr;
     std::uint32_t size = 0;
     platform::FileHandle fileBuf;
+    std::u16string fileName; // the path of fileBuf's file (ResEditCreateTemp)
     std::uint32_t codePage = 0;
     std::uint32_t reserved = 0;
 };
@@ -177,5 +178,18 @@ void ResReleaseItem(platform::Os& os, TPResItem item);
 // The path of an item's temporary file: the temp folder, "$qiv$res", "$", the process id as
 // 8 lowercase hex digits, "$", the item's number in lowercase hex, "$".
 std::u16string ResEditTempName(platform::Os& os, const TResItem* item);
+
+// The most names ResEditCreateTemp tries after the stated one.
+constexpr std::uint32_t kMaxTempNameSuffix = 0xFFF;
+// Creates an item's temporary file, only ever as a new file: another program that can write
+// to the temporary folder could have put a file or a link under the predictable name, and the
+// elevated program must neither write through it nor change it. The stated name
+// (ResEditTempName) is taken when nothing holds it; otherwise the first free name of the
+// stated name followed by a number from 1 to kMaxTempNameSuffix in lowercase hex
+// ("...$1", "...$2", ..., "...$a", ..., "...$fff"). A name held by anything is passed over, left
+// as it is. name receives the path of the file created; an invalid handle when none could be
+// (the last-error code is the last attempt's: kFileExists when every name was held).
+[[nodiscard]] platform::FileHandle ResEditCreateTemp(platform::Os& os, const TResItem* item,
+                                                     std::u16string& name);
 
 } // namespace resedit

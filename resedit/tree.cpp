@@ -67,16 +67,14 @@ bool Matches(const TResItem* item, const ResKey& key) {
     return IsNamed(item) && item->name == key.Name();
 }
 
-// Never fails: releasing is part of paths that must not (a temporary file whose name
-// cannot even be made is left behind).
+// Never fails: releasing is part of paths that must not.
 void ReleaseHolder(platform::Os& os, TResItem* leaf) {
     if (leaf->fileBuf.IsValid()) {
         os.Close(leaf->fileBuf);
-        try {
-            os.Delete(ResEditTempName(os, leaf));
-        } catch (const std::bad_alloc&) {
-        }
+        os.Delete(leaf->fileName);
     }
+    leaf->fileName.clear();
+    leaf->fileName.shrink_to_fit();
     leaf->strBuf.clear();
     leaf->strBuf.shrink_to_fit();
 }
@@ -191,8 +189,8 @@ binary::Status SetLeafBytes(platform::Os& os, TPResItem leaf, std::uint16_t lang
         return binary::Ok();
     }
     // Large bytes wait in a temporary file of their own instead of in memory.
-    const std::u16string name = ResEditTempName(os, leaf);
-    platform::FileHandle file = os.CreateAlways(name);
+    std::u16string name;
+    platform::FileHandle file = ResEditCreateTemp(os, leaf, name);
     if (!file.IsValid()) {
         return binary::Fault(binary::ErrorCode::Io,
                              "cannot create the temporary file for the resource bytes");
@@ -206,6 +204,7 @@ binary::Status SetLeafBytes(platform::Os& os, TPResItem leaf, std::uint16_t lang
                              "cannot write the temporary file for the resource bytes");
     }
     leaf->fileBuf = file;
+    leaf->fileName = std::move(name);
     return binary::Ok();
 }
 
@@ -313,6 +312,23 @@ void ResRemovePruned(platform::Os& os, const ResChainLink* chain, std::size_t co
 std::u16string ResEditTempName(platform::Os& os, const TResItem* item) {
     return os.TempFolder() + u"$qiv$res$" + detail::Hex(os.ProcessId(), 8) + u"$" +
            detail::Hex(reinterpret_cast<std::uintptr_t>(item), 1) + u"$";
+}
+
+platform::FileHandle ResEditCreateTemp(platform::Os& os, const TResItem* item,
+                                       std::u16string& name) {
+    const std::u16string stated = ResEditTempName(os, item);
+    for (std::uint32_t suffix = 0; suffix <= kMaxTempNameSuffix; ++suffix) {
+        name = suffix == 0 ? stated : stated + detail::Hex(suffix, 1);
+        const platform::FileHandle file = os.CreateNew(name);
+        if (file.IsValid()) {
+            return file;
+        }
+        const std::uint32_t e = os.LastError();
+        if (e != platform::error::kFileExists && e != platform::error::kAlreadyExists) {
+            break; // the folder itself is unusable: no other name would do better
+        }
+    }
+    return {};
 }
 
 } // namespace resedit

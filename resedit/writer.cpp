@@ -639,8 +639,7 @@ binary::Status Apply(TResEditHandle& h, const Plan& plan, const TempImage& temp,
 binary::Status BuildImage(TResEditHandle& h, const Sizes& sizes, const Plan& plan, TempImage& temp,
                           std::vector<std::uint8_t>& buffer) {
     platform::Os& os = *h.os;
-    temp.name = ResEditTempName(os, h.root);
-    temp.file = os.CreateAlways(temp.name);
+    temp.file = ResEditCreateTemp(os, h.root, temp.name);
     if (!temp.file.IsValid()) {
         return binary::Fault(ErrorCode::Io,
                              "cannot create the temporary file for the new resource section");

@@ -47,12 +47,6 @@ std::optional<RECT> WorkArea(HMONITOR monitor) {
     return mi.rcWork;
 }
 
-void Blend(HDC dest, int x, int y, int w, int h, HDC src, int sx, int sy, int sw, int sh,
-           BYTE opacity) {
-    BLENDFUNCTION bf{AC_SRC_OVER, 0, opacity, AC_SRC_ALPHA};
-    AlphaBlend(dest, x, y, w, h, src, sx, sy, sw, sh, bf);
-}
-
 } // namespace
 
 void Picture::Release() {
@@ -82,7 +76,7 @@ void Picture::Draw(HDC dc, int x, int y, BYTE opacity) const {
 void Picture::DrawPart(HDC dc, int x, int y, int w, int h, int sx, int sy, int sw, int sh,
                        BYTE opacity) const {
     if (bitmap_.Dc() && w > 0 && h > 0 && sw > 0 && sh > 0) {
-        Blend(dc, x, y, w, h, bitmap_.Dc(), sx, sy, sw, sh, opacity);
+        platform::BlendBlock(dc, x, y, w, h, bitmap_.Dc(), sx, sy, sw, sh, opacity);
     }
 }
 

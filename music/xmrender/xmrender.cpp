@@ -16,6 +16,7 @@
 
 #include "music/engine.h"
 #include "music/xmrender/render.h"
+#include "platform/library_search.h"
 
 namespace {
 
@@ -262,6 +263,7 @@ void Report(const xmrender::Outcome& r, std::chrono::steady_clock::duration whol
 } // namespace
 
 int main(int argc, char** argv) {
+    platform::LimitLibrarySearch();
     const auto runStart = std::chrono::steady_clock::now();
     Options o;
     if (const int rc = ParseOptions(argc, argv, o); rc != kGoOn) {

@@ -112,6 +112,41 @@ TEST_F(FileTest, PositionedReadsAndWritesAndLength) {
     EXPECT_FALSE(std::filesystem::exists(dir / "b.bin"));
 }
 
+// Only a name that nothing holds is created: whatever another program put there beforehand
+// (a file, a folder, a link to its own file, a link that leads nowhere) is refused untouched.
+TEST_F(FileTest, CreateNewTakesOnlyAFreeName) {
+    FileHandle f = os.CreateNew(PathOf("new.bin"));
+    ASSERT_TRUE(f.IsValid());
+    ASSERT_TRUE(os.WriteAt(f, 0, "fresh", 5));
+    // Held without sharing.
+    EXPECT_FALSE(os.OpenExisting(PathOf("new.bin"), Access::Read, Share::ReadWrite).IsValid());
+    os.Close(f);
+    EXPECT_EQ(ReadFile("new.bin"), "fresh");
+
+    WriteFile("victim.bin", "keep me");
+    std::filesystem::create_directory(dir / "folder");
+    std::filesystem::create_hard_link(dir / "victim.bin", dir / "hard.bin");
+    std::vector<std::string> taken = {"new.bin", "victim.bin", "folder", "hard.bin"};
+#ifndef _WIN32
+    std::filesystem::create_symlink(dir / "victim.bin", dir / "link.bin");
+    std::filesystem::create_symlink(dir / "nowhere.bin", dir / "dangling.bin");
+    taken.insert(taken.end(), {"link.bin", "dangling.bin"});
+#endif
+    for (const std::string& name : taken) {
+        SCOPED_TRACE(name);
+        os.SetLastError(0);
+        EXPECT_FALSE(os.CreateNew(PathOf(name)).IsValid());
+        EXPECT_EQ(os.LastError(), error::kFileExists);
+    }
+    EXPECT_EQ(ReadFile("new.bin"), "fresh");
+    EXPECT_EQ(ReadFile("victim.bin"), "keep me");
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "folder"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "nowhere.bin"));
+    // A missing folder is not a taken name.
+    EXPECT_FALSE(os.CreateNew(PathOf("missing/a.bin")).IsValid());
+    EXPECT_NE(os.LastError(), error::kFileExists);
+}
+
 TEST_F(FileTest, MappingWritesThroughAndRefusesEmptyFiles) {
     WriteFile("c.bin", "0123456789");
     FileHandle f = os.OpenExisting(PathOf("c.bin"), Access::ReadWrite, Share::Exclusive);

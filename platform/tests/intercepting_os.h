@@ -17,6 +17,9 @@ public:
     FileHandle CreateAlways(std::u16string_view path) override {
         return Fails("CreateAlways") ? FileHandle{} : real_.CreateAlways(path);
     }
+    FileHandle CreateNew(std::u16string_view path) override {
+        return Fails("CreateNew") ? FileHandle{} : real_.CreateNew(path);
+    }
     void Close(FileHandle& file) override {
         Seen("Close");
         real_.Close(file);

@@ -155,7 +155,7 @@ TEST_P(FaultTest, EveryCallFailingInTurnLeavesAWholeFile) {
         }
     }
     // Every kind of call was made to fail somewhere.
-    for (const char* name : {"OpenExisting", "CreateAlways", "GetLength", "SetLength", "ReadAt",
+    for (const char* name : {"OpenExisting", "CreateNew", "GetLength", "SetLength", "ReadAt",
                              "WriteAt", "Map", "Delete"}) {
         EXPECT_GT(failedCalls[name], 0) << name;
     }

@@ -321,7 +321,7 @@ TEST_F(TreeTest, FailedUpdateLeavesTreeUnchanged) {
     TResEditHandle* opened = OpenFile({{Id(10), Id(1), 1033, Pattern(50, 1)}});
     ASSERT_NE(opened, nullptr);
     ASSERT_TRUE(ResEditClose(opened, true));
-    for (int failAt = 1; failAt <= 2; ++failAt) { // CreateAlways, then WriteAt
+    for (int failAt = 1; failAt <= 2; ++failAt) { // CreateNew, then WriteAt
         FaultyOs os(platform::SystemOs());
         TResEditHandle* h = ResEditOpen(os, U16("a.exe"), false);
         ASSERT_NE(h, nullptr);

@@ -1,5 +1,6 @@
 #include "tools/resedit/cli.h"
 
+#include "platform/library_search.h"
 #include "platform/text.h"
 
 #include <cstdio>
@@ -18,6 +19,7 @@ int Main(const std::vector<std::u16string>& args) {
 
 #ifdef _WIN32
 int wmain(int argc, wchar_t** argv) {
+    platform::LimitLibrarySearch();
     std::vector<std::u16string> args;
     for (int i = 1; i < argc; ++i) {
         args.emplace_back(platform::U(argv[i]));
