@@ -281,8 +281,8 @@ binary::Status KeepOriginals(platform::Os& os, const std::u16string& targetDir) 
             return binary::Ok();
         }
         if (!os.CreateFolder(folder)) {
-            return NotKept(u"Не удалось создать папку для копий исходных файлов " +
-                               Quoted(folder) + u".",
+            return NotKept(u"Не удалось создать папку для копий исходных файлов " + Quoted(folder) +
+                               u".",
                            os.LastError());
         }
         created = true;
@@ -344,8 +344,8 @@ std::u16string RestoreDoneText(const std::u16string& targetDir, const RestoreOut
     if (outcome.folderRemoved) {
         text += u"\n\rПапка копий " + Quoted(std::u16string(kBackupFolder)) + u" удалена.";
     } else {
-        text += u"\n\rПапку копий " + Quoted(BackupPath(targetDir)) +
-                u" удалить не удалось: " + outcome.folderLeft + u" Её можно удалить вручную.";
+        text += u"\n\rПапку копий " + Quoted(BackupPath(targetDir)) + u" удалить не удалось: " +
+                outcome.folderLeft + u" Её можно удалить вручную.";
     }
     return text;
 }

@@ -63,14 +63,15 @@ binary::Status Scan(platform::Os& os, const std::u16string& path, std::u16string
                     std::optional<std::u16string_view> replacement, std::size_t blockBytes,
                     std::uint64_t& found) {
     platform::ScopedFile file(
-        os, os.OpenExisting(path, replacement ? platform::Access::ReadWrite : platform::Access::Read,
-                            platform::Share::ReadWrite));
+        os,
+        os.OpenExisting(path, replacement ? platform::Access::ReadWrite : platform::Access::Read,
+                        platform::Share::ReadWrite));
     if (!file.IsValid()) {
         return binary::Fault(ErrorCode::Io, "cannot open the file");
     }
     const std::vector<unsigned char> pattern = Utf16Le(search);
-    const std::vector<unsigned char> written = replacement ? Utf16Le(*replacement)
-                                                           : std::vector<unsigned char>{};
+    const std::vector<unsigned char> written =
+        replacement ? Utf16Le(*replacement) : std::vector<unsigned char>{};
     const std::uint64_t units = search.size();
     const std::uint64_t blockPositions = std::max<std::uint64_t>(1, blockBytes / kRecordBytes);
     const Searcher searcher(pattern.begin(), pattern.end());
@@ -111,8 +112,7 @@ binary::Status Scan(platform::Os& os, const std::u16string& path, std::u16string
     return binary::Ok();
 }
 
-binary::Status ScanChecked(platform::Os& os, const std::u16string& path,
-                           std::u16string_view search,
+binary::Status ScanChecked(platform::Os& os, const std::u16string& path, std::u16string_view search,
                            std::optional<std::u16string_view> replacement, std::size_t blockBytes,
                            std::uint64_t& found) {
     found = 0;

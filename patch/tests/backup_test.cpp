@@ -26,8 +26,8 @@ Tree TreeOf(const std::filesystem::path& folder) {
     Tree tree;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
         const std::string rel = entry.path().lexically_relative(folder).generic_string();
-        tree[rel] = entry.is_directory() ? std::nullopt
-                                         : std::optional<Bytes>(ReadFileBytes(entry.path()));
+        tree[rel] =
+            entry.is_directory() ? std::nullopt : std::optional<Bytes>(ReadFileBytes(entry.path()));
     }
     return tree;
 }
@@ -47,7 +47,7 @@ Tree Below(const Tree& tree, const std::string& folder) {
 Tree Without(Tree tree, const std::string& folder) {
     for (auto it = tree.begin(); it != tree.end();) {
         it = it->first == folder || it->first.rfind(folder + "/", 0) == 0 ? tree.erase(it)
-                                                                           : std::next(it);
+                                                                          : std::next(it);
     }
     return tree;
 }
@@ -126,10 +126,9 @@ TEST_F(BackupTest, KeepsTheFilesAsTheyWereBeforeTheFirstRun) {
     ASSERT_TRUE(Keep());
     const Tree kept = TreeOf(dir);
     EXPECT_EQ(Without(kept, kFolder), original) << "the target's own files are not touched";
-    EXPECT_EQ(Below(kept, kFolder),
-              (Tree{{"iTools.exe", original.at("iTools.exe")},
-                    {"TSRes.dll", original.at("TSRes.dll")},
-                    {"res_cn.data", original.at("res_cn.data")}}))
+    EXPECT_EQ(Below(kept, kFolder), (Tree{{"iTools.exe", original.at("iTools.exe")},
+                                          {"TSRes.dll", original.at("TSRes.dll")},
+                                          {"res_cn.data", original.at("res_cn.data")}}))
         << "the three originals and nothing else, no partial copy";
 
     // Any number of later runs over the patched target leave the backup as it was.
@@ -173,8 +172,8 @@ TEST_F(BackupTest, AnAlreadyLocalisedTargetGetsNone) {
              Write("iTools.exe", b);
          },
          false},
-        {"a folder named res_ru.data", [&] { std::filesystem::create_directory(PathOf("res_ru.data")); },
-         false},
+        {"a folder named res_ru.data",
+         [&] { std::filesystem::create_directory(PathOf("res_ru.data")); }, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -238,9 +237,9 @@ TEST_F(BackupTest, ABackupThatFailsAnywhereLeavesTheFolderAsItWas) {
         EXPECT_NE(text.find(U8(targetDir)), std::string::npos) << "names the file: " << text;
         EXPECT_TRUE(text.ends_with("Русификация отменена, файлы iTools не изменены.")) << text;
     }
-    EXPECT_EQ(failed, (std::set<std::string>{"Close", "CreateAlways", "CreateFolder", "Flush",
-                                             "GetLength", "Kind", "OpenExisting", "ReadAt",
-                                             "Rename", "WriteAt"}));
+    EXPECT_EQ(failed,
+              (std::set<std::string>{"Close", "CreateAlways", "CreateFolder", "Flush", "GetLength",
+                                     "Kind", "OpenExisting", "ReadAt", "Rename", "WriteAt"}));
 }
 
 TEST_F(BackupTest, TheMessagesNameTheFileAndTheReason) {
@@ -251,7 +250,8 @@ TEST_F(BackupTest, TheMessagesNameTheFileAndTheReason) {
     ASSERT_FALSE(kept);
     EXPECT_EQ(U8(UserText(kept.error())),
               "Не удалось создать папку для копий исходных файлов \"" + U8(targetDir) + kFolder +
-                  "\".\n\rПричина: Cannot create a file when that file already exists.\n\rРусификация отменена, файлы iTools не "
+                  "\".\n\rПричина: Cannot create a file when that file already "
+                  "exists.\n\rРусификация отменена, файлы iTools не "
                   "изменены.");
 
     std::filesystem::remove(PathOf(kFolder));
@@ -278,8 +278,8 @@ TEST_F(BackupTest, TheRestorePutsTheOriginalsBackAndRemovesTheBackup) {
     RestoreOutcome outcome;
     ASSERT_TRUE(Restore(outcome));
     EXPECT_EQ(TreeOf(dir), original) << "byte for byte, no file added or removed";
-    EXPECT_EQ(outcome.restored, (std::vector<std::u16string>{u"res_cn.data", u"TSRes.dll",
-                                                             u"iTools.exe"}));
+    EXPECT_EQ(outcome.restored,
+              (std::vector<std::u16string>{u"res_cn.data", u"TSRes.dll", u"iTools.exe"}));
     EXPECT_EQ(U8(RestoreDoneText(targetDir, outcome)),
               "Исходные файлы iTools восстановлены в папке \"" + U8(targetDir) +
                   "\": res_cn.data, TSRes.dll, iTools.exe.\n\rУдалены файлы русификации: "
@@ -310,7 +310,8 @@ TEST_F(BackupTest, AFolderLeftBehindIsReportedNotFailed) {
               "Исходные файлы iTools восстановлены в папке \"" + U8(targetDir) +
                   "\": TSRes.dll, iTools.exe.\n\rУдалены файлы русификации: res_ru.data.\n\r"
                   "Папку копий \"" +
-                  U8(targetDir) + kFolder + "\" удалить не удалось: The directory is not empty. Её можно удалить вручную.");
+                  U8(targetDir) + kFolder +
+                  "\" удалить не удалось: The directory is not empty. Её можно удалить вручную.");
 }
 
 // Each call of a restore made to fail in turn: the backup is never lost; a failure before the

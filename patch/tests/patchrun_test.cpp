@@ -201,8 +201,7 @@ TEST_F(PatchRunTest, AnErrorWritingAPayloadAbandonsTheRestAndTheTimerStop) {
     for (const Case& c :
          {Case{true, 1, {"exists:C:\\Tools\\res_cn.data", "string-revert:res_ru.data"}},
           Case{true, 3, {"exists:C:\\Tools\\res_cn.data", "string-revert:res_ru.data"}},
-          Case{false, 1, {"exists:C:\\Tools\\res_cn.data"}},
-          Case{true, 0, {}}}) {
+          Case{false, 1, {"exists:C:\\Tools\\res_cn.data"}}, Case{true, 0, {}}}) {
         SCOPED_TRACE(std::to_string(c.chinesePackThere) + "," + std::to_string(c.rewritten));
         events.clear();
         host.files = std::set<std::u16string>{kDir + u"iTools.exe"};
