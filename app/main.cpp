@@ -1,5 +1,7 @@
-// Program entry: initialise, create and show the main window, run the message loop.
+// Program entry: initialise, create and show the main window, run the message loop; or, with
+// the restore switch, only the restore.
 #include "app/form1.h"
+#include "app/restore.h"
 
 #include <commctrl.h>
 #include <windows.h>
@@ -7,6 +9,11 @@
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
     InitCommonControlsEx(&icc);
+
+    // "/restore": the target's originals back, without the show.
+    if (app::RestoreRequested()) {
+        return app::RunRestore();
+    }
 
     app::TForm1* form = app::TForm1::Create(instance);
     if (!form) {
