@@ -3,6 +3,7 @@
 #include "patch/backup.h"
 #include "patch/error.h"
 #include "patch/tests/fakes.h"
+#include "platform/resource.h"
 #include "resedit/tests/support.h"
 
 #include <gtest/gtest.h>
@@ -53,6 +54,11 @@ Tree Without(Tree tree, const std::string& folder) {
 }
 
 const std::string kFolder = "iTools3-Rus backup";
+
+// The system's text for an error, as the messages carry it.
+std::string Reason(std::uint32_t code) {
+    return U8(platform::SystemErrorText(code));
+}
 
 class BackupTest : public ScratchTest {
 protected:
@@ -231,7 +237,7 @@ TEST_F(BackupTest, ABackupThatFailsAnywhereLeavesTheFolderAsItWas) {
         failed.insert(op);
         EXPECT_EQ(after, original);
         const std::string text = U8(UserText(kept.error()));
-        EXPECT_NE(text.find("\n\rПричина: There is not enough space on the disk.\n\r"),
+        EXPECT_NE(text.find("\n\rПричина: " + Reason(platform::error::kDiskFull) + "\n\r"),
                   std::string::npos)
             << text;
         EXPECT_NE(text.find(U8(targetDir)), std::string::npos) << "names the file: " << text;
@@ -250,9 +256,8 @@ TEST_F(BackupTest, TheMessagesNameTheFileAndTheReason) {
     ASSERT_FALSE(kept);
     EXPECT_EQ(U8(UserText(kept.error())),
               "Не удалось создать папку для копий исходных файлов \"" + U8(targetDir) + kFolder +
-                  "\".\n\rПричина: Cannot create a file when that file already "
-                  "exists.\n\rРусификация отменена, файлы iTools не "
-                  "изменены.");
+                  "\".\n\rПричина: " + Reason(platform::error::kAlreadyExists) +
+                  "\n\rРусификация отменена, файлы iTools не изменены.");
 
     std::filesystem::remove(PathOf(kFolder));
     CountingOs os(platform::SystemOs());
@@ -264,8 +269,8 @@ TEST_F(BackupTest, TheMessagesNameTheFileAndTheReason) {
     EXPECT_EQ(U8(UserText(second.error())),
               "Не удалось сохранить копию файла \"" + U8(targetDir) + "TSRes.dll\" в папку \"" +
                   U8(targetDir) + kFolder +
-                  "\".\n\rПричина: Access is denied.\n\rРусификация отменена, файлы iTools не "
-                  "изменены.");
+                  "\".\n\rПричина: " + Reason(platform::error::kAccessDenied) +
+                  "\n\rРусификация отменена, файлы iTools не изменены.");
 }
 
 TEST_F(BackupTest, TheRestorePutsTheOriginalsBackAndRemovesTheBackup) {
@@ -310,8 +315,8 @@ TEST_F(BackupTest, AFolderLeftBehindIsReportedNotFailed) {
               "Исходные файлы iTools восстановлены в папке \"" + U8(targetDir) +
                   "\": TSRes.dll, iTools.exe.\n\rУдалены файлы русификации: res_ru.data.\n\r"
                   "Папку копий \"" +
-                  U8(targetDir) + kFolder +
-                  "\" удалить не удалось: The directory is not empty. Её можно удалить вручную.");
+                  U8(targetDir) + kFolder + "\" удалить не удалось: " +
+                  Reason(platform::error::kDirNotEmpty) + " Её можно удалить вручную.");
 }
 
 // Each call of a restore made to fail in turn: the backup is never lost; a failure before the
@@ -354,8 +359,7 @@ TEST_F(BackupTest, ARestoreThatFailsAnywhereKeepsTheBackupAndCanRunAgain) {
         }
         failed.insert(op);
         const std::string text = U8(UserText(restored.error()));
-        EXPECT_NE(text.find("\n\rПричина: The process cannot access the file because it is "
-                            "being used by another process.\n\r"),
+        EXPECT_NE(text.find("\n\rПричина: " + Reason(platform::error::kSharingViolation) + "\n\r"),
                   std::string::npos)
             << text;
         EXPECT_TRUE(text.ends_with("; устраните причину и запустите восстановление ещё раз."))
