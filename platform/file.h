@@ -76,7 +76,8 @@ public:
     // Creates a file for reading and writing, exclusively, replacing any file of that name.
     virtual FileHandle CreateAlways(std::u16string_view path) = 0;
     // Closes the file; the handle is released and invalid afterwards whatever the result. False
-    // when the system reports a failure (data that could not be written out, among others).
+    // when the system reports a failure (data that could not be written out, among others). A
+    // handle that is not open is left alone, and so is the last-error code.
     virtual bool Close(FileHandle& file) = 0;
 
     virtual bool GetLength(FileHandle file, std::uint64_t& length) = 0;

@@ -147,7 +147,7 @@ public:
 
     bool Close(FileHandle& file) override {
         if (!file.IsValid()) {
-            return Fail(EBADF);
+            return true;
         }
         const int fd = Fd(file);
         file = {};

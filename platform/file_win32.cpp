@@ -57,8 +57,7 @@ public:
 
     bool Close(FileHandle& file) override {
         if (!file.IsValid()) {
-            ::SetLastError(ERROR_INVALID_HANDLE);
-            return false;
+            return true;
         }
         const HANDLE h = H(file);
         file = {};
