@@ -15,6 +15,24 @@ std::u16string TargetDirFromExePath(std::u16string_view exePath) {
     return platform::ExtractFilePath(exePath);
 }
 
+bool IsRestoreSwitch(std::u16string_view argument) {
+    constexpr std::u16string_view kWord = u"restore";
+    for (std::u16string_view prefix : {u"/", u"-", u"--"}) {
+        if (argument.size() == prefix.size() + kWord.size() && argument.starts_with(prefix)) {
+            std::u16string_view word = argument.substr(prefix.size());
+            bool same = true;
+            for (std::size_t i = 0; i < word.size(); ++i) {
+                const char16_t c = word[i];
+                same = same && (c >= u'A' && c <= u'Z' ? c - u'A' + u'a' : c) == kWord[i];
+            }
+            if (same) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 int ScaleForDpi(int pixels96, int dpi) {
     // Rounded like MulDiv: half away from zero.
     const long long p = static_cast<long long>(pixels96) * dpi;

@@ -15,6 +15,10 @@ std::u16string ComposeCaption(std::u16string_view caption, std::u16string_view u
 // The target folder derived from the program's own path: its folder with a trailing backslash.
 std::u16string TargetDirFromExePath(std::u16string_view exePath);
 
+// Whether a command-line argument asks for the restore of the target's originals instead of
+// the show: "/restore", "-restore" or "--restore", in any case.
+bool IsRestoreSwitch(std::u16string_view argument);
+
 // Pixels at the given DPI for a length given at 96 DPI.
 int ScaleForDpi(int pixels96, int dpi);
 

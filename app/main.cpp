@@ -1,5 +1,7 @@
-// Program entry: initialise, create and show the main window, run the message loop.
+// Program entry: initialise, create and show the main window, run the message loop; or, with
+// the restore switch, only the restore.
 #include "app/form1.h"
+#include "app/restore.h"
 #include "platform/library_search.h"
 
 #include <commctrl.h>
@@ -9,6 +11,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     platform::LimitLibrarySearch();
     INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
     InitCommonControlsEx(&icc);
+
+    // "/restore": the target's originals back, without the show.
+    if (app::RestoreRequested()) {
+        return app::RunRestore();
+    }
 
     app::TForm1* form = app::TForm1::Create(instance);
     if (!form) {

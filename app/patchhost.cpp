@@ -14,6 +14,15 @@ std::wstring Wide(std::u16string_view s) {
 }
 } // namespace
 
+bool TopLevelWindowExists(std::u16string_view className, std::u16string_view title) {
+    return FindWindowW(Wide(className).c_str(), Wide(title).c_str()) != nullptr;
+}
+
+bool IsExistingFile(const std::u16string& path) {
+    const DWORD attributes = GetFileAttributesW(platform::W(path));
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 void FormPatchHost::AppendLog(const std::u16string& line) {
     form_.State().AppendLog(line);
 }
@@ -31,12 +40,11 @@ void FormPatchHost::HideConsoleCaret() {
 }
 
 bool FormPatchHost::TopLevelWindowExists(std::u16string_view className, std::u16string_view title) {
-    return FindWindowW(Wide(className).c_str(), Wide(title).c_str()) != nullptr;
+    return app::TopLevelWindowExists(className, title);
 }
 
 bool FormPatchHost::FileExists(const std::u16string& path) {
-    const DWORD attributes = GetFileAttributesW(platform::W(path));
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    return IsExistingFile(path);
 }
 
 bool FormPatchHost::RemoveFile(const std::u16string& path) {

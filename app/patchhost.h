@@ -10,6 +10,11 @@ namespace app {
 
 class TForm1;
 
+// The platform's look-ups that the patch run and the restore share: a top-level window by
+// class and title, and a path that names an existing file (not a folder).
+bool TopLevelWindowExists(std::u16string_view className, std::u16string_view title);
+bool IsExistingFile(const std::u16string& path);
+
 class FormPatchHost final : public patch::PatchHost {
 public:
     explicit FormPatchHost(TForm1& form) : form_(form) {}

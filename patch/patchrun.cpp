@@ -4,10 +4,7 @@
 
 namespace patch {
 
-namespace {
-
-// Step 4: the target in targetDir, or the one the user picks; a second miss ends the program.
-void LocateTarget(PatchHost& host, std::u16string& targetDir) {
+void LocateTarget(TargetHost& host, std::u16string& targetDir) {
     if (host.FileExists(targetDir + std::u16string(kTargetExe))) {
         return;
     }
@@ -22,6 +19,8 @@ void LocateTarget(PatchHost& host, std::u16string& targetDir) {
         host.EndProgram();
     }
 }
+
+namespace {
 
 // Steps 5 to 7: the icon file written out, put into iTools.exe, removed again.
 binary::Status ReplaceIcon(PatchHost& host, PatchSteps& steps, const std::u16string& targetDir) {
@@ -50,14 +49,15 @@ binary::Status ReplaceIcon(PatchHost& host, PatchSteps& steps, const std::u16str
 // While iTools.exe may still name the Chinese pack (its string patch failed), the pack stays:
 // without it the target would not start.
 binary::Status ReplacePack(PatchHost& host, PatchSteps& steps, const std::u16string& targetDir,
-                           bool packRenamed) {
+                           bool packRenamed, bool renamedNow) {
     binary::Status saved =
         steps.SaveResourceToFile(kPackResource, targetDir + std::u16string(kRussianPack));
     if (!saved) {
-        // iTools.exe now names a pack that is not there: while the Chinese one is, it goes
-        // back to naming that, or the target would not start. Silently, as it was not the
-        // failure; the write's error still ends the run.
-        if (host.FileExists(targetDir + std::u16string(kChinesePack))) {
+        // When this run pointed iTools.exe at the pack it could not write, iTools.exe goes
+        // back to naming the Chinese one while that is there, or the target would not start.
+        // A target localised before keeps its name. Silently, as it was not the failure; the
+        // write's error still ends the run.
+        if (renamedNow && host.FileExists(targetDir + std::u16string(kChinesePack))) {
             static_cast<void>(steps.RevertExeString(kRussianPack));
         }
         return saved;
@@ -90,6 +90,13 @@ binary::Status GoClick(PatchHost& host, PatchSteps& steps, std::u16string& targe
     host.AppendLog(u"Working Please wait!");
     LocateTarget(host, targetDir);
 
+    // The originals are kept before anything in the folder changes; without them the run
+    // does not start.
+    binary::Status kept = steps.KeepOriginals(targetDir);
+    if (!kept) {
+        return kept;
+    }
+
     // 5 to 7.
     binary::Status icon = ReplaceIcon(host, steps, targetDir);
     if (!icon) {
@@ -100,7 +107,8 @@ binary::Status GoClick(PatchHost& host, PatchSteps& steps, std::u16string& targe
     host.ProcessMessages();
 
     // 9. iTools.exe loads the Russian pack from now on; a failure has shown its message.
-    const bool packRenamed = static_cast<bool>(steps.PatchExeString(kRussianPack));
+    std::uint64_t rewritten = 0;
+    const bool packRenamed = static_cast<bool>(steps.PatchExeString(kRussianPack, rewritten));
 
     // 10. Three dialogs of TSRes.dll, each a complete update of its own. The run goes on
     // whatever each gives: its failures have been reported.
@@ -109,7 +117,7 @@ binary::Status GoClick(PatchHost& host, PatchSteps& steps, std::u16string& targe
     }
 
     // 11 and 12.
-    binary::Status pack = ReplacePack(host, steps, targetDir, packRenamed);
+    binary::Status pack = ReplacePack(host, steps, targetDir, packRenamed, rewritten > 0);
     if (!pack) {
         return pack;
     }

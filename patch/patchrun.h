@@ -50,8 +50,13 @@ public:
                                                        std::uint16_t language,
                                                        const std::u16string& icoFileName) = 0;
     [[nodiscard]] virtual bool ResEditClose(resedit::TResEditHandle* handle, bool discard) = 0;
-    // Ok when the name was rewritten everywhere; a failure has shown its message.
-    virtual binary::Status PatchExeString(std::u16string_view replacement) = 0;
+    // Keeps copies of the target's files before the run changes the folder (backup.h). Its
+    // error is the text the user is shown; the run does not start then.
+    virtual binary::Status KeepOriginals(const std::u16string& targetDir) = 0;
+    // Ok when the name was rewritten everywhere; a failure has shown its message. `rewritten`
+    // is the number of occurrences this call rewrote, also after a failure.
+    virtual binary::Status PatchExeString(std::u16string_view replacement,
+                                          std::uint64_t& rewritten) = 0;
     // The replacement back to the Chinese pack's name, silently.
     virtual binary::Status RevertExeString(std::u16string_view replacement) = 0;
     // Ok when the platform accepted the update; each failure has been reported.
@@ -59,11 +64,15 @@ public:
                                             std::uint16_t resId) = 0;
 };
 
+// Step 4 of the run: the target in targetDir, else the not-found message and the open-file
+// dialog, whose pick replaces targetDir; a second miss ends the program.
+void LocateTarget(TargetHost& host, std::u16string& targetDir);
+
 // The run, TForm1.GoClick. targetDir is the program-wide target folder (with its trailing
 // backslash); the run replaces it when the user picks iTools.exe elsewhere. Every failure
-// but one is reported where it happens and the run goes on or ends quietly; a payload that
-// cannot be written ends the run with its error, which the caller shows as the window shows
-// any error that no handler caught.
+// but two is reported where it happens and the run goes on or ends quietly; a backup that
+// cannot be made or a payload that cannot be written ends the run with its error, which the
+// caller shows as the window shows any error that no handler caught.
 binary::Status GoClick(PatchHost& host, PatchSteps& steps, std::u16string& targetDir);
 
 // The rabbit's click handler: repaint, the run, the frame timer off for good, repaint. An

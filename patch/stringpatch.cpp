@@ -4,6 +4,7 @@
 #include <cstring>
 #include <functional>
 #include <new>
+#include <optional>
 #include <vector>
 
 namespace patch {
@@ -27,12 +28,13 @@ std::vector<unsigned char> Utf16Le(std::u16string_view text) {
     return bytes;
 }
 
-// Rewrites the matches in one block read from the file at record p: those that start at an
-// even offset below `limit` (the block's last candidate). Later candidates see the file as it
-// is after each write.
+// Counts the matches in one block read from the file at record p, those that start at an even
+// offset below `limit` (the block's last candidate), and rewrites each when `written` holds a
+// replacement. Later candidates see the file as it is after each write.
 binary::Status RewriteBlock(platform::Os& os, platform::FileHandle file, std::uint64_t p,
                             std::vector<unsigned char>& buffer, std::size_t limit,
-                            const Searcher& searcher, const std::vector<unsigned char>& written) {
+                            const Searcher& searcher, const std::vector<unsigned char>& written,
+                            std::uint64_t& found) {
     auto from = buffer.begin();
     for (;;) {
         const auto hit = std::search(from, buffer.end(), searcher);
@@ -41,27 +43,35 @@ binary::Status RewriteBlock(platform::Os& os, platform::FileHandle file, std::ui
             return binary::Ok();
         }
         if (at % kRecordBytes == 0) {
-            const std::uint64_t offset = p * kRecordBytes + at;
-            if (!os.WriteAt(file, offset, written.data(), written.size())) {
-                return binary::Fault(ErrorCode::Io, "cannot write the file", offset,
-                                     written.size());
+            if (!written.empty()) {
+                const std::uint64_t offset = p * kRecordBytes + at;
+                if (!os.WriteAt(file, offset, written.data(), written.size())) {
+                    return binary::Fault(ErrorCode::Io, "cannot write the file", offset,
+                                         written.size());
+                }
+                std::memcpy(buffer.data() + at, written.data(), written.size());
             }
-            std::memcpy(buffer.data() + at, written.data(), written.size());
+            ++found;
         }
         from = hit + 1;
     }
 }
 
-// The scan, block by block, over the file as it is at each block.
-binary::Status Rewrite(platform::Os& os, const std::u16string& path, std::u16string_view search,
-                       std::u16string_view replacement, std::size_t blockBytes) {
+// The scan, block by block, over the file as it is at each block. Without a replacement the
+// file is only read.
+binary::Status Scan(platform::Os& os, const std::u16string& path, std::u16string_view search,
+                    std::optional<std::u16string_view> replacement, std::size_t blockBytes,
+                    std::uint64_t& found) {
     platform::ScopedFile file(
-        os, os.OpenExisting(path, platform::Access::ReadWrite, platform::Share::ReadWrite));
+        os,
+        os.OpenExisting(path, replacement ? platform::Access::ReadWrite : platform::Access::Read,
+                        platform::Share::ReadWrite));
     if (!file.IsValid()) {
         return binary::Fault(ErrorCode::Io, "cannot open the file");
     }
     const std::vector<unsigned char> pattern = Utf16Le(search);
-    const std::vector<unsigned char> written = Utf16Le(replacement);
+    const std::vector<unsigned char> written =
+        replacement ? Utf16Le(*replacement) : std::vector<unsigned char>{};
     const std::uint64_t units = search.size();
     const std::uint64_t blockPositions = std::max<std::uint64_t>(1, blockBytes / kRecordBytes);
     const Searcher searcher(pattern.begin(), pattern.end());
@@ -77,7 +87,7 @@ binary::Status Rewrite(platform::Os& os, const std::u16string& path, std::u16str
         }
         const std::uint64_t records = length / kRecordBytes;
         if (records < units + 2 || p + units + 1 >= records) {
-            return binary::Ok();
+            break;
         }
         const std::uint64_t last = records - units - 2;
         const std::uint64_t count = std::min(blockPositions, last - p + 1);
@@ -89,11 +99,31 @@ binary::Status Rewrite(platform::Os& os, const std::u16string& path, std::u16str
         }
         binary::Status block =
             RewriteBlock(os, file.Get(), p, buffer, static_cast<std::size_t>(count * kRecordBytes),
-                         searcher, written);
+                         searcher, written, found);
         if (!block) {
             return block;
         }
         p += count;
+    }
+    // Closing can be where a write turns out to have failed; it counts like the others.
+    if (!file.Close()) {
+        return binary::Fault(ErrorCode::Io, "cannot close the file");
+    }
+    return binary::Ok();
+}
+
+binary::Status ScanChecked(platform::Os& os, const std::u16string& path, std::u16string_view search,
+                           std::optional<std::u16string_view> replacement, std::size_t blockBytes,
+                           std::uint64_t& found) {
+    found = 0;
+    if (search.empty() || (replacement && replacement->size() != search.size())) {
+        return binary::Fault(ErrorCode::InvalidArgument,
+                             "the replacement is not as long as the text it replaces");
+    }
+    try {
+        return Scan(os, path, search, replacement, blockBytes, found);
+    } catch (const std::bad_alloc&) {
+        return binary::OutOfMemory("no memory for the string patch's buffers");
     }
 }
 
@@ -106,24 +136,34 @@ std::u16string StringPatchFailureText(const std::u16string& path) {
 
 binary::Status RewriteUtf16(platform::Os& os, const std::u16string& path,
                             std::u16string_view search, std::u16string_view replacement,
-                            std::size_t blockBytes) {
-    if (search.empty() || replacement.size() != search.size()) {
-        return binary::Fault(ErrorCode::InvalidArgument,
-                             "the replacement is not as long as the text it replaces");
+                            std::size_t blockBytes, std::uint64_t* rewritten) {
+    std::uint64_t found = 0;
+    binary::Status done = ScanChecked(os, path, search, replacement, blockBytes, found);
+    if (rewritten) {
+        *rewritten = found;
     }
-    try {
-        return Rewrite(os, path, search, replacement, blockBytes);
-    } catch (const std::bad_alloc&) {
-        return binary::OutOfMemory("no memory for the string patch's buffers");
+    return done;
+}
+
+binary::Expected<std::uint64_t> CountUtf16(platform::Os& os, const std::u16string& path,
+                                           std::u16string_view search) {
+    std::uint64_t found = 0;
+    binary::Status done = ScanChecked(os, path, search, std::nullopt, kBlockBytes, found);
+    if (!done) {
+        return done.TakeError();
     }
+    return found;
 }
 
 binary::Status PatchExeString(platform::Os& os, Reporter& reporter, const std::u16string& targetDir,
-                              std::u16string_view replacement) {
+                              std::u16string_view replacement, std::uint64_t* rewritten) {
     const std::u16string path = targetDir + std::u16string(kStringPatchTarget);
+    if (rewritten) {
+        *rewritten = 0;
+    }
     binary::Status done =
         replacement.size() == kPackNameUnits
-            ? RewriteUtf16(os, path, kPackNameInTarget, replacement, kBlockBytes)
+            ? RewriteUtf16(os, path, kPackNameInTarget, replacement, kBlockBytes, rewritten)
             : binary::Fault(ErrorCode::InvalidArgument, "the replacement is not 11 code units");
     if (!done) {
         // The same report whatever the cause: a missing file, no access, no memory.

@@ -6,6 +6,7 @@
 #include "platform/file.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -22,11 +23,13 @@ std::u16string StringPatchFailureText(const std::u16string& path);
 
 // Rewrites every UTF-16 "res_cn.data" of targetDir + "itools.exe" that starts at an even
 // byte offset from 2 up to the file's record count minus 13 (in 2-byte records) into
-// replacement (11 code units). The file keeps its size and every other byte. Any failure
-// shows the one message box and is returned; matches already rewritten stay rewritten. A
-// replacement of another length is refused the same way, without touching the file.
+// replacement (11 code units). The file keeps its size and every other byte. Any failure,
+// closing the file included, shows the one message box and is returned; matches already
+// rewritten stay rewritten. A replacement of another length is refused the same way, without
+// touching the file. `rewritten`, when given, receives the number of matches rewritten, also
+// after a failure.
 binary::Status PatchExeString(platform::Os& os, Reporter& reporter, const std::u16string& targetDir,
-                              std::u16string_view replacement);
+                              std::u16string_view replacement, std::uint64_t* rewritten = nullptr);
 
 // Rewrites replacement back to "res_cn.data" at the positions PatchExeString tests, without
 // any message: for a run that could not write the pack the replacement names.
@@ -35,9 +38,14 @@ binary::Status RevertExeString(platform::Os& os, const std::u16string& targetDir
 
 // The scan itself; stops at the first failing file operation, which the error names (Io) with
 // the part of the file it concerned. blockBytes is the size of one read (tests use small
-// blocks to cross block boundaries).
+// blocks to cross block boundaries). `rewritten`, when given, counts the matches rewritten.
 binary::Status RewriteUtf16(platform::Os& os, const std::u16string& path,
                             std::u16string_view search, std::u16string_view replacement,
-                            std::size_t blockBytes);
+                            std::size_t blockBytes, std::uint64_t* rewritten = nullptr);
+
+// The number of occurrences of search at the positions the string patch tests, reading the
+// file only (others may read and write it meanwhile).
+binary::Expected<std::uint64_t> CountUtf16(platform::Os& os, const std::u16string& path,
+                                           std::u16string_view search);
 
 } // namespace patch

@@ -1,8 +1,9 @@
 // The patch run's steps as the program performs them: each is the function of its name on the
-// platform's files and resources (the payload writer, the resource editor, the string patch
-// and the dialog transplant).
+// platform's files and resources (the backup, the payload writer, the resource editor, the
+// string patch and the dialog transplant).
 #pragma once
 
+#include "patch/backup.h"
 #include "patch/patchrun.h"
 #include "patch/payload.h"
 #include "patch/stringpatch.h"
@@ -35,8 +36,12 @@ public:
     bool ResEditClose(resedit::TResEditHandle* handle, bool discard) override {
         return resedit::ResEditClose(handle, discard);
     }
-    binary::Status PatchExeString(std::u16string_view replacement) override {
-        return patch::PatchExeString(os_, reporter_, targetDir_, replacement);
+    binary::Status KeepOriginals(const std::u16string& targetDir) override {
+        return patch::KeepOriginals(os_, targetDir);
+    }
+    binary::Status PatchExeString(std::u16string_view replacement,
+                                  std::uint64_t& rewritten) override {
+        return patch::PatchExeString(os_, reporter_, targetDir_, replacement, &rewritten);
     }
     binary::Status RevertExeString(std::u16string_view replacement) override {
         return patch::RevertExeString(os_, targetDir_, replacement);

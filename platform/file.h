@@ -22,6 +22,7 @@ constexpr std::uint32_t kAccessDenied = 5;
 constexpr std::uint32_t kInvalidHandle = 6;
 constexpr std::uint32_t kNotEnoughMemory = 8;
 constexpr std::uint32_t kInvalidData = 13;
+constexpr std::uint32_t kNotSameDevice = 17;
 constexpr std::uint32_t kWriteFault = 29;
 constexpr std::uint32_t kReadFault = 30;
 constexpr std::uint32_t kSharingViolation = 32;
@@ -30,6 +31,7 @@ constexpr std::uint32_t kNotSupported = 50;
 constexpr std::uint32_t kFileExists = 80;
 constexpr std::uint32_t kInvalidParameter = 87;
 constexpr std::uint32_t kDiskFull = 112;
+constexpr std::uint32_t kDirNotEmpty = 145;
 constexpr std::uint32_t kAlreadyExists = 183;
 constexpr std::uint32_t kBadExeFormat = 193;
 constexpr std::uint32_t kFileInvalid = 1006;
@@ -55,6 +57,9 @@ enum class Access { Read, ReadWrite };
 // write it too.
 enum class Share { Exclusive, ReadWrite };
 
+// What a path names.
+enum class PathKind { Missing, File, Folder };
+
 // Result values of CompareNoCase, as CompareStringW gives them; 0 means the call failed.
 constexpr int kCompareLess = 1;
 constexpr int kCompareEqual = 2;
@@ -74,7 +79,10 @@ public:
     // exists: an existing file, folder or link (even one that leads nowhere) is neither opened
     // nor changed, and the call fails with kFileExists.
     virtual FileHandle CreateNew(std::u16string_view path) = 0;
-    virtual void Close(FileHandle& file) = 0;
+    // Closes the file; the handle is released and invalid afterwards whatever the result. False
+    // when the system reports a failure (data that could not be written out, among others). A
+    // handle that is not open is left alone, and so is the last-error code.
+    virtual bool Close(FileHandle& file) = 0;
 
     virtual bool GetLength(FileHandle file, std::uint64_t& length) = 0;
     // Grows (reserving the disk space, so that later writes through a mapping cannot run
@@ -102,6 +110,18 @@ public:
 
     virtual std::uint32_t LastError() = 0;
     virtual void SetLastError(std::uint32_t code) = 0;
+
+    // Whole files and folders, for keeping copies of the target's files.
+    // Writes the file's buffered data through to the disk.
+    virtual bool Flush(FileHandle file) = 0;
+    // Renames a file within its volume, replacing a file of the new name; the new name is on
+    // the disk when it returns.
+    virtual bool Rename(std::u16string_view from, std::u16string_view to) = 0;
+    // What path names; false (kind untouched) when the system cannot tell.
+    virtual bool Kind(std::u16string_view path, PathKind& kind) = 0;
+    virtual bool CreateFolder(std::u16string_view path) = 0;
+    // Removes an empty folder.
+    virtual bool RemoveFolder(std::u16string_view path) = 0;
 };
 
 // The implementation of the operating system the program runs on.
@@ -118,6 +138,8 @@ public:
             os_.Close(file_);
         }
     }
+    // Closes the file now, for a caller that acts on the result.
+    bool Close() { return os_.Close(file_); }
     FileHandle Get() const { return file_; }
     bool IsValid() const { return file_.IsValid(); }
 

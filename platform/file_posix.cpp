@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -43,6 +44,10 @@ std::uint32_t FromErrno(int e) {
         return error::kSharingViolation;
     case EEXIST:
         return error::kFileExists;
+    case ENOTEMPTY:
+        return error::kDirNotEmpty;
+    case EXDEV:
+        return error::kNotSameDevice;
     case ENOSPC:
     case EDQUOT:
     case EFBIG:
@@ -145,11 +150,14 @@ public:
         return OpenWith(path, O_RDWR | O_CREAT | O_EXCL, Share::Exclusive);
     }
 
-    void Close(FileHandle& file) override {
-        if (file.IsValid()) {
-            ::close(Fd(file));
-            file = {};
+    bool Close(FileHandle& file) override {
+        if (!file.IsValid()) {
+            return true;
         }
+        const int fd = Fd(file);
+        file = {};
+        // The descriptor is gone even when close reports an error (EINTR included).
+        return ::close(fd) == 0 || Fail(errno);
     }
 
     bool GetLength(FileHandle file, std::uint64_t& length) override {
@@ -255,6 +263,54 @@ public:
 
     std::uint32_t LastError() override { return tLastError; }
     void SetLastError(std::uint32_t code) override { tLastError = code; }
+
+    bool Flush(FileHandle file) override { return fsync(Fd(file)) == 0 || Fail(errno); }
+
+    bool Rename(std::u16string_view from, std::u16string_view to) override {
+        const std::string target = NativePath(to);
+        if (::rename(NativePath(from).c_str(), target.c_str()) != 0) {
+            return Fail(errno);
+        }
+        // The rename is on the disk once its folder is.
+        const std::string::size_type slash = target.find_last_of('/');
+        const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+        const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) {
+            return Fail(errno);
+        }
+        const bool synced = fsync(fd) == 0 || errno == EINVAL; // some file systems cannot
+        const int e = errno;
+        ::close(fd);
+        return synced || Fail(e);
+    }
+
+    bool Kind(std::u16string_view path, PathKind& kind) override {
+        struct stat st {};
+        if (::stat(NativePath(path).c_str(), &st) != 0) {
+            if (errno == ENOENT || errno == ENOTDIR) {
+                kind = PathKind::Missing;
+                tLastError = error::kSuccess;
+                return true;
+            }
+            return Fail(errno);
+        }
+        kind = S_ISDIR(st.st_mode) ? PathKind::Folder : PathKind::File;
+        tLastError = error::kSuccess;
+        return true;
+    }
+
+    bool CreateFolder(std::u16string_view path) override {
+        if (::mkdir(NativePath(path).c_str(), 0755) != 0) {
+            // CreateDirectoryW's code for a name that is taken.
+            tLastError = errno == EEXIST ? error::kAlreadyExists : FromErrno(errno);
+            return false;
+        }
+        return true;
+    }
+
+    bool RemoveFolder(std::u16string_view path) override {
+        return ::rmdir(NativePath(path).c_str()) == 0 || Fail(errno);
+    }
 };
 
 } // namespace

@@ -60,11 +60,13 @@ public:
                                       CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     }
 
-    void Close(FileHandle& file) override {
-        if (file.IsValid()) {
-            CloseHandle(H(file));
-            file = {};
+    bool Close(FileHandle& file) override {
+        if (!file.IsValid()) {
+            return true;
         }
+        const HANDLE h = H(file);
+        file = {};
+        return CloseHandle(h) != 0;
     }
 
     bool GetLength(FileHandle file, std::uint64_t& length) override {
@@ -171,6 +173,36 @@ public:
 
     std::uint32_t LastError() override { return GetLastError(); }
     void SetLastError(std::uint32_t code) override { ::SetLastError(code); }
+
+    bool Flush(FileHandle file) override { return FlushFileBuffers(H(file)) != 0; }
+
+    bool Rename(std::u16string_view from, std::u16string_view to) override {
+        return MoveFileExW(Path(from).c_str(), Path(to).c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    }
+
+    bool Kind(std::u16string_view path, PathKind& kind) override {
+        const DWORD attributes = GetFileAttributesW(Path(path).c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            const DWORD e = GetLastError();
+            if (e != ERROR_FILE_NOT_FOUND && e != ERROR_PATH_NOT_FOUND) {
+                return false;
+            }
+            kind = PathKind::Missing;
+        } else {
+            kind = attributes & FILE_ATTRIBUTE_DIRECTORY ? PathKind::Folder : PathKind::File;
+        }
+        ::SetLastError(ERROR_SUCCESS);
+        return true;
+    }
+
+    bool CreateFolder(std::u16string_view path) override {
+        return CreateDirectoryW(Path(path).c_str(), nullptr) != 0;
+    }
+
+    bool RemoveFolder(std::u16string_view path) override {
+        return RemoveDirectoryW(Path(path).c_str()) != 0;
+    }
 };
 
 } // namespace

@@ -50,6 +50,10 @@ std::u16string SystemErrorText(std::uint32_t code) {
         return u"There is not enough space on the disk.";
     case error::kNotSupported:
         return u"The request is not supported.";
+    case error::kDirNotEmpty:
+        return u"The directory is not empty.";
+    case error::kAlreadyExists:
+        return u"Cannot create a file when that file already exists.";
     default: {
         const std::string number = std::to_string(code);
         return u"System error " + std::u16string(number.begin(), number.end());

@@ -18,6 +18,17 @@ TEST(TargetDir, IsTheProgramsFolderWithItsBackslash) {
     EXPECT_EQ(app::TargetDirFromExePath(u"D:\\iTools3-Rus.exe"), u"D:\\");
 }
 
+TEST(CommandLine, TheRestoreSwitchInItsThreeSpellings) {
+    for (std::u16string_view yes :
+         {u"/restore", u"-restore", u"--restore", u"/RESTORE", u"-Restore"}) {
+        EXPECT_TRUE(app::IsRestoreSwitch(yes));
+    }
+    for (std::u16string_view no : {u"restore", u"/restor", u"/restores", u"---restore",
+                                   u"//restore", u"/re store", u"", u"/", u"--"}) {
+        EXPECT_FALSE(app::IsRestoreSwitch(no));
+    }
+}
+
 TEST(Dpi, ScalesLikeMulDiv) {
     EXPECT_EQ(app::ScaleForDpi(454, 96), 454);
     EXPECT_EQ(app::ScaleForDpi(454, 144), 681);

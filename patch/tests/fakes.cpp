@@ -98,8 +98,18 @@ bool RecordingSteps::ResEditReplaceIconGroup(resedit::TResEditHandle* handle,
     return !replaceFails;
 }
 
-binary::Status RecordingSteps::PatchExeString(std::u16string_view replacement) {
+binary::Status RecordingSteps::KeepOriginals(const std::u16string& targetDir) {
+    events_.push_back("backup:" + U8(targetDir));
+    if (backupFails) {
+        return UserError(binary::ErrorCode::Io, *backupFails);
+    }
+    return binary::Ok();
+}
+
+binary::Status RecordingSteps::PatchExeString(std::u16string_view replacement,
+                                              std::uint64_t& rewritten) {
     events_.push_back("string-patch:" + U8(replacement));
+    rewritten = stringPatchRewrites;
     if (!stringPatchFails) {
         return binary::Ok();
     }
@@ -223,6 +233,14 @@ bool FakeResources::EndUpdate(platform::UpdateHandle update, bool discard) {
 bool CountingOs::Fails(const char* op) {
     const int n = ++counts[op];
     if (op == failOp && n == failAt) {
+        real_.SetLastError(failCode);
+        return true;
+    }
+    return false;
+}
+
+bool CountingOs::FailsClose() {
+    if (failOp == "Close" && counts["Close"] == failAt) {
         real_.SetLastError(failCode);
         return true;
     }

@@ -100,7 +100,12 @@ public:
     bool openFails = false;
     bool replaceFails = false;
     bool stringPatchFails = false;
+    // Occurrences the string patch rewrites (0: a target localised before).
+    std::uint64_t stringPatchRewrites = 1;
+    // The backup's error, when it is to fail.
+    std::optional<std::u16string> backupFails;
 
+    binary::Status KeepOriginals(const std::u16string& targetDir) override;
     binary::Status SaveResourceToFile(std::u16string_view resName,
                                       const std::u16string& fileName) override;
     resedit::TResEditHandle* ResEditOpen(const std::u16string& fileName,
@@ -117,7 +122,8 @@ public:
                           (discard ? "discard" : "keep"));
         return true;
     }
-    binary::Status PatchExeString(std::u16string_view replacement) override;
+    binary::Status PatchExeString(std::u16string_view replacement,
+                                  std::uint64_t& rewritten) override;
     binary::Status RevertExeString(std::u16string_view replacement) override {
         events_.push_back("string-revert:" + U8(replacement));
         return binary::Ok();
@@ -190,7 +196,8 @@ private:
 };
 
 // Passes every call to the real file services and counts them by name; the call numbered
-// failAt (from 1) of the operation named failOp fails instead with failCode.
+// failAt (from 1) of the operation named failOp fails instead with failCode ("Close" too: the
+// file is closed and the failure reported).
 class CountingOs : public platform::testing::InterceptingOs {
 public:
     using InterceptingOs::InterceptingOs;
@@ -202,6 +209,7 @@ public:
 protected:
     bool Fails(const char* op) override;
     void Seen(const char* op) override { ++counts[op]; }
+    bool FailsClose() override;
 };
 
 Bytes Utf16Bytes(std::u16string_view text);

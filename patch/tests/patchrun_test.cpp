@@ -1,3 +1,4 @@
+#include "patch/backup.h"
 #include "patch/error.h"
 #include "patch/patchrun.h"
 #include "patch/systemsteps.h"
@@ -17,9 +18,10 @@ const std::string kNotFound =
     "Не найден файл: C:\\Tools\\\"iTools.exe\"\n\r\n\rВыберите файл \"iTools.exe\" вручную!";
 const std::string kDefault = "C:\\Program Files (x86)\\ThinkSky\\iTools 3\\iTools.exe";
 
-// The events of steps 5 to 13 for a target folder d, every step succeeding.
+// The events of the backup and steps 5 to 13 for a target folder d, every step succeeding.
 Events StepsFrom5(const std::string& d) {
     return {
+        "backup:" + d,
         "save:patchdata>" + d + "patchdata.data",
         "resedit-open:" + d + "iTools.exe,keep",
         "resedit-replace:handle,\"106\",2052," + d + "patchdata.data",
@@ -161,7 +163,7 @@ TEST_F(PatchRunTest, TheIconStep_FailuresAndTheirReports) {
     EXPECT_TRUE(Click());
     Events expected =
         Concat(Concat(kStart, {"exists:C:\\Tools\\iTools.exe"}), StepsFrom5("C:\\Tools\\"));
-    expected.insert(expected.begin() + 9, "caption:Иконка не установлена!!!");
+    expected.insert(expected.begin() + 10, "caption:Иконка не установлена!!!");
     expected.insert(expected.end(), {"timer-off", "repaint"});
     EXPECT_EQ(events, expected)
         << "the caption is replaced, the file closed with changes kept, the run completes";
@@ -172,7 +174,7 @@ TEST_F(PatchRunTest, TheIconStep_FailuresAndTheirReports) {
     steps.openFails = true;
     EXPECT_TRUE(Click());
     expected = Concat(Concat(kStart, {"exists:C:\\Tools\\iTools.exe"}), StepsFrom5("C:\\Tools\\"));
-    expected.erase(expected.begin() + 8, expected.begin() + 10); // no replace, no close
+    expected.erase(expected.begin() + 9, expected.begin() + 11); // no replace, no close
     expected.insert(expected.end(), {"timer-off", "repaint"});
     EXPECT_EQ(events, expected) << "a target the editor cannot open is skipped without a report";
 }
@@ -188,21 +190,25 @@ TEST_F(PatchRunTest, AnErrorWritingAPayloadAbandonsTheRestAndTheTimerStop) {
         << "nothing after the failed write";
     EXPECT_TRUE(host.timerEnabled);
 
-    // The pack: iTools.exe, which names it by now, names the Chinese pack again while that
-    // is there; nothing else follows.
+    // The pack: iTools.exe, which this run pointed at it, names the Chinese pack again while
+    // that is there; a target that named it before (nothing rewritten now) keeps the name.
+    // Nothing else follows.
     struct Case {
         bool chinesePackThere;
+        std::uint64_t rewritten;
         Events after;
     };
     for (const Case& c :
-         {Case{true, {"exists:C:\\Tools\\res_cn.data", "string-revert:res_ru.data"}},
-          Case{false, {"exists:C:\\Tools\\res_cn.data"}}}) {
-        SCOPED_TRACE(c.chinesePackThere);
+         {Case{true, 1, {"exists:C:\\Tools\\res_cn.data", "string-revert:res_ru.data"}},
+          Case{true, 3, {"exists:C:\\Tools\\res_cn.data", "string-revert:res_ru.data"}},
+          Case{false, 1, {"exists:C:\\Tools\\res_cn.data"}}, Case{true, 0, {}}}) {
+        SCOPED_TRACE(std::to_string(c.chinesePackThere) + "," + std::to_string(c.rewritten));
         events.clear();
         host.files = std::set<std::u16string>{kDir + u"iTools.exe"};
         if (c.chinesePackThere) {
             host.files->insert(kDir + u"res_cn.data");
         }
+        steps.stringPatchRewrites = c.rewritten;
         steps.saveFailsFor = u"res_ru";
         EXPECT_FALSE(Click());
         const auto save =
@@ -211,6 +217,17 @@ TEST_F(PatchRunTest, AnErrorWritingAPayloadAbandonsTheRestAndTheTimerStop) {
         EXPECT_EQ(Events(save + 1, events.end()), c.after);
         EXPECT_TRUE(host.timerEnabled);
     }
+}
+
+TEST_F(PatchRunTest, ABackupThatCannotBeMadeStopsTheRunBeforeAnyChange) {
+    const std::u16string why = u"Не удалось сохранить копию файла \"C:\\Tools\\iTools.exe\".";
+    steps.backupFails = why;
+    const binary::Status run = Click();
+    ASSERT_FALSE(run);
+    EXPECT_EQ(UserText(run.error()), why) << "shown as the payload's error is";
+    EXPECT_EQ(events, Concat(kStart, {"exists:C:\\Tools\\iTools.exe", "backup:C:\\Tools\\"}));
+    EXPECT_EQ(host.reporter.lines, std::vector<std::string>{"Working Please wait!"});
+    EXPECT_TRUE(host.timerEnabled) << "the rain goes on";
 }
 
 // The whole run with the real steps: the resource editor and the string patch on a real PE
@@ -271,7 +288,8 @@ TEST_F(SystemRunTest, PatchesAFolderEndToEndAndASecondRunMatches) {
                {ResKey::FromId(10), ResKey::FromName(u"OTHER"), 1033, Pattern(700, 4)}});
     const Bytes name = Utf16Bytes(u"res_cn.data");
     std::copy(name.begin(), name.end(), spec.sections[1].bytes.begin() + 0x40);
-    Target(BuildPe(spec).bytes);
+    const Bytes original = BuildPe(spec).bytes;
+    Target(original);
     const Bytes pack = Pattern(70000, 9);
     Payloads(pack, BuildIco(newImages));
 
@@ -331,6 +349,15 @@ TEST_F(SystemRunTest, PatchesAFolderEndToEndAndASecondRunMatches) {
         }
         EXPECT_TRUE(resedit::ResEditClose(h, true));
         EXPECT_TRUE(OraclesAccept(dir / "iTools.exe"));
+
+        // The originals as they were before the first run, and nothing else.
+        const std::filesystem::path backup = BackupPath(targetDir);
+        EXPECT_EQ(ReadFileBytes(backup / "iTools.exe"), original);
+        EXPECT_EQ(ReadFileBytes(backup / "TSRes.dll"), Bytes(1024, 0));
+        EXPECT_EQ(ReadFileBytes(backup / "res_cn.data"), Bytes(10, 1));
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(backup),
+                                std::filesystem::directory_iterator()),
+                  3);
     }
     ASSERT_EQ(resources.committed.size(), 6u);
     for (std::size_t i = 0; i < 6; ++i) {
@@ -361,6 +388,25 @@ TEST_F(SystemRunTest, APackThatCannotBeWrittenLeavesTheTargetNamingItsOwnPack) {
     EXPECT_EQ(ReadFileBytes(dir / "iTools.exe"), exe);
     EXPECT_EQ(ReadFileBytes(dir / "res_cn.data"), Bytes(10, 1));
     EXPECT_TRUE(std::filesystem::is_directory(dir / "res_ru.data"));
+}
+
+// A target localised before, its Chinese pack left behind: when the Russian pack cannot be
+// written, iTools.exe, which this run did not rewrite, keeps naming it.
+TEST_F(SystemRunTest, ARerunThatCannotWriteThePackKeepsTheTargetRussian) {
+    using resedit::testing::Pattern;
+    Bytes exe = Pattern(4096, 5);
+    const Bytes name = Utf16Bytes(u"res_ru.data");
+    std::copy(name.begin(), name.end(), exe.begin() + 0x100);
+    Target(exe);
+    std::filesystem::create_directory(dir / "res_ru.data");
+    Payloads(Pattern(7000, 9), Pattern(300, 8));
+
+    EXPECT_FALSE(RabbitClick(host, steps, targetDir));
+    EXPECT_TRUE(host.reporter.boxes.empty());
+    EXPECT_EQ(ReadFileBytes(dir / "iTools.exe"), exe) << "still names res_ru.data";
+    EXPECT_EQ(ReadFileBytes(dir / "res_cn.data"), Bytes(10, 1));
+    EXPECT_FALSE(std::filesystem::exists(BackupPath(targetDir)))
+        << "a target localised before has no original to keep";
 }
 
 } // namespace

@@ -98,6 +98,10 @@ TEST_F(StringPatchTest, TestsExactlyTheStatedPositions) {
         ASSERT_EQ(expected, ReferenceScan(original)) << "the case table agrees with the reference";
 
         WriteFileBytes(Target(), original);
+        EXPECT_EQ(CountUtf16(platform::SystemOs(), Target().u16string(), u"res_cn.data"),
+                  c.rewritten.size())
+            << "counting tests the same positions";
+        EXPECT_EQ(ReadFileBytes(Target()), original);
         EXPECT_TRUE(PatchExeString(platform::SystemOs(), reporter, Dir(), u"res_ru.data"));
         EXPECT_EQ(ReadFileBytes(Target()), expected);
         // Small blocks put candidates on every side of a block boundary.
@@ -156,12 +160,16 @@ TEST_F(StringPatchTest, ASecondRunFindsNothingAndWritesNothing) {
     PositionCase c = Cases()[0];
     WriteFileBytes(Target(), Build(c));
     CountingOs first(platform::SystemOs());
-    EXPECT_TRUE(PatchExeString(first, reporter, Dir(), u"res_ru.data"));
+    std::uint64_t rewritten = 0;
+    EXPECT_TRUE(PatchExeString(first, reporter, Dir(), u"res_ru.data", &rewritten));
     EXPECT_EQ(first.counts["WriteAt"], 3);
+    EXPECT_EQ(rewritten, 3u);
     const Bytes once = ReadFileBytes(Target());
+    EXPECT_EQ(CountUtf16(platform::SystemOs(), Target().u16string(), u"res_ru.data"), 3u);
     CountingOs second(platform::SystemOs());
-    EXPECT_TRUE(PatchExeString(second, reporter, Dir(), u"res_ru.data"));
+    EXPECT_TRUE(PatchExeString(second, reporter, Dir(), u"res_ru.data", &rewritten));
     EXPECT_EQ(second.counts["WriteAt"], 0);
+    EXPECT_EQ(rewritten, 0u);
     EXPECT_EQ(ReadFileBytes(Target()), once);
     EXPECT_EQ(once.size(), c.size);
     EXPECT_TRUE(reporter.boxes.empty());
@@ -176,6 +184,7 @@ TEST_F(StringPatchTest, AnyFailureGivesOneMessageAndKeepsWhatWasWritten) {
     const Bytes original = Build(Cases()[0]); // matches at 10, 100, 256
     Bytes firstOnly = original;
     std::copy(kReplacement.begin(), kReplacement.end(), firstOnly.begin() + 10);
+    const Bytes all = ReferenceScan(original);
 
     struct FailureCase {
         const char* name;
@@ -183,18 +192,22 @@ TEST_F(StringPatchTest, AnyFailureGivesOneMessageAndKeepsWhatWasWritten) {
         int at;
         std::uint32_t code;
         const Bytes* after;
+        std::uint64_t rewritten;
         const char* error;
         std::uint64_t offset;
     };
     const std::uint64_t nowhere = binary::Error::kNowhere;
     const FailureCase cases[] = {
         {"read-only or access denied", "OpenExisting", 1, platform::error::kAccessDenied, &original,
-         "cannot open the file", nowhere},
-        {"size query", "GetLength", 1, platform::error::kInvalidHandle, &original,
+         0, "cannot open the file", nowhere},
+        {"size query", "GetLength", 1, platform::error::kInvalidHandle, &original, 0,
          "cannot get the file's length", nowhere},
-        {"read", "ReadAt", 1, platform::error::kReadFault, &original, "cannot read the file", 2},
-        {"second write", "WriteAt", 2, platform::error::kDiskFull, &firstOnly,
+        {"read", "ReadAt", 1, platform::error::kReadFault, &original, 0, "cannot read the file", 2},
+        {"second write", "WriteAt", 2, platform::error::kDiskFull, &firstOnly, 1,
          "cannot write the file", 100},
+        // Closing is where a delayed write can turn out to have failed.
+        {"close", "Close", 1, platform::error::kWriteFault, &all, 3, "cannot close the file",
+         nowhere},
     };
     for (const FailureCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -204,8 +217,10 @@ TEST_F(StringPatchTest, AnyFailureGivesOneMessageAndKeepsWhatWasWritten) {
         os.failAt = c.at;
         os.failCode = c.code;
         events.clear();
-        const binary::Status done = PatchExeString(os, reporter, Dir(), u"res_ru.data");
+        std::uint64_t rewritten = 99;
+        const binary::Status done = PatchExeString(os, reporter, Dir(), u"res_ru.data", &rewritten);
         EXPECT_EQ(events, Events{"box:" + message});
+        EXPECT_EQ(rewritten, c.rewritten);
         ASSERT_FALSE(done);
         EXPECT_EQ(done.error().code, binary::ErrorCode::Io);
         EXPECT_EQ(done.error().message, c.error);

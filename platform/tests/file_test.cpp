@@ -185,6 +185,47 @@ TEST_F(FileTest, ProcessServices) {
     EXPECT_EQ(os.LastError(), 1234u);
 }
 
+// The calls that keep copies of files: flush, close with its result, rename over a file, and
+// folders, with the error codes Windows gives.
+TEST_F(FileTest, FoldersRenamesAndAClosedHandle) {
+    platform::PathKind kind = platform::PathKind::File;
+    ASSERT_TRUE(os.Kind(PathOf("sub"), kind));
+    EXPECT_EQ(kind, platform::PathKind::Missing);
+    ASSERT_TRUE(os.Kind(PathOf("sub") + u"/deeper", kind)) << "below a missing folder";
+    EXPECT_EQ(kind, platform::PathKind::Missing);
+    ASSERT_TRUE(os.CreateFolder(PathOf("sub")));
+    ASSERT_TRUE(os.Kind(PathOf("sub"), kind));
+    EXPECT_EQ(kind, platform::PathKind::Folder);
+    EXPECT_FALSE(os.CreateFolder(PathOf("sub")));
+    EXPECT_EQ(os.LastError(), error::kAlreadyExists);
+
+    WriteFile("sub/old.bin", "old");
+    FileHandle f = os.CreateAlways(PathOf("sub/new.bin"));
+    ASSERT_TRUE(f.IsValid());
+    ASSERT_TRUE(os.WriteAt(f, 0, "new", 3));
+    EXPECT_TRUE(os.Flush(f));
+    EXPECT_TRUE(os.Close(f));
+    EXPECT_FALSE(f.IsValid());
+    os.SetLastError(error::kDiskFull);
+    EXPECT_TRUE(os.Close(f)) << "a closed handle: nothing to do";
+    EXPECT_EQ(os.LastError(), error::kDiskFull) << "and the reason of an earlier failure stays";
+    ASSERT_TRUE(os.Kind(PathOf("sub/new.bin"), kind));
+    EXPECT_EQ(kind, platform::PathKind::File);
+
+    // A rename replaces the file of the new name.
+    ASSERT_TRUE(os.Rename(PathOf("sub/new.bin"), PathOf("sub/old.bin")));
+    EXPECT_EQ(ReadFile("sub/old.bin"), "new");
+    EXPECT_FALSE(std::filesystem::exists(dir / "sub" / "new.bin"));
+    EXPECT_FALSE(os.Rename(PathOf("sub/new.bin"), PathOf("sub/other.bin")));
+    EXPECT_EQ(os.LastError(), error::kFileNotFound);
+
+    EXPECT_FALSE(os.RemoveFolder(PathOf("sub")));
+    EXPECT_EQ(os.LastError(), error::kDirNotEmpty);
+    ASSERT_TRUE(os.Delete(PathOf("sub/old.bin")));
+    EXPECT_TRUE(os.RemoveFolder(PathOf("sub")));
+    EXPECT_FALSE(std::filesystem::exists(dir / "sub"));
+}
+
 // The transfer loop of both platforms' files: what the system moved per call, in order.
 TEST(FilePieces, ReadsEndAtAPieceThatMovesNothingAndWritesFailThere) {
     struct Case {

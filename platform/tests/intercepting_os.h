@@ -20,9 +20,11 @@ public:
     FileHandle CreateNew(std::u16string_view path) override {
         return Fails("CreateNew") ? FileHandle{} : real_.CreateNew(path);
     }
-    void Close(FileHandle& file) override {
+    // The file is closed in any case; a close made to fail reports the failure after that.
+    bool Close(FileHandle& file) override {
         Seen("Close");
-        real_.Close(file);
+        const bool closed = real_.Close(file);
+        return !FailsClose() && closed;
     }
     bool GetLength(FileHandle file, std::uint64_t& length) override {
         return !Fails("GetLength") && real_.GetLength(file, length);
@@ -52,11 +54,27 @@ public:
     }
     std::uint32_t LastError() override { return real_.LastError(); }
     void SetLastError(std::uint32_t code) override { real_.SetLastError(code); }
+    bool Flush(FileHandle file) override { return !Fails("Flush") && real_.Flush(file); }
+    bool Rename(std::u16string_view from, std::u16string_view to) override {
+        return !Fails("Rename") && real_.Rename(from, to);
+    }
+    bool Kind(std::u16string_view path, PathKind& kind) override {
+        return !Fails("Kind") && real_.Kind(path, kind);
+    }
+    bool CreateFolder(std::u16string_view path) override {
+        return !Fails("CreateFolder") && real_.CreateFolder(path);
+    }
+    bool RemoveFolder(std::u16string_view path) override {
+        return !Fails("RemoveFolder") && real_.RemoveFolder(path);
+    }
 
 protected:
     // True makes the call named `call` fail; set the error code before answering true.
     virtual bool Fails(const char* call) = 0;
     virtual void Seen(const char*) {}
+    // True makes this Close report a failure. Close stays out of Fails, so tests that fail
+    // every call in turn keep failing the calls they count.
+    virtual bool FailsClose() { return false; }
 
     Os& real_;
 };

@@ -38,6 +38,19 @@ def snapshot(folder):
     return out
 
 
+def tree(folder):
+    """{relative path: (size, sha256)} of every file below a folder, None for each folder."""
+    out = {}
+    for p in sorted(pathlib.Path(folder).rglob("*")):
+        rel = p.relative_to(folder).as_posix()
+        if p.is_dir():
+            out[rel] = None
+        else:
+            data = p.read_bytes()
+            out[rel] = (len(data), hashlib.sha256(data).hexdigest())
+    return out
+
+
 def resources(path):
     """{(type, name, language): bytes} of a PE file; names as str, ids as int."""
     pe = pefile.PE(str(path))

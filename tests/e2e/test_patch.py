@@ -177,7 +177,7 @@ class PatchTest(itr.ProgramTest):
         self.assertEqual(pc.oracle(folder / "iTools.exe", exe_before), "")
         self.assertEqual(pc.utf16_count(folder / "iTools.exe", "res_ru.data"), 1)
         self.assertEqual(sorted(p.name for p in folder.iterdir()),
-                         ["TSRes.dll", "iTools.exe", "iTools3-Rus.exe", "res_ru.data"])
+                         ["TSRes.dll", "iTools.exe", "iTools3-Rus backup", "iTools3-Rus.exe", "res_ru.data"])
         report = pc.standin_report(self.h, folder)
         self.assertEqual(report["shown"], "Добро пожаловать в iTools")
         self.assertEqual(len(report["icon"]), 3)

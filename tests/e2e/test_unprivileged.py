@@ -1,7 +1,8 @@
 """The program as a standard user meets it: run by a Unix user without rights on a target
 folder that user may read but not write (as Program Files is to a standard Windows user who
-declines the program's request for an administrator's rights). The first write fails with
-the system's "access denied", the run is abandoned, and not one byte of the folder changes.
+declines the program's request for an administrator's rights). The first write, the backup
+folder's, fails with the system's "access denied", the run is abandoned, and not one byte of
+the folder changes.
 
 The test creates its user once (useradd) and gives it a Wine state of its own (prefix, Xvfb
 display, wineserver) in a folder under the temporary folder that the user can reach
@@ -139,8 +140,9 @@ class UnprivilegedTest(unittest.TestCase):
                          "the program runs as the unprivileged user")
         denied = itr.by_cmd(r, "error-text")[0]["text"].rstrip()
         self.assertTrue(denied, "the system has a text for access denied")
-        expected = f'Cannot create file "{itr.win_path(folder)}\\patchdata.data". {denied}'
-        # The first write of the run, the icon file, fails; the run is abandoned: no other
+        expected = (f'Не удалось создать папку для копий исходных файлов "{itr.win_path(folder)}\\iTools3-Rus backup".'
+                    f"\n\rПричина: {denied}\n\rРусификация отменена, файлы iTools не изменены.")
+        # The first write of the run, the backup folder, fails; the run is abandoned: no other
         # message, the console keeps its first line, the rain goes on. A second click meets
         # the same.
         self.assertEqual(itr.by_cmd(r, "msgbox")[0]["text"], expected)

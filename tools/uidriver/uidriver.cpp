@@ -6,8 +6,8 @@
 // command writes one JSON object per line; the first failing command writes {"ok":false,...}
 // and ends the driver with exit code 1. Commands:
 //
-//   start EXE [DIR]            start the program (current folder DIR); reports whether it
-//                              runs elevated and how it was started
+//   start EXE [DIR [ARG...]]   start the program (current folder DIR, command-line arguments
+//                              ARG); reports whether it runs elevated and how it was started
 //   attach SECONDS             wait for a running program's main window and adopt that program
 //   wait-window SECONDS        wait for its main window (class TForm1) to be visible
 //   caption                    the main window's caption
@@ -570,7 +570,11 @@ void Start(const Args& w) {
     }
     std::wstring exe = Wide(w[1]);
     std::wstring dir = w.size() > 2 ? Wide(w[2]) : L"";
-    std::wstring cmdline = L"\"" + exe + L"\"";
+    std::wstring params;
+    for (std::size_t i = 3; i < w.size(); ++i) {
+        params += (params.empty() ? L"" : L" ") + Wide(w[i]);
+    }
+    std::wstring cmdline = L"\"" + exe + L"\"" + (params.empty() ? L"" : L" " + params);
     STARTUPINFOW si{sizeof si};
     PROCESS_INFORMATION pi{};
     const char* via = "CreateProcess";
@@ -587,6 +591,7 @@ void Start(const Args& w) {
         sei.fMask = SEE_MASK_NOCLOSEPROCESS;
         sei.lpVerb = L"runas";
         sei.lpFile = exe.c_str();
+        sei.lpParameters = params.empty() ? nullptr : params.c_str();
         sei.lpDirectory = dir.empty() ? nullptr : dir.c_str();
         sei.nShow = SW_SHOWNORMAL;
         if (!ShellExecuteExW(&sei) || !sei.hProcess) {

@@ -1,0 +1,66 @@
+#include "app/restore.h"
+
+#include "app/appcore.h"
+#include "app/application.h"
+#include "app/opendialog.h"
+#include "app/patchhost.h"
+#include "patch/backup.h"
+#include "platform/file.h"
+#include "platform/resource.h"
+#include "platform/text.h"
+
+#include <windows.h>
+
+#include <shellapi.h>
+
+namespace app {
+
+namespace {
+
+// The restore's host: message boxes of their own (there is no window to own them) and an
+// open-file dialog as the window's.
+class RestoreHost final : public patch::TargetHost {
+public:
+    void AppendLog(const std::u16string&) override {} // no console
+    void ShowMessage(const std::u16string& text) override {
+        MessageBoxW(nullptr, platform::W(text), platform::W(ApplicationTitle()),
+                    MB_OK | MB_SETFOREGROUND);
+    }
+    bool TopLevelWindowExists(std::u16string_view className, std::u16string_view title) override {
+        return app::TopLevelWindowExists(className, title);
+    }
+    bool FileExists(const std::u16string& path) override { return IsExistingFile(path); }
+    bool ExecuteOpenDialog() override { return dialog_.Execute(nullptr); }
+    std::u16string OpenDialogFileName() override { return dialog_.FileName; }
+    [[noreturn]] void EndProgram() override { ExitProcess(0); }
+
+private:
+    TOpenDialog dialog_{std::u16string(patch::kDefaultTargetPath),
+                        std::u16string(patch::kOpenDialogFilter)};
+};
+
+} // namespace
+
+bool RestoreRequested() {
+    int count = 0;
+    LPWSTR* args = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!args) {
+        return false;
+    }
+    bool requested = false;
+    for (int i = 1; i < count && !requested; ++i) {
+        requested = IsRestoreSwitch(platform::U(args[i]));
+    }
+    LocalFree(args);
+    return requested;
+}
+
+int RunRestore() {
+    RestoreHost host;
+    std::u16string targetDir =
+        TargetDirFromExePath(platform::SystemResources().OwnExecutablePath());
+    patch::RestoreRun(host, platform::SystemOs(), targetDir);
+    return 0;
+}
+
+} // namespace app
