@@ -1,6 +1,9 @@
-// Finding the headers of a PE file and reading its sections and data directories; a loaded
-// image's extent and its resource directory's time stamp.
+// Finding the headers of a PE file and reading its sections and data directories; the ranges
+// of its import directory; its checksum; a loaded image's extent and its resource directory's
+// time stamp.
 #include "binary/pe.h"
+
+#include <algorithm>
 
 namespace binary::pe {
 
@@ -132,6 +135,176 @@ std::optional<std::uint64_t> RvaToOffset(const Reader& file, const Layout& layou
     }
     const Section s = ReadSection(file, layout, *i);
     return std::uint64_t{s.pointerToRawData} + (rva - s.virtualAddress);
+}
+
+namespace {
+
+// Limits of the import walk, far beyond real programs, so that a malformed directory costs
+// little: libraries, entries of one table, and the length of a name.
+constexpr std::uint32_t kMaxImportLibraries = 0x10000;
+constexpr std::uint32_t kMaxImportEntries = 0x10000;
+constexpr std::uint32_t kMaxImportName = 0x1000;
+constexpr std::uint64_t kOrdinalFlag32 = 0x80000000u;
+constexpr std::uint64_t kOrdinalFlag64 = 0x8000000000000000u;
+constexpr std::uint32_t kHintNameMask = 0x7FFFFFFF;
+
+// Reads the loaded image at an address, as the loader maps it: the section's bytes from the
+// file, zero beyond them. False when the bytes do not all lie in one section.
+bool ImageRead(const Reader& file, const Layout& layout, std::uint64_t rva, std::uint32_t size,
+               std::uint8_t* out) {
+    if (rva > UINT32_MAX) {
+        return false;
+    }
+    const std::optional<std::uint32_t> i =
+        SectionHolding(file, layout, static_cast<std::uint32_t>(rva));
+    if (!i) {
+        return false;
+    }
+    const Section s = ReadSection(file, layout, *i);
+    const std::uint64_t at = rva - s.virtualAddress;
+    if (at + size > std::max(s.virtualSize, s.sizeOfRawData)) {
+        return false;
+    }
+    for (std::uint32_t k = 0; k < size; ++k) {
+        std::uint8_t b = 0;
+        if (at + k < s.sizeOfRawData) {
+            (void)file.U8(std::uint64_t{s.pointerToRawData} + at + k, b);
+        }
+        out[k] = b;
+    }
+    return true;
+}
+
+// The length of the zero-terminated text at an address, its zero included; 0 when it cannot
+// be read or is longer than any name.
+std::uint32_t TextLength(const Reader& file, const Layout& layout, std::uint64_t rva) {
+    for (std::uint32_t n = 0; n < kMaxImportName; ++n) {
+        std::uint8_t c = 0;
+        if (!ImageRead(file, layout, rva + n, 1, &c)) {
+            return 0;
+        }
+        if (c == 0) {
+            return n + 1;
+        }
+    }
+    return 0;
+}
+
+} // namespace
+
+std::vector<AddressRange> ImportRanges(const Reader& file, const Layout& layout) {
+    std::vector<AddressRange> ranges;
+    const DataDirectory imports = Directory(file, layout, kDirImport);
+    if (imports.address == 0 || imports.size == 0) {
+        return ranges;
+    }
+    const std::uint32_t thunkSize = layout.pe32Plus ? 8 : 4;
+    const std::uint64_t ordinalFlag = layout.pe32Plus ? kOrdinalFlag64 : kOrdinalFlag32;
+    auto add = [&](std::uint64_t address, std::uint64_t size) {
+        ranges.push_back(
+            {static_cast<std::uint32_t>(address), static_cast<std::uint32_t>(size)});
+    };
+    // A table of thunks up to its zero entry; with names, the hint/name entries it names.
+    auto table = [&](std::uint32_t address, bool names) {
+        std::uint8_t entry[8] = {};
+        for (std::uint32_t n = 0; n < kMaxImportEntries; ++n) {
+            const std::uint64_t at = std::uint64_t{address} + std::uint64_t{n} * thunkSize;
+            if (!ImageRead(file, layout, at, thunkSize, entry)) {
+                add(address, std::uint64_t{n} * thunkSize);
+                return;
+            }
+            std::uint64_t value = Load32(entry);
+            if (layout.pe32Plus) {
+                value |= std::uint64_t{Load32(entry + 4)} << 32;
+            }
+            if (value == 0) {
+                add(address, std::uint64_t{n + 1} * thunkSize);
+                return;
+            }
+            if (names && (value & ordinalFlag) == 0) {
+                const std::uint32_t hint = static_cast<std::uint32_t>(value) & kHintNameMask;
+                const std::uint32_t length = TextLength(file, layout, std::uint64_t{hint} + kImportHint);
+                if (length != 0) {
+                    add(hint, kImportHint + length);
+                }
+            }
+        }
+        add(address, std::uint64_t{kMaxImportEntries} * thunkSize);
+    };
+    std::uint8_t descriptor[kImportDescriptorSize];
+    for (std::uint32_t d = 0; d < kMaxImportLibraries; ++d) {
+        const std::uint64_t at = std::uint64_t{imports.address} + std::uint64_t{d} * kImportDescriptorSize;
+        if (!ImageRead(file, layout, at, kImportDescriptorSize, descriptor)) {
+            add(imports.address, std::uint64_t{d} * kImportDescriptorSize);
+            break;
+        }
+        const std::uint32_t lookup = Load32(descriptor + kImportLookupTable);
+        const std::uint32_t name = Load32(descriptor + kImportName);
+        const std::uint32_t addresses = Load32(descriptor + kImportAddressTable);
+        if (lookup == 0 && name == 0 && addresses == 0) {
+            add(imports.address, std::uint64_t{d + 1} * kImportDescriptorSize);
+            break;
+        }
+        if (name != 0) {
+            const std::uint32_t length = TextLength(file, layout, name);
+            if (length != 0) {
+                add(name, length);
+            }
+        }
+        if (lookup != 0) {
+            table(lookup, true);
+        }
+        if (addresses != 0) {
+            table(addresses, lookup == 0);
+        }
+    }
+    return ranges;
+}
+
+void WordSum::Add(std::uint64_t offset, const std::uint8_t* bytes, std::size_t size) {
+    if (size == 0) {
+        return;
+    }
+    if (offset % 2 != 0) {
+        value += std::uint64_t{bytes[0]} << 8;
+        ++bytes;
+        --size;
+    }
+    // Words in runs whose sum fits 32 bits, which the compiler turns into vector additions.
+    constexpr std::size_t kRun = 0x10000; // 65536 words of at most 0xFFFF
+    std::size_t words = size / 2;
+    while (words > 0) {
+        const std::size_t run = std::min(words, kRun);
+        std::uint32_t sum = 0;
+        for (std::size_t k = 0; k < run; ++k) {
+            sum += Load16(bytes + 2 * k);
+        }
+        value += sum;
+        bytes += 2 * run;
+        words -= run;
+    }
+    if (size % 2 != 0) {
+        value += *bytes;
+    }
+}
+
+std::uint32_t CheckSum(std::uint64_t wordSum, std::uint64_t length) {
+    // End-around carry leaves the sum's remainder by 0xFFFF, as 0xFFFF rather than 0 once
+    // any word is not zero.
+    constexpr std::uint64_t kModulus = 0xFFFF;
+    const std::uint64_t folded = wordSum == 0 ? 0 : (wordSum - 1) % kModulus + 1;
+    return static_cast<std::uint32_t>(folded + length);
+}
+
+std::uint32_t ComputeCheckSum(const Reader& file, const Layout& layout) {
+    WordSum sum;
+    sum.Add(0, file.Data(), static_cast<std::size_t>(file.Size()));
+    const std::uint32_t field = layout.Optional(kCheckSum);
+    WordSum stored;
+    if (const std::uint8_t* at = file.At(field, 4)) {
+        stored.Add(field, at, 4);
+    }
+    return CheckSum(sum.value - stored.value, file.Size());
 }
 
 Expected<Reader> LoadedImage(const std::uint8_t* base) {
