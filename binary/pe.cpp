@@ -201,8 +201,10 @@ std::vector<AddressRange> ImportRanges(const Reader& file, const Layout& layout)
     const std::uint32_t thunkSize = layout.pe32Plus ? 8 : 4;
     const std::uint64_t ordinalFlag = layout.pe32Plus ? kOrdinalFlag64 : kOrdinalFlag32;
     auto add = [&](std::uint64_t address, std::uint64_t size) {
-        ranges.push_back(
-            {static_cast<std::uint32_t>(address), static_cast<std::uint32_t>(size)});
+        if (size != 0) {
+            ranges.push_back(
+                {static_cast<std::uint32_t>(address), static_cast<std::uint32_t>(size)});
+        }
     };
     // A table of thunks up to its zero entry; with names, the hint/name entries it names.
     auto table = [&](std::uint32_t address, bool names) {
