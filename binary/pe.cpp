@@ -225,7 +225,8 @@ std::vector<AddressRange> ImportRanges(const Reader& file, const Layout& layout)
             }
             if (names && (value & ordinalFlag) == 0) {
                 const std::uint32_t hint = static_cast<std::uint32_t>(value) & kHintNameMask;
-                const std::uint32_t length = TextLength(file, layout, std::uint64_t{hint} + kImportHint);
+                const std::uint32_t length =
+                    TextLength(file, layout, std::uint64_t{hint} + kImportHint);
                 if (length != 0) {
                     add(hint, kImportHint + length);
                 }
@@ -235,7 +236,8 @@ std::vector<AddressRange> ImportRanges(const Reader& file, const Layout& layout)
     };
     std::uint8_t descriptor[kImportDescriptorSize];
     for (std::uint32_t d = 0; d < kMaxImportLibraries; ++d) {
-        const std::uint64_t at = std::uint64_t{imports.address} + std::uint64_t{d} * kImportDescriptorSize;
+        const std::uint64_t at =
+            std::uint64_t{imports.address} + std::uint64_t{d} * kImportDescriptorSize;
         if (!ImageRead(file, layout, at, kImportDescriptorSize, descriptor)) {
             add(imports.address, std::uint64_t{d} * kImportDescriptorSize);
             break;

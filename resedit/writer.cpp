@@ -218,17 +218,17 @@ struct InnerSection {
 
 // Everything the writer will do, worked out before anything is changed.
 struct Plan {
-    std::uint32_t raw = 0;          // file offset of the resource section
-    std::uint32_t rva = 0;          // its address
-    std::uint32_t oldRawSize = 0;   // its old SizeOfRawData
+    std::uint32_t raw = 0;             // file offset of the resource section
+    std::uint32_t rva = 0;             // its address
+    std::uint32_t oldRawSize = 0;      // its old SizeOfRawData
     std::uint64_t nextVa = UINT64_MAX; // the lowest address of a section behind it
-    std::uint64_t spanEnd = 0;      // the end of its old address range
-    std::vector<Range> kept;        // its parts that keep their place and bytes
-    std::uint32_t newSize = 0;      // bytes of the new section (its VirtualSize)
-    std::uint32_t resourceSize = 0; // of them the resource directory's (its data directory Size)
-    std::uint32_t newRaw = 0;       // its size in the file
-    std::uint64_t newVirtual = 0;   // its size in memory
-    std::int64_t rawDelta = 0;      // the change of its size in the file
+    std::uint64_t spanEnd = 0;         // the end of its old address range
+    std::vector<Range> kept;           // its parts that keep their place and bytes
+    std::uint32_t newSize = 0;         // bytes of the new section (its VirtualSize)
+    std::uint32_t resourceSize = 0;    // of them the resource directory's (its data directory Size)
+    std::uint32_t newRaw = 0;          // its size in the file
+    std::uint64_t newVirtual = 0;      // its size in memory
+    std::int64_t rawDelta = 0;         // the change of its size in the file
     std::int64_t virtualDelta = 0;
     std::vector<InnerSection> inner; // in address order
     std::uint64_t regionSize = 0;    // what the rewrite writes from raw on: section, inner sections
@@ -431,8 +431,7 @@ binary::Status PlanRegion(const binary::Reader& file, const Layout& layout, std:
     plan.shift = static_cast<std::int64_t>(plan.regionSize) - plan.oldRawSize;
     const std::uint64_t effective = std::max(plan.fileLength, plan.tailStart);
     plan.tailLength = effective - plan.tailStart;
-    plan.newLength =
-        static_cast<std::uint64_t>(static_cast<std::int64_t>(effective) + plan.shift);
+    plan.newLength = static_cast<std::uint64_t>(static_cast<std::int64_t>(effective) + plan.shift);
     if (plan.newLength > UINT32_MAX || plan.shift > INT32_MAX || plan.shift < INT32_MIN) {
         return binary::Fault(ErrorCode::Unsupported, "the file would grow beyond 4 GB");
     }
@@ -1041,9 +1040,9 @@ binary::Status Grow(TResEditHandle& h, const Plan& plan, const TempImage& temp,
         (void)os.SetLength(h.file, plan.fileLength);
         return binary::Fault(ErrorCode::Io, "cannot resize or map the file again");
     }
-    const detail::Moved moved = detail::MoveFileBytes(
-        os, h.file, plan.tailStart, TailDestination(plan), plan.tailLength, buffer,
-        TailSums(tally));
+    const detail::Moved moved =
+        detail::MoveFileBytes(os, h.file, plan.tailStart, TailDestination(plan), plan.tailLength,
+                              buffer, TailSums(tally));
     binary::Status done =
         moved == detail::Moved::All
             ? Apply(h, plan, temp, nullptr, buffer, tally)
@@ -1069,9 +1068,9 @@ binary::Status Shrink(TResEditHandle& h, const Plan& plan, const TempImage& temp
                       std::vector<std::uint8_t>& buffer, CheckSumTally& tally) {
     platform::Os& os = *h.os;
     UndoLog undo{temp, plan.raw, {}};
-    const detail::Moved moved = detail::MoveFileBytes(
-        os, h.file, plan.tailStart, TailDestination(plan), plan.tailLength, buffer,
-        TailSums(tally));
+    const detail::Moved moved =
+        detail::MoveFileBytes(os, h.file, plan.tailStart, TailDestination(plan), plan.tailLength,
+                              buffer, TailSums(tally));
     if (moved != detail::Moved::All) {
         const bool restored = undo.Undo(os, h.file, buffer) && moved != detail::Moved::Damaged;
         return AfterChange(
@@ -1100,8 +1099,8 @@ binary::Status Shrink(TResEditHandle& h, const Plan& plan, const TempImage& temp
 binary::Status Replace(TResEditHandle& h, const Plan& plan, const TempImage& temp,
                        std::vector<std::uint8_t>& buffer, CheckSumTally& tally) {
     if (tally.active && plan.fileLength > plan.tailStart) {
-        if (!detail::SumFileBytes(*h.os, h.file, plan.tailStart,
-                                  plan.fileLength - plan.tailStart, buffer, tally.tailOld)) {
+        if (!detail::SumFileBytes(*h.os, h.file, plan.tailStart, plan.fileLength - plan.tailStart,
+                                  buffer, tally.tailOld)) {
             return binary::Fault(ErrorCode::Io, "cannot read the file to keep its checksum");
         }
         tally.tailNew = tally.tailOld;
@@ -1134,8 +1133,7 @@ binary::Status WriteTree(TResEditHandle& h) {
     std::vector<std::uint8_t> buffer(kTransferBlock);
     CheckSumTally tally;
     tally.active = plan.Header(plan.checkSumField) != 0;
-    if (tally.active &&
-        !detail::SumFileBytes(*h.os, h.file, 0, plan.raw, buffer, tally.prefix)) {
+    if (tally.active && !detail::SumFileBytes(*h.os, h.file, 0, plan.raw, buffer, tally.prefix)) {
         return binary::Fault(ErrorCode::Io, "cannot read the file to keep its checksum");
     }
     TempImage temp{*h.os, {}, {}, {}, false};

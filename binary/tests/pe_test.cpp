@@ -237,7 +237,9 @@ TEST(PeImports, RangesAreTheDescriptorsAndWhatTheyName) {
         const std::uint32_t directories = plus ? kDataDirectoriesPe32Plus : kDataDirectoriesPe32;
         Store32(&b[opt + directories + kDirImport * kDataDirectorySize], 0x1000);
         Store32(&b[opt + directories + kDirImport * kDataDirectorySize + 4], 20);
-        auto at = [](std::uint32_t rva) { return rva < 0x2000 ? rva - 0x1000 + 0x400 : rva - 0x2000 + 0x800; };
+        auto at = [](std::uint32_t rva) {
+            return rva < 0x2000 ? rva - 0x1000 + 0x400 : rva - 0x2000 + 0x800;
+        };
         auto text = [&](std::uint32_t rva, const char* s) {
             std::copy(s, s + std::char_traits<char>::length(s) + 1, b.begin() + at(rva));
         };
@@ -246,7 +248,8 @@ TEST(PeImports, RangesAreTheDescriptorsAndWhatTheyName) {
             for (std::size_t k = 0; k < values.size(); ++k) {
                 Store32(&b[at(rva) + k * thunk], static_cast<std::uint32_t>(values[k]));
                 if (plus) {
-                    Store32(&b[at(rva) + k * thunk + 4], static_cast<std::uint32_t>(values[k] >> 32));
+                    Store32(&b[at(rva) + k * thunk + 4],
+                            static_cast<std::uint32_t>(values[k] >> 32));
                 }
             }
         };
@@ -278,9 +281,17 @@ TEST(PeImports, RangesAreTheDescriptorsAndWhatTheyName) {
         }
         std::vector<std::pair<std::uint32_t, std::uint32_t>> want = {
             {0x1000, 4 * kImportDescriptorSize},
-            {0x1200, 6}, {0x1100, 4 * thunk}, {0x1220, 5}, {0x1240, 9}, {0x1180, 4 * thunk},
-            {0x2000, 6}, {0x1300, 2 * thunk}, {0x1250, 4},
-            {0x1210, 6}, {0x1500, thunk}, {0x1600, thunk}};
+            {0x1200, 6},
+            {0x1100, 4 * thunk},
+            {0x1220, 5},
+            {0x1240, 9},
+            {0x1180, 4 * thunk},
+            {0x2000, 6},
+            {0x1300, 2 * thunk},
+            {0x1250, 4},
+            {0x1210, 6},
+            {0x1500, thunk},
+            {0x1600, thunk}};
         std::sort(got.begin(), got.end());
         std::sort(want.begin(), want.end());
         EXPECT_EQ(got, want);

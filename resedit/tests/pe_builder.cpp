@@ -139,7 +139,8 @@ Bytes BuildResourceSectionAt(const std::vector<Resource>& resources, std::uint32
     pos = Align(namesStart + static_cast<std::uint32_t>(names.size()), 8);
     std::map<const Node*, std::uint32_t> dataAt;
     auto addressOf = [&](const Node* l) {
-        return addresses.empty() ? 0 : addresses[static_cast<std::size_t>(l->leaf - resources.data())];
+        return addresses.empty() ? 0
+                                 : addresses[static_cast<std::size_t>(l->leaf - resources.data())];
     };
     for (const Node* l : leaves) {
         if (addressOf(l) != 0) {
@@ -457,9 +458,10 @@ struct Builder {
         for (std::uint32_t i = 0; i < Count(); ++i) {
             Placed& p = placed[i];
             const SectionRecipe& s = recipe.sections[i];
-            p.rawSize = s.noRawData ? 0
-                                    : Align(static_cast<std::uint32_t>(p.bytes.size()) + s.rawPadding,
-                                            recipe.fileAlignment);
+            p.rawSize = s.noRawData
+                            ? 0
+                            : Align(static_cast<std::uint32_t>(p.bytes.size()) + s.rawPadding,
+                                    recipe.fileAlignment);
             p.raw = p.rawSize ? raw : 0;
             if (s.inPreviousSlack && i > 0) {
                 // The previous section reaches over these bytes.

@@ -256,7 +256,9 @@ TEST_F(PlacementTest, DataOtherDirectoriesKeepInTheResourceSectionKeepsItsPlace)
             std::vector<Resource> removed;
         };
         const Case cases[] = {
-            {"grows", {{Id(3), Id(2), 2052, Pattern(9000, 3)}, {Id(3), Id(4), 2052, Pattern(50, 4)}}, {}},
+            {"grows",
+             {{Id(3), Id(2), 2052, Pattern(9000, 3)}, {Id(3), Id(4), 2052, Pattern(50, 4)}},
+             {}},
             {"shrinks", {}, {resources[1]}},
             {"a leaf that no longer fits before the kept data goes behind it",
              {{Id(3), Id(1), 2052, Pattern(4000, 5)}},
@@ -295,8 +297,8 @@ TEST_F(PlacementTest, DataOtherDirectoriesKeepInTheResourceSectionKeepsItsPlace)
                 expected.push_back(r);
                 const TResItem* leaf = LeafOf(h, r);
                 ASSERT_NE(leaf, nullptr);
-                const std::uint64_t at =
-                    pe.resourceVa + static_cast<std::uint64_t>(leaf->data - (h->view.base + rs.raw));
+                const std::uint64_t at = pe.resourceVa + static_cast<std::uint64_t>(
+                                                             leaf->data - (h->view.base + rs.raw));
                 EXPECT_TRUE(at + leaf->size <= pe.trailerVa || at >= pe.trailerVa + pe.trailerSize)
                     << "leaf at " << at;
             }
