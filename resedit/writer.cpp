@@ -238,6 +238,7 @@ struct Plan {
     std::uint64_t fileLength = 0;
     std::uint64_t newLength = 0;
     std::vector<std::uint8_t> headers; // [0, end of the section table) as they will be
+    WordSum oldHeaders;                // their words as they are
     std::uint32_t checkSumField = 0;
     bool hasDebug = false;
     std::uint64_t debugOffset = 0; // after the move
@@ -656,6 +657,7 @@ binary::Status PlanWrite(const binary::Reader& file, const Layout& layout, std::
         return planned;
     }
     plan.headers.assign(file.Data(), file.Data() + layout.SectionTableEnd());
+    plan.oldHeaders.Add(0, plan.headers.data(), plan.headers.size());
     plan.checkSumField = layout.Optional(kCheckSum);
     PlanHeaders(layout, r, plan);
     planned = PlanFileOffsets(layout, plan);
@@ -887,9 +889,10 @@ std::uint32_t NewCheckSum(const Plan& plan, const CheckSumTally& tally,
     if (CheckSum(old, plan.fileLength) != stored) {
         return stored;
     }
-    // The headers' words with the field as zero, before and after; the debug entries'.
-    WordSum headersOld, headersNew, entriesOld, entriesNew;
-    headersOld.Add(0, plan.headers.data(), plan.headers.size());
+    // The headers' words (the field's as zero in the new ones), before and after; the debug
+    // entries'.
+    const WordSum& headersOld = plan.oldHeaders;
+    WordSum headersNew, entriesOld, entriesNew;
     Store32(headers.data() + at, 0);
     headersNew.Add(0, headers.data(), headers.size());
     entriesOld.Add(debugOffset, debugOld.data(), debugOld.size());
