@@ -152,3 +152,14 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   updated=0
 fi
 install_missing -- wine32:i386
+
+# UPX packs a copy of the resource editor's sample program for its test on packed programs
+# (resedit.real_programs). Debian 12 has upx-ucl only in its backports: it is installed where
+# apt has a version of it (the release's own, or that of backports when they are set up).
+if ! installed upx-ucl; then
+  if apt-cache policy upx-ucl | grep -q '^ *Candidate: [0-9]'; then
+    install_missing -- upx-ucl
+  else
+    echo "no upx-ucl here: the resource editor's test of packed programs will be skipped"
+  fi
+fi

@@ -276,6 +276,23 @@ SharedSection BuildSharedResourceSection(std::uint32_t va) {
     return out;
 }
 
+Bytes BuildImportTrailer(std::uint32_t va, bool pe32Plus) {
+    const std::uint32_t thunk = pe32Plus ? 8 : 4;
+    const char library[] = "k32.dll";
+    const char function[] = "ExitProcess";
+    const std::uint32_t lookup = 2 * pe::kImportDescriptorSize, iat = lookup + 2 * thunk;
+    const std::uint32_t name = iat + 2 * thunk, hint = name + sizeof library;
+    Bytes b(hint + pe::kImportHint + sizeof function, 0);
+    Put32(b, pe::kImportLookupTable, va + lookup);
+    Put32(b, pe::kImportName, va + name);
+    Put32(b, pe::kImportAddressTable, va + iat);
+    Put32(b, lookup, va + hint);
+    Put32(b, iat, va + hint);
+    std::copy(library, library + sizeof library, b.begin() + name);
+    std::copy(function, function + sizeof function, b.begin() + hint + pe::kImportHint);
+    return b;
+}
+
 PeRecipe TypicalRecipe(bool pe32Plus, std::vector<Resource> resources) {
     PeRecipe recipe;
     recipe.pe32Plus = pe32Plus;

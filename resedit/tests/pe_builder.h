@@ -94,6 +94,11 @@ struct SharedSection {
 };
 SharedSection BuildSharedResourceSection(std::uint32_t va);
 
+// An import directory as a packer keeps it in the resource section behind the resources, for
+// address va: the descriptors of one library and the closing empty one, the library's name,
+// its lookup and address tables and one hint/name entry.
+Bytes BuildImportTrailer(std::uint32_t va, bool pe32Plus);
+
 // The usual program: .text, .data, .rsrc, .reloc.
 PeRecipe TypicalRecipe(bool pe32Plus, std::vector<Resource> resources);
 

@@ -214,26 +214,6 @@ TEST_F(PlacementTest, LeavesInASectionThatMovesAreRefused) {
     EXPECT_TRUE(OraclesAccept(PathOf("a.exe"), Listing(now)));
 }
 
-// An import directory that a packer keeps in the resource section behind the resources: the
-// descriptors (all the directory's Size covers), a library name, the lookup and address tables
-// and a hint/name entry. Built for its address.
-Bytes ImportTrailer(std::uint32_t va, bool plus) {
-    const std::uint32_t thunk = plus ? 8 : 4;
-    const char library[] = "k32.dll";
-    const char function[] = "ExitProcess";
-    const std::uint32_t lookup = 2 * pe::kImportDescriptorSize, iat = lookup + 2 * thunk;
-    const std::uint32_t name = iat + 2 * thunk, hint = name + sizeof library;
-    Bytes b(hint + 2 + sizeof function, 0);
-    Put32(b, pe::kImportLookupTable, va + lookup);
-    Put32(b, pe::kImportName, va + name);
-    Put32(b, pe::kImportAddressTable, va + iat);
-    Put32(b, lookup, va + hint);
-    Put32(b, iat, va + hint);
-    std::copy(library, library + sizeof library, b.begin() + name);
-    std::copy(function, function + sizeof function, b.begin() + hint + 2);
-    return b;
-}
-
 // Data of other directories in the resource section keeps its address and bytes whatever the
 // new section's size; the resources go around it. Tables that would need its place are
 // refused.
@@ -244,7 +224,7 @@ TEST_F(PlacementTest, DataOtherDirectoriesKeepInTheResourceSectionKeepsItsPlace)
                                                  {Id(3), Id(2), 2052, Pattern(3000, 2)}};
         PeRecipe recipe = TypicalRecipe(plus, resources);
         recipe.sections.pop_back(); // the resource section last, as packers have it
-        recipe.resourceTrailer = [plus](std::uint32_t va) { return ImportTrailer(va, plus); };
+        recipe.resourceTrailer = [plus](std::uint32_t va) { return BuildImportTrailer(va, plus); };
         recipe.trailerDirectory = pe::kDirImport;
         PeFile pe = BuildPe(recipe);
         // The directory's Size covers the descriptors alone, as linkers give it.
