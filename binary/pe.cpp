@@ -4,6 +4,7 @@
 #include "binary/pe.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace binary::pe {
 
@@ -139,65 +140,95 @@ std::optional<std::uint64_t> RvaToOffset(const Reader& file, const Layout& layou
 
 namespace {
 
-// Limits of the import walk, far beyond real programs, so that a malformed directory costs
-// little: libraries, entries of one table, and the length of a name.
-constexpr std::uint32_t kMaxImportLibraries = 0x10000;
-constexpr std::uint32_t kMaxImportEntries = 0x10000;
+// Limits of the import walk, far beyond real programs (whose tables hold thousands of entries),
+// so that a malformed directory costs little: the length of a name, and the reads of the whole
+// walk (descriptors, table entries and names).
 constexpr std::uint32_t kMaxImportName = 0x1000;
+constexpr std::uint32_t kMaxImportReads = 0x100000;
 constexpr std::uint64_t kOrdinalFlag32 = 0x80000000u;
 constexpr std::uint64_t kOrdinalFlag64 = 0x8000000000000000u;
 constexpr std::uint32_t kHintNameMask = 0x7FFFFFFF;
 
-// Reads the loaded image at an address, as the loader maps it: the section's bytes from the
-// file, zero beyond them. False when the bytes do not all lie in one section.
-bool ImageRead(const Reader& file, const Layout& layout, std::uint64_t rva, std::uint32_t size,
-               std::uint8_t* out) {
-    if (rva > UINT32_MAX) {
-        return false;
-    }
-    const std::optional<std::uint32_t> i =
-        SectionHolding(file, layout, static_cast<std::uint32_t>(rva));
-    if (!i) {
-        return false;
-    }
-    const Section s = ReadSection(file, layout, *i);
-    const std::uint64_t at = rva - s.virtualAddress;
-    if (at + size > std::max(s.virtualSize, s.sizeOfRawData)) {
-        return false;
-    }
-    for (std::uint32_t k = 0; k < size; ++k) {
-        std::uint8_t b = 0;
-        if (at + k < s.sizeOfRawData) {
-            (void)file.U8(std::uint64_t{s.pointerToRawData} + at + k, b);
-        }
-        out[k] = b;
-    }
-    return true;
-}
+// Reads the loaded image, as the loader maps it: each section's bytes from the file, zero
+// beyond them; counting its reads against the walk's limit.
+class ImageReader {
+public:
+    ImageReader(const Reader& file, const Layout& layout) : file_(file), layout_(layout) {}
 
-// The length of the zero-terminated text at an address, its zero included; 0 when it cannot
-// be read or is longer than any name.
-std::uint32_t TextLength(const Reader& file, const Layout& layout, std::uint64_t rva) {
-    for (std::uint32_t n = 0; n < kMaxImportName; ++n) {
-        std::uint8_t c = 0;
-        if (!ImageRead(file, layout, rva + n, 1, &c)) {
+    bool Exhausted() const { return reads_ > kMaxImportReads; }
+
+    // The bytes at an address; false when they do not all lie in one section.
+    bool Read(std::uint64_t rva, std::uint32_t size, std::uint8_t* out) {
+        std::uint64_t at = 0;
+        Section s;
+        if (!Locate(rva, size, s, at)) {
+            return false;
+        }
+        for (std::uint32_t k = 0; k < size; ++k) {
+            std::uint8_t b = 0;
+            if (at + k < s.sizeOfRawData) {
+                (void)file_.U8(std::uint64_t{s.pointerToRawData} + at + k, b);
+            }
+            out[k] = b;
+        }
+        return true;
+    }
+
+    // The length of the zero-terminated text at an address, its zero included; 0 when it does
+    // not end within a name's length inside its section.
+    std::uint32_t TextLength(std::uint64_t rva) {
+        std::uint64_t at = 0;
+        Section s;
+        if (!Locate(rva, 1, s, at)) {
             return 0;
         }
-        if (c == 0) {
-            return n + 1;
+        const std::uint64_t extent = std::max(s.virtualSize, s.sizeOfRawData);
+        const std::uint64_t limit = std::min<std::uint64_t>(kMaxImportName, extent - at);
+        // The part in the file, then zero.
+        std::uint64_t inFile = at < s.sizeOfRawData ? std::min(limit, s.sizeOfRawData - at) : 0;
+        const std::uint64_t offset = std::uint64_t{s.pointerToRawData} + at;
+        inFile = std::min(inFile, file_.Size() > offset ? file_.Size() - offset : 0);
+        if (inFile > 0) {
+            const std::uint8_t* bytes = file_.At(offset, inFile);
+            const void* zero = std::memchr(bytes, 0, static_cast<std::size_t>(inFile));
+            if (zero) {
+                return static_cast<std::uint32_t>(static_cast<const std::uint8_t*>(zero) - bytes +
+                                                  1);
+            }
         }
+        return inFile < limit ? static_cast<std::uint32_t>(inFile + 1) : 0;
     }
-    return 0;
-}
+
+private:
+    bool Locate(std::uint64_t rva, std::uint32_t size, Section& s, std::uint64_t& at) {
+        ++reads_;
+        if (rva > UINT32_MAX || Exhausted()) {
+            return false;
+        }
+        const std::optional<std::uint32_t> i =
+            SectionHolding(file_, layout_, static_cast<std::uint32_t>(rva));
+        if (!i) {
+            return false;
+        }
+        s = ReadSection(file_, layout_, *i);
+        at = rva - s.virtualAddress;
+        return at + size <= std::max(s.virtualSize, s.sizeOfRawData);
+    }
+
+    const Reader& file_;
+    const Layout& layout_;
+    std::uint32_t reads_ = 0;
+};
 
 } // namespace
 
-std::vector<AddressRange> ImportRanges(const Reader& file, const Layout& layout) {
+Expected<std::vector<AddressRange>> ImportRanges(const Reader& file, const Layout& layout) {
     std::vector<AddressRange> ranges;
     const DataDirectory imports = Directory(file, layout, kDirImport);
     if (imports.address == 0 || imports.size == 0) {
         return ranges;
     }
+    ImageReader image(file, layout);
     const std::uint32_t thunkSize = layout.pe32Plus ? 8 : 4;
     const std::uint64_t ordinalFlag = layout.pe32Plus ? kOrdinalFlag64 : kOrdinalFlag32;
     auto add = [&](std::uint64_t address, std::uint64_t size) {
@@ -209,10 +240,10 @@ std::vector<AddressRange> ImportRanges(const Reader& file, const Layout& layout)
     // A table of thunks up to its zero entry; with names, the hint/name entries it names.
     auto table = [&](std::uint32_t address, bool names) {
         std::uint8_t entry[8] = {};
-        for (std::uint32_t n = 0; n < kMaxImportEntries; ++n) {
-            const std::uint64_t at = std::uint64_t{address} + std::uint64_t{n} * thunkSize;
-            if (!ImageRead(file, layout, at, thunkSize, entry)) {
-                add(address, std::uint64_t{n} * thunkSize);
+        for (std::uint64_t n = 0;; ++n) {
+            const std::uint64_t at = address + n * thunkSize;
+            if (!image.Read(at, thunkSize, entry)) {
+                add(address, n * thunkSize);
                 return;
             }
             std::uint64_t value = Load32(entry);
@@ -220,40 +251,32 @@ std::vector<AddressRange> ImportRanges(const Reader& file, const Layout& layout)
                 value |= std::uint64_t{Load32(entry + 4)} << 32;
             }
             if (value == 0) {
-                add(address, std::uint64_t{n + 1} * thunkSize);
+                add(address, (n + 1) * thunkSize);
                 return;
             }
             if (names && (value & ordinalFlag) == 0) {
-                const std::uint32_t hint = static_cast<std::uint32_t>(value) & kHintNameMask;
-                const std::uint32_t length =
-                    TextLength(file, layout, std::uint64_t{hint} + kImportHint);
-                if (length != 0) {
-                    add(hint, kImportHint + length);
-                }
+                const std::uint64_t hint = value & kHintNameMask;
+                const std::uint32_t length = image.TextLength(hint + kImportHint);
+                add(hint, length != 0 ? kImportHint + length : 0);
             }
         }
-        add(address, std::uint64_t{kMaxImportEntries} * thunkSize);
     };
     std::uint8_t descriptor[kImportDescriptorSize];
-    for (std::uint32_t d = 0; d < kMaxImportLibraries; ++d) {
-        const std::uint64_t at =
-            std::uint64_t{imports.address} + std::uint64_t{d} * kImportDescriptorSize;
-        if (!ImageRead(file, layout, at, kImportDescriptorSize, descriptor)) {
-            add(imports.address, std::uint64_t{d} * kImportDescriptorSize);
+    for (std::uint64_t d = 0;; ++d) {
+        const std::uint64_t at = imports.address + d * kImportDescriptorSize;
+        if (!image.Read(at, kImportDescriptorSize, descriptor)) {
+            add(imports.address, d * kImportDescriptorSize);
             break;
         }
         const std::uint32_t lookup = Load32(descriptor + kImportLookupTable);
         const std::uint32_t name = Load32(descriptor + kImportName);
         const std::uint32_t addresses = Load32(descriptor + kImportAddressTable);
         if (lookup == 0 && name == 0 && addresses == 0) {
-            add(imports.address, std::uint64_t{d + 1} * kImportDescriptorSize);
+            add(imports.address, (d + 1) * kImportDescriptorSize);
             break;
         }
         if (name != 0) {
-            const std::uint32_t length = TextLength(file, layout, name);
-            if (length != 0) {
-                add(name, length);
-            }
+            add(name, image.TextLength(name));
         }
         if (lookup != 0) {
             table(lookup, true);
@@ -261,6 +284,11 @@ std::vector<AddressRange> ImportRanges(const Reader& file, const Layout& layout)
         if (addresses != 0) {
             table(addresses, lookup == 0);
         }
+    }
+    if (image.Exhausted()) {
+        return file.Fault(ErrorCode::Unsupported,
+                          "the import directory is larger than any program's",
+                          layout.DirAddress(kDirImport), kDataDirectorySize);
     }
     return ranges;
 }

@@ -184,10 +184,10 @@ struct AddressRange {
 // and what they name: each library's name, its lookup and address tables up to their closing
 // zero entries, and the hint/name entries of the lookup table (or, without one, of the
 // address table). Bytes are read as the loader maps them: a section's bytes beyond those in
-// the file are zero. The walk stops at anything that lies outside every section or runs past
-// the limits of any real file, keeping what it found so far; empty without an import
-// directory.
-std::vector<AddressRange> ImportRanges(const Reader& file, const Layout& layout);
+// the file are zero. A part that lies outside every section ends its walk (the loader would
+// refuse it); a directory that takes more reads than any real program's is refused.
+// Empty without an import directory.
+Expected<std::vector<AddressRange>> ImportRanges(const Reader& file, const Layout& layout);
 
 // The PE checksum: the 16-bit little-endian words of the file (its CheckSum field counted as
 // zero, an odd last byte as the low byte of a word) added with end-around carry, plus the

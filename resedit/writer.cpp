@@ -319,8 +319,8 @@ void PlanSpan(const binary::Reader& file, const Layout& layout, std::uint32_t r,
 // The parts of the resource section's address range that something besides the resource
 // directory uses: another data directory (a packer puts its imports and relocations there),
 // and what the import directory names. They keep their place and bytes.
-std::vector<Range> KeptRanges(const binary::Reader& file, const Layout& layout, std::uint32_t rva,
-                              std::uint64_t spanEnd) {
+binary::Expected<std::vector<Range>> KeptRanges(const binary::Reader& file, const Layout& layout,
+                                                std::uint32_t rva, std::uint64_t spanEnd) {
     std::vector<Range> kept;
     auto keep = [&](std::uint64_t address, std::uint64_t size) {
         const std::uint64_t begin = std::max<std::uint64_t>(address, rva);
@@ -335,7 +335,11 @@ std::vector<Range> KeptRanges(const binary::Reader& file, const Layout& layout, 
             keep(d.address, d.size);
         }
     }
-    for (const AddressRange& r : ImportRanges(file, layout)) {
+    binary::Expected<std::vector<AddressRange>> imports = ImportRanges(file, layout);
+    if (!imports) {
+        return imports.TakeError();
+    }
+    for (const AddressRange& r : *imports) {
         keep(r.address, r.size);
     }
     std::sort(kept.begin(), kept.end(),
@@ -361,7 +365,11 @@ binary::Status PlanSizes(const binary::Reader& file, const Layout& layout, std::
     plan.raw = res.pointerToRawData;
     plan.oldRawSize = res.sizeOfRawData;
     PlanSpan(file, layout, r, alignment, plan);
-    plan.kept = KeptRanges(file, layout, plan.rva, plan.spanEnd);
+    binary::Expected<std::vector<Range>> kept = KeptRanges(file, layout, plan.rva, plan.spanEnd);
+    if (!kept) {
+        return kept.TakeError();
+    }
+    plan.kept = std::move(*kept);
     const std::uint64_t tablesEnd = RoundUp(sizes.dirSize + sizes.strSize, 4);
     if (!plan.kept.empty() && plan.kept.front().begin < tablesEnd) {
         return file.Fault(ErrorCode::Unsupported,

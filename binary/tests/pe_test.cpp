@@ -276,7 +276,9 @@ TEST(PeImports, RangesAreTheDescriptorsAndWhatTheyName) {
         const Expected<Layout> layout = ParseLayout(file);
         ASSERT_TRUE(layout) << layout.error().Text();
         std::vector<std::pair<std::uint32_t, std::uint32_t>> got;
-        for (const AddressRange& r : ImportRanges(file, *layout)) {
+        const Expected<std::vector<AddressRange>> ranges = ImportRanges(file, *layout);
+        ASSERT_TRUE(ranges) << ranges.error().Text();
+        for (const AddressRange& r : *ranges) {
             got.emplace_back(r.address, r.size);
         }
         std::vector<std::pair<std::uint32_t, std::uint32_t>> want = {
@@ -298,10 +300,36 @@ TEST(PeImports, RangesAreTheDescriptorsAndWhatTheyName) {
 
         // Descriptors that run out of every section end the walk with what was found.
         Store32(&b[opt + directories + kDirImport * kDataDirectorySize], 0x21F0);
-        EXPECT_TRUE(ImportRanges(Reader(b), *layout).empty());
+        EXPECT_TRUE(ImportRanges(Reader(b), *layout)->empty());
         Store32(&b[opt + directories + kDirImport * kDataDirectorySize], 0);
-        EXPECT_TRUE(ImportRanges(Reader(b), *layout).empty()) << "no import directory";
+        EXPECT_TRUE(ImportRanges(Reader(b), *layout)->empty()) << "no import directory";
     }
+}
+
+// Descriptors that each name the same long tables: a walk that would take more reads than any
+// real program's is refused rather than followed.
+TEST(PeImports, ADirectoryBeyondAnyProgramsIsRefused) {
+    const std::vector<SectionSpec> sections = {{0x1000, 0x40000, 0x400, 0x40000},
+                                               {0x41000, 0x200, 0x40400, 0x200}};
+    Bytes b = Headers(false, sections, 0x40600);
+    const std::uint32_t opt = kPe + kOptionalHeader;
+    Store32(&b[opt + kDataDirectoriesPe32 + kDirImport * kDataDirectorySize], 0x1000);
+    Store32(&b[opt + kDataDirectoriesPe32 + kDirImport * kDataDirectorySize + 4], 20);
+    for (std::uint32_t d = 0; d < 100; ++d) {
+        const std::uint32_t e = 0x400 + kImportDescriptorSize * d;
+        Store32(&b[e + kImportLookupTable], 0x2000);
+        Store32(&b[e + kImportAddressTable], 0x2000);
+    }
+    // By ordinal up to the end of the section.
+    for (std::uint32_t at = 0x1400; at < 0x40400; at += 4) {
+        Store32(&b[at], 0x80000001);
+    }
+    const Reader file(b);
+    const Expected<Layout> layout = ParseLayout(file);
+    ASSERT_TRUE(layout);
+    const Expected<std::vector<AddressRange>> ranges = ImportRanges(file, *layout);
+    ASSERT_FALSE(ranges);
+    EXPECT_EQ(ranges.error().code, ErrorCode::Unsupported);
 }
 
 // The checksum as the system computes it: 16-bit words added with end-around carry, one at a
