@@ -57,7 +57,7 @@ def pefile_listing(path, problems):
 
 
 def wrestool_listing(path, problems):
-    r = subprocess.run(["wrestool", "-l", path], capture_output=True, text=True)
+    r = subprocess.run(["wrestool", "-l", path], capture_output=True, text=True, errors="replace")
     if r.returncode != 0 or (r.stderr.strip() and "contains no resources" not in r.stderr):
         problems.append(f"wrestool -l: rc {r.returncode}: {r.stderr.strip()}")
     lines = []
@@ -77,7 +77,7 @@ def check(path, expected=None):
     """The problems the three tools find with the file, and with its listing when expected
     lines are given; empty when all agree."""
     problems = []
-    r = subprocess.run(["objdump", "-p", path], capture_output=True, text=True)
+    r = subprocess.run(["objdump", "-p", path], capture_output=True, text=True, errors="replace")
     if r.returncode != 0 or r.stderr.strip():
         problems.append(f"objdump -p: rc {r.returncode}: {r.stderr.strip()}")
     try:
