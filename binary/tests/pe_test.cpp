@@ -348,7 +348,7 @@ std::uint32_t ReferenceCheckSum(const Bytes& b, std::size_t field) {
 
 TEST(PeCheckSum, AgreesWithWordByWordSummingAndAddsUpFromParts) {
     std::mt19937 random(19);
-    for (std::size_t size : {0x400u, 0x401u, 0x1000u, 0x1235u, 0x20000u}) {
+    for (std::size_t size : {0x400u, 0x401u, 0x1000u, 0x1235u, 0x20000u, 0x48003u}) {
         SCOPED_TRACE(size);
         Bytes b = Headers(size % 2 != 0, kSections, static_cast<std::uint32_t>(size));
         for (std::size_t i = 0x200; i < size; ++i) {
