@@ -16,7 +16,8 @@ like the program's own (six images, 370 KB). Then, each on a fresh copy and each
             EndUpdateResourceW under Wine (bench/resedit_wineupdres.cpp; start-up included,
             and the time of the calls alone as the helper measures it)
 
-and prints the times, the ratios to cp, and whether objdump -p accepts each result. With
+and prints the times, the ratios to cp, and whether objdump -p accepts each result and its
+checksum is valid (the generated file carries a valid one, which the editor keeps valid). With
 --baseline, the resedit and resedit.exe found in DIR (an earlier build, say) are timed in the
 same rounds, for a before-and-after comparison from one run.
 Needs the native and the windows presets built."""
@@ -152,6 +153,34 @@ def build_pe(path, tail_mb, rcdata_mb):
             f.write(b"\0" * (align(len(data), FA) - len(data)))
 
 
+CHECKSUM_AT = 0x80 + 24 + 64  # the optional header's CheckSum in the generated file
+
+
+def checksum(data):
+    """The PE checksum of the bytes (their CheckSum field counted as zero): the 16-bit words
+    added with end-around carry, plus the length. A little-endian number's remainder by 0xFFFF
+    is that of its 16-bit words' sum, taken here in blocks."""
+    data = bytearray(data)
+    data[CHECKSUM_AT:CHECKSUM_AT + 4] = bytes(4)
+    block = 1 << 16
+    total = sum(int.from_bytes(data[i:i + block], "little") % 0xFFFF for i in range(0, len(data), block))
+    folded = total % 0xFFFF or (0xFFFF if any(data) else 0)
+    return (folded + len(data)) & 0xFFFFFFFF
+
+
+def set_checksum(path):
+    with open(path, "r+b") as f:
+        value = checksum(f.read())
+        f.seek(CHECKSUM_AT)
+        f.write(struct.pack("<I", value))
+
+
+def checksum_ok(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    return struct.unpack_from("<I", data, CHECKSUM_AT)[0] == checksum(data)
+
+
 def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
@@ -211,6 +240,7 @@ def main():
     tail_mb = args.mb - 10
     print(f"generating {big} ({args.mb} MB, {tail_mb} MB behind the resources) ...", flush=True)
     build_pe(big, tail_mb, 9)
+    set_checksum(big)
     size = os.path.getsize(big)
     copy = os.path.join(args.work, "copy.exe")
     env = wine_env()
@@ -223,7 +253,15 @@ def main():
         shutil.copyfile(big, copy)
         subprocess.run(["sync"])
 
-    results, valid, inner = {}, {}, []
+    results, valid, sums, inner = {}, {}, {}, []
+
+    def check(key):
+        """objdump's verdict on each run's result; the checksum's on the first one's (it takes
+        a few seconds)."""
+        valid[key] = objdump_ok(copy)
+        if key not in sums:
+            sums[key] = checksum_ok(copy)
+
     for _ in range(args.runs):
         if os.path.exists(copy):
             os.remove(copy)
@@ -231,26 +269,26 @@ def main():
         results.setdefault("cp", []).append(timed(["cp", big, copy], args.work)[0])
         fresh()
         results.setdefault("resedit", []).append(timed([native, "icon", copy, '"106"', "2052", ico], args.work)[0])
-        valid["resedit"] = objdump_ok(copy)
+        check("resedit")
         fresh()
         results.setdefault("wine", []).append(
             timed(["wine", windows, "icon", windows_path(copy), '"106"', "2052", windows_path(ico)], args.work, env)[0])
-        valid["wine"] = objdump_ok(copy)
+        check("wine")
         if args.baseline:
             fresh()
             results.setdefault("resedit baseline", []).append(
                 timed([base_native, "icon", copy, '"106"', "2052", ico], args.work)[0])
-            valid["resedit baseline"] = objdump_ok(copy)
+            check("resedit baseline")
             fresh()
             results.setdefault("wine baseline", []).append(
                 timed(["wine", base_windows, "icon", windows_path(copy), '"106"', "2052", windows_path(ico)],
                       args.work, env)[0])
-            valid["wine baseline"] = objdump_ok(copy)
+            check("wine baseline")
         fresh()
         t, text = timed(["wine", updres, windows_path(copy), "106", "2052", windows_path(ico)], args.work, env)
         results.setdefault("updres", []).append(t)
         inner.append(float(text.strip().splitlines()[-1]))
-        valid["updres"] = objdump_ok(copy)
+        check("updres")
         results.setdefault("wine start-up", []).append(timed(["wine", updres, "--noop"], args.work, env)[0])
 
     m = {k: statistics.median(v) for k, v in results.items()}
@@ -261,7 +299,8 @@ def main():
 
     def row(label, key):
         print(f"  {label:27} {m[key]:7.3f} s {spread[key]}   {m[key] / m['cp']:5.2f} x cp   "
-              f"objdump {'accepts' if valid[key] else 'REFUSES'} the result")
+              f"objdump {'accepts' if valid[key] else 'REFUSES'} the result, "
+              f"checksum {'valid' if sums[key] else 'INVALID'}")
     row("resedit (native)", "resedit")
     if args.baseline:
         row("  baseline", "resedit baseline")

@@ -6,8 +6,10 @@
 #include "binary/error.h"
 #include "binary/reader.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace binary::pe {
 
@@ -71,6 +73,14 @@ constexpr std::uint32_t kSecPointerToRelocations = 24;
 constexpr std::uint32_t kSecPointerToLinenumbers = 28;
 constexpr std::uint32_t kSecCharacteristics = 36;
 constexpr std::uint32_t kScnMemDiscardable = 0x02000000;
+
+// Import directory: descriptors of 20 bytes up to an empty one.
+constexpr std::uint32_t kDirImport = 1;
+constexpr std::uint32_t kImportDescriptorSize = 20;
+constexpr std::uint32_t kImportLookupTable = 0; // OriginalFirstThunk
+constexpr std::uint32_t kImportName = 12;
+constexpr std::uint32_t kImportAddressTable = 16; // FirstThunk
+constexpr std::uint32_t kImportHint = 2;          // a hint/name entry's name follows its hint
 
 // Debug directory entry.
 constexpr std::uint32_t kDebugEntrySize = 28;
@@ -164,6 +174,35 @@ std::optional<std::uint32_t> SectionHolding(const Reader& file, const Layout& la
 // The file offset of an address, through the section that holds it.
 std::optional<std::uint64_t> RvaToOffset(const Reader& file, const Layout& layout,
                                          std::uint32_t rva);
+
+// The address range [address, address + size).
+struct AddressRange {
+    std::uint32_t address = 0;
+    std::uint32_t size = 0;
+};
+// The ranges the import directory uses: its descriptors up to the empty one that closes them,
+// and what they name: each library's name, its lookup and address tables up to their closing
+// zero entries, and the hint/name entries of the lookup table (or, without one, of the
+// address table). Bytes are read as the loader maps them: a section's bytes beyond those in
+// the file are zero. A part that lies outside every section ends its walk (the loader would
+// refuse it); a directory that takes more reads than any real program's is refused.
+// Empty without an import directory.
+Expected<std::vector<AddressRange>> ImportRanges(const Reader& file, const Layout& layout);
+
+// The PE checksum: the 16-bit little-endian words of the file (its CheckSum field counted as
+// zero, an odd last byte as the low byte of a word) added with end-around carry, plus the
+// file's length. WordSum keeps the plain sum of the words, so that the parts of a file can be
+// summed apart and in any order, and a part taken out again.
+struct WordSum {
+    std::uint64_t value = 0;
+    // Adds bytes that lie at `offset` in the file: one at an even offset is a low byte.
+    void Add(std::uint64_t offset, const std::uint8_t* bytes, std::size_t size);
+};
+// The checksum of a file of `length` bytes whose words (the field's counted as zero) sum to
+// wordSum.
+std::uint32_t CheckSum(std::uint64_t wordSum, std::uint64_t length);
+// The checksum a whole file should carry.
+std::uint32_t ComputeCheckSum(const Reader& file, const Layout& layout);
 
 // The image the system's loader mapped at base: its headers located in the first page (which
 // every loaded image maps), its extent SizeOfImage. In an image an address is its offset.

@@ -1,6 +1,9 @@
 // Writes the fuzzer's seed files: PE32 and PE32+ files as the editor's tests build them, with
-// icon groups, named entries, debug directories, symbols, certificates and appended data, and
-// resource directories that share tables and data.
+// icon groups, named entries, debug directories, symbols, certificates and appended data,
+// resource directories that share tables and data, and the shapes packers and installer
+// builders leave: leaves in other sections (some without bytes in the file), imports kept in
+// the resource section, relocations in its slack; and files with a valid checksum.
+#include "binary/pe.h"
 #include "resedit/tests/pe_builder.h"
 
 #include <filesystem>
@@ -28,7 +31,15 @@ int main(int argc, char** argv) {
     };
     int n = 0;
     auto save = [&](const PeRecipe& recipe) {
-        const Bytes b = BuildPe(recipe).bytes;
+        PeFile built = BuildPe(recipe);
+        Bytes& b = built.bytes;
+        // Every other seed with a valid checksum, which the writer keeps valid.
+        if (n % 2 == 0) {
+            const binary::Reader file(b);
+            const std::uint32_t sum =
+                binary::pe::ComputeCheckSum(file, *binary::pe::ParseLayout(file));
+            Put32(b, OptionalHeader(built) + binary::pe::kCheckSum, sum);
+        }
         std::ofstream(dir / ("seed" + std::to_string(n++) + ".exe"), std::ios::binary)
             .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
     };
@@ -66,6 +77,24 @@ int main(int argc, char** argv) {
         Put32(chain.resourceImage, 32 * kLevels, va + 0x1C0);
         Put32(chain.resourceImage, 32 * kLevels + 4, 0x40);
         save(chain);
+        // Packed: most leaves' bytes in a section without bytes in the file and in the code,
+        // the imports in the resource section behind the resources, which is last.
+        PeRecipe packed = TypicalRecipe(plus, resources);
+        packed.sections.pop_back();
+        packed.sections.insert(packed.sections.begin(),
+                               {"UPX0", SectionKind::Code, {}, 0x4000, 0, true});
+        packed.resources[0].inSection = 0;
+        packed.resources[3].inSection = 0;
+        packed.resources[5].inSection = 1;
+        packed.resourceTrailer = [plus](std::uint32_t at) { return BuildImportTrailer(at, plus); };
+        packed.trailerDirectory = binary::pe::kDirImport;
+        save(packed);
+        // Relocations in the resource section's slack, and a section behind them.
+        PeRecipe slack = TypicalRecipe(plus, resources);
+        slack.sections[2].rawPadding = 0x200;
+        slack.sections[3].inPreviousSlack = true;
+        slack.sections.push_back({".debug", SectionKind::Discardable, Pattern(0x80, 7), 0});
+        save(slack);
     }
     return 0;
 }

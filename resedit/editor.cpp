@@ -46,8 +46,12 @@ std::uint64_t RoundUp4(std::uint64_t x) {
 
 // Reads the tree from the resource section; every fault names its place in the file.
 struct TreeReader {
-    binary::Reader section;               // the resource section's bytes in the file
+    binary::Reader file;
+    const pe::Layout* layout = nullptr;
+    std::uint32_t index = 0;              // the resource section's
+    binary::Reader section;               // its bytes in the file
     std::uint32_t va = 0;                 // its address
+    std::uint64_t extent = 0;             // its bytes in memory
     std::vector<std::uint32_t> ancestors; // the directories on the path being read
     std::uint64_t entryBudget = 0;
     // The section the tree would be written back as (every copy in it), as the writer
@@ -174,11 +178,9 @@ struct TreeReader {
         leaf->size = Load32(entry + kDataSize);
         leaf->codePage = Load32(entry + kDataCodePage);
         leaf->reserved = Load32(entry + kDataReserved);
-        // The address is translated through the resource section; data elsewhere is refused.
         // Leaves may share their bytes or overlap; each is written back as a copy of its own.
         if (rva < va || !section.Has(rva - va, leaf->size)) {
-            return Fault("resource data lies outside the resource section", at, kDataEntrySize,
-                         binary::ErrorCode::Truncated);
+            return ReadLeafElsewhere(leaf, rva, at);
         }
         binary::Status grown = Grow(dirSize, kDataEntrySize, at);
         if (grown) {
@@ -188,6 +190,35 @@ struct TreeReader {
             return grown;
         }
         leaf->data = section.Data() + (rva - va);
+        return binary::Ok();
+    }
+
+    // A leaf whose bytes lie in another section: they stay there, and the writer keeps
+    // pointing at them. Bytes reaching into the resource section's own range, or beyond the
+    // section they start in, are refused.
+    binary::Status ReadLeafElsewhere(TPResItem leaf, std::uint32_t rva, std::uint32_t at) {
+        const std::uint64_t end = std::uint64_t{rva} + leaf->size;
+        if (end > va && rva < va + extent) {
+            return Fault("resource data runs past the resource section's bytes in the file", at,
+                         kDataEntrySize, binary::ErrorCode::Truncated);
+        }
+        const std::optional<std::uint32_t> holder = pe::SectionHolding(file, *layout, rva);
+        const pe::Section s = holder ? pe::ReadSection(file, *layout, *holder) : pe::Section{};
+        if (!holder || *holder == index ||
+            end - s.virtualAddress > std::max(s.virtualSize, s.sizeOfRawData)) {
+            return Fault("resource data lies outside every section", at, kDataEntrySize,
+                         binary::ErrorCode::Truncated);
+        }
+        binary::Status grown = Grow(dirSize, kDataEntrySize, at);
+        if (!grown) {
+            return grown;
+        }
+        leaf->inPlace = true;
+        leaf->address = rva;
+        const std::uint64_t offset = rva - s.virtualAddress;
+        if (offset + leaf->size <= s.sizeOfRawData) {
+            leaf->data = file.At(s.pointerToRawData + offset, leaf->size);
+        }
         return binary::Ok();
     }
 };
@@ -267,8 +298,12 @@ binary::Status ReadTree(TResEditHandle& h) {
     const binary::Reader file(h.view.base, h.view.size);
     const pe::Section s = pe::ReadSection(file, h.layout, h.resourceSection);
     TreeReader reader;
+    reader.file = file;
+    reader.layout = &h.layout;
+    reader.index = h.resourceSection;
     reader.section = file.Sub(s.pointerToRawData, s.sizeOfRawData);
     reader.va = s.virtualAddress;
+    reader.extent = std::max(s.virtualSize, s.sizeOfRawData);
     reader.entryBudget =
         std::max<std::uint64_t>(reader.section.Size() / kEntrySize, kMaxSharedEntries);
     try {

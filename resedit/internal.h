@@ -2,6 +2,7 @@
 #pragma once
 
 #include "binary/error.h"
+#include "binary/pe.h"
 #include "resedit/resedit.h"
 
 #include <cstdint>
@@ -41,6 +42,13 @@ template <typename T> [[nodiscard]] bool Report(const binary::Expected<T>& resul
 void RemoveResource(TResEditHandle& handle, const ResKey& resType, const ResKey& resName,
                     std::uint16_t language);
 
+// Word sums of the bytes a transfer carries, for the PE checksum: at the place they are read
+// from and at the place they are written to (either may be left out).
+struct Sums {
+    binary::pe::WordSum* source = nullptr;
+    binary::pe::WordSum* destination = nullptr;
+};
+
 // How a move of file bytes ended.
 enum class Moved {
     All,     // every byte is at its new place
@@ -51,18 +59,24 @@ enum class Moved {
 // overlap) with positioned reads and writes of buffer.size() bytes at a time, in the order
 // that never overwrites bytes not yet read. On a failure the blocks already moved are moved
 // back, so that [from, from + length) holds its bytes again (what was written outside it is
-// not); the thread's last-error code is the failing call's.
+// not); the thread's last-error code is the failing call's. The sums take the bytes as they
+// pass (complete only when every byte moved).
 [[nodiscard]] Moved MoveFileBytes(platform::Os& os, platform::FileHandle file, std::uint64_t from,
                                   std::uint64_t to, std::uint64_t length,
-                                  std::vector<std::uint8_t>& buffer);
+                                  std::vector<std::uint8_t>& buffer, Sums sums = {});
 // Copies length bytes from offset `fromOffset` of one open file to offset `toOffset` of another
 // with positioned reads and writes of buffer.size() bytes at a time. False when a read, a
 // write or the source's end stops it (the last-error code says which); the destination may
-// then hold part of the bytes.
+// then hold part of the bytes. The sums take the bytes as they pass.
 [[nodiscard]] bool CopyFileBytes(platform::Os& os, platform::FileHandle from,
                                  std::uint64_t fromOffset, platform::FileHandle to,
                                  std::uint64_t toOffset, std::uint64_t length,
-                                 std::vector<std::uint8_t>& buffer);
+                                 std::vector<std::uint8_t>& buffer, Sums sums = {});
+// Adds the word sum of length bytes of an open file from offset on, read in blocks of
+// buffer.size(). False when a read or the file's end stops it.
+[[nodiscard]] bool SumFileBytes(platform::Os& os, platform::FileHandle file, std::uint64_t offset,
+                                std::uint64_t length, std::vector<std::uint8_t>& buffer,
+                                binary::pe::WordSum& sum);
 
 // A directory item for key, not yet in the tree; null when out of memory or the name is
 // unusable (empty or longer than 65535).

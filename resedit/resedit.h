@@ -82,6 +82,12 @@ struct TResItem {
     std::u16string fileName; // the path of fileBuf's file (ResEditCreateTemp)
     std::uint32_t codePage = 0;
     std::uint32_t reserved = 0;
+    // An unchanged leaf whose bytes lie in another section than the resource section (as
+    // packers leave them): they stay where they are and its data entry keeps their address.
+    // data points at them when the file holds them, and is null when only the loaded
+    // program does (a section without bytes in the file, that the program fills itself).
+    bool inPlace = false;
+    std::uint32_t address = 0;
 };
 
 // One open executable: opened for reading and writing without sharing, mapped whole. Its
@@ -116,7 +122,8 @@ struct TResEditHandle {
                                  const ResKey& resName, std::uint16_t language, const void* data,
                                  std::uint32_t size);
 // True when the resource exists; data points at its unchanged bytes in the file, or is null
-// for bytes set since the file was opened (ResEditGetBytes reads those).
+// for bytes set since the file was opened (ResEditGetBytes reads those) and for bytes that
+// lie in a section the file holds no bytes of.
 [[nodiscard]] bool ResEditGet(TResEditHandle* handle, const ResKey& resType, const ResKey& resName,
                               std::uint16_t language, const std::uint8_t*& data,
                               std::uint32_t& size);

@@ -177,6 +177,8 @@ binary::Status SetLeafBytes(platform::Os& os, TPResItem leaf, std::uint16_t lang
     ReleaseHolder(os, leaf);
     leaf->id = language;
     leaf->data = nullptr;
+    leaf->inPlace = false;
+    leaf->address = 0;
     leaf->size = size;
     leaf->codePage = 0;
     if (size <= kMaxInMemoryBytes) {
@@ -233,6 +235,10 @@ binary::Status ReadLeafBytes(platform::Os& os, const TResItem* leaf,
     try {
         if (leaf->data) {
             bytes.assign(leaf->data, leaf->data + leaf->size);
+        } else if (leaf->inPlace) {
+            return binary::Fault(binary::ErrorCode::Unsupported,
+                                 "the resource's bytes are not in the file: they lie in a section "
+                                 "that the program fills only once it runs (a packed program)");
         } else if (!leaf->strBuf.empty() || !leaf->fileBuf.IsValid()) {
             bytes = leaf->strBuf;
             bytes.resize(leaf->size);

@@ -178,3 +178,25 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   updated=0
 fi
 install_missing -- wine32:i386
+
+# UPX packs a copy of the resource editor's sample program for its test on packed programs
+# (resedit.real_programs). Debian 12 has upx-ucl only in its backports: the release's own where
+# it has one, else that of its backports (the same source as for QEMU, above; nothing else
+# comes from there). Where neither can be had, that one case of the test is skipped.
+if ! installed upx-ucl; then
+  if apt-cache policy upx-ucl | grep -q '^ *Candidate: [0-9]'; then
+    install_missing -- upx-ucl
+  else
+    codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    if write_backports_source "$codename"; then
+      apt_get update -q
+      updated=1
+    fi
+    if apt-cache policy upx-ucl | grep -q '^ *Candidate: [0-9]'; then
+      echo "installing upx-ucl from $codename-backports"
+      apt_get install -y -q --no-install-recommends -t "$codename-backports" upx-ucl
+    else
+      echo "no upx-ucl here: the resource editor's test of packed programs will be skipped"
+    fi
+  fi
+fi

@@ -1,12 +1,16 @@
 // The PE layout on small hand-made headers: where the fields are for PE32 and PE32+, each
 // malformed header refused with its reason and place, sections, data directories, addresses
-// translated to file offsets, and a loaded image's extent and resource directory stamp.
+// translated to file offsets, the ranges of an import directory, the checksum, and a loaded
+// image's extent and resource directory stamp.
 #include "binary/pe.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <random>
+#include <tuple>
 #include <vector>
 
 namespace binary::pe {
@@ -217,6 +221,163 @@ TEST(PeLayout, TheResourceStampIsFoundThroughTheOptionalHeadersMagic) {
     Bytes img = StampedImage(false, 0x1000, 1);
     img.resize(0x90);
     EXPECT_FALSE(Stamp(img));
+}
+
+// An import directory at 0x1000 in a section whose bytes in the file end at 0x1400 (in memory
+// it reaches 0x2000): three libraries, one with its name in the next section, one with only an
+// address table, one whose tables lie beyond the section's bytes in the file (zero there, so
+// each ends at its first entry).
+TEST(PeImports, RangesAreTheDescriptorsAndWhatTheyName) {
+    for (bool plus : {false, true}) {
+        SCOPED_TRACE(plus ? "PE32+" : "PE32");
+        const std::vector<SectionSpec> sections = {{0x1000, 0x1000, 0x400, 0x400},
+                                                   {0x2000, 0x200, 0x800, 0x200}};
+        Bytes b = Headers(plus, sections, 0xA00);
+        const std::uint32_t opt = kPe + kOptionalHeader;
+        const std::uint32_t directories = plus ? kDataDirectoriesPe32Plus : kDataDirectoriesPe32;
+        Store32(&b[opt + directories + kDirImport * kDataDirectorySize], 0x1000);
+        Store32(&b[opt + directories + kDirImport * kDataDirectorySize + 4], 20);
+        auto at = [](std::uint32_t rva) {
+            return rva < 0x2000 ? rva - 0x1000 + 0x400 : rva - 0x2000 + 0x800;
+        };
+        auto text = [&](std::uint32_t rva, const char* s) {
+            std::copy(s, s + std::char_traits<char>::length(s) + 1, b.begin() + at(rva));
+        };
+        const std::uint32_t thunk = plus ? 8 : 4;
+        auto thunks = [&](std::uint32_t rva, std::vector<std::uint64_t> values) {
+            for (std::size_t k = 0; k < values.size(); ++k) {
+                Store32(&b[at(rva) + k * thunk], static_cast<std::uint32_t>(values[k]));
+                if (plus) {
+                    Store32(&b[at(rva) + k * thunk + 4],
+                            static_cast<std::uint32_t>(values[k] >> 32));
+                }
+            }
+        };
+        auto descriptor = [&](int d, std::uint32_t lookup, std::uint32_t name, std::uint32_t iat) {
+            const std::uint32_t e = at(0x1000) + kImportDescriptorSize * d;
+            Store32(&b[e + kImportLookupTable], lookup);
+            Store32(&b[e + kImportName], name);
+            Store32(&b[e + kImportAddressTable], iat);
+        };
+        const std::uint64_t ordinal = plus ? 0x8000000000000005ull : 0x80000005ull;
+        descriptor(0, 0x1100, 0x1200, 0x1180);
+        descriptor(1, 0, 0x2000, 0x1300);
+        descriptor(2, 0x1500, 0x1210, 0x1600);
+        thunks(0x1100, {0x1220, ordinal, 0x1240, 0});
+        thunks(0x1180, {0x1220, ordinal, 0x1240, 0});
+        thunks(0x1300, {0x1250, 0});
+        text(0x1200, "a.dll");
+        text(0x1210, "c.dll");
+        text(0x1222, "Fn");
+        text(0x1242, "Longer");
+        text(0x1252, "X");
+        text(0x2000, "b.dll");
+        const Reader file(b);
+        const Expected<Layout> layout = ParseLayout(file);
+        ASSERT_TRUE(layout) << layout.error().Text();
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> got;
+        const Expected<std::vector<AddressRange>> ranges = ImportRanges(file, *layout);
+        ASSERT_TRUE(ranges) << ranges.error().Text();
+        for (const AddressRange& r : *ranges) {
+            got.emplace_back(r.address, r.size);
+        }
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> want = {
+            {0x1000, 4 * kImportDescriptorSize},
+            {0x1200, 6},
+            {0x1100, 4 * thunk},
+            {0x1220, 5},
+            {0x1240, 9},
+            {0x1180, 4 * thunk},
+            {0x2000, 6},
+            {0x1300, 2 * thunk},
+            {0x1250, 4},
+            {0x1210, 6},
+            {0x1500, thunk},
+            {0x1600, thunk}};
+        std::sort(got.begin(), got.end());
+        std::sort(want.begin(), want.end());
+        EXPECT_EQ(got, want);
+
+        // Descriptors that run out of every section end the walk with what was found.
+        Store32(&b[opt + directories + kDirImport * kDataDirectorySize], 0x21F0);
+        EXPECT_TRUE(ImportRanges(Reader(b), *layout)->empty());
+        Store32(&b[opt + directories + kDirImport * kDataDirectorySize], 0);
+        EXPECT_TRUE(ImportRanges(Reader(b), *layout)->empty()) << "no import directory";
+    }
+}
+
+// Descriptors that each name the same long tables: a walk that would take more reads than any
+// real program's is refused rather than followed.
+TEST(PeImports, ADirectoryBeyondAnyProgramsIsRefused) {
+    const std::vector<SectionSpec> sections = {{0x1000, 0x40000, 0x400, 0x40000},
+                                               {0x41000, 0x200, 0x40400, 0x200}};
+    Bytes b = Headers(false, sections, 0x40600);
+    const std::uint32_t opt = kPe + kOptionalHeader;
+    Store32(&b[opt + kDataDirectoriesPe32 + kDirImport * kDataDirectorySize], 0x1000);
+    Store32(&b[opt + kDataDirectoriesPe32 + kDirImport * kDataDirectorySize + 4], 20);
+    for (std::uint32_t d = 0; d < 100; ++d) {
+        const std::uint32_t e = 0x400 + kImportDescriptorSize * d;
+        Store32(&b[e + kImportLookupTable], 0x2000);
+        Store32(&b[e + kImportAddressTable], 0x2000);
+    }
+    // By ordinal up to the end of the section.
+    for (std::uint32_t at = 0x1400; at < 0x40400; at += 4) {
+        Store32(&b[at], 0x80000001);
+    }
+    const Reader file(b);
+    const Expected<Layout> layout = ParseLayout(file);
+    ASSERT_TRUE(layout);
+    const Expected<std::vector<AddressRange>> ranges = ImportRanges(file, *layout);
+    ASSERT_FALSE(ranges);
+    EXPECT_EQ(ranges.error().code, ErrorCode::Unsupported);
+}
+
+// The checksum as the system computes it: 16-bit words added with end-around carry, one at a
+// time, the field's two words left out, then the length.
+std::uint32_t ReferenceCheckSum(const Bytes& b, std::size_t field) {
+    std::uint32_t sum = 0;
+    for (std::size_t i = 0; i < b.size(); i += 2) {
+        if (i >= field && i < field + 4) {
+            continue;
+        }
+        sum += b[i] | (i + 1 < b.size() ? b[i + 1] << 8 : 0);
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    }
+    return sum + static_cast<std::uint32_t>(b.size());
+}
+
+TEST(PeCheckSum, AgreesWithWordByWordSummingAndAddsUpFromParts) {
+    std::mt19937 random(19);
+    for (std::size_t size : {0x400u, 0x401u, 0x1000u, 0x1235u, 0x20000u, 0x48003u}) {
+        SCOPED_TRACE(size);
+        Bytes b = Headers(size % 2 != 0, kSections, static_cast<std::uint32_t>(size));
+        for (std::size_t i = 0x200; i < size; ++i) {
+            b[i] = static_cast<std::uint8_t>(random());
+        }
+        const std::uint32_t field = kPe + kOptionalHeader + kCheckSum;
+        Store32(&b[field], 0xDEADBEEF);
+        const Reader file(b);
+        const Expected<Layout> layout = ParseLayout(file);
+        ASSERT_TRUE(layout);
+        EXPECT_EQ(ComputeCheckSum(file, *layout), ReferenceCheckSum(b, field));
+        // Parts cut at odd and even places, summed in any order.
+        WordSum whole, parts;
+        whole.Add(0, b.data(), b.size());
+        std::vector<std::size_t> cuts = {0, 1, 2, 7, size / 2 + 1, size - 3, size};
+        std::shuffle(cuts.begin() + 1, cuts.end() - 1, random);
+        std::sort(cuts.begin(), cuts.end());
+        for (std::size_t k = cuts.size() - 1; k > 0; --k) {
+            parts.Add(cuts[k - 1], b.data() + cuts[k - 1], cuts[k] - cuts[k - 1]);
+        }
+        EXPECT_EQ(parts.value, whole.value);
+    }
+    // Words that are all zero sum to zero; a sum that is a multiple of 0xFFFF folds to 0xFFFF.
+    EXPECT_EQ(CheckSum(0, 0x400), 0x400u);
+    EXPECT_EQ(CheckSum(0xFFFF, 0x400), 0xFFFFu + 0x400);
+    EXPECT_EQ(CheckSum(0x1FFFE, 0), 0xFFFFu);
+    EXPECT_EQ(CheckSum(0x10000, 0), 1u);
+    // More than 4 GB of words: the sum is plain 64-bit.
+    EXPECT_EQ(CheckSum(0x1'0000'0000ull * 3, 0), CheckSum(3, 0));
 }
 
 } // namespace

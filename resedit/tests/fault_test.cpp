@@ -1,6 +1,6 @@
 // Every platform call of an icon replacement fails in turn, and every write stops halfway in
-// turn: the executable is then either exactly as it was or exactly as a good run leaves it,
-// never anything in between, and no temporary file is left behind.
+// turn: the executable is then either exactly as it was or exactly as a good run leaves it
+// (its checksum valid), never anything in between, and no temporary file is left behind.
 #include "resedit/internal.h"
 #include "resedit/tests/support.h"
 
@@ -67,7 +67,12 @@ protected:
         recipe.certificate = true;
         recipe.debugEntries = 2;
         recipe.appended = Pattern(0x4321, 3);
-        return BuildPe(recipe).bytes;
+        PeFile built = BuildPe(recipe);
+        // A valid checksum, which the writer keeps valid from the bytes it moves and writes.
+        const binary::Reader file(built.bytes);
+        const std::uint32_t sum = binary::pe::ComputeCheckSum(file, *binary::pe::ParseLayout(file));
+        Put32(built.bytes, OptionalHeader(built) + binary::pe::kCheckSum, sum);
+        return built.bytes;
     }
 
     struct Outcome {
@@ -103,6 +108,9 @@ TEST_P(FaultTest, EveryCallFailingInTurnLeavesAWholeFile) {
     const Bytes good = Read("a.exe");
     ASSERT_NE(good, original);
     EXPECT_TRUE(OraclesAccept(PathOf("a.exe")));
+    const std::optional<CheckSums> sums = OutsideCheckSums(PathOf("a.exe"));
+    ASSERT_TRUE(sums);
+    EXPECT_EQ(sums->stored, sums->computed);
     const int calls = counter.calls;
     Write("a.exe", original);
     TResEditHandle* h = ResEditOpen(U16("a.exe"), false);

@@ -182,6 +182,15 @@ const std::vector<BadCase>& BadCases() {
         {"data past the section's end",
          [](Image& im) { Put32(im.b, kDataEntry + pe::kDataSize, kImageSize); }, nullptr,
          kBadExeFormat},
+        {"data in the headers, before every section",
+         [](Image& im) { Put32(im.b, kDataEntry + pe::kDataOffsetToData, 0x10); }, nullptr,
+         kBadExeFormat},
+        {"data past the end of the section it starts in",
+         [](Image& im) {
+             Put32(im.b, kDataEntry + pe::kDataOffsetToData, 0x2100);
+             Put32(im.b, kDataEntry + pe::kDataSize, 0x200);
+         },
+         nullptr, kBadExeFormat},
         {"data size wrapping around",
          [](Image& im) { Put32(im.b, kDataEntry + pe::kDataSize, 0xFFFFFFF0); }, nullptr,
          kBadExeFormat},

@@ -2,6 +2,7 @@
 """Checks a PE file with three outside tools: objdump -p, pefile and wrestool -l.
 
     oracle.py FILE [--expect LISTING]
+    oracle.py FILE --checksum        # prints the CheckSum field and pefile's checksum
 
 Every tool must read the file without error or warning, and wrestool must list what pefile
 lists. With --expect, both lists must equal LISTING: one line per resource,
@@ -56,7 +57,7 @@ def pefile_listing(path, problems):
 
 
 def wrestool_listing(path, problems):
-    r = subprocess.run(["wrestool", "-l", path], capture_output=True, text=True)
+    r = subprocess.run(["wrestool", "-l", path], capture_output=True, text=True, errors="replace")
     if r.returncode != 0 or (r.stderr.strip() and "contains no resources" not in r.stderr):
         problems.append(f"wrestool -l: rc {r.returncode}: {r.stderr.strip()}")
     lines = []
@@ -76,7 +77,7 @@ def check(path, expected=None):
     """The problems the three tools find with the file, and with its listing when expected
     lines are given; empty when all agree."""
     problems = []
-    r = subprocess.run(["objdump", "-p", path], capture_output=True, text=True)
+    r = subprocess.run(["objdump", "-p", path], capture_output=True, text=True, errors="replace")
     if r.returncode != 0 or r.stderr.strip():
         problems.append(f"objdump -p: rc {r.returncode}: {r.stderr.strip()}")
     try:
@@ -104,11 +105,21 @@ def check(path, expected=None):
     return problems
 
 
+def checksums(path):
+    """(the CheckSum field, the checksum pefile computes for the file)."""
+    pe = pefile.PE(path, fast_load=True)
+    return pe.OPTIONAL_HEADER.CheckSum, pe.generate_checksum()
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("file")
     ap.add_argument("--expect")
+    ap.add_argument("--checksum", action="store_true")
     args = ap.parse_args()
+    if args.checksum:
+        print("%d %d" % checksums(args.file))
+        return 0
     expected = None
     if args.expect:
         expected = [l for l in open(args.expect, encoding="utf-8").read().splitlines() if l]

@@ -83,7 +83,12 @@ Bytes Pattern(std::size_t size, std::uint8_t seed) {
     return b;
 }
 
-Bytes BuildResourceSection(const std::vector<Resource>& resources, std::uint32_t va) {
+namespace {
+
+// The section for address va; a resource whose address is given (not 0) has its bytes there,
+// outside the section.
+Bytes BuildResourceSectionAt(const std::vector<Resource>& resources, std::uint32_t va,
+                             const std::vector<std::uint32_t>& addresses) {
     Node root;
     for (const Resource& r : resources) {
         Node* t = r.type.IsId() ? &root.ids[r.type.Id()] : &root.named[r.type.Name()];
@@ -133,7 +138,14 @@ Bytes BuildResourceSection(const std::vector<Resource>& resources, std::uint32_t
     }
     pos = Align(namesStart + static_cast<std::uint32_t>(names.size()), 8);
     std::map<const Node*, std::uint32_t> dataAt;
+    auto addressOf = [&](const Node* l) {
+        return addresses.empty() ? 0
+                                 : addresses[static_cast<std::size_t>(l->leaf - resources.data())];
+    };
     for (const Node* l : leaves) {
+        if (addressOf(l) != 0) {
+            continue;
+        }
         dataAt[l] = pos;
         pos = Align(pos + static_cast<std::uint32_t>(l->leaf->bytes.size()), 8);
     }
@@ -161,13 +173,23 @@ Bytes BuildResourceSection(const std::vector<Resource>& resources, std::uint32_t
     }
     for (const Node* l : leaves) {
         const std::uint32_t at = entryAt[l];
-        Put32(out, at, va + dataAt[l]);
         Put32(out, at + 4, static_cast<std::uint32_t>(l->leaf->bytes.size()));
         Put32(out, at + 8, l->leaf->codePage);
+        if (addressOf(l) != 0) {
+            Put32(out, at, addressOf(l));
+            continue;
+        }
+        Put32(out, at, va + dataAt[l]);
         std::copy(l->leaf->bytes.begin(), l->leaf->bytes.end(), out.begin() + dataAt[l]);
     }
     std::copy(names.begin(), names.end(), out.begin() + namesStart);
     return out;
+}
+
+} // namespace
+
+Bytes BuildResourceSection(const std::vector<Resource>& resources, std::uint32_t va) {
+    return BuildResourceSectionAt(resources, va, {});
 }
 
 SharedSection BuildSharedResourceSection(std::uint32_t va) {
@@ -254,6 +276,23 @@ SharedSection BuildSharedResourceSection(std::uint32_t va) {
     return out;
 }
 
+Bytes BuildImportTrailer(std::uint32_t va, bool pe32Plus) {
+    const std::uint32_t thunk = pe32Plus ? 8 : 4;
+    const char library[] = "k32.dll";
+    const char function[] = "ExitProcess";
+    const std::uint32_t lookup = 2 * pe::kImportDescriptorSize, iat = lookup + 2 * thunk;
+    const std::uint32_t name = iat + 2 * thunk, hint = name + sizeof library;
+    Bytes b(hint + pe::kImportHint + sizeof function, 0);
+    Put32(b, pe::kImportLookupTable, va + lookup);
+    Put32(b, pe::kImportName, va + name);
+    Put32(b, pe::kImportAddressTable, va + iat);
+    Put32(b, lookup, va + hint);
+    Put32(b, iat, va + hint);
+    std::copy(library, library + sizeof library, b.begin() + name);
+    std::copy(function, function + sizeof function, b.begin() + hint + pe::kImportHint);
+    return b;
+}
+
 PeRecipe TypicalRecipe(bool pe32Plus, std::vector<Resource> resources) {
     PeRecipe recipe;
     recipe.pe32Plus = pe32Plus;
@@ -307,6 +346,7 @@ struct Builder {
     Bytes strings;
     std::vector<std::string> headerNames;
     std::uint32_t end = 0;
+    std::uint32_t resourceSize = 0; // the resource directory's bytes, without a trailer
 
     std::uint32_t Count() const { return static_cast<std::uint32_t>(recipe.sections.size()); }
     std::uint32_t DebugCount() const { return recipe.debugEntries; }
@@ -328,37 +368,78 @@ struct Builder {
         sectionTable = f.peOffset + pe::kOptionalHeader + optSize;
         headersSize = Align(sectionTable + pe::kSectionHeaderSize * Count(), recipe.fileAlignment);
         placed.resize(Count());
-        std::uint32_t va = recipe.sectionAlignment;
+        // Each section's bytes: its own, then those of resources kept outside the resource
+        // section.
+        std::vector<Bytes> own(Count());
         for (std::uint32_t i = 0; i < Count(); ++i) {
-            const SectionRecipe& s = recipe.sections[i];
-            placed[i].va = va;
-            placed[i].characteristics = Characteristics(s.kind);
-            if (s.kind == SectionKind::Resources) {
-                placed[i].bytes = recipe.resourceImage.empty()
-                                      ? BuildResourceSection(recipe.resources, va)
-                                      : recipe.resourceImage;
-                f.resourceSection = i;
-                f.resourceVa = va;
-            } else if (s.kind == SectionKind::Relocations) {
-                placed[i].bytes = Relocations();
-                relocSection = static_cast<int>(i);
-            } else {
-                placed[i].bytes = s.bytes;
-            }
-            if (s.kind == SectionKind::Data && firstData < 0) {
-                firstData = static_cast<int>(i);
-            }
-            if (s.kind == SectionKind::Debug) {
-                debugSection = static_cast<int>(i);
-            }
-            if (s.kind == SectionKind::Code && codeSection < 0) {
-                codeSection = static_cast<int>(i);
-            }
-            placed[i].vsize =
-                s.virtualSize ? s.virtualSize : static_cast<std::uint32_t>(placed[i].bytes.size());
-            va = Align(va + std::max<std::uint32_t>(placed[i].vsize, 1), recipe.sectionAlignment);
+            own[i] = recipe.sections[i].bytes;
         }
-        sizeOfImage = va;
+        std::vector<std::uint32_t> externalAt(recipe.resources.size(), 0);
+        for (std::size_t k = 0; k < recipe.resources.size(); ++k) {
+            const Resource& r = recipe.resources[k];
+            if (r.inSection >= 0) {
+                Bytes& b = own[static_cast<std::size_t>(r.inSection)];
+                externalAt[k] = Align(static_cast<std::uint32_t>(b.size()), 4);
+                b.resize(externalAt[k]);
+                b.insert(b.end(), r.bytes.begin(), r.bytes.end());
+            }
+        }
+        // Twice: the resource section's size does not depend on the addresses it holds, so
+        // the second pass gives every section the same address with the right ones.
+        for (int pass = 0; pass < 2; ++pass) {
+            std::uint32_t va = recipe.sectionAlignment;
+            for (std::uint32_t i = 0; i < Count(); ++i) {
+                const SectionRecipe& s = recipe.sections[i];
+                placed[i].va = va;
+                placed[i].characteristics = Characteristics(s.kind);
+                if (s.kind == SectionKind::Resources) {
+                    std::vector<std::uint32_t> addresses(recipe.resources.size(), 0);
+                    for (std::size_t k = 0; k < recipe.resources.size(); ++k) {
+                        const int in = recipe.resources[k].inSection;
+                        if (in >= 0) {
+                            addresses[k] = pass == 0 ? 1 : placed[in].va + externalAt[k];
+                        }
+                    }
+                    placed[i].bytes = recipe.resourceImage.empty()
+                                          ? BuildResourceSectionAt(recipe.resources, va, addresses)
+                                          : recipe.resourceImage;
+                    resourceSize = static_cast<std::uint32_t>(placed[i].bytes.size());
+                    if (recipe.resourceTrailer) {
+                        const std::uint32_t at = Align(resourceSize, 16);
+                        const Bytes trailer = recipe.resourceTrailer(va + at);
+                        placed[i].bytes.resize(at);
+                        placed[i].bytes.insert(placed[i].bytes.end(), trailer.begin(),
+                                               trailer.end());
+                        f.trailerVa = va + at;
+                        f.trailerSize = static_cast<std::uint32_t>(trailer.size());
+                    }
+                    f.resourceSection = i;
+                    f.resourceVa = va;
+                } else if (s.kind == SectionKind::Relocations) {
+                    placed[i].bytes = Relocations();
+                    relocSection = static_cast<int>(i);
+                } else {
+                    placed[i].bytes = own[i];
+                }
+                if (s.kind == SectionKind::Data && firstData < 0) {
+                    firstData = static_cast<int>(i);
+                }
+                if (s.kind == SectionKind::Debug) {
+                    debugSection = static_cast<int>(i);
+                }
+                if (s.kind == SectionKind::Code && codeSection < 0) {
+                    codeSection = static_cast<int>(i);
+                }
+                const auto size = static_cast<std::uint32_t>(placed[i].bytes.size());
+                placed[i].vsize = s.virtualSize ? s.virtualSize : size;
+                if (s.noRawData) {
+                    placed[i].vsize = std::max(placed[i].vsize, size);
+                }
+                va = Align(va + std::max<std::uint32_t>(placed[i].vsize, 1),
+                           recipe.sectionAlignment);
+            }
+            sizeOfImage = va;
+        }
     }
 
     // Debug directory in the first data section; its entries' data in the debug section or
@@ -393,10 +474,16 @@ struct Builder {
         std::uint32_t raw = headersSize;
         for (std::uint32_t i = 0; i < Count(); ++i) {
             Placed& p = placed[i];
-            p.rawSize =
-                Align(static_cast<std::uint32_t>(p.bytes.size()) + recipe.sections[i].rawPadding,
-                      recipe.fileAlignment);
+            const SectionRecipe& s = recipe.sections[i];
+            p.rawSize = s.noRawData
+                            ? 0
+                            : Align(static_cast<std::uint32_t>(p.bytes.size()) + s.rawPadding,
+                                    recipe.fileAlignment);
             p.raw = p.rawSize ? raw : 0;
+            if (s.inPreviousSlack && i > 0) {
+                // The previous section reaches over these bytes.
+                placed[i - 1].rawSize += p.rawSize;
+            }
             raw += p.rawSize;
         }
         f.resourceRaw = placed[f.resourceSection].raw;
@@ -498,8 +585,7 @@ struct Builder {
             Put32(out, dirs + pe::kDataDirectorySize * k, address);
             Put32(out, dirs + pe::kDataDirectorySize * k + 4, size);
         };
-        directory(pe::kDirResource, f.resourceVa,
-                  static_cast<std::uint32_t>(placed[f.resourceSection].bytes.size()));
+        directory(pe::kDirResource, f.resourceVa, resourceSize);
         if (relocSection >= 0) {
             directory(pe::kDirBaseRelocation, placed[relocSection].va,
                       static_cast<std::uint32_t>(placed[relocSection].bytes.size()));
@@ -511,6 +597,9 @@ struct Builder {
         }
         if (recipe.certificate) {
             directory(pe::kDirCertificate, f.certificateOffset, kCertificateSize);
+        }
+        if (recipe.resourceTrailer) {
+            directory(recipe.trailerDirectory, f.trailerVa, f.trailerSize);
         }
     }
 
@@ -526,7 +615,9 @@ struct Builder {
             Put32(out, h + pe::kSecSizeOfRawData, pl.rawSize);
             Put32(out, h + pe::kSecPointerToRawData, pl.raw);
             Put32(out, h + pe::kSecCharacteristics, pl.characteristics);
-            std::copy(pl.bytes.begin(), pl.bytes.end(), out.begin() + pl.raw);
+            if (!recipe.sections[i].noRawData) {
+                std::copy(pl.bytes.begin(), pl.bytes.end(), out.begin() + pl.raw);
+            }
         }
         std::copy(appended.begin(), appended.end(), out.begin() + f.appendedOffset);
     }

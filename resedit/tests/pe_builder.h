@@ -6,6 +6,7 @@
 #include "resedit/resedit.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,9 @@ struct Resource {
     std::uint16_t language;
     Bytes bytes;
     std::uint32_t codePage = 0;
+    // The section (an index into the recipe's sections) that holds the bytes, after its own,
+    // as packers leave them; -1: the resource section.
+    int inSection = -1;
 };
 
 enum class SectionKind { Code, Data, Resources, Relocations, Discardable, Debug };
@@ -29,6 +33,10 @@ struct SectionRecipe {
     Bytes bytes;                   // ignored for Resources (built from the resources)
     std::uint32_t virtualSize = 0; // 0: the size of the bytes
     std::uint32_t rawPadding = 0;  // extra zero bytes in the file, counted in SizeOfRawData
+    bool noRawData = false;        // its bytes are only in memory: none in the file
+    // Its bytes lie inside the previous section's in the file, behind that one's own, whose
+    // SizeOfRawData is grown over them.
+    bool inPreviousSlack = false;
 };
 
 struct PeRecipe {
@@ -47,6 +55,11 @@ struct PeRecipe {
     bool symbolTable = false; // COFF symbols behind the sections
     Bytes appended;           // data after the last section (before symbols/certificate)
     std::uint32_t checkSum = 0x1234ABCD;
+    // Data that another part of the program keeps in the resource section behind the
+    // resources (as packers keep their imports there), made for its address and named by data
+    // directory entry trailerDirectory.
+    std::function<Bytes(std::uint32_t va)> resourceTrailer;
+    std::uint32_t trailerDirectory = 0;
 };
 
 // The file, and where its parts went.
@@ -60,6 +73,8 @@ struct PeFile {
     std::uint32_t certificateOffset = 0;
     std::uint32_t symbolOffset = 0;
     std::uint32_t appendedOffset = 0;
+    std::uint32_t trailerVa = 0;
+    std::uint32_t trailerSize = 0;
 };
 
 PeFile BuildPe(const PeRecipe& recipe);
@@ -78,6 +93,11 @@ struct SharedSection {
     std::vector<Resource> expanded;
 };
 SharedSection BuildSharedResourceSection(std::uint32_t va);
+
+// An import directory as a packer keeps it in the resource section behind the resources, for
+// address va: the descriptors of one library and the closing empty one, the library's name,
+// its lookup and address tables and one hint/name entry.
+Bytes BuildImportTrailer(std::uint32_t va, bool pe32Plus);
 
 // The usual program: .text, .data, .rsrc, .reloc.
 PeRecipe TypicalRecipe(bool pe32Plus, std::vector<Resource> resources);

@@ -4,12 +4,20 @@ resedit tool (the Windows build, run under Wine).
 
 x86_64: for a growing, a shrinking and a same-size replacement, the file must pass objdump,
 pefile and wrestool; the Wine loader must enumerate exactly the resources pefile sees; the
-program must still run, find its new group and build its icons from the new images.
+program must still run, find its new group, build its icons from the new images and find its
+base relocations as before; the valid checksum each copy is given stays valid (pefile).
 A copy whose resource directory is rewritten to share subdirectories, data entries and bytes
 and to hold a name of zero length: the oracles and the loader read it, the replacement goes
 through, every shared part is written as a copy of its own, and the program still runs.
-i686 (PE32): the same replacement, the oracles, and the loader's enumeration of the file
-opened as a data file.
+A copy packed by UPX (most of its resources' bytes then lie in the packed section before the
+resource section, and its imports and relocations in the resource section behind them): the
+replacement goes through, those leaves keep their addresses, the oracles find nothing new and
+the packed program still runs and shows its new icons.
+A copy whose resource section was grown in place over the relocation section's bytes (the
+loader takes it): the replacement gives the relocations bytes of their own, and the program
+still runs and finds them.
+i686 (PE32): the same replacement, the oracles, the checksum, and the loader's enumeration of
+the file opened as a data file.
 
 Run through the Wine harness (tools/wine/harness exec STATE ...). Windows programs write
 into files, never into pipes (Wine's helper processes would hold a pipe open)."""
@@ -188,6 +196,62 @@ def data_ranges(path):
     return out
 
 
+def set_valid_checksum(path):
+    """Gives the file the checksum pefile computes for it."""
+    pe = pefile.PE(data=open(path, "rb").read())
+    pe.OPTIONAL_HEADER.CheckSum = pe.generate_checksum()
+    data = pe.write()
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def check_checksum(label, path):
+    stored, computed = oracle.checksums(path)
+    if stored != computed:
+        fail(f"{label}: the checksum field holds {stored:#x}, the file's checksum is {computed:#x}")
+
+
+def relocation_line(lines):
+    return next((l for l in lines if l.startswith("relocations:")), None)
+
+
+def sections(path):
+    pe = pefile.PE(data=open(path, "rb").read(), fast_load=True)
+    return {s.Name.rstrip(b"\0").decode(): s for s in pe.sections}
+
+
+def leaves_outside(path):
+    """(type, name, language) -> address of the leaves whose bytes lie outside the resource
+    section."""
+    pe = pefile.PE(path)
+    rsrc = pe.OPTIONAL_HEADER.DATA_DIRECTORY[2].VirtualAddress
+    section = next(s for s in pe.sections if s.VirtualAddress == rsrc)
+    end = rsrc + max(section.Misc_VirtualSize, section.SizeOfRawData)
+    out = {}
+    for t in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        for n in t.directory.entries:
+            for l in n.directory.entries:
+                address = l.data.struct.OffsetToData
+                if not rsrc <= address < end:
+                    key = (t.id if t.name is None else str(t.name), n.id if n.name is None else str(n.name), l.id)
+                    out[key] = address
+    return out
+
+
+def grow_over_next(path):
+    """Grows the resource section in place over the bytes of the section behind it (the
+    relocations), as an installer builder that grew the resources may leave a file."""
+    pe = pefile.PE(data=open(path, "rb").read())
+    r = next(i for i, s in enumerate(pe.sections) if s.Name.rstrip(b"\0") == b".rsrc")
+    rsrc, reloc = pe.sections[r], pe.sections[r + 1]
+    if reloc.Name.rstrip(b"\0") != b".reloc" or reloc.PointerToRawData != rsrc.PointerToRawData + rsrc.SizeOfRawData:
+        fail("slack: the sample's relocations do not follow its resources")
+    rsrc.SizeOfRawData += reloc.SizeOfRawData
+    data = pe.write()
+    with open(path, "wb") as f:
+        f.write(data)
+
+
 def check_oracles(label, path, work, resenum):
     for p in oracle.check(path):
         fail(f"{label}: {p}")
@@ -219,6 +283,26 @@ def main():
     rc, lines = wine(args.work, args.sample)
     if rc != 0 or "group \"106\": 4 images" not in lines:
         fail("the sample does not run as built: " + "; ".join(lines))
+    relocations = relocation_line(lines)
+    if not relocations or relocations.startswith("relocations: 0 "):
+        fail(f"the sample reports no relocations: {relocations}")
+
+    def check_runs(label, exe, work, images):
+        """The program runs, finds its new group and images, and its relocations as before."""
+        rc, lines = wine(work, exe)
+        print(f"{label}: " + "; ".join(lines))
+        if rc != 0 or f"group \"106\": {len(images)} images" not in lines or any("MISSING" in l for l in lines):
+            fail(f"{label}: the program does not run or does not find its new group")
+        colours = {s: "%02x%02x%02x" % c for s, c in images}
+        for want in (16, 32, 48):
+            line = next((l for l in lines if l.startswith(f"icon {want}:")), "")
+            centre = line.rsplit(" ", 1)[-1]
+            if want in colours and centre != colours[want]:
+                fail(f"{label}: the {want}-pixel icon is {centre}, not {colours[want]}")
+            if centre not in colours.values():
+                fail(f"{label}: the {want}-pixel icon ({line}) is not built from a new image")
+        if relocation_line(lines) != relocations:
+            fail(f"{label}: the loaded relocations are {relocation_line(lines)}, not {relocations}")
 
     original_size = os.path.getsize(args.sample)
     for label, images in CASES.items():
@@ -226,6 +310,7 @@ def main():
         os.makedirs(case)
         exe = os.path.join(case, "sample.exe")
         shutil.copy(args.sample, exe)
+        set_valid_checksum(exe)
         ico = make_ico.ico(images)
         ico_path = os.path.join(case, "new.ico")
         with open(ico_path, "wb") as f:
@@ -240,22 +325,10 @@ def main():
             fail(f"{label}: the file went from {original_size} to {size} bytes")
         check_replacement(label, args.sample, exe, ico)
         check_oracles(label, exe, case, args.resenum)
+        check_checksum(label, exe)
 
         # The program still runs and builds its icons from the new images.
-        rc, lines = wine(case, exe)
-        print(f"{label}: " + "; ".join(lines))
-        if rc != 0:
-            fail(f"{label}: the program fails after the replacement")
-        if f"group \"106\": {len(images)} images" not in lines or any("MISSING" in l for l in lines):
-            fail(f"{label}: the program does not find its new group")
-        colours = {s: "%02x%02x%02x" % c for s, c in images}
-        for want in (16, 32, 48):
-            line = next((l for l in lines if l.startswith(f"icon {want}:")), "")
-            centre = line.rsplit(" ", 1)[-1]
-            if want in colours and centre != colours[want]:
-                fail(f"{label}: the {want}-pixel icon is {centre}, not {colours[want]}")
-            if centre not in colours.values():
-                fail(f"{label}: the {want}-pixel icon ({line}) is not built from a new image")
+        check_runs(label, exe, case, images)
 
     # A directory that shares subdirectories, data entries and bytes, and has a name of zero
     # length: legal, so the replacement goes through, and every shared part is written as a
@@ -283,16 +356,87 @@ def main():
         ranges = sorted(data_ranges(exe))
         if any(x[0] + x[1] > y[0] for x, y in zip(ranges, ranges[1:])):
             fail("shared: leaves still share bytes after the rewrite")
+        check_runs("shared", exe, case, CASES["grows"])
+
+    # Packed: the leaves whose bytes UPX moved into its packed section keep their addresses,
+    # and its imports and relocations in the resource section keep their place.
+    case = os.path.join(args.work, "packed")
+    os.makedirs(case)
+    exe = os.path.join(case, "sample.exe")
+    shutil.copy(args.sample, exe)
+    upx = shutil.which("upx") or shutil.which("upx-ucl")
+    if not upx:
+        print("packed: SKIPPED, no upx here (tools/setup.sh installs upx-ucl where the release or its backports have it)")
+    elif subprocess.run([upx, "-q", exe], stdout=subprocess.DEVNULL).returncode != 0:
+        fail("packed: upx cannot pack the sample")
+    else:
+        set_valid_checksum(exe)
+        packed = os.path.join(case, "packed.exe")
+        shutil.copy(exe, packed)
+        outside = leaves_outside(packed)
+        directories = pefile.PE(packed).OPTIONAL_HEADER.DATA_DIRECTORY
+        rsrc = sections(packed)[".rsrc"]
+        inside = [d.name for d in directories if d.Size and d.name != "IMAGE_DIRECTORY_ENTRY_RESOURCE" and
+                  rsrc.VirtualAddress <= d.VirtualAddress < rsrc.VirtualAddress + rsrc.Misc_VirtualSize]
+        if not outside or not inside:
+            fail(f"packed: not the packed layout (leaves outside: {outside}; directories inside: {inside})")
         rc, lines = wine(case, exe)
-        print("shared: " + "; ".join(lines))
-        if rc != 0 or f"group \"106\": {len(CASES['grows'])} images" not in lines:
-            fail("shared: the program does not find its new group")
+        if rc != 0 or relocation_line(lines) is None:
+            fail("packed: the packed program does not run: " + "; ".join(lines))
+        relocations_packed = relocation_line(lines)
+        ico = make_ico.ico(CASES["grows"])
+        ico_path = os.path.join(case, "new.ico")
+        with open(ico_path, "wb") as f:
+            f.write(ico)
+        rc, lines = edit(case, args.resedit, exe, ico_path)
+        if rc != 0:
+            fail("packed: resedit failed: " + "; ".join(lines))
+        else:
+            check_replacement("packed", packed, exe, ico)
+            if leaves_outside(exe) != outside:
+                fail(f"packed: the leaves outside the resource section moved: {leaves_outside(exe)}, not {outside}")
+            if set(oracle.check(exe)) != set(oracle.check(packed)):
+                fail("packed: the oracles find new problems:\n  " + "\n  ".join(sorted(set(oracle.check(exe)) - set(oracle.check(packed)))))
+            check_checksum("packed", exe)
+            saved, relocations = relocations, relocations_packed
+            check_runs("packed", exe, case, CASES["grows"])
+            relocations = saved
+
+    # Relocations in the resource section's slack: given bytes of their own.
+    case = os.path.join(args.work, "slack")
+    os.makedirs(case)
+    slack = os.path.join(case, "slack.exe")
+    shutil.copy(args.sample, slack)
+    grow_over_next(slack)
+    set_valid_checksum(slack)
+    rc, lines = wine(case, slack)
+    if rc != 0 or relocation_line(lines) != relocations:
+        fail("slack: the program does not run as grown over its relocations: " + "; ".join(lines))
+    exe = os.path.join(case, "sample.exe")
+    shutil.copy(slack, exe)
+    ico = make_ico.ico(CASES["grows"])
+    ico_path = os.path.join(case, "new.ico")
+    with open(ico_path, "wb") as f:
+        f.write(ico)
+    rc, lines = edit(case, args.resedit, exe, ico_path)
+    if rc != 0:
+        fail("slack: resedit failed: " + "; ".join(lines))
+    else:
+        s = sections(exe)
+        rs, rl = s[".rsrc"], s[".reloc"]
+        if rl.PointerToRawData < rs.PointerToRawData + rs.SizeOfRawData:
+            fail("slack: the relocations' bytes still lie inside the resource section's")
+        check_replacement("slack", slack, exe, ico)
+        check_oracles("slack", exe, case, args.resenum)
+        check_checksum("slack", exe)
+        check_runs("slack", exe, case, CASES["grows"])
 
     # PE32: the same replacement; the oracles and the loader's view of it as a data file.
     case = os.path.join(args.work, "pe32")
     os.makedirs(case)
     exe = os.path.join(case, "sample32.exe")
     shutil.copy(args.sample32, exe)
+    set_valid_checksum(exe)
     if pefile.PE(exe).OPTIONAL_HEADER.Magic != 0x10B:
         fail("sample32 is not a PE32 file")
     ico = make_ico.ico(CASES["grows"])
@@ -306,6 +450,7 @@ def main():
     else:
         check_replacement("pe32", args.sample32, exe, ico)
         check_oracles("pe32", exe, case, args.resenum)
+        check_checksum("pe32", exe)
 
     print(f"{len(failures)} failures")
     return 1 if failures else 0

@@ -2,6 +2,10 @@
 
 #include "platform/text.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -131,6 +135,43 @@ std::vector<std::string> Listing(const std::vector<Resource>& resources) {
         return ::testing::AssertionFailure() << "oracles refuse " << file << ":\n" << text;
     }
     return ::testing::AssertionSuccess();
+#endif
+}
+
+std::optional<CheckSums> OutsideCheckSums(const std::filesystem::path& file) {
+#if defined(_WIN32)
+    // Loaded by name: the tests need no import library for it.
+    using MapFileAndCheckSum = DWORD(WINAPI*)(PCWSTR, PDWORD, PDWORD);
+    HMODULE imagehlp = LoadLibraryW(L"imagehlp.dll");
+    if (!imagehlp) {
+        return std::nullopt;
+    }
+    const auto compute = reinterpret_cast<MapFileAndCheckSum>(
+        reinterpret_cast<void*>(GetProcAddress(imagehlp, "MapFileAndCheckSumW")));
+    DWORD stored = 0, computed = 0;
+    const bool ok = compute && compute(file.wstring().c_str(), &stored, &computed) == 0;
+    FreeLibrary(imagehlp);
+    if (!ok) {
+        return std::nullopt;
+    }
+    return CheckSums{stored, computed};
+#elif defined(ITR_ORACLE_SCRIPT)
+    const std::filesystem::path report = file.string() + ".checksum";
+    const std::string command = std::string(ITR_PYTHON) + " " + ITR_ORACLE_SCRIPT + " '" +
+                                file.string() + "' --checksum >'" + report.string() + "' 2>&1";
+    const int rc = std::system(command.c_str());
+    std::ifstream in(report);
+    unsigned long long stored = 0, computed = 0;
+    const bool ok = rc == 0 && static_cast<bool>(in >> stored >> computed);
+    in.close();
+    std::filesystem::remove(report);
+    if (!ok) {
+        return std::nullopt;
+    }
+    return CheckSums{static_cast<std::uint32_t>(stored), static_cast<std::uint32_t>(computed)};
+#else
+    (void)file;
+    return std::nullopt;
 #endif
 }
 

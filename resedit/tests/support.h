@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,14 @@ std::vector<std::string> Listing(const std::vector<Resource>& resources);
 // Runs natively only; under Windows it does nothing.
 ::testing::AssertionResult OraclesAccept(const std::filesystem::path& file,
                                          const std::vector<std::string>& expected = {});
+
+// A file's CheckSum field and the checksum an outside tool computes for it: pefile's natively,
+// the system's (imagehlp's MapFileAndCheckSumW) under Windows.
+struct CheckSums {
+    std::uint32_t stored = 0;
+    std::uint32_t computed = 0;
+};
+std::optional<CheckSums> OutsideCheckSums(const std::filesystem::path& file);
 
 // Temporary files of this process that the editor left behind.
 std::vector<std::filesystem::path> LeftoverTempFiles();

@@ -287,9 +287,15 @@ int Extract(Session& s, const Args& args) {
     if (!s.Open(args[1])) {
         return kFailed;
     }
+    const std::uint8_t* data = nullptr;
+    std::uint32_t size = 0;
+    if (!ResEditGet(s.handle_, r->type, r->name, r->language, data, size)) {
+        return s.Fail(NoResource(args, true));
+    }
+    // A packed program's resource may have no bytes in the file.
     std::vector<std::uint8_t> bytes;
     if (!ResEditGetBytes(s.handle_, r->type, r->name, r->language, bytes)) {
-        return s.Fail(NoResource(args, true));
+        return s.FailWithReason("cannot read the resource");
     }
     if (!WriteWhole(args[5], bytes)) {
         return s.Fail("cannot write " + U8(args[5]));

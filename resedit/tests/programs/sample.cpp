@@ -1,6 +1,7 @@
 // Reports the icon group "106" (Chinese, Simplified) of its own executable: its entries, and
-// the colour at the centre of the icon the system builds from it at 16, 32 and 48 pixels.
-// Exit code 0 when the group was found and every icon could be built.
+// the colour at the centre of the icon the system builds from it at 16, 32 and 48 pixels; then
+// the size and a hash of its base relocations as loaded. Exit code 0 when the group was found
+// and every icon could be built.
 #include <windows.h>
 
 #include <cstdio>
@@ -81,5 +82,17 @@ int main() {
         std::printf("icon %d: image %d, centre %06x\n", size, id, rgb); // 0xRRGGBB from BGRA bytes
         DestroyIcon(icon);
     }
+    // The base relocations where the loaded image's headers say they are, as the loader
+    // mapped them: an edit that moves them must leave this line as it was.
+    const BYTE* base = reinterpret_cast<const BYTE*>(self);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& relocations =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC];
+    unsigned h = 2166136261u; // FNV-1a
+    for (DWORD i = 0; i < relocations.Size; ++i) {
+        h = (h ^ base[relocations.VirtualAddress + i]) * 16777619u;
+    }
+    std::printf("relocations: %lu bytes, %08x\n", static_cast<unsigned long>(relocations.Size), h);
     return rc;
 }

@@ -75,6 +75,32 @@ TEST_F(CliTest, ExtractsSetsAndDeletes) {
     EXPECT_EQ(Read("a.exe"), now);
 }
 
+// A packed program: a resource whose bytes only the running program has is listed, cannot be
+// extracted (with the reason), and stays as it is when the others are edited.
+TEST_F(CliTest, APackedProgramsResourceWithoutBytesInTheFile) {
+    PeRecipe recipe = TypicalRecipe(false, {{Id(10), Id(7), 1033, Pattern(9, 6)},
+                                            {Id(10), Id(8), 1033, Pattern(300, 7), 0, 0}});
+    recipe.sections.insert(recipe.sections.begin(),
+                           {"UPX0", SectionKind::Code, {}, 0x2000, 0, true});
+    Write("p.exe", BuildPe(recipe).bytes);
+    Result r = Run({"list", "@p.exe"});
+    EXPECT_EQ(r.rc, 0) << r.err;
+    EXPECT_EQ(r.out, "10 (RCDATA)  7  1033  9 bytes\n"
+                     "10 (RCDATA)  8  1033  300 bytes\n");
+    r = Run({"extract", "@p.exe", "10", "8", "1033", "@x.bin"});
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_NE(r.err.find("cannot read the resource: the resource's bytes are not in the file"),
+              std::string::npos)
+        << r.err;
+    Write("data.bin", Pattern(40000, 9));
+    EXPECT_EQ(Run({"set", "@p.exe", "10", "7", "1033", "@data.bin"}).rc, 0);
+    r = Run({"list", "@p.exe"});
+    EXPECT_EQ(r.out, "10 (RCDATA)  7  1033  40000 bytes\n"
+                     "10 (RCDATA)  8  1033  300 bytes\n");
+    EXPECT_EQ(Run({"extract", "@p.exe", "10", "7", "1033", "@y.bin"}).rc, 0);
+    EXPECT_EQ(Read("y.bin"), Pattern(40000, 9));
+}
+
 TEST_F(CliTest, ReplacesAnIconGroup) {
     const std::vector<IconImage> images = {{16, 16, 0, 0, Pattern(300, 1)},
                                            {32, 32, 0, 0, Pattern(40000, 2)}};
