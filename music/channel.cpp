@@ -1,8 +1,11 @@
 // Per-channel pitch, volume and envelopes: turns a channel's state into its voice's
 // volumes, panning and step once per tick.
+#include "music/channel.h"
+
 #include <cstdlib>
 
 #include "music/engine.h"
+#include "music/mixer.h"
 #include "music/wrap.h"
 
 namespace music {
@@ -180,6 +183,15 @@ void ApplyTremolo(ChannelState& c) {
     c.flags |= UpdateVolume;
 }
 
+void ResetOscillators(ChannelState& c) {
+    if ((c.waveControl & 0x0C) == 0) {
+        c.vibratoPosition = 0;
+    }
+    if (static_cast<std::int8_t>(c.waveControl) < 0x4F) {
+        c.tremoloPosition = 0;
+    }
+}
+
 void StepEnvelope(ChannelState& c, Envelope which, const InstrumentRecord& ins) {
     const bool vol = which == Envelope::Volume;
     EnvelopeState& e = vol ? c.volumeEnv : c.panningEnv;
@@ -231,6 +243,16 @@ void StepEnvelope(ChannelState& c, Envelope which, const InstrumentRecord& ins) 
             : static_cast<std::int32_t>((static_cast<std::int64_t>(next.y - here.y) * 65536) / dx);
     e.tick = WrapAdd(e.tick, 1);
     output = value >> 16;
+}
+
+void ResetEnvelopes(ChannelState& c) {
+    c.volumeEnv = EnvelopeState{};
+    c.panningEnv = EnvelopeState{};
+    c.autoVibratoSweep = 0;
+    c.autoVibratoPosition = 0;
+    c.keyReleased = 0;
+    c.volumeEnvEnded = 0;
+    c.panningEnvEnded = 0;
 }
 
 void FadeoutStep(ChannelState& c, const InstrumentRecord& ins) {

@@ -1,11 +1,14 @@
 // XM loader: one pass over the reader into the module arena. Only the listed checks refuse
 // a module; everything else is taken as it comes, and every index the player later uses is
 // kept inside the arrays it indexes.
+#include "music/loader.h"
+
 #include <bit>
 #include <cstring>
 
 #include "binary/reader.h"
 #include "music/engine.h"
+#include "music/sequencer.h"
 
 namespace music {
 
@@ -79,18 +82,15 @@ template <std::size_t N> struct Record {
     binary::Reader Fields() const { return binary::Reader(bytes, N); }
     std::uint8_t U8(std::uint32_t at) const {
         std::uint8_t v = 0;
-        (void)Fields().U8(at, v);
-        return v;
+        return Fields().U8(at, v) ? v : std::uint8_t{0};
     }
     std::uint16_t U16(std::uint32_t at) const {
         std::uint16_t v = 0;
-        (void)Fields().U16(at, v);
-        return v;
+        return Fields().U16(at, v) ? v : std::uint16_t{0};
     }
     std::uint32_t U32(std::uint32_t at) const {
         std::uint32_t v = 0;
-        (void)Fields().U32(at, v);
-        return v;
+        return Fields().U32(at, v) ? v : std::uint32_t{0};
     }
 };
 

@@ -105,6 +105,7 @@ void* PlayModule(const void* source, std::uintptr_t size, std::uint32_t flags) {
     p.reader.position = 0;
     p.engine.noLoop = (flags & NoLoop) ? 1 : 0;
 
+    // A device that did not open stays null; WaveOutWrite refuses it below.
     platform::WaveOutOpen(&p.device);
     p.engine.arena = platform::ArenaCreate();
     if (!p.engine.arena) {
