@@ -1,8 +1,11 @@
 // Per-channel pitch, volume and envelopes: turns a channel's state into its voice's
 // volumes, panning and step once per tick.
+#include "music/channel.h"
+
 #include <cstdlib>
 
 #include "music/engine.h"
+#include "music/mixer.h"
 #include "music/wrap.h"
 
 namespace music {
@@ -103,6 +106,42 @@ int AutoVibratoWave(int type, int q) {
     }
 }
 
+// One envelope of a channel: its state on the channel and its points on the instrument.
+struct EnvelopeOfChannel {
+    EnvelopeState& state;
+    std::uint8_t& ended;
+    std::int32_t& value;  // 16.16
+    std::int32_t& output; // value's whole part
+    const EnvelopePoint* points;
+    int count, sustain, loopStart, loopEnd, type;
+};
+
+EnvelopeOfChannel EnvelopeOf(ChannelState& c, Envelope which, const InstrumentRecord& ins) {
+    if (which == Envelope::Volume) {
+        return {c.volumeEnv,        c.volumeEnvEnded, c.volumeEnvValue,  c.envelopeVolume,
+                ins.volumeEnvelope, ins.volumePoints, ins.volumeSustain, ins.volumeLoopStart,
+                ins.volumeLoopEnd,  ins.volumeType};
+    }
+    return {c.panningEnv,        c.panningEnvEnded, c.panningEnvValue,  c.envelopePanning,
+            ins.panningEnvelope, ins.panningPoints, ins.panningSustain, ins.panningLoopStart,
+            ins.panningLoopEnd,  ins.panningType};
+}
+
+// The segment from the point reached to the next one: the value at that point and the slope
+// per tick toward the next.
+void StartSegment(EnvelopeOfChannel& env) {
+    EnvelopeState& e = env.state;
+    const EnvelopePoint& here = env.points[e.index];
+    env.value = static_cast<std::int32_t>(static_cast<std::uint32_t>(here.y) << 16);
+    e.index += 1;
+    const EnvelopePoint& next = env.points[e.index];
+    const int dx = next.x - here.x;
+    e.slope =
+        dx == 0
+            ? 0
+            : static_cast<std::int32_t>((static_cast<std::int64_t>(next.y - here.y) * 65536) / dx);
+}
+
 } // namespace
 
 std::int32_t AmigaPeriod(int m) {
@@ -180,57 +219,58 @@ void ApplyTremolo(ChannelState& c) {
     c.flags |= UpdateVolume;
 }
 
-void StepEnvelope(ChannelState& c, Envelope which, const InstrumentRecord& ins) {
-    const bool vol = which == Envelope::Volume;
-    EnvelopeState& e = vol ? c.volumeEnv : c.panningEnv;
-    std::uint8_t& ended = vol ? c.volumeEnvEnded : c.panningEnvEnded;
-    std::int32_t& value = vol ? c.volumeEnvValue : c.panningEnvValue;
-    std::int32_t& output = vol ? c.envelopeVolume : c.envelopePanning;
-    const EnvelopePoint* pts = vol ? ins.volumeEnvelope : ins.panningEnvelope;
-    const int count = vol ? ins.volumePoints : ins.panningPoints;
-    const int sustain = vol ? ins.volumeSustain : ins.panningSustain;
-    const int loopStart = vol ? ins.volumeLoopStart : ins.panningLoopStart;
-    const int loopEnd = vol ? ins.volumeLoopEnd : ins.panningLoopEnd;
-    const int type = vol ? ins.volumeType : ins.panningType;
+void ResetOscillators(ChannelState& c) {
+    if ((c.waveControl & 0x0C) == 0) {
+        c.vibratoPosition = 0;
+    }
+    if (static_cast<std::int8_t>(c.waveControl) < 0x4F) {
+        c.tremoloPosition = 0;
+    }
+}
 
-    c.flags |= vol ? UpdateVolume : UpdatePanning;
-    if (ended) {
+void StepEnvelope(ChannelState& c, Envelope which, const InstrumentRecord& ins) {
+    EnvelopeOfChannel env = EnvelopeOf(c, which, ins);
+    EnvelopeState& e = env.state;
+    c.flags |= which == Envelope::Volume ? UpdateVolume : UpdatePanning;
+    if (env.ended) {
         return;
     }
-    if (e.index >= count || e.index < 0) {
-        output = value >> 16;
+    if (e.index >= env.count || e.index < 0) {
+        env.output = env.value >> 16;
         e.tick = WrapAdd(e.tick, 1);
         return;
     }
-    if (e.tick != pts[e.index].x) {
-        value = WrapAdd(value, e.slope);
+    if (e.tick != env.points[e.index].x) {
+        env.value = WrapAdd(env.value, e.slope);
         e.tick = WrapAdd(e.tick, 1);
-        output = value >> 16;
+        env.output = env.value >> 16;
         return;
     }
-    if ((type & EnvLoop) && e.index == loopEnd) {
-        e.index = loopStart;
-        e.tick = pts[e.index].x;
+    if ((env.type & EnvLoop) && e.index == env.loopEnd) {
+        e.index = env.loopStart;
+        e.tick = env.points[e.index].x;
     }
-    output = pts[e.index].y;
-    if (e.index == count - 1) {
-        ended = 1;
+    env.output = env.points[e.index].y;
+    if (e.index == env.count - 1) {
+        env.ended = 1;
         return;
     }
-    if ((type & EnvSustain) && e.index == sustain && !c.keyReleased) {
+    if ((env.type & EnvSustain) && e.index == env.sustain && !c.keyReleased) {
         return;
     }
-    const EnvelopePoint& here = pts[e.index];
-    value = static_cast<std::int32_t>(static_cast<std::uint32_t>(here.y) << 16);
-    e.index += 1;
-    const EnvelopePoint& next = pts[e.index];
-    const int dx = next.x - here.x;
-    e.slope =
-        dx == 0
-            ? 0
-            : static_cast<std::int32_t>((static_cast<std::int64_t>(next.y - here.y) * 65536) / dx);
+    StartSegment(env);
     e.tick = WrapAdd(e.tick, 1);
-    output = value >> 16;
+    env.output = env.value >> 16;
+}
+
+void ResetEnvelopes(ChannelState& c) {
+    c.volumeEnv = EnvelopeState{};
+    c.panningEnv = EnvelopeState{};
+    c.autoVibratoSweep = 0;
+    c.autoVibratoPosition = 0;
+    c.keyReleased = 0;
+    c.volumeEnvEnded = 0;
+    c.panningEnvEnded = 0;
 }
 
 void FadeoutStep(ChannelState& c, const InstrumentRecord& ins) {

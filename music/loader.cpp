@@ -1,11 +1,14 @@
 // XM loader: one pass over the reader into the module arena. Only the listed checks refuse
 // a module; everything else is taken as it comes, and every index the player later uses is
 // kept inside the arrays it indexes.
+#include "music/loader.h"
+
 #include <bit>
 #include <cstring>
 
 #include "binary/reader.h"
 #include "music/engine.h"
+#include "music/sequencer.h"
 
 namespace music {
 
@@ -79,18 +82,15 @@ template <std::size_t N> struct Record {
     binary::Reader Fields() const { return binary::Reader(bytes, N); }
     std::uint8_t U8(std::uint32_t at) const {
         std::uint8_t v = 0;
-        (void)Fields().U8(at, v);
-        return v;
+        return Fields().U8(at, v) ? v : std::uint8_t{0};
     }
     std::uint16_t U16(std::uint32_t at) const {
         std::uint16_t v = 0;
-        (void)Fields().U16(at, v);
-        return v;
+        return Fields().U16(at, v) ? v : std::uint16_t{0};
     }
     std::uint32_t U32(std::uint32_t at) const {
         std::uint32_t v = 0;
-        (void)Fields().U32(at, v);
-        return v;
+        return Fields().U32(at, v) ? v : std::uint32_t{0};
     }
 };
 
@@ -318,18 +318,18 @@ struct WorkRecords {
     Record<kSampleHeaderMax> sample;
 };
 
-// One sample header into a fresh record of the arena; its data is decoded later.
-binary::Expected<SampleRecord*> ReadSampleHeader(ModuleReader& r, platform::HeapArena* arena,
-                                                 std::uint32_t headerSize,
-                                                 Record<kSampleHeaderMax>& header) {
-    const std::uint32_t at = r.position;
-    ReaderRead(r, header.bytes, headerSize);
-    std::uint32_t length = header.U32(kSampleLengthField);
-    std::uint32_t loopStart = header.U32(kSampleLoopStartField);
-    std::uint32_t loopLength = header.U32(kSampleLoopLengthField);
-    const std::uint8_t type = header.U8(kSampleTypeField);
-    const bool is16 = (type & kSample16Bit) != 0;
-    std::uint8_t loopType = type & kSampleLoopMask;
+// A sample's length and loop in samples.
+struct SampleExtent {
+    std::uint32_t length;
+    std::uint32_t loopStart;
+    std::uint32_t loopLength;
+    std::uint8_t loopType;
+};
+
+// The header's byte counts in samples, the loop kept inside the sample; a sample without a
+// loop (or with an empty one) plays its whole length once.
+SampleExtent Extent(std::uint32_t length, std::uint32_t loopStart, std::uint32_t loopLength,
+                    std::uint8_t loopType, bool is16) {
     if (is16) {
         length /= 2;
         loopStart /= 2;
@@ -346,27 +346,42 @@ binary::Expected<SampleRecord*> ReadSampleHeader(ModuleReader& r, platform::Heap
         loopType = LoopNone;
         loopLength = length;
     }
+    return {length, loopStart, loopLength, loopType};
+}
+
+// One sample header into a fresh record of the arena; its data is decoded later.
+binary::Expected<SampleRecord*> ReadSampleHeader(ModuleReader& r, platform::HeapArena* arena,
+                                                 std::uint32_t headerSize,
+                                                 Record<kSampleHeaderMax>& header) {
+    const std::uint32_t at = r.position;
+    ReaderRead(r, header.bytes, headerSize);
+    const std::uint8_t type = header.U8(kSampleTypeField);
+    const bool is16 = (type & kSample16Bit) != 0;
+    const SampleExtent extent =
+        Extent(header.U32(kSampleLengthField), header.U32(kSampleLoopStartField),
+               header.U32(kSampleLoopLengthField), type & kSampleLoopMask, is16);
     // A length the data step refuses fails the load in any case; refusing it here spares the
     // arena an allocation of up to 8 GB.
-    if (length >= kMaxSampleLength) {
+    if (extent.length >= kMaxSampleLength) {
         return binary::Fault(ErrorCode::Unsupported, "a sample is 2^22 samples long or longer",
                              at + kSampleLengthField, 4);
     }
     auto* rec = static_cast<SampleRecord*>(platform::ArenaAlloc(
-        arena, sizeof(SampleRecord) + 2 * (kLeadValues + std::size_t{length} + kGuardValues)));
+        arena,
+        sizeof(SampleRecord) + 2 * (kLeadValues + std::size_t{extent.length} + kGuardValues)));
     if (!rec) {
         return binary::OutOfMemory("out of memory");
     }
-    rec->length = length;
-    rec->loopStart = loopStart;
-    rec->loopLength = loopLength;
+    rec->length = extent.length;
+    rec->loopStart = extent.loopStart;
+    rec->loopLength = extent.loopLength;
     rec->volume = header.U8(kSampleVolumeField);
     rec->finetune = static_cast<std::int8_t>(header.U8(kSampleFinetuneField));
     rec->is16Bit = is16 ? 1 : 0;
     rec->panning = header.U8(kSamplePanningField);
     rec->relativeNote = static_cast<std::int8_t>(header.U8(kSampleRelativeNoteField));
     rec->packing = header.U8(kSamplePackingField);
-    rec->loopType = loopType;
+    rec->loopType = extent.loopType;
     return rec;
 }
 

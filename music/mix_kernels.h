@@ -1,10 +1,11 @@
-// The mixer's frame loops: one scalar reference and vector versions of it that give the
-// same sums bit for bit. Internal to the engine; the tests call the kernels directly.
+// The mixer's frame loops: one scalar reference (mix_scalar.cpp) and vector versions of it
+// (mix_sse2.cpp, mix_avx2.cpp, mix_avx512.cpp) that give the same sums bit for bit. Internal to
+// the engine; the tests call the kernels directly.
 #pragma once
 
 #include <cstdint>
 
-#include "music/engine.h"
+#include "music/mix_path.h"
 
 namespace music {
 
@@ -27,6 +28,8 @@ using ConvertKernel = void (*)(const std::int32_t* in, std::int16_t* out, int co
 
 // The frame loop exactly as the mixer's arithmetic states it, 64-bit products and all.
 void MixSpanScalar(MixSpan& span);
+// One accumulator to a 16-bit sample: the rule every conversion kernel follows.
+std::int16_t ConvertSample(std::int32_t mixed);
 void ConvertScalar(const std::int32_t* in, std::int16_t* out, int count);
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -42,12 +45,10 @@ void MixSpanAvx512(MixSpan& span);
 void ConvertAvx512(const std::int32_t* in, std::int16_t* out, int count);
 #endif
 
+// A path's kernels (KernelsFor in mix_path.h).
 struct MixKernels {
     MixKernel mix;
     ConvertKernel convert;
 };
-
-// The kernels of a path, or null when this build or this CPU has none.
-const MixKernels* KernelsFor(MixPath path);
 
 } // namespace music

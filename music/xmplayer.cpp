@@ -86,31 +86,28 @@ void PlaybackThread() {
     }
 }
 
-} // namespace
-
-void* PlayModule(const void* source, std::uintptr_t size, std::uint32_t flags) {
-    Player& p = gPlayer;
-    StopSequence();
-    if (!source) {
-        return nullptr;
-    }
+// The reader of the source the flags name. A file is read through the mix buffer's storage,
+// which the engine needs only once the module plays.
+ModuleReader SourceReader(const void* source, std::uintptr_t size, std::uint32_t flags) {
     if (flags & SourceMemory) {
-        p.reader = MemoryReader(source, static_cast<std::uint32_t>(size));
-    } else if (flags & SourceFile) {
-        p.reader = FileReader(static_cast<const char*>(source),
-                              reinterpret_cast<std::uint8_t*>(p.engine.mixBuffer));
-    } else {
-        p.reader = ResourceReader(static_cast<const char*>(source), size);
+        return MemoryReader(source, static_cast<std::uint32_t>(size));
     }
-    p.reader.position = 0;
-    p.engine.noLoop = (flags & NoLoop) ? 1 : 0;
+    if (flags & SourceFile) {
+        return FileReader(static_cast<const char*>(source),
+                          reinterpret_cast<std::uint8_t*>(gPlayer.engine.mixBuffer));
+    }
+    return ResourceReader(static_cast<const char*>(source), size);
+}
 
-    platform::WaveOutOpen(&p.device);
+// The module from the player's reader into a fresh arena; false, with the device and the
+// module released, when it does not load.
+bool LoadIntoArena() {
+    Player& p = gPlayer;
     p.engine.arena = platform::ArenaCreate();
     if (!p.engine.arena) {
         // Nothing else holds the device open.
         ReleaseDeviceAndModule();
-        return nullptr;
+        return false;
     }
     ReaderOpen(p.reader);
     // The player reports through its result only: a module it refuses gives null, whatever
@@ -119,9 +116,15 @@ void* PlayModule(const void* source, std::uintptr_t size, std::uint32_t flags) {
     ReaderClose(p.reader);
     if (!loaded) {
         ReleaseDeviceAndModule();
-        return nullptr;
+        return false;
     }
+    return true;
+}
 
+// The whole ring rendered and handed to the device, then the playback thread started; false,
+// with everything stopped, when the device refuses the ring or the thread does not start.
+bool StartPlayback() {
+    Player& p = gPlayer;
     p.buffer.data = p.outputRing;
     p.buffer.bytes = kRingBytes;
     platform::WaveOutPrepareLoop(p.device, p.buffer);
@@ -132,16 +135,36 @@ void* PlayModule(const void* source, std::uintptr_t size, std::uint32_t flags) {
     p.stop.store(0);
     if (!platform::WaveOutWrite(p.device, p.buffer)) {
         StopSequence();
-        return nullptr;
+        return false;
     }
     gThreadsAlive.fetch_add(1); // the thread counts itself out when it ends
     p.thread = platform::ThreadStart(PlaybackThread);
     if (!p.thread) {
         gThreadsAlive.fetch_sub(1);
         StopSequence();
-        return nullptr;
+        return false;
     }
     platform::ThreadSetTimeCritical(p.thread);
+    return true;
+}
+
+} // namespace
+
+void* PlayModule(const void* source, std::uintptr_t size, std::uint32_t flags) {
+    Player& p = gPlayer;
+    StopSequence();
+    if (!source) {
+        return nullptr;
+    }
+    p.reader = SourceReader(source, size, flags);
+    p.reader.position = 0;
+    p.engine.noLoop = (flags & NoLoop) ? 1 : 0;
+
+    // A device that did not open stays null; WaveOutWrite refuses it when playback starts.
+    platform::WaveOutOpen(&p.device);
+    if (!LoadIntoArena() || !StartPlayback()) {
+        return nullptr;
+    }
     return &p.device;
 }
 

@@ -11,8 +11,10 @@
 #include <random>
 #include <vector>
 
+#include "music/channel.h"
 #include "music/engine.h"
 #include "music/mix_kernels.h"
+#include "music/mixer.h"
 #include "music/tests/xm_builder.h"
 
 using namespace music;

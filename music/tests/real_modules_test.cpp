@@ -14,7 +14,7 @@
 #include "music/engine.h"
 #include "music/tests/real_modules.h"
 #include "music/tests/xm_builder.h"
-#include "music/xmrender/render.h"
+#include "music/xmrender/render_song.h"
 
 #if ITR_HAVE_LIBXMP
 #include <xmp.h>

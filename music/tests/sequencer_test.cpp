@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "music/engine.h"
+#include "music/mixer.h"
+#include "music/sequencer.h"
 #include "music/tests/xm_builder.h"
 
 using namespace music;

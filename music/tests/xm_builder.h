@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "music/engine.h"
+#include "music/sequencer.h"
 
 namespace xmtest {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "music/tests/xm_builder.h"
-#include "music/xmrender/render.h"
+#include "music/xmrender/render_song.h"
 
 namespace {
 

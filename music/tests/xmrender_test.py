@@ -15,8 +15,9 @@ import subprocess
 import sys
 import tempfile
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-import xmwrite as xw  # noqa: E402
+sys.dont_write_bytecode = True  # nothing written into the source tree
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "payload"))
+from music import xmwrite as xw  # noqa: E402
 from golden import RING, first_ring_digest, fnv1a  # noqa: E402
 
 tool, track, golden_header = sys.argv[1:4]

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "music/engine.h"
-#include "music/xmrender/render.h"
+#include "music/xmrender/render_song.h"
 #include "platform/library_search.h"
 
 namespace {
@@ -102,7 +102,8 @@ std::vector<unsigned char> WavHeader(std::uint32_t frames) {
 void RemoveFile(const std::string& name) {
     std::error_code ec;
     if (std::filesystem::is_regular_file(name, ec)) {
-        std::filesystem::remove(name, ec);
+        // At best: the write's failure is what the user is told, whether or not this works.
+        (void)std::filesystem::remove(name, ec);
     }
 }
 
@@ -205,7 +206,7 @@ bool OpenOutput(const std::string& name, FileSink& sink) {
         std::fwrite(placeholder.data(), 1, placeholder.size(), sink.file) != placeholder.size()) {
         const int error = errno ? errno : EIO;
         if (sink.file) {
-            std::fclose(sink.file);
+            (void)std::fclose(sink.file); // the file is removed; the first failure is said
             RemoveFile(name);
         }
         std::fprintf(stderr, "xmrender: cannot write %s: %s\n", name.c_str(), std::strerror(error));

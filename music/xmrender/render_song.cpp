@@ -1,4 +1,6 @@
-#include "music/xmrender/render.h"
+// xmrender's rendering: the observer that finds the song's end tick by tick, and the engine
+// driven block by block into a frame sink up to that end or the time limit.
+#include "music/xmrender/render_song.h"
 
 namespace xmrender {
 
@@ -38,7 +40,7 @@ bool SongEnd::TickStarts(const music::SongState& song) {
         return true;
     }
     played_.clear();
-    played_.insert(key);
+    played_.insert(key); // into the emptied set: the next pass's first row
     return true;
 }
 

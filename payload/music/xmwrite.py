@@ -1,6 +1,6 @@
 """Writes XM modules (format version 0x0104) from plain Python data.
 
-Used by compose_track.py at build time. Samples are given as lists of signed integers and
+Used by compose_track.py at build time and by xmrender's tests. Samples are given as lists of signed integers and
 stored as 8-bit or 16-bit delta data, or as 4-bit ADPCM with a delta table.
 """
 

@@ -1,0 +1,1 @@
+"""The program's XM module: its composition (compose_track) and the XM writer (xmwrite)."""
