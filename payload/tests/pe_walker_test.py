@@ -7,7 +7,6 @@ bytes a step may write, and the build stamp and load configuration steps on made
 
     pe_walker_test.py PROBE [unittest arguments]
 """
-import os
 import pathlib
 import random
 import struct
