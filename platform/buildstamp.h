@@ -1,6 +1,6 @@
 // The program's build stamp: the build writes its date and time, in MS-DOS form, into the time
-// stamp of the image's root resource directory (tools/buildstamp.py). Decoding it is portable;
-// reading the running program's own stamp is the Win32 part (buildstamp_win32.h).
+// stamp of the image's root resource directory (payload/postlink/buildstamp.py). Decoding it is
+// portable; reading the running program's own stamp is the Win32 part (buildstamp_win32.h).
 #pragma once
 
 #include <cstdint>

@@ -112,7 +112,7 @@ class LibrariesTest(unittest.TestCase):
                 self.assertEqual(image.pe.OPTIONAL_HEADER.CheckSum, image.pe.generate_checksum())
 
     def test_the_load_configuration_step_refuses_what_it_cannot_place(self):
-        script = SOURCE / "tools" / "loadconfig.py"
+        script = SOURCE / "payload" / "postlink" / "loadconfig.py"
         exe = BUILD / "bin" / "resedit.exe"
         link_map = (BUILD / EXECUTABLES["bin/resedit.exe"]).read_text(errors="replace")
         with tempfile.TemporaryDirectory() as work:

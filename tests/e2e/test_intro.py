@@ -37,7 +37,7 @@ class IntroTest(itr.ProgramTest):
         exe = folder / "iTools3-Rus.exe"
         # A build of 15 March 2010, 09:30:20, shown with Russian settings.
         env = dict(os.environ, SOURCE_DATE_EPOCH="1268645420")
-        subprocess.run([sys.executable, os.path.join(ROOT, "tools", "buildstamp.py"), str(exe)], check=True, env=env)
+        subprocess.run([sys.executable, os.path.join(ROOT, "payload", "postlink", "buildstamp.py"), str(exe)], check=True, env=env)
         with itr.russian_formats():
             r = self.h.drive(itr.start(folder), "wait-window 30", "caption", "controls", "click-title-button",
                              "press OK 10", "sleep 300", "caption", "controls", "no-msgbox 1", "close",

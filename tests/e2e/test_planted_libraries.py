@@ -8,11 +8,14 @@ shows that the planted copies and the override work."""
 import os
 import pathlib
 import shutil
-import struct
 import subprocess
+import sys
 import unittest
 
 import itr
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "payload" / "postlink"))
+import pe  # noqa: E402
 
 BUILD = itr.build_folder()
 OVERRIDES = "msimg32,winmm=n,b"
@@ -79,10 +82,8 @@ int main(int argc, char** argv) {
 
 def compiler_for(exe):
     """The mingw C compiler of the program's architecture."""
-    data = pathlib.Path(exe).read_bytes()
-    pe, = struct.unpack_from("<I", data, 0x3C)
-    machine, = struct.unpack_from("<H", data, pe + 4)
-    triple = {0x8664: "x86_64-w64-mingw32", 0x14C: "i686-w64-mingw32"}[machine]
+    machine = pe.machine(pathlib.Path(exe).read_bytes())
+    triple = {pe.MACHINE_AMD64: "x86_64-w64-mingw32", pe.MACHINE_I386: "i686-w64-mingw32"}[machine]
     for name in (f"{triple}-gcc-posix", f"{triple}-gcc"):
         if shutil.which(name):
             return name

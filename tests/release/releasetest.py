@@ -15,7 +15,7 @@ import time
 ROOT = pathlib.Path(__file__).resolve().parent.parent.parent
 PACKAGE = ROOT / "tools" / "release" / "package.py"
 sys.path.insert(0, str(ROOT / "tools" / "release"))
-sys.path.insert(0, str(ROOT / "tools"))
+sys.path.insert(0, str(ROOT / "payload" / "postlink"))
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 
 # A fixed release time, on an odd second (MS-DOS times hold even seconds): 15 March 2010,

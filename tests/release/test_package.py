@@ -14,6 +14,7 @@ import pefile
 
 import releasetest as rt
 import buildstamp
+import pe
 
 X64, X86, VERSION = rt.builds()
 ENTRY_ORDER = ["ПРОЧТИ.txt", "README.txt", "iTools3-Rus.exe", "x64/", "x64/iTools3-Rus.exe"]
@@ -141,12 +142,19 @@ class PackageTest(unittest.TestCase):
         for name, build, machine in (("iTools3-Rus.exe", X86, 0x14C), ("x64/iTools3-Rus.exe", X64, 0x8664)):
             with self.subTest(name=name):
                 packed = (self.out / name).read_bytes()
-                self.assertEqual(buildstamp.machine(packed), machine)
-                stamp = struct.unpack_from("<I", packed, buildstamp.resource_directory_offset(packed) + 4)[0]
-                self.assertEqual(buildstamp.decode(stamp), (2010, 3, 15, 9, 30, 20))
+                self.assertEqual(pe.machine(packed), machine)
+                self.assertEqual(buildstamp.decode(buildstamp.read_stamp(packed)), (2010, 3, 15, 9, 30, 20))
                 built = (build / "iTools3-Rus.exe").read_bytes()
                 self.assertEqual(len(packed), len(built))
-                self.assertLessEqual(sum(a != b for a, b in zip(packed, built)), 4, "only the stamp differs")
+                checksum = pe.checksum_offset(pe.parse_layout(packed))
+                self.assertLessEqual(sum(a != b for a, b in zip(packed[:checksum] + packed[checksum + 4:],
+                                                                built[:checksum] + built[checksum + 4:])), 4,
+                                     "only the stamp and the checksum differ")
+                # Re-stamped after the build, the program still carries a valid checksum.
+                image = pefile.PE(str(self.out / name), fast_load=True)
+                self.assertNotEqual(image.OPTIONAL_HEADER.CheckSum, 0)
+                self.assertEqual(image.OPTIONAL_HEADER.CheckSum, image.generate_checksum())
+                image.close()
                 strings, numbers = version_strings(self.out / name)
                 self.assertEqual(strings["FileVersion"], VERSION)
                 self.assertEqual(strings["ProductVersion"], VERSION)

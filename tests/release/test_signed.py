@@ -1,12 +1,15 @@
 """A signed release: both programs signed with a throwaway certificate made here, the signatures
 checked with osslsigncode against that certificate as the trusted root, and the signed 64-bit
 program, taken from the archive, run under Wine: its About box shows the release's build
-stamp, and a patch run on a copy of the stand-in completes."""
+stamp, and a patch run on a copy of the stand-in completes. The signer leaves a valid header
+checksum."""
 import os
 import secrets
 import shutil
 import subprocess
 import unittest
+
+import pefile
 
 import releasetest as rt
 import itr
@@ -59,6 +62,11 @@ class SignedReleaseTest(unittest.TestCase):
         for name in SIGNED_NAMES:
             passed, report = verify(out / name, self.cert)
             self.assertTrue(passed, f"{name}: {report}")
+            # The signer sets the header checksum of the file it writes.
+            image = pefile.PE(str(out / name), fast_load=True)
+            self.assertNotEqual(image.OPTIONAL_HEADER.CheckSum, 0, name)
+            self.assertEqual(image.OPTIONAL_HEADER.CheckSum, image.generate_checksum(), name)
+            image.close()
         passed, _ = verify(X64 / rt.PROGRAM, self.cert)
         self.assertFalse(passed, "the unsigned build does not pass")
         check = subprocess.run(["sha256sum", "--strict", "-c", "SHA256SUMS"], cwd=out, capture_output=True, text=True)

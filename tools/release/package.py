@@ -28,9 +28,10 @@ import tempfile
 import time
 
 HERE = pathlib.Path(__file__).resolve().parent
-sys.path.insert(0, str(HERE.parent))
+sys.path.insert(0, str(HERE.parent.parent / "payload" / "postlink"))
 sys.path.insert(0, str(HERE))
 import buildstamp  # noqa: E402
+import pe  # noqa: E402
 import zipwriter  # noqa: E402
 
 PROGRAM = "iTools3-Rus.exe"
@@ -39,7 +40,6 @@ README_RU = "ПРОЧТИ.txt"
 README_EN = "README.txt"
 SUMS = "SHA256SUMS"
 PASSWORD_VARIABLE = "ITR_SIGN_PASSWORD"
-MACHINE_X86, MACHINE_X64 = 0x14C, 0x8664
 BOM = b"\xef\xbb\xbf"
 TEMPLATES = {README_RU: HERE / "readme-ru.txt", README_EN: HERE / "readme-en.txt"}
 
@@ -99,21 +99,19 @@ def sha256(path):
 
 
 def stage_program(source, target, machine, t):
-    """A copy of a built program with the release's build stamp."""
+    """A copy of a built program with the release's build stamp (and its header checksum kept
+    valid: the stamp step sees to it)."""
     data = pathlib.Path(source).read_bytes()
     try:
-        found = buildstamp.machine(data)
-    except buildstamp.StampError as e:
+        found = pe.machine(data)
+        if found != machine:
+            raise ReleaseError(f"{source} is built for machine {found:#x}, not {machine:#x}: "
+                               "are --x86 and --x64 the right way round?")
+        data = buildstamp.stamped(data, t)
+    except (pe.PeError, buildstamp.StampError) as e:
         raise ReleaseError(f"{source}: {e}") from None
-    if found != machine:
-        raise ReleaseError(f"{source} is built for machine {found:#x}, not {machine:#x}: "
-                           "are --x86 and --x64 the right way round?")
     target.parent.mkdir(parents=True, exist_ok=True)
     target.write_bytes(data)
-    try:
-        buildstamp.stamp_file(target, t)
-    except buildstamp.StampError as e:
-        raise ReleaseError(f"{source}: {e}") from None
 
 
 def password_file(args, private):
@@ -168,7 +166,7 @@ def package(x86, x64, version, out, epoch, args=None):
         stage, private = pathlib.Path(tmp) / "stage", pathlib.Path(tmp) / "private"
         stage.mkdir()
         private.mkdir(mode=0o700)
-        programs = {PROGRAM: (x86, MACHINE_X86), f"{X64_FOLDER}/{PROGRAM}": (x64, MACHINE_X64)}
+        programs = {PROGRAM: (x86, pe.MACHINE_I386), f"{X64_FOLDER}/{PROGRAM}": (x64, pe.MACHINE_AMD64)}
         for name, (source, machine) in programs.items():
             stage_program(source, stage / name, machine, t)
         if args is not None and args.sign:

@@ -1,9 +1,9 @@
 /* Observes how CompareStringW(locale 9, NORM_IGNORECASE) orders single characters and
    writes one line per character, in ascending order: code (hex), whether it has no
    primary weight, whether it is primary-equal to the previous line, whether it is fully
-   equal to it. collation_gen.py turns the lines into collation_table.inc.
-   Build: x86_64-w64-mingw32-gcc -municode -O2 collation_dump.c -o collation_dump.exe
-   Run:   tools/wine/harness wine STATE collation_dump.exe dump.txt */
+   equal to it. payload/gen_collation.py turns the lines into platform/collation_table.inc.
+   The windows build makes it (target collation_dump); its test payload.collation runs it
+   under Wine and compares the table made from its lines with the committed one. */
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
