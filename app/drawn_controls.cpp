@@ -1,8 +1,8 @@
 #include "app/drawn_controls.h"
 
-#include "app/appcore.h"
 #include "app/control_proxies.h"
 #include "app/resources.h"
+#include "app/window_rules.h"
 #include "platform/gdi_win32.h"
 #include "platform/text.h"
 #include "skin/imaging.h"

@@ -1,22 +1,19 @@
+// The main window: its creation, its event handlers and its window procedure.
 #include "app/form1.h"
 
-#include "app/appcore.h"
-#include "app/application.h"
 #include "app/control_proxies.h"
-#include "app/introhost.h"
-#include "app/patchhost.h"
+#include "app/message_boxes.h"
 #include "app/resources.h"
+#include "app/window_rules.h"
 #include "music/trackfile.h"
 #include "music/xmplayer.h"
-#include "patch/error.h"
-#include "patch/systemsteps.h"
 #include "platform/account.h"
 #include "platform/buildstamp_win32.h"
 #include "platform/dpi_win32.h"
 #include "platform/resource.h"
 #include "platform/text.h"
+#include "platform/window_query_win32.h"
 #include "show/about.h"
-#include "show/intro.h"
 #include "show/transmemo_win32.h"
 
 #include <windowsx.h>
@@ -149,37 +146,6 @@ void TForm1::Show() {
     UpdateWindow(hwnd_);
 }
 
-void TForm1::CreateConsole() {
-    state_.LogMemo.reset(show::TTransMemo::Create(hwnd_));
-    show::TTransMemo* memo = state_.LogMemo.get();
-    if (!memo) {
-        return;
-    }
-    memo->SetName(L"LogMemo");
-    memo->SetColor(RGB(0, 0, 0));
-    memo->SetTransparent(true);
-    memo->SetAlignText(show::TAlignment::taLeftJustify);
-    memo->SetBorder(false);
-    ApplyConsoleDpi();
-    memo->Clear();
-}
-
-void TForm1::CreateMarquee() {
-    HWND hwnd = hwnd_;
-    state_.MarqueeThread = new show::TItoolsThread(
-        [hwnd](const std::function<void()>& update) { platform::Synchronize(hwnd, update); },
-        [](std::uint32_t ms) { ::Sleep(ms); });
-    state_.MarqueeThread->Lbl = [this](const std::u16string& text) {
-        controls_.SetCaption(kLabel2, text);
-    };
-    state_.MarqueeThread->TransMemo = state_.LogMemo.get();
-}
-
-void TForm1::EndProgram() {
-    state_.ReleaseWindowDC();
-    ExitProcess(0);
-}
-
 // --- Event handlers -------------------------------------------------------------------
 
 void TForm1::FormCreate() {
@@ -195,12 +161,8 @@ void TForm1::FormCreate() {
     state_.UserName.clear();
     state_.UserDomain.clear();
     options_.lookupCurrentUser(state_.UserName, state_.UserDomain);
-    const int len = GetWindowTextLengthW(hwnd_);
-    std::wstring caption(static_cast<size_t>(len) + 1, L'\0');
-    GetWindowTextW(hwnd_, caption.data(), len + 1);
-    caption.resize(static_cast<size_t>(len));
     SetWindowTextW(hwnd_,
-                   platform::W(ComposeCaption(platform::U(caption.c_str()), state_.UserName)));
+                   platform::W(ComposeCaption(platform::WindowText(hwnd_), state_.UserName)));
 }
 
 void TForm1::FormActivate() {
@@ -223,19 +185,7 @@ void TForm1::FormClose() {
 }
 
 void TForm1::Timer1Timer() {
-    show::Timer1Timer(rain_, *this);
-}
-
-void TForm1::RabbitClick() {
-    FormPatchHost host(*this);
-    patch::SystemSteps steps(host, platform::SystemResources(), platform::SystemOs(),
-                             state_.TargetDir);
-    const binary::Status run = patch::RabbitClick(host, steps, state_.TargetDir);
-    if (!run) {
-        // A payload that could not be written ends the handler as any error that no handler
-        // caught does: in the application's default error handler's box.
-        ShowException(hwnd_, patch::UserText(run.error()));
-    }
+    show::Timer1Timer(rain_, *this, *this);
 }
 
 void TForm1::sLabelFX1Click() {
@@ -243,9 +193,8 @@ void TForm1::sLabelFX1Click() {
         platform::BuildDateText().value_or(std::u16string(show::kUnknownStamp));
     const std::u16string time =
         platform::BuildTimeText().value_or(std::u16string(show::kUnknownStamp));
-    const std::u16string text = show::AboutText(date, time);
-    MessageBoxW(hwnd_, platform::W(text), platform::W(ApplicationTitle()), MB_OK);
-    state_.HideConsoleCaret();
+    ShowMessageBox(hwnd_, show::AboutText(date, time), MB_OK);
+    HideCaret();
 }
 
 void TForm1::sLabelFX1MouseMove() {
@@ -258,43 +207,6 @@ void TForm1::sLabelFX1MouseLeave() {
 
 void TForm1::sSkinProvider1TitleButtons0MouseUp(skin::MouseButton, int, int) {
     sLabelFX1Click();
-}
-
-void TForm1::NeoWakeUP() {
-    FormIntroHost host(*this);
-    show::NeoWakeUP(host);
-}
-
-// --- Frame timer host -----------------------------------------------------------------
-
-void TForm1::SetTimerEnabled(bool enabled) {
-    timerOn_ = enabled;
-    if (enabled) {
-        SetTimer(hwnd_, kTimer1, kTimer1Interval, nullptr);
-    } else {
-        KillTimer(hwnd_, kTimer1);
-    }
-}
-
-void TForm1::RepaintWindow() {
-    RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
-}
-
-void TForm1::RepaintRabbit() {
-    // Every tick after the intro: straight into the window's device context like the rain,
-    // without a round of invalidation and paint messages.
-    if (HDC dc = state_.WindowDC.Get()) {
-        controls_.Repaint(dc, controls_[kRabbit].Bounds);
-    }
-}
-
-void TForm1::IntroStart() {
-    FormIntroHost host(*this);
-    show::RunIntro(host);
-}
-
-bool TForm1::WindowClosed() const {
-    return state_.WindowClosing != 0;
 }
 
 // --- Window procedure -----------------------------------------------------------------

@@ -1,6 +1,6 @@
 #include "patch/payload.h"
 
-#include "patch/error.h"
+#include "patch/user_error.h"
 
 namespace patch {
 

@@ -1,6 +1,6 @@
-#include "patch/error.h"
 #include "patch/payload.h"
 #include "patch/tests/fakes.h"
+#include "patch/user_error.h"
 #include "resedit/tests/support.h"
 
 #include <gtest/gtest.h>
