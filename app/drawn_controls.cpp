@@ -1,3 +1,5 @@
+// The main window's drawn controls: their stored layout, pictures and fonts, painting and
+// hit-testing.
 #include "app/drawn_controls.h"
 
 #include "app/control_proxies.h"

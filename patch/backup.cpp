@@ -1,3 +1,4 @@
+// The backup of the target's files before the patch run, and the restore from it.
 #include "patch/backup.h"
 
 #include "patch/stringpatch.h"

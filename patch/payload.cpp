@@ -1,3 +1,4 @@
+// An embedded payload written out to a file of the target folder.
 #include "patch/payload.h"
 
 #include "patch/user_error.h"

@@ -1,3 +1,5 @@
+// The string patch: the resource-pack name inside the target executable found and rewritten
+// in place, block by block.
 #include "patch/stringpatch.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The dialog transplant: one template of the program's own image into a file of the target.
 #include "patch/transplant.h"
 
 #include <string>

@@ -1,3 +1,4 @@
+// TTransMemo on Win32: the edit control, its subclass and its transparent repaint.
 #include "show/transmemo_win32.h"
 
 #include "show/memolines.h"

@@ -1,3 +1,4 @@
+// An embedded payload written out: an existing file replaced whole, and the three errors.
 #include "patch/payload.h"
 #include "patch/tests/fakes.h"
 #include "patch/user_error.h"
