@@ -24,16 +24,6 @@ namespace app {
 
 namespace {
 
-// The window's stored colour: RGB 37, 171, 3.
-constexpr COLORREF kFormColor = RGB(37, 171, 3);
-
-// The window's and the console's font: Tahoma at the given height (96 DPI) and weight.
-HFONT CreateTahoma(int height96, int weight, int dpi) {
-    return CreateFontW(-ScaleForDpi(height96, dpi), 0, 0, 0, weight, FALSE, FALSE, FALSE,
-                       DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                       DEFAULT_PITCH, L"Tahoma");
-}
-
 POINT PointOf(LPARAM lp) {
     return POINT{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
 }
@@ -104,28 +94,6 @@ void TForm1::RegisterWindowClass(HINSTANCE instance) {
     wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     wc.lpszClassName = kMainWindowClass;
     RegisterClassExW(&wc);
-}
-
-SIZE TForm1::OuterSize() const {
-    return sSkinProvider1.WindowSizeFor(
-        SIZE{ScaleForDpi(kClientWidth, dpi_), ScaleForDpi(kClientHeight, dpi_)});
-}
-
-void TForm1::ApplyDpi(int dpi) {
-    dpi_ = dpi;
-    sSkinProvider1.SetDpi(dpi);
-    formFont_.Reset(CreateTahoma(11, FW_NORMAL, dpi));
-    controls_.ApplyDpi(dpi);
-    ApplyConsoleDpi();
-}
-
-void TForm1::ApplyConsoleDpi() {
-    consoleFont_.Reset(CreateTahoma(13, FW_BOLD, dpi_));
-    if (state_.LogMemo) {
-        const RECT b = ScaleRect(kConsoleBounds, dpi_);
-        state_.LogMemo->SetBounds(b.left, b.top, b.right - b.left, b.bottom - b.top);
-        state_.LogMemo->SetFont(consoleFont_.Get(), kFormColor);
-    }
 }
 
 TForm1::~TForm1() {
@@ -340,63 +308,10 @@ void TForm1::OnActivate(WPARAM wp, HWND other) {
     appJustActivated_ = false;
 }
 
-void TForm1::OnMouseMove(POINT p) {
-    const int c = controls_.At(p);
-    if (hoverControl_ == kSLabelFX1 && c != kSLabelFX1) {
-        sLabelFX1MouseLeave();
-    }
-    hoverControl_ = c;
-    if (c == kSLabelFX1) {
-        sLabelFX1MouseMove();
-    }
-    if (!trackingLeave_) {
-        TRACKMOUSEEVENT t{sizeof t, TME_LEAVE, hwnd_, 0};
-        trackingLeave_ = TrackMouseEvent(&t) != 0;
-    }
-}
-
-void TForm1::OnMouseLeave() {
-    trackingLeave_ = false;
-    if (hoverControl_ == kSLabelFX1) {
-        sLabelFX1MouseLeave();
-    }
-    hoverControl_ = -1;
-}
-
-void TForm1::OnLButtonDown(POINT p) {
-    pressedControl_ = controls_.At(p);
-    SetCapture(hwnd_);
-}
-
-// A click is a press and a release over the same control.
-void TForm1::OnLButtonUp(POINT p) {
-    const int pressed = pressedControl_;
-    pressedControl_ = -1;
-    if (GetCapture() == hwnd_) {
-        ReleaseCapture();
-    }
-    if (pressed < 0 || controls_.At(p) != pressed) {
-        return;
-    }
-    if (pressed == kRabbit) {
-        RabbitClick();
-    } else if (pressed == kSLabelFX1) {
-        sLabelFX1Click();
-    }
-}
-
 void TForm1::OnClose() {
     // Closing the main window ends the application; the window itself goes at the end.
     FormClose();
     PostQuitMessage(0);
-}
-
-void TForm1::OnDpiChanged(int dpi, const RECT& suggested) {
-    ApplyDpi(dpi);
-    const SIZE outer = OuterSize();
-    SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, outer.cx, outer.cy,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
-    RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME);
 }
 
 } // namespace app

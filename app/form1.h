@@ -2,8 +2,9 @@
 // the handlers that drive the show and the patch run. The window is the console and the loop
 // that the intro and the patch run share, and the host of the frame timer, the intro and the
 // patch run; each of those roles is implemented in a file of its own (form1_console.cpp,
-// form1_loop.cpp, form1_show.cpp, form1_patch.cpp). Its drawn controls and its program-wide
-// state live in files of their own too.
+// form1_loop.cpp, form1_show.cpp, form1_patch.cpp), and so are its sizes and fonts at a DPI
+// (form1_dpi.cpp) and the pointer over its drawn controls (form1_mouse.cpp). Its drawn
+// controls and its program-wide state live in files of their own too.
 #pragma once
 
 #include "app/drawn_controls.h"
@@ -120,9 +121,6 @@ private:
     TForm1() = default;
     static void RegisterWindowClass(HINSTANCE instance);
     void LoadSkin();
-    void ApplyDpi(int dpi);
-    void ApplyConsoleDpi();
-    SIZE OuterSize() const;
 
     static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
     LRESULT Handle(UINT msg, WPARAM wp, LPARAM lp);
@@ -130,12 +128,19 @@ private:
     LRESULT OnPaint();
     bool IsConsole(HWND control) const;
     void OnActivate(WPARAM wp, HWND other);
+    void OnClose();
+
+    // At a DPI (form1_dpi.cpp).
+    void ApplyDpi(int dpi);
+    void ApplyConsoleDpi();
+    SIZE OuterSize() const;
+    void OnDpiChanged(int dpi, const RECT& suggested);
+
+    // Under the pointer (form1_mouse.cpp).
     void OnMouseMove(POINT p);
     void OnMouseLeave();
     void OnLButtonDown(POINT p);
     void OnLButtonUp(POINT p);
-    void OnClose();
-    void OnDpiChanged(int dpi, const RECT& suggested);
 
     HWND hwnd_ = nullptr;
     HINSTANCE instance_ = nullptr;
