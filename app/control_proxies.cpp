@@ -1,3 +1,4 @@
+// The drawn controls' accessibility stand-ins: their window classes and window procedure.
 #include "app/control_proxies.h"
 
 #include "platform/text.h"

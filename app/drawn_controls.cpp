@@ -1,8 +1,10 @@
+// The main window's drawn controls: their stored layout, pictures and fonts, painting and
+// hit-testing.
 #include "app/drawn_controls.h"
 
-#include "app/appcore.h"
 #include "app/control_proxies.h"
 #include "app/resources.h"
+#include "app/window_rules.h"
 #include "platform/gdi_win32.h"
 #include "platform/text.h"
 #include "skin/imaging.h"

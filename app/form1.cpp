@@ -1,22 +1,19 @@
+// The main window: its creation, its event handlers and its window procedure.
 #include "app/form1.h"
 
-#include "app/appcore.h"
-#include "app/application.h"
 #include "app/control_proxies.h"
-#include "app/introhost.h"
-#include "app/patchhost.h"
+#include "app/message_boxes.h"
 #include "app/resources.h"
+#include "app/window_rules.h"
 #include "music/trackfile.h"
 #include "music/xmplayer.h"
-#include "patch/error.h"
-#include "patch/systemsteps.h"
 #include "platform/account.h"
 #include "platform/buildstamp_win32.h"
 #include "platform/dpi_win32.h"
 #include "platform/resource.h"
 #include "platform/text.h"
+#include "platform/window_query_win32.h"
 #include "show/about.h"
-#include "show/intro.h"
 #include "show/transmemo_win32.h"
 
 #include <windowsx.h>
@@ -26,16 +23,6 @@
 namespace app {
 
 namespace {
-
-// The window's stored colour: RGB 37, 171, 3.
-constexpr COLORREF kFormColor = RGB(37, 171, 3);
-
-// The window's and the console's font: Tahoma at the given height (96 DPI) and weight.
-HFONT CreateTahoma(int height96, int weight, int dpi) {
-    return CreateFontW(-ScaleForDpi(height96, dpi), 0, 0, 0, weight, FALSE, FALSE, FALSE,
-                       DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                       DEFAULT_PITCH, L"Tahoma");
-}
 
 POINT PointOf(LPARAM lp) {
     return POINT{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
@@ -109,28 +96,6 @@ void TForm1::RegisterWindowClass(HINSTANCE instance) {
     RegisterClassExW(&wc);
 }
 
-SIZE TForm1::OuterSize() const {
-    return sSkinProvider1.WindowSizeFor(
-        SIZE{ScaleForDpi(kClientWidth, dpi_), ScaleForDpi(kClientHeight, dpi_)});
-}
-
-void TForm1::ApplyDpi(int dpi) {
-    dpi_ = dpi;
-    sSkinProvider1.SetDpi(dpi);
-    formFont_.Reset(CreateTahoma(11, FW_NORMAL, dpi));
-    controls_.ApplyDpi(dpi);
-    ApplyConsoleDpi();
-}
-
-void TForm1::ApplyConsoleDpi() {
-    consoleFont_.Reset(CreateTahoma(13, FW_BOLD, dpi_));
-    if (state_.LogMemo) {
-        const RECT b = ScaleRect(kConsoleBounds, dpi_);
-        state_.LogMemo->SetBounds(b.left, b.top, b.right - b.left, b.bottom - b.top);
-        state_.LogMemo->SetFont(consoleFont_.Get(), kFormColor);
-    }
-}
-
 TForm1::~TForm1() {
     state_.ReleaseWindowDC();
     if (hwnd_) {
@@ -149,37 +114,6 @@ void TForm1::Show() {
     UpdateWindow(hwnd_);
 }
 
-void TForm1::CreateConsole() {
-    state_.LogMemo.reset(show::TTransMemo::Create(hwnd_));
-    show::TTransMemo* memo = state_.LogMemo.get();
-    if (!memo) {
-        return;
-    }
-    memo->SetName(L"LogMemo");
-    memo->SetColor(RGB(0, 0, 0));
-    memo->SetTransparent(true);
-    memo->SetAlignText(show::TAlignment::taLeftJustify);
-    memo->SetBorder(false);
-    ApplyConsoleDpi();
-    memo->Clear();
-}
-
-void TForm1::CreateMarquee() {
-    HWND hwnd = hwnd_;
-    state_.MarqueeThread = new show::TItoolsThread(
-        [hwnd](const std::function<void()>& update) { platform::Synchronize(hwnd, update); },
-        [](std::uint32_t ms) { ::Sleep(ms); });
-    state_.MarqueeThread->Lbl = [this](const std::u16string& text) {
-        controls_.SetCaption(kLabel2, text);
-    };
-    state_.MarqueeThread->TransMemo = state_.LogMemo.get();
-}
-
-void TForm1::EndProgram() {
-    state_.ReleaseWindowDC();
-    ExitProcess(0);
-}
-
 // --- Event handlers -------------------------------------------------------------------
 
 void TForm1::FormCreate() {
@@ -195,12 +129,8 @@ void TForm1::FormCreate() {
     state_.UserName.clear();
     state_.UserDomain.clear();
     options_.lookupCurrentUser(state_.UserName, state_.UserDomain);
-    const int len = GetWindowTextLengthW(hwnd_);
-    std::wstring caption(static_cast<size_t>(len) + 1, L'\0');
-    GetWindowTextW(hwnd_, caption.data(), len + 1);
-    caption.resize(static_cast<size_t>(len));
     SetWindowTextW(hwnd_,
-                   platform::W(ComposeCaption(platform::U(caption.c_str()), state_.UserName)));
+                   platform::W(ComposeCaption(platform::WindowText(hwnd_), state_.UserName)));
 }
 
 void TForm1::FormActivate() {
@@ -223,19 +153,7 @@ void TForm1::FormClose() {
 }
 
 void TForm1::Timer1Timer() {
-    show::Timer1Timer(rain_, *this);
-}
-
-void TForm1::RabbitClick() {
-    FormPatchHost host(*this);
-    patch::SystemSteps steps(host, platform::SystemResources(), platform::SystemOs(),
-                             state_.TargetDir);
-    const binary::Status run = patch::RabbitClick(host, steps, state_.TargetDir);
-    if (!run) {
-        // A payload that could not be written ends the handler as any error that no handler
-        // caught does: in the application's default error handler's box.
-        ShowException(hwnd_, patch::UserText(run.error()));
-    }
+    show::Timer1Timer(rain_, *this, *this);
 }
 
 void TForm1::sLabelFX1Click() {
@@ -243,9 +161,8 @@ void TForm1::sLabelFX1Click() {
         platform::BuildDateText().value_or(std::u16string(show::kUnknownStamp));
     const std::u16string time =
         platform::BuildTimeText().value_or(std::u16string(show::kUnknownStamp));
-    const std::u16string text = show::AboutText(date, time);
-    MessageBoxW(hwnd_, platform::W(text), platform::W(ApplicationTitle()), MB_OK);
-    state_.HideConsoleCaret();
+    ShowMessageBox(hwnd_, show::AboutText(date, time), MB_OK);
+    HideCaret();
 }
 
 void TForm1::sLabelFX1MouseMove() {
@@ -258,43 +175,6 @@ void TForm1::sLabelFX1MouseLeave() {
 
 void TForm1::sSkinProvider1TitleButtons0MouseUp(skin::MouseButton, int, int) {
     sLabelFX1Click();
-}
-
-void TForm1::NeoWakeUP() {
-    FormIntroHost host(*this);
-    show::NeoWakeUP(host);
-}
-
-// --- Frame timer host -----------------------------------------------------------------
-
-void TForm1::SetTimerEnabled(bool enabled) {
-    timerOn_ = enabled;
-    if (enabled) {
-        SetTimer(hwnd_, kTimer1, kTimer1Interval, nullptr);
-    } else {
-        KillTimer(hwnd_, kTimer1);
-    }
-}
-
-void TForm1::RepaintWindow() {
-    RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
-}
-
-void TForm1::RepaintRabbit() {
-    // Every tick after the intro: straight into the window's device context like the rain,
-    // without a round of invalidation and paint messages.
-    if (HDC dc = state_.WindowDC.Get()) {
-        controls_.Repaint(dc, controls_[kRabbit].Bounds);
-    }
-}
-
-void TForm1::IntroStart() {
-    FormIntroHost host(*this);
-    show::RunIntro(host);
-}
-
-bool TForm1::WindowClosed() const {
-    return state_.WindowClosing != 0;
 }
 
 // --- Window procedure -----------------------------------------------------------------
@@ -428,63 +308,10 @@ void TForm1::OnActivate(WPARAM wp, HWND other) {
     appJustActivated_ = false;
 }
 
-void TForm1::OnMouseMove(POINT p) {
-    const int c = controls_.At(p);
-    if (hoverControl_ == kSLabelFX1 && c != kSLabelFX1) {
-        sLabelFX1MouseLeave();
-    }
-    hoverControl_ = c;
-    if (c == kSLabelFX1) {
-        sLabelFX1MouseMove();
-    }
-    if (!trackingLeave_) {
-        TRACKMOUSEEVENT t{sizeof t, TME_LEAVE, hwnd_, 0};
-        trackingLeave_ = TrackMouseEvent(&t) != 0;
-    }
-}
-
-void TForm1::OnMouseLeave() {
-    trackingLeave_ = false;
-    if (hoverControl_ == kSLabelFX1) {
-        sLabelFX1MouseLeave();
-    }
-    hoverControl_ = -1;
-}
-
-void TForm1::OnLButtonDown(POINT p) {
-    pressedControl_ = controls_.At(p);
-    SetCapture(hwnd_);
-}
-
-// A click is a press and a release over the same control.
-void TForm1::OnLButtonUp(POINT p) {
-    const int pressed = pressedControl_;
-    pressedControl_ = -1;
-    if (GetCapture() == hwnd_) {
-        ReleaseCapture();
-    }
-    if (pressed < 0 || controls_.At(p) != pressed) {
-        return;
-    }
-    if (pressed == kRabbit) {
-        RabbitClick();
-    } else if (pressed == kSLabelFX1) {
-        sLabelFX1Click();
-    }
-}
-
 void TForm1::OnClose() {
     // Closing the main window ends the application; the window itself goes at the end.
     FormClose();
     PostQuitMessage(0);
-}
-
-void TForm1::OnDpiChanged(int dpi, const RECT& suggested) {
-    ApplyDpi(dpi);
-    const SIZE outer = OuterSize();
-    SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, outer.cx, outer.cy,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
-    RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME);
 }
 
 } // namespace app

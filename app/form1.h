@@ -1,14 +1,22 @@
 // The main window TForm1: its creation, its window procedure and the routing of its events to
-// the handlers that drive the show and the patch run. Its drawn controls, its program-wide
-// state and its hosts of the intro and the patch run live in files of their own.
+// the handlers that drive the show and the patch run. The window is the console and the loop
+// that the intro and the patch run share, and the host of the frame timer, the intro and the
+// patch run; each of those roles is implemented in a file of its own (form1_console.cpp,
+// form1_loop.cpp, form1_show.cpp, form1_patch.cpp), and so are its sizes and fonts at a DPI
+// (form1_dpi.cpp) and the pointer over its drawn controls (form1_mouse.cpp). Its drawn
+// controls and its program-wide state live in files of their own too.
 #pragma once
 
 #include "app/drawn_controls.h"
 #include "app/opendialog.h"
-#include "app/unit1.h"
+#include "app/program_state.h"
+#include "patch/host.h"
 #include "patch/patchrun.h"
+#include "show/console.h"
 #include "show/glyphsheet.h"
+#include "show/intro.h"
 #include "show/rain.h"
+#include "show/window_loop.h"
 #include "skin/skin_win32.h"
 
 #include <windows.h>
@@ -30,7 +38,11 @@ struct FormOptions {
                               std::u16string& domain) = nullptr; // the platform's
 };
 
-class TForm1 final : public show::FrameTimerHost {
+class TForm1 final : public show::Console,
+                     public show::WindowLoop,
+                     public show::FrameTimerHost,
+                     public show::IntroHost,
+                     public patch::PatchHost {
 public:
     // Creates the window (running FormCreate); null on failure.
     static TForm1* Create(HINSTANCE instance, FormOptions options = {});
@@ -39,6 +51,9 @@ public:
     HWND Handle() const { return hwnd_; }
     // Places the window in the centre of the screen and shows it.
     void Show();
+    // The program's message loop, until the application is told to end; then the program end
+    // releases the window's device context.
+    void Run();
 
     // Event handlers.
     void FormCreate();
@@ -52,27 +67,46 @@ public:
     void sSkinProvider1TitleButtons0MouseUp(skin::MouseButton button, int x, int y);
     void NeoWakeUP();
 
-    // Frame timer host.
+    // The console LogMemo (form1_console.cpp); nothing happens before it exists.
+    void AppendLog(const std::u16string& line) override;
+    void ClearLog() override;
+    void ReplaceLine(int index, const std::u16string& text) override;
+    void HideCaret() override;
+
+    // The window's loop (form1_loop.cpp).
+    void ProcessMessages() override;
+    bool WindowClosed() const override;
+    [[noreturn]] void EndProgram() override;
     void SetTimerEnabled(bool enabled) override;
     void RepaintWindow() override;
+
+    // The frame timer's and the intro's host (form1_show.cpp).
     void RepaintRabbit() override;
     void IntroStart() override;
-    bool WindowClosed() const override;
-
-    // What the intro and the patch run ask of the window besides.
     // The console LogMemo, with its lines cleared.
-    void CreateConsole();
+    void CreateConsole() override;
     // The marquee thread, created suspended; it turns Label2's text.
-    void CreateMarquee();
-    void ProcessMessages() { state_.Pump.ProcessPending(); }
-    // Ends the program at once with exit code 0, releasing the window's device context.
-    [[noreturn]] void EndProgram();
+    void CreateMarquee() override;
+    void StartMarquee() override;
+    void PauseMarquee() override;
+    void ShowSignature() override;
+    void ShowRabbit() override;
+    void SetIntroTicks(std::int32_t value) override;
+    void Sleep(std::uint32_t milliseconds) override;
 
-    ProgramState& State() { return state_; }
-    DrawnControls& Controls() { return controls_; }
+    // The patch run's host (form1_patch.cpp).
+    void ShowMessage(const std::u16string& text) override;
+    bool TopLevelWindowExists(std::u16string_view className, std::u16string_view title) override;
+    bool ExecuteOpenDialog() override;
+    std::u16string OpenDialogFileName() override;
+    void SetCaption(const std::u16string& caption) override;
+
+    // What the window holds, for reading.
+    const ProgramState& State() const { return state_; }
+    const DrawnControls& Controls() const { return controls_; }
     int Dpi() const { return dpi_; }
-    show::RainState& Rain() { return rain_; }
-    show::GlyphSheets& Sheets() { return sheets_; }
+    const show::RainState& Rain() const { return rain_; }
+    const show::GlyphSheets& Sheets() const { return sheets_; }
 
     // The open-file dialog of the patch run; its file name persists between runs.
     TOpenDialog OpenDialog1{std::u16string(patch::kDefaultTargetPath),
@@ -87,9 +121,6 @@ private:
     TForm1() = default;
     static void RegisterWindowClass(HINSTANCE instance);
     void LoadSkin();
-    void ApplyDpi(int dpi);
-    void ApplyConsoleDpi();
-    SIZE OuterSize() const;
 
     static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
     LRESULT Handle(UINT msg, WPARAM wp, LPARAM lp);
@@ -97,12 +128,19 @@ private:
     LRESULT OnPaint();
     bool IsConsole(HWND control) const;
     void OnActivate(WPARAM wp, HWND other);
+    void OnClose();
+
+    // At a DPI (form1_dpi.cpp).
+    void ApplyDpi(int dpi);
+    void ApplyConsoleDpi();
+    SIZE OuterSize() const;
+    void OnDpiChanged(int dpi, const RECT& suggested);
+
+    // Under the pointer (form1_mouse.cpp).
     void OnMouseMove(POINT p);
     void OnMouseLeave();
     void OnLButtonDown(POINT p);
     void OnLButtonUp(POINT p);
-    void OnClose();
-    void OnDpiChanged(int dpi, const RECT& suggested);
 
     HWND hwnd_ = nullptr;
     HINSTANCE instance_ = nullptr;
@@ -119,7 +157,6 @@ private:
 
     show::GlyphSheets sheets_;
     show::RainState rain_;
-    bool timerOn_ = false;
 
     bool activatedBefore_ = false;
     bool appJustActivated_ = false;

@@ -24,13 +24,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         return 1;
     }
     form->Show();
-
-    app::ProgramState& state = form->State();
-    MSG msg;
-    while (!state.Pump.QuitRequested() && GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        state.Pump.Handle(msg);
-    }
-    state.ReleaseWindowDC();
+    form->Run();
     delete form;
     return 0;
 }

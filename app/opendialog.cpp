@@ -1,3 +1,4 @@
+// The open-file dialog OpenDialog1 through the common dialog.
 #include "app/opendialog.h"
 
 #include <commdlg.h>

@@ -1,13 +1,14 @@
+// The restore as a user meets it: its host of message boxes and the open-file dialog.
 #include "app/restore.h"
 
-#include "app/appcore.h"
-#include "app/application.h"
+#include "app/message_boxes.h"
 #include "app/opendialog.h"
-#include "app/patchhost.h"
+#include "app/window_rules.h"
 #include "patch/backup.h"
 #include "platform/file.h"
 #include "platform/resource.h"
 #include "platform/text.h"
+#include "platform/window_query_win32.h"
 
 #include <windows.h>
 
@@ -21,18 +22,14 @@ namespace {
 // open-file dialog as the window's.
 class RestoreHost final : public patch::TargetHost {
 public:
-    void AppendLog(const std::u16string&) override {} // no console
     void ShowMessage(const std::u16string& text) override {
-        MessageBoxW(nullptr, platform::W(text), platform::W(ApplicationTitle()),
-                    MB_OK | MB_SETFOREGROUND);
+        ShowMessageBox(nullptr, text, MB_OK | MB_SETFOREGROUND);
     }
     bool TopLevelWindowExists(std::u16string_view className, std::u16string_view title) override {
-        return app::TopLevelWindowExists(className, title);
+        return platform::TopLevelWindowExists(className, title);
     }
-    bool FileExists(const std::u16string& path) override { return IsExistingFile(path); }
     bool ExecuteOpenDialog() override { return dialog_.Execute(nullptr); }
     std::u16string OpenDialogFileName() override { return dialog_.FileName; }
-    [[noreturn]] void EndProgram() override { ExitProcess(0); }
 
 private:
     TOpenDialog dialog_{std::u16string(patch::kDefaultTargetPath),

@@ -4,7 +4,7 @@
 
 namespace app {
 
-// Whether the program's command line carries the restore switch (appcore.h).
+// Whether the program's command line carries the restore switch (window_rules.h).
 bool RestoreRequested();
 
 // The restore as a user meets it: message boxes, the open-file dialog when the target is not

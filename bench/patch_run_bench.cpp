@@ -9,6 +9,7 @@
 #include "patch/systemsteps.h"
 #include "platform/file.h"
 #include "platform/resource.h"
+#include "platform/window_query_win32.h"
 
 #include <windows.h>
 
@@ -21,29 +22,24 @@
 
 namespace {
 
-class BenchHost final : public patch::PatchHost {
+// The window: console lines and message boxes counted, nothing shown.
+class BenchHost final : public patch::PatchHost, public show::Console, public show::WindowLoop {
 public:
     std::vector<std::u16string> lines;
     std::vector<std::u16string> boxes;
     void AppendLog(const std::u16string& line) override { lines.push_back(line); }
-    void ShowMessage(const std::u16string& text) override { boxes.push_back(text); }
     void ClearLog() override { lines.clear(); }
-    void HideConsoleCaret() override {}
+    void ReplaceLine(int, const std::u16string&) override {}
+    void HideCaret() override {}
+    void ShowMessage(const std::u16string& text) override { boxes.push_back(text); }
     bool TopLevelWindowExists(std::u16string_view cls, std::u16string_view title) override {
-        return FindWindowW(std::wstring(cls.begin(), cls.end()).c_str(),
-                           std::wstring(title.begin(), title.end()).c_str());
-    }
-    bool FileExists(const std::u16string& path) override {
-        const DWORD a = GetFileAttributesW(reinterpret_cast<const wchar_t*>(path.c_str()));
-        return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
-    }
-    bool RemoveFile(const std::u16string& path) override {
-        return DeleteFileW(reinterpret_cast<const wchar_t*>(path.c_str())) != 0;
+        return platform::TopLevelWindowExists(cls, title);
     }
     bool ExecuteOpenDialog() override { return false; }
     std::u16string OpenDialogFileName() override { return u""; }
     void SetCaption(const std::u16string&) override {}
     void ProcessMessages() override {}
+    bool WindowClosed() const override { return false; }
     [[noreturn]] void EndProgram() override { ExitProcess(1); }
     void SetTimerEnabled(bool) override {}
     void RepaintWindow() override {}
@@ -72,10 +68,11 @@ int wmain(int argc, wchar_t** argv) {
         freshCopy();
         BenchHost host;
         std::u16string targetDir = work.u16string() + u"\\";
-        patch::SystemSteps steps(host, platform::SystemResources(), platform::SystemOs(),
-                                 targetDir);
+        patch::SystemSteps steps(patch::Reporter{host, host}, platform::SystemResources(),
+                                 platform::SystemOs(), targetDir);
         const auto t0 = std::chrono::steady_clock::now();
-        const binary::Status run = patch::GoClick(host, steps, targetDir);
+        const binary::Status run =
+            patch::GoClick(host, host, host, steps, platform::SystemOs(), targetDir);
         ms.push_back(
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
                 .count());

@@ -1,6 +1,5 @@
 // CPU time of one transparent repaint of the console (four lines of text over the window).
 //   transmemo_bench.exe [repaints]
-#include "app/introhost.h"
 #include "bench/window_bench.h"
 
 #include <windows.h>
@@ -14,10 +13,9 @@ int main(int argc, char** argv) {
     if (!form) {
         return 1;
     }
-    app::FormIntroHost intro(*form);
-    intro.CreateConsole();
+    form->CreateConsole();
     for (const auto& q : show::kQuotations) {
-        intro.AppendLog(std::u16string(q));
+        form->AppendLog(std::u16string(q));
     }
     for (int i = 0; i < 30; ++i) {
         form->ProcessMessages();
@@ -41,6 +39,6 @@ int main(int argc, char** argv) {
                 static_cast<double>(t1.QuadPart - t0.QuadPart) / static_cast<double>(f.QuadPart) /
                     done * 1e6);
     form->FormClose();
-    form->State().ReleaseWindowDC();
+    delete form;
     return 0;
 }

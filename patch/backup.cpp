@@ -1,7 +1,8 @@
+// The backup of the target's files before the patch run, and the restore from it.
 #include "patch/backup.h"
 
-#include "patch/error.h"
 #include "patch/stringpatch.h"
+#include "patch/user_error.h"
 #include "platform/resource.h"
 
 #include <new>
@@ -355,7 +356,9 @@ void RestoreRun(TargetHost& host, platform::Os& os, std::u16string& targetDir) {
         host.ShowMessage(u"Please, close iTools!");
         return;
     }
-    LocateTarget(host, targetDir);
+    if (!LocateTarget(host, os, targetDir)) {
+        return; // the program ends with the restore
+    }
     RestoreOutcome outcome;
     const binary::Status restored = RestoreOriginals(os, targetDir, outcome);
     host.ShowMessage(restored ? RestoreDoneText(targetDir, outcome) : UserText(restored.error()));

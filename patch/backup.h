@@ -66,6 +66,8 @@ std::u16string RestoreDoneText(const std::u16string& targetDir, const RestoreOut
 
 // iTools3-Rus.exe /restore: the running-target check and the target located as the patch run
 // does them, then the restore and one message box saying what it did or why it could not.
+// When the user names no file twice, the second message says so and nothing is restored: the
+// program then ends with the restore, as the patch run ends the program.
 void RestoreRun(TargetHost& host, platform::Os& os, std::u16string& targetDir);
 
 } // namespace patch

@@ -1,12 +1,13 @@
+// The patch run: the target located, the steps in their order, the rabbit's click handler.
 #include "patch/patchrun.h"
 
 #include "platform/path.h"
 
 namespace patch {
 
-void LocateTarget(TargetHost& host, std::u16string& targetDir) {
-    if (host.FileExists(targetDir + std::u16string(kTargetExe))) {
-        return;
+bool LocateTarget(TargetHost& host, platform::Os& os, std::u16string& targetDir) {
+    if (platform::IsExistingFile(os, targetDir + std::u16string(kTargetExe))) {
+        return true;
     }
     host.ShowMessage(u"Не найден файл: " + targetDir + u"\"iTools.exe\"" + u"\n\r" + u"\n\r" +
                      u"Выберите файл \"iTools.exe\" вручную!");
@@ -14,16 +15,18 @@ void LocateTarget(TargetHost& host, std::u16string& targetDir) {
         targetDir = TargetDirForPick(host.OpenDialogFileName());
     }
     const std::u16string picked = host.OpenDialogFileName();
-    if (!host.FileExists(picked)) {
+    if (!platform::IsExistingFile(os, picked)) {
         host.ShowMessage(u"Вы опять не правильно указали файл!: " + picked);
-        host.EndProgram();
+        return false;
     }
+    return true;
 }
 
 namespace {
 
 // Steps 5 to 7: the icon file written out, put into iTools.exe, removed again.
-binary::Status ReplaceIcon(PatchHost& host, PatchSteps& steps, const std::u16string& targetDir) {
+binary::Status ReplaceIcon(PatchHost& host, PatchSteps& steps, platform::Os& os,
+                           const std::u16string& targetDir) {
     const std::u16string iconFile = targetDir + std::u16string(kIconFile);
     binary::Status saved = steps.SaveResourceToFile(kIconResource, iconFile);
     if (!saved) {
@@ -40,7 +43,7 @@ binary::Status ReplaceIcon(PatchHost& host, PatchSteps& steps, const std::u16str
         static_cast<void>(steps.ResEditClose(handle, false));
     }
     // A file that stays behind is not reported.
-    host.RemoveFile(iconFile);
+    static_cast<void>(os.Delete(iconFile));
     return binary::Ok();
 }
 
@@ -48,7 +51,7 @@ binary::Status ReplaceIcon(PatchHost& host, PatchSteps& steps, const std::u16str
 // against the target folder: after a pick in the dialog the current folder can be anywhere.
 // While iTools.exe may still name the Chinese pack (its string patch failed), the pack stays:
 // without it the target would not start.
-binary::Status ReplacePack(PatchHost& host, PatchSteps& steps, const std::u16string& targetDir,
+binary::Status ReplacePack(PatchSteps& steps, platform::Os& os, const std::u16string& targetDir,
                            bool packRenamed, bool renamedNow) {
     binary::Status saved =
         steps.SaveResourceToFile(kPackResource, targetDir + std::u16string(kRussianPack));
@@ -57,14 +60,14 @@ binary::Status ReplacePack(PatchHost& host, PatchSteps& steps, const std::u16str
         // back to naming the Chinese one while that is there, or the target would not start.
         // A target localised before keeps its name. Silently, as it was not the failure; the
         // write's error still ends the run.
-        if (renamedNow && host.FileExists(targetDir + std::u16string(kChinesePack))) {
+        if (renamedNow && platform::IsExistingFile(os, targetDir + std::u16string(kChinesePack))) {
             static_cast<void>(steps.RevertExeString(kRussianPack));
         }
         return saved;
     }
     if (packRenamed) {
         // A pack that cannot be removed is not reported.
-        host.RemoveFile(targetDir + std::u16string(kChinesePack));
+        static_cast<void>(os.Delete(targetDir + std::u16string(kChinesePack)));
     }
     return binary::Ok();
 }
@@ -75,10 +78,11 @@ std::u16string TargetDirForPick(std::u16string_view pickedPath) {
     return platform::ExtractFileDir(pickedPath) + u"\\";
 }
 
-binary::Status GoClick(PatchHost& host, PatchSteps& steps, std::u16string& targetDir) {
+binary::Status GoClick(PatchHost& host, show::Console& console, show::WindowLoop& loop,
+                       PatchSteps& steps, platform::Os& os, std::u16string& targetDir) {
     // 1. A clean console without a caret.
-    host.ClearLog();
-    host.HideConsoleCaret();
+    console.ClearLog();
+    console.HideCaret();
 
     // 2. Nothing may be touched while the target runs.
     if (host.TopLevelWindowExists(kTargetWindowClass, kTargetWindowTitle)) {
@@ -87,8 +91,10 @@ binary::Status GoClick(PatchHost& host, PatchSteps& steps, std::u16string& targe
     }
 
     // 3. and 4.
-    host.AppendLog(u"Working Please wait!");
-    LocateTarget(host, targetDir);
+    console.AppendLog(u"Working Please wait!");
+    if (!LocateTarget(host, os, targetDir)) {
+        loop.EndProgram();
+    }
 
     // The originals are kept before anything in the folder changes; without them the run
     // does not start.
@@ -98,13 +104,13 @@ binary::Status GoClick(PatchHost& host, PatchSteps& steps, std::u16string& targe
     }
 
     // 5 to 7.
-    binary::Status icon = ReplaceIcon(host, steps, targetDir);
+    binary::Status icon = ReplaceIcon(host, steps, os, targetDir);
     if (!icon) {
         return icon;
     }
 
     // 8.
-    host.ProcessMessages();
+    loop.ProcessMessages();
 
     // 9. iTools.exe loads the Russian pack from now on; a failure has shown its message.
     std::uint64_t rewritten = 0;
@@ -117,26 +123,27 @@ binary::Status GoClick(PatchHost& host, PatchSteps& steps, std::u16string& targe
     }
 
     // 11 and 12.
-    binary::Status pack = ReplacePack(host, steps, targetDir, packRenamed, rewritten > 0);
+    binary::Status pack = ReplacePack(steps, os, targetDir, packRenamed, rewritten > 0);
     if (!pack) {
         return pack;
     }
 
     // 13.
-    host.AppendLog(u"");
-    host.AppendLog(u"have nice day!");
-    host.AppendLog(u"Blorn rulezzz 4ever!!!");
+    console.AppendLog(u"");
+    console.AppendLog(u"have nice day!");
+    console.AppendLog(u"Blorn rulezzz 4ever!!!");
     return binary::Ok();
 }
 
-binary::Status RabbitClick(PatchHost& host, PatchSteps& steps, std::u16string& targetDir) {
-    host.RepaintWindow();
-    binary::Status run = GoClick(host, steps, targetDir);
+binary::Status RabbitClick(PatchHost& host, show::Console& console, show::WindowLoop& loop,
+                           PatchSteps& steps, platform::Os& os, std::u16string& targetDir) {
+    loop.RepaintWindow();
+    binary::Status run = GoClick(host, console, loop, steps, os, targetDir);
     if (!run) {
         return run; // the rest of the handler is abandoned, as after any error
     }
-    host.SetTimerEnabled(false); // the rain stops for good
-    host.RepaintWindow();
+    loop.SetTimerEnabled(false); // the rain stops for good
+    loop.RepaintWindow();
     return run;
 }
 

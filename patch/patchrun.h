@@ -4,7 +4,10 @@
 
 #include "binary/error.h"
 #include "patch/host.h"
+#include "platform/file.h"
 #include "resedit/resedit.h"
+#include "show/console.h"
+#include "show/window_loop.h"
 
 #include <array>
 #include <cstdint>
@@ -65,19 +68,23 @@ public:
 };
 
 // Step 4 of the run: the target in targetDir, else the not-found message and the open-file
-// dialog, whose pick replaces targetDir; a second miss ends the program.
-void LocateTarget(TargetHost& host, std::u16string& targetDir);
+// dialog, whose pick replaces targetDir. False after a second miss, which the second message
+// has named: the caller ends the program.
+[[nodiscard]] bool LocateTarget(TargetHost& host, platform::Os& os, std::u16string& targetDir);
 
-// The run, TForm1.GoClick. targetDir is the program-wide target folder (with its trailing
+// The run, TForm1.GoClick: lines in the console, the window's loop pumped once, files looked
+// up and removed through os. targetDir is the program-wide target folder (with its trailing
 // backslash); the run replaces it when the user picks iTools.exe elsewhere. Every failure
 // but two is reported where it happens and the run goes on or ends quietly; a backup that
 // cannot be made or a payload that cannot be written ends the run with its error, which the
 // caller shows as the window shows any error that no handler caught.
-binary::Status GoClick(PatchHost& host, PatchSteps& steps, std::u16string& targetDir);
+binary::Status GoClick(PatchHost& host, show::Console& console, show::WindowLoop& loop,
+                       PatchSteps& steps, platform::Os& os, std::u16string& targetDir);
 
 // The rabbit's click handler: repaint, the run, the frame timer off for good, repaint. An
 // error of the run ends the handler too, with the timer still running.
-binary::Status RabbitClick(PatchHost& host, PatchSteps& steps, std::u16string& targetDir);
+binary::Status RabbitClick(PatchHost& host, show::Console& console, show::WindowLoop& loop,
+                           PatchSteps& steps, platform::Os& os, std::u16string& targetDir);
 
 // TargetDir for a path picked in the open-file dialog: its folder and one backslash, so a
 // file in a drive's root gives a folder ending in two backslashes.

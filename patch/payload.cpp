@@ -1,6 +1,7 @@
+// An embedded payload written out to a file of the target folder.
 #include "patch/payload.h"
 
-#include "patch/error.h"
+#include "patch/user_error.h"
 
 namespace patch {
 

@@ -12,7 +12,7 @@ namespace patch {
 
 // Writes the RT_RCDATA resource resName (matched without regard to case) of the running
 // program as fileName, replacing and truncating any file of that name. Fails with the error
-// the user is shown (patch/error.h): "Resource <name> not found" (NotFound), "Cannot create
+// the user is shown (patch/user_error.h): "Resource <name> not found" (NotFound), "Cannot create
 // file "<path>". <system text>" or "Stream write error" (Io). The file is closed on every
 // path once it was created.
 binary::Status SaveResourceToFile(platform::Resources& resources, platform::Os& os,

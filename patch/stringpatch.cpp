@@ -1,3 +1,5 @@
+// The string patch: the resource-pack name inside the target executable found and rewritten
+// in place, block by block.
 #include "patch/stringpatch.h"
 
 #include <algorithm>
@@ -155,8 +157,9 @@ binary::Expected<std::uint64_t> CountUtf16(platform::Os& os, const std::u16strin
     return found;
 }
 
-binary::Status PatchExeString(platform::Os& os, Reporter& reporter, const std::u16string& targetDir,
-                              std::u16string_view replacement, std::uint64_t* rewritten) {
+binary::Status PatchExeString(platform::Os& os, MessageBoxes& boxes,
+                              const std::u16string& targetDir, std::u16string_view replacement,
+                              std::uint64_t* rewritten) {
     const std::u16string path = targetDir + std::u16string(kStringPatchTarget);
     if (rewritten) {
         *rewritten = 0;
@@ -167,7 +170,7 @@ binary::Status PatchExeString(platform::Os& os, Reporter& reporter, const std::u
             : binary::Fault(ErrorCode::InvalidArgument, "the replacement is not 11 code units");
     if (!done) {
         // The same report whatever the cause: a missing file, no access, no memory.
-        reporter.ShowMessage(StringPatchFailureText(path));
+        boxes.ShowMessage(StringPatchFailureText(path));
     }
     return done;
 }

@@ -28,8 +28,9 @@ std::u16string StringPatchFailureText(const std::u16string& path);
 // rewritten stay rewritten. A replacement of another length is refused the same way, without
 // touching the file. `rewritten`, when given, receives the number of matches rewritten, also
 // after a failure.
-binary::Status PatchExeString(platform::Os& os, Reporter& reporter, const std::u16string& targetDir,
-                              std::u16string_view replacement, std::uint64_t* rewritten = nullptr);
+binary::Status PatchExeString(platform::Os& os, MessageBoxes& boxes,
+                              const std::u16string& targetDir, std::u16string_view replacement,
+                              std::uint64_t* rewritten = nullptr);
 
 // Rewrites replacement back to "res_cn.data" at the positions PatchExeString tests, without
 // any message: for a run that could not write the pack the replacement names.

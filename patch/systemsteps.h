@@ -16,7 +16,7 @@ namespace patch {
 class SystemSteps final : public PatchSteps {
 public:
     // targetDir is read at every step, so a folder picked during the run is used.
-    SystemSteps(Reporter& reporter, platform::Resources& resources, platform::Os& os,
+    SystemSteps(Reporter reporter, platform::Resources& resources, platform::Os& os,
                 const std::u16string& targetDir)
         : reporter_(reporter), resources_(resources), os_(os), targetDir_(targetDir) {}
 
@@ -41,7 +41,7 @@ public:
     }
     binary::Status PatchExeString(std::u16string_view replacement,
                                   std::uint64_t& rewritten) override {
-        return patch::PatchExeString(os_, reporter_, targetDir_, replacement, &rewritten);
+        return patch::PatchExeString(os_, reporter_.boxes, targetDir_, replacement, &rewritten);
     }
     binary::Status RevertExeString(std::u16string_view replacement) override {
         return patch::RevertExeString(os_, targetDir_, replacement);
@@ -52,7 +52,7 @@ public:
     }
 
 private:
-    Reporter& reporter_;
+    Reporter reporter_;
     platform::Resources& resources_;
     platform::Os& os_;
     const std::u16string& targetDir_;

@@ -1,3 +1,4 @@
+// The dialog transplant: one template of the program's own image into a file of the target.
 #include "patch/transplant.h"
 
 #include <string>
@@ -15,41 +16,41 @@ std::u16string Decimal(std::uint16_t value) {
 
 } // namespace
 
-binary::Status TransplantDialog(Reporter& reporter, platform::Resources& resources,
+binary::Status TransplantDialog(const Reporter& reporter, platform::Resources& resources,
                                 const std::u16string& targetDir, const std::u16string& fileName,
                                 std::uint16_t resType, std::uint16_t resId) {
     using platform::ResourceName;
     const std::u16string id = Decimal(resId);
 
-    reporter.AppendLog(u"Load: " + fileName);
+    reporter.console.AppendLog(u"Load: " + fileName);
     // A failed load leaves module 0, which the resource functions take as the running
     // program's own image: the same file, so the steps below still find the template.
     const platform::ModuleHandle module = resources.LoadModule(resources.OwnExecutablePath());
     if (!module) {
-        reporter.AppendLog(u"Could not load:" + fileName);
+        reporter.console.AppendLog(u"Could not load:" + fileName);
     }
 
-    reporter.AppendLog(u"Find resources in: " + fileName);
+    reporter.console.AppendLog(u"Find resources in: " + fileName);
     const platform::ResourceHandle found =
         resources.Find(module, ResourceName::Id(resId), ResourceName::Id(resType));
     if (!found) {
-        reporter.ShowMessage(u"Could not locate :" + id);
+        reporter.boxes.ShowMessage(u"Could not locate :" + id);
     }
     const platform::ResourceData loaded = found ? resources.Load(module, found) : 0;
     if (!loaded) {
-        reporter.ShowMessage(u"Could not load dialog box:" + id);
+        reporter.boxes.ShowMessage(u"Could not load dialog box:" + id);
     }
 
-    reporter.AppendLog(u"Read resources in: " + fileName);
+    reporter.console.AppendLog(u"Read resources in: " + fileName);
     const void* bytes = loaded ? resources.Lock(loaded) : nullptr;
     if (!bytes) {
-        reporter.ShowMessage(u"Could not lock dialog box:" + id);
+        reporter.boxes.ShowMessage(u"Could not lock dialog box:" + id);
     }
 
-    reporter.AppendLog(u"Open file for writing: " + fileName);
+    reporter.console.AppendLog(u"Open file for writing: " + fileName);
     const platform::UpdateHandle update = resources.BeginUpdate(targetDir + fileName, false);
     if (!update) {
-        reporter.ShowMessage(u"Could not open file for writing.");
+        reporter.boxes.ShowMessage(u"Could not open file for writing.");
     }
 
     // Null data or size 0 would ask the platform to delete the target's resource: without a
@@ -59,18 +60,18 @@ binary::Status TransplantDialog(Reporter& reporter, platform::Resources& resourc
     const bool added = update && haveTemplate &&
                        resources.Update(update, ResourceName::Id(resType), ResourceName::Id(resId),
                                         kTransplantLanguage, bytes, size);
-    reporter.AppendLog(u"Adding patched resources: " + id + u" in file:" + fileName);
+    reporter.console.AppendLog(u"Adding patched resources: " + id + u" in file:" + fileName);
     if (!added) {
-        reporter.ShowMessage(u"Could not add resource:" + id);
+        reporter.boxes.ShowMessage(u"Could not add resource:" + id);
     }
 
     if (!update || !resources.EndUpdate(update, !haveTemplate)) {
-        reporter.ShowMessage(u"Could not write changes to file:" + fileName);
+        reporter.boxes.ShowMessage(u"Could not write changes to file:" + fileName);
     }
 
-    reporter.AppendLog(u"Clean up...");
+    reporter.console.AppendLog(u"Clean up...");
     if (!module || !resources.UnloadModule(module)) {
-        reporter.ShowMessage(u"Could not free executable:" + fileName);
+        reporter.boxes.ShowMessage(u"Could not free executable:" + fileName);
     }
     if (added) {
         return binary::Ok();

@@ -20,7 +20,7 @@ inline constexpr std::uint16_t kTransplantLanguage = 2052;
 // template could not be found, loaded or locked, the update is ended without writing, so the
 // target's dialog is never deleted. Ok when the platform accepted the resource update;
 // otherwise what kept it from that (NotFound: no template; Io: the update was refused).
-binary::Status TransplantDialog(Reporter& reporter, platform::Resources& resources,
+binary::Status TransplantDialog(const Reporter& reporter, platform::Resources& resources,
                                 const std::u16string& targetDir, const std::u16string& fileName,
                                 std::uint16_t resType, std::uint16_t resId);
 

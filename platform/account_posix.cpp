@@ -1,3 +1,4 @@
+// The user's account off Windows: the process's user's login name, the host as its domain.
 #include "platform/account.h"
 
 #include "platform/text.h"

@@ -1,3 +1,4 @@
+// The user's account name on Windows: the thread's or the process's token and its account.
 #include "platform/account.h"
 #include "platform/owner_win32.h"
 

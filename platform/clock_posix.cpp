@@ -1,3 +1,4 @@
+// The show's time off Windows: the monotonic clock's milliseconds, sleeps and seeds.
 #include "platform/clock.h"
 
 #include <time.h>

@@ -1,3 +1,4 @@
+// The show's time on Windows: the tick count, sleeps and the performance counter as a seed.
 #include "platform/clock.h"
 
 #include <windows.h>

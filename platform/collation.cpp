@@ -1,3 +1,4 @@
+// The CompareStringW order under the English locale with case ignored, from a generated table.
 #include "platform/collation.h"
 
 #include "platform/file.h"

@@ -1,3 +1,4 @@
+// The display's DPI: the system's and a window's, where the system can tell.
 #include "platform/dpi_win32.h"
 
 #include "platform/owner_win32.h"

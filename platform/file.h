@@ -127,6 +127,12 @@ public:
 // The implementation of the operating system the program runs on.
 Os& SystemOs();
 
+// Whether path names an existing file (not a folder); false also when the system cannot tell.
+inline bool IsExistingFile(Os& os, std::u16string_view path) {
+    PathKind kind = PathKind::Missing;
+    return os.Kind(path, kind) && kind == PathKind::File;
+}
+
 // Keeps a file open for the lifetime of a scope.
 class ScopedFile {
 public:

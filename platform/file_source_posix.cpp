@@ -1,3 +1,4 @@
+// Module bytes off Windows: a file read at offsets; there are no own resources to read.
 #include "platform/file_source.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// Module bytes on Windows: a file read at offsets, and the program's own raw-data resources.
 #include "platform/file_source.h"
 
 #include <windows.h>

@@ -3,6 +3,7 @@
 #include "platform/file.h"
 #include "platform/file_pieces.h"
 #include "platform/owner_win32.h"
+#include "platform/text.h"
 
 #include <windows.h>
 
@@ -19,10 +20,6 @@ HANDLE H(FileHandle file) {
 FileHandle FromHandle(HANDLE h) {
     return h == INVALID_HANDLE_VALUE ? FileHandle{}
                                      : FileHandle{reinterpret_cast<std::intptr_t>(h)};
-}
-
-std::wstring Path(std::u16string_view path) {
-    return std::wstring(path.begin(), path.end());
 }
 
 // ReadFile and WriteFile take 32-bit counts; larger transfers go in pieces.
@@ -46,17 +43,17 @@ public:
     FileHandle OpenExisting(std::u16string_view path, Access access, Share share) override {
         const DWORD desired = access == Access::Read ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
         const DWORD mode = share == Share::Exclusive ? 0 : FILE_SHARE_READ | FILE_SHARE_WRITE;
-        return FromHandle(CreateFileW(Path(path).c_str(), desired, mode, nullptr, OPEN_EXISTING,
+        return FromHandle(CreateFileW(Wide(path).c_str(), desired, mode, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
     }
 
     FileHandle CreateAlways(std::u16string_view path) override {
-        return FromHandle(CreateFileW(Path(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+        return FromHandle(CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     }
 
     FileHandle CreateNew(std::u16string_view path) override {
-        return FromHandle(CreateFileW(Path(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+        return FromHandle(CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                       CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     }
 
@@ -151,7 +148,7 @@ public:
         view = {};
     }
 
-    bool Delete(std::u16string_view path) override { return DeleteFileW(Path(path).c_str()) != 0; }
+    bool Delete(std::u16string_view path) override { return DeleteFileW(Wide(path).c_str()) != 0; }
 
     std::u16string TempFolder() override {
         wchar_t buffer[MAX_PATH + 2];
@@ -177,12 +174,12 @@ public:
     bool Flush(FileHandle file) override { return FlushFileBuffers(H(file)) != 0; }
 
     bool Rename(std::u16string_view from, std::u16string_view to) override {
-        return MoveFileExW(Path(from).c_str(), Path(to).c_str(),
+        return MoveFileExW(Wide(from).c_str(), Wide(to).c_str(),
                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
     }
 
     bool Kind(std::u16string_view path, PathKind& kind) override {
-        const DWORD attributes = GetFileAttributesW(Path(path).c_str());
+        const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES) {
             const DWORD e = GetLastError();
             if (e != ERROR_FILE_NOT_FOUND && e != ERROR_PATH_NOT_FOUND) {
@@ -197,11 +194,11 @@ public:
     }
 
     bool CreateFolder(std::u16string_view path) override {
-        return CreateDirectoryW(Path(path).c_str(), nullptr) != 0;
+        return CreateDirectoryW(Wide(path).c_str(), nullptr) != 0;
     }
 
     bool RemoveFolder(std::u16string_view path) override {
-        return RemoveDirectoryW(Path(path).c_str()) != 0;
+        return RemoveDirectoryW(Wide(path).c_str()) != 0;
     }
 };
 

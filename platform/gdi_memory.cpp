@@ -1,3 +1,4 @@
+// The native build's in-memory GDI: surfaces of pixels, block copies and bitmaps.
 #include "platform/gdi_memory.h"
 #include "platform/gdi.h"
 

@@ -1,3 +1,5 @@
+// The show's GDI operations on Windows: bitmaps in memory device contexts, block copies and
+// blends.
 #include "platform/gdi_win32.h"
 #include "platform/gdi.h"
 #include "platform/owner_win32.h"

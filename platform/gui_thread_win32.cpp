@@ -1,3 +1,4 @@
+// The GUI thread's message pump and the hand-over of updates from other threads.
 #include "platform/gui_thread_win32.h"
 
 #include "platform/owner_win32.h"

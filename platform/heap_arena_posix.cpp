@@ -1,3 +1,4 @@
+// The memory arena off Windows: zero-filled blocks linked to each other and freed together.
 #include "platform/heap_arena.h"
 
 #include <cstdlib>

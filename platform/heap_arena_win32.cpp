@@ -1,3 +1,4 @@
+// The memory arena on Windows: a private heap, destroyed whole.
 #include "platform/heap_arena.h"
 
 #include <windows.h>

@@ -1,3 +1,4 @@
+// Windows path texts taken apart: folder, file name, extension.
 #include "platform/path.h"
 
 namespace platform {

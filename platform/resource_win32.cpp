@@ -1,6 +1,7 @@
 // Win32 implementation of the resource functions: thin wrappers over the loader's resource
 // functions and BeginUpdateResourceW / UpdateResourceW / EndUpdateResourceW.
 #include "platform/resource.h"
+#include "platform/text.h"
 
 #include <windows.h>
 
@@ -9,10 +10,6 @@
 namespace platform {
 
 namespace {
-
-std::wstring Path(std::u16string_view path) {
-    return std::wstring(path.begin(), path.end());
-}
 
 // The pointer form the resource functions take: MAKEINTRESOURCE for an id, else the text.
 class NameArg {
@@ -39,7 +36,7 @@ HRSRC Resource(ResourceHandle r) {
 class Win32Resources final : public Resources {
 public:
     ModuleHandle LoadModule(std::u16string_view path) override {
-        return reinterpret_cast<ModuleHandle>(LoadLibraryW(Path(path).c_str()));
+        return reinterpret_cast<ModuleHandle>(LoadLibraryW(Wide(path).c_str()));
     }
     bool UnloadModule(ModuleHandle module) override { return ::FreeLibrary(Module(module)) != 0; }
 
@@ -60,7 +57,7 @@ public:
 
     UpdateHandle BeginUpdate(std::u16string_view path, bool deleteExisting) override {
         return reinterpret_cast<UpdateHandle>(
-            BeginUpdateResourceW(Path(path).c_str(), deleteExisting));
+            BeginUpdateResourceW(Wide(path).c_str(), deleteExisting));
     }
     bool Update(UpdateHandle update, const ResourceName& type, const ResourceName& name,
                 std::uint16_t language, const void* data, std::uint32_t size) override {

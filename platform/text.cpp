@@ -1,3 +1,4 @@
+// UTF-8 and UTF-16 conversions.
 #include "platform/text.h"
 
 namespace platform {

@@ -19,6 +19,13 @@ inline const wchar_t* W(const std::u16string& s) {
 inline std::u16string_view U(const wchar_t* s) {
     return reinterpret_cast<const char16_t*>(s);
 }
+inline std::u16string_view U(std::wstring_view s) {
+    return {reinterpret_cast<const char16_t*>(s.data()), s.size()};
+}
+// A copy as the Win32 API's wide strings, for a text that is not a whole std::u16string.
+inline std::wstring Wide(std::u16string_view s) {
+    return std::wstring(s.begin(), s.end());
+}
 #endif
 
 } // namespace platform

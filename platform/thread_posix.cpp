@@ -1,3 +1,4 @@
+// Threads off Windows: std::thread, with priorities lowered where an ordinary user may.
 #include "platform/thread.h"
 
 #include <sys/resource.h>

@@ -1,3 +1,4 @@
+// Threads on Windows, with their priorities.
 #include "platform/thread.h"
 
 #include <windows.h>

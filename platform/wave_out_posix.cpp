@@ -1,3 +1,5 @@
+// The audio output off Windows: a device that plays the ring in real time into a capture
+// file.
 #include "platform/wave_out.h"
 
 #include <chrono>

@@ -1,3 +1,4 @@
+// The audio output on Windows: waveOut, from winmm loaded from the system folder at first use.
 #include "platform/system_library_win32.h"
 #include "platform/wave_out.h"
 

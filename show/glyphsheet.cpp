@@ -1,3 +1,4 @@
+// The glyph sheets: cell copies into a device context and the three sheets' set-up.
 #include "show/glyphsheet.h"
 
 namespace show {

@@ -1,3 +1,4 @@
+// The typed intro: the frames of a line, the typing pauses and the intro start.
 #include "show/intro.h"
 
 #include "show/random.h"
@@ -32,41 +33,42 @@ std::uint32_t TypingPause() {
     return kPauseBase + kPauseStep * Random(kPauseSteps);
 }
 
-void TypeLine(std::uint8_t lineIndex, std::u16string_view text, IntroHost& host) {
+void TypeLine(std::uint8_t lineIndex, std::u16string_view text, IntroHost& host, Console& memo,
+              WindowLoop& loop) {
     const std::size_t passes = text.size() / 2 + 3;
     for (std::size_t b = 0; b < passes; ++b) {
-        host.ReplaceLine(lineIndex, Prefix(text, 2 * b) + std::u16string(kCursor));
-        host.ProcessMessages();
+        memo.ReplaceLine(lineIndex, Prefix(text, 2 * b) + std::u16string(kCursor));
+        loop.ProcessMessages();
         Randomize();
-        if (host.WindowClosed()) {
-            host.EndProgram();
+        if (loop.WindowClosed()) {
+            loop.EndProgram();
         }
         host.Sleep(TypingPause());
-        host.ReplaceLine(lineIndex, Prefix(text, 2 * b + 1));
+        memo.ReplaceLine(lineIndex, Prefix(text, 2 * b + 1));
         Randomize();
-        host.ProcessMessages();
+        loop.ProcessMessages();
         host.Sleep(TypingPause());
     }
 }
 
-void NeoWakeUP(IntroHost& host) {
+void NeoWakeUP(IntroHost& host, Console& memo, WindowLoop& loop) {
     for (std::size_t i = 0; i < kQuotations.size(); ++i) {
-        host.HideConsoleCaret();
-        host.AppendLog(u"");
-        TypeLine(static_cast<std::uint8_t>(i), kQuotations[i], host);
+        memo.HideCaret();
+        memo.AppendLog(u"");
+        TypeLine(static_cast<std::uint8_t>(i), kQuotations[i], host, memo, loop);
     }
-    host.HideConsoleCaret();
+    memo.HideCaret();
 }
 
-void RunIntro(IntroHost& host) {
-    host.SetTimerEnabled(false);
+void RunIntro(IntroHost& host, Console& memo, WindowLoop& loop) {
+    loop.SetTimerEnabled(false);
     host.CreateConsole();
     host.CreateMarquee();
-    host.AppendLog(u"");
+    memo.AppendLog(u"");
     host.StartMarquee();
-    host.ClearLog();
+    memo.ClearLog();
     host.ShowSignature();
-    NeoWakeUP(host);
+    NeoWakeUP(host, memo, loop);
     host.ShowRabbit();
     host.SetIntroTicks(-1);
     host.PauseMarquee();

@@ -2,6 +2,9 @@
 // inside the frame timer's hundredth tick.
 #pragma once
 
+#include "show/console.h"
+#include "show/window_loop.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
@@ -18,26 +21,17 @@ inline constexpr std::array<std::u16string_view, 4> kQuotations = {
 };
 inline constexpr std::u16string_view kCursor = u"_ ";
 
-// What the intro needs of the window and the platform.
+// What the intro needs of the window besides its console and its loop.
 class IntroHost {
 public:
     virtual ~IntroHost() = default;
-    virtual void SetTimerEnabled(bool enabled) = 0;
     virtual void CreateConsole() = 0; // LogMemo, with its lines cleared
     virtual void CreateMarquee() = 0; // created suspended
     virtual void StartMarquee() = 0;
     virtual void PauseMarquee() = 0;
-    virtual void AppendLog(const std::u16string& line) = 0;
-    virtual void ClearLog() = 0;
-    virtual void ReplaceLine(int index, const std::u16string& text) = 0;
-    virtual void HideConsoleCaret() = 0;
     virtual void ShowSignature() = 0;
     virtual void ShowRabbit() = 0;
     virtual void SetIntroTicks(std::int32_t value) = 0;
-    virtual void ProcessMessages() = 0;
-    virtual bool WindowClosed() const = 0; // the window has closed
-    // Ends the program at once with exit code 0 (releasing the window's device context).
-    [[noreturn]] virtual void EndProgram() = 0;
     virtual void Sleep(std::uint32_t milliseconds) = 0;
 };
 
@@ -48,9 +42,11 @@ int TypeLinePauses(std::size_t length);
 // One pause of the typing: 100, 150, 200, 250 or 300 ms from the program's generator.
 std::uint32_t TypingPause();
 
-void TypeLine(std::uint8_t lineIndex, std::u16string_view text, IntroHost& host);
-void NeoWakeUP(IntroHost& host);
+// Types one line into line `lineIndex` of the console `memo`.
+void TypeLine(std::uint8_t lineIndex, std::u16string_view text, IntroHost& host, Console& memo,
+              WindowLoop& loop);
+void NeoWakeUP(IntroHost& host, Console& memo, WindowLoop& loop);
 // The intro start, all inside the frame timer's hundredth tick.
-void RunIntro(IntroHost& host);
+void RunIntro(IntroHost& host, Console& memo, WindowLoop& loop);
 
 } // namespace show

@@ -1,3 +1,4 @@
+// The marquee thread: the turning text and the thread that hands it to the GUI thread.
 #include "show/marquee.h"
 
 #include "platform/thread.h"

@@ -1,3 +1,4 @@
+// The console's line list over its text: appending, counting and replacing lines.
 #include "show/memolines.h"
 
 namespace show {

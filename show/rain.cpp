@@ -1,3 +1,4 @@
+// The glyph rain: a column's step, the columns' set-up and the frame timer's tick.
 #include "show/rain.h"
 
 #include "show/random.h"
@@ -40,8 +41,8 @@ void SetUpColumns(RainState& rain, const GlyphSheets& sheets, int H, int W) {
     }
 }
 
-void Timer1Timer(RainState& rain, FrameTimerHost& host) {
-    if (host.WindowClosed()) {
+void Timer1Timer(RainState& rain, FrameTimerHost& host, WindowLoop& loop) {
+    if (loop.WindowClosed()) {
         return;
     }
     if (rain.IntroTicks >= 0) {
@@ -49,24 +50,24 @@ void Timer1Timer(RainState& rain, FrameTimerHost& host) {
     }
     if (rain.IntroTicks == kIntroTick) {
         host.IntroStart();
-        if (host.WindowClosed()) {
+        if (loop.WindowClosed()) {
             return;
         }
     }
-    host.SetTimerEnabled(false);
+    loop.SetTimerEnabled(false);
     // However the frame ends, the timer must run again.
     struct Reenable {
-        FrameTimerHost& host;
+        WindowLoop& loop;
         ~Reenable() {
-            if (!host.WindowClosed()) {
-                host.SetTimerEnabled(true);
+            if (!loop.WindowClosed()) {
+                loop.SetTimerEnabled(true);
             }
         }
-    } reenable{host};
+    } reenable{loop};
 
     ++rain.FrameCount;
     if (rain.FrameCount <= kRepaintFrames) {
-        host.RepaintWindow();
+        loop.RepaintWindow();
     }
     if (rain.IntroTicks == -1) {
         host.RepaintRabbit();

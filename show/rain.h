@@ -2,6 +2,7 @@
 #pragma once
 
 #include "show/glyphsheet.h"
+#include "show/window_loop.h"
 
 #include <array>
 #include <cstdint>
@@ -77,17 +78,13 @@ struct RainState {
 // window's full height and width, frame and caption included.
 void SetUpColumns(RainState& rain, const GlyphSheets& sheets, int H, int W);
 
-// What a tick of the frame timer asks of the window.
+// What a tick of the frame timer asks of the window besides its loop.
 class FrameTimerHost {
 public:
     virtual ~FrameTimerHost() = default;
-    virtual void SetTimerEnabled(bool enabled) = 0;
-    virtual void RepaintWindow() = 0;
     virtual void RepaintRabbit() = 0;
     // Runs the typed intro; switches the timer off first and sets IntroTicks to -1 at its end.
     virtual void IntroStart() = 0;
-    // True once the window has closed: from then on nothing may be drawn.
-    virtual bool WindowClosed() const = 0;
 };
 
 constexpr int kIntroTick = 100;
@@ -96,6 +93,6 @@ constexpr int kFrameCycleEnd = 70;
 constexpr int kFrameCycleRestart = 21;
 
 // The frame timer's tick handler.
-void Timer1Timer(RainState& rain, FrameTimerHost& host);
+void Timer1Timer(RainState& rain, FrameTimerHost& host, WindowLoop& loop);
 
 } // namespace show

@@ -1,3 +1,4 @@
+// The program's one pseudo-random generator and its re-seeding from the clock.
 #include "show/random.h"
 
 #include "platform/clock.h"

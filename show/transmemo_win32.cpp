@@ -1,9 +1,12 @@
+// TTransMemo on Win32: the edit control, its subclass and its transparent repaint.
 #include "show/transmemo_win32.h"
 
 #include "show/memolines.h"
 
 #include "platform/component_name_win32.h"
 #include "platform/owner_win32.h"
+#include "platform/text.h"
+#include "platform/window_query_win32.h"
 
 #include <commctrl.h>
 
@@ -11,10 +14,6 @@ namespace show {
 
 namespace {
 constexpr UINT_PTR kSubclassId = 0x54524D; // "TRM"
-
-const wchar_t* W(const std::u16string& s) {
-    return reinterpret_cast<const wchar_t*>(s.c_str());
-}
 } // namespace
 
 TTransMemo* TTransMemo::Create(HWND parent) {
@@ -61,7 +60,7 @@ DWORD TTransMemo::CreateParams() const {
 
 void TTransMemo::CreateWnd(const std::u16string& text) {
     hwnd_ = CreateWindowExW(
-        0, L"EDIT", W(text), CreateParams(), bounds_.left, bounds_.top,
+        0, L"EDIT", platform::W(text), CreateParams(), bounds_.left, bounds_.top,
         bounds_.right - bounds_.left, bounds_.bottom - bounds_.top, parent_, nullptr,
         reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(parent_, GWLP_HINSTANCE)), nullptr);
     if (!hwnd_) {
@@ -135,16 +134,12 @@ void TTransMemo::SetBorder(bool single) {
 }
 
 std::u16string TTransMemo::Text() const {
-    const int len = GetWindowTextLengthW(hwnd_);
-    std::u16string text(static_cast<std::size_t>(len) + 1, u'\0');
-    const int got = GetWindowTextW(hwnd_, reinterpret_cast<wchar_t*>(text.data()), len + 1);
-    text.resize(static_cast<std::size_t>(got > 0 ? got : 0));
-    return text;
+    return platform::WindowText(hwnd_);
 }
 
 void TTransMemo::ReplaceRange(std::size_t start, std::size_t length, const std::u16string& text) {
     SendMessageW(hwnd_, EM_SETSEL, static_cast<WPARAM>(start), static_cast<LPARAM>(start + length));
-    SendMessageW(hwnd_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(W(text)));
+    SendMessageW(hwnd_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(platform::W(text)));
 }
 
 void TTransMemo::AppendLine(const std::u16string& line) {

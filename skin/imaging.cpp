@@ -1,3 +1,5 @@
+// Picture operations on premultiplied images: resize, fit, blur, the shadowed text's
+// composition and the window's snapping to screen edges.
 #include "skin/imaging.h"
 
 #include <algorithm>
@@ -96,6 +98,96 @@ void BlurAlpha(Image& image, int radius) {
             image.pixels[i] = ((s / n) << 24) | (image.pixels[i] & 0xFFFFFF);
         }
     }
+}
+
+Image WhiteTextCoverage(const std::uint32_t* pixels, int width, int height) {
+    Image coverage{width, height, std::vector<std::uint32_t>(static_cast<size_t>(width) * height)};
+    for (size_t i = 0; i < coverage.pixels.size(); ++i) {
+        const std::uint32_t p = pixels[i];
+        const std::uint32_t a = std::max({p & 0xFF, (p >> 8) & 0xFF, (p >> 16) & 0xFF});
+        coverage.pixels[i] = a << 24;
+    }
+    return coverage;
+}
+
+namespace {
+
+// A 0x00RRGGBB colour at coverage a, premultiplied.
+std::uint32_t Premultiplied(std::uint32_t rgb, std::uint32_t a) {
+    auto m = [a](std::uint32_t v) { return (v * a + 127) / 255; };
+    return (a << 24) | (m((rgb >> 16) & 0xFF) << 16) | (m((rgb >> 8) & 0xFF) << 8) | m(rgb & 0xFF);
+}
+
+// The part of `image` whose pixels are not all zero.
+PlacedImage CropToCovered(const Image& image) {
+    const int w = image.width, h = image.height;
+    int left = w, top = h, right = 0, bottom = 0;
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            if (image.pixels[static_cast<size_t>(y) * w + x]) {
+                left = std::min(left, x);
+                right = std::max(right, x + 1);
+                top = std::min(top, y);
+                bottom = std::max(bottom, y + 1);
+            }
+        }
+    }
+    PlacedImage kept;
+    if (left >= right) {
+        return kept;
+    }
+    kept.image =
+        Image{right - left, bottom - top,
+              std::vector<std::uint32_t>(static_cast<size_t>(right - left) * (bottom - top))};
+    for (int y = top; y < bottom; ++y) {
+        std::copy_n(image.pixels.begin() + static_cast<std::ptrdiff_t>(y) * w + left, right - left,
+                    kept.image.pixels.begin() +
+                        static_cast<std::ptrdiff_t>(y - top) * kept.image.width);
+    }
+    kept.left = left;
+    kept.top = top;
+    return kept;
+}
+
+} // namespace
+
+PlacedImage ComposeShadowedText(const Image& coverage, std::uint32_t textRgb,
+                                std::uint32_t shadowRgb, int shadowReach) {
+    const int width = coverage.width, height = coverage.height;
+    Image shadow = coverage;
+    const int blur = std::max(1, shadowReach / 2);
+    BlurAlpha(shadow, blur);
+
+    // A reach below the blur's own (0) would move the shadow up and left, off the image.
+    const int offset = std::max(0, shadowReach - blur);
+    const int ow = width + offset, oh = height + offset;
+    Image out{ow, oh, std::vector<std::uint32_t>(static_cast<size_t>(ow) * oh)};
+    for (int yy = 0; yy < height; ++yy) {
+        for (int xx = 0; xx < width; ++xx) {
+            const std::uint32_t a = shadow.pixels[static_cast<size_t>(yy) * width + xx] >> 24;
+            out.pixels[static_cast<size_t>(yy + offset) * ow + xx + offset] =
+                Premultiplied(shadowRgb, a);
+        }
+    }
+    // The text over the shadow ("over" with premultiplied colours).
+    for (int yy = 0; yy < height; ++yy) {
+        for (int xx = 0; xx < width; ++xx) {
+            const std::uint32_t a = coverage.pixels[static_cast<size_t>(yy) * width + xx] >> 24;
+            if (!a) {
+                continue;
+            }
+            std::uint32_t& d = out.pixels[static_cast<size_t>(yy) * ow + xx];
+            const std::uint32_t s = Premultiplied(textRgb, a);
+            std::uint32_t r = 0;
+            for (int c = 0; c < 4; ++c) {
+                const std::uint32_t sc = (s >> (8 * c)) & 0xFF, dc = (d >> (8 * c)) & 0xFF;
+                r |= std::min<std::uint32_t>(255, sc + dc * (255 - a) / 255) << (8 * c);
+            }
+            d = r;
+        }
+    }
+    // Only what covers anything: a pixel of no alpha leaves the destination as it is.
+    return CropToCovered(out);
 }
 
 SnapRect SnapToEdges(SnapRect r, const SnapRect& area, int threshold) {

@@ -1,8 +1,12 @@
+// The skin's Win32 side: pictures as DIB sections, the shadowed text, and the skin provider
+// that paints the window's frame and caption and answers its non-client messages.
 #include "skin/skin_win32.h"
 
 #include "skin/imaging.h"
 
 #include "platform/gdi_win32.h"
+#include "platform/text.h"
+#include "platform/window_query_win32.h"
 
 #include <windowsx.h>
 
@@ -16,6 +20,11 @@ namespace {
 
 COLORREF ToColorRef(std::uint32_t rrggbb) {
     return RGB((rrggbb >> 16) & 0xFF, (rrggbb >> 8) & 0xFF, rrggbb & 0xFF);
+}
+
+std::uint32_t RgbOf(COLORREF c) {
+    return (static_cast<std::uint32_t>(GetRValue(c)) << 16) |
+           (static_cast<std::uint32_t>(GetGValue(c)) << 8) | GetBValue(c);
 }
 
 // A memory DC holding a fresh 32-bit DIB; the pixels are reachable for direct writes.
@@ -114,69 +123,16 @@ void ShadowText::Set(HFONT font, const std::u16string& text, COLORREF textColor,
     }
     GdiFlush();
 
-    Image coverage{width, height, std::vector<std::uint32_t>(static_cast<size_t>(width) * height)};
-    for (size_t i = 0; i < coverage.pixels.size(); ++i) {
-        const std::uint32_t p = mask.bits[i];
-        const std::uint32_t a = std::max({p & 0xFF, (p >> 8) & 0xFF, (p >> 16) & 0xFF});
-        coverage.pixels[i] = a << 24;
-    }
-    Image shadow = coverage;
-    const int blur = std::max(1, shadowReach / 2);
-    BlurAlpha(shadow, blur);
-
-    auto premul = [](COLORREF c, std::uint32_t a) {
-        auto m = [a](std::uint32_t v) { return (v * a + 127) / 255; };
-        return (a << 24) | (m(GetRValue(c)) << 16) | (m(GetGValue(c)) << 8) | m(GetBValue(c));
-    };
-    const int offset = shadowReach - blur;
-    const int ow = width + offset, oh = height + offset;
-    Image out{ow, oh, std::vector<std::uint32_t>(static_cast<size_t>(ow) * oh)};
-    for (int yy = 0; yy < height; ++yy) {
-        for (int xx = 0; xx < width; ++xx) {
-            const std::uint32_t a = shadow.pixels[static_cast<size_t>(yy) * width + xx] >> 24;
-            out.pixels[static_cast<size_t>(yy + offset) * ow + xx + offset] =
-                premul(shadowColor, a);
-        }
-    }
-    for (int yy = 0; yy < height; ++yy) {
-        for (int xx = 0; xx < width; ++xx) {
-            const std::uint32_t a = coverage.pixels[static_cast<size_t>(yy) * width + xx] >> 24;
-            if (!a) {
-                continue;
-            }
-            std::uint32_t& d = out.pixels[static_cast<size_t>(yy) * ow + xx];
-            const std::uint32_t s = premul(textColor, a);
-            std::uint32_t r = 0;
-            for (int c = 0; c < 4; ++c) {
-                const std::uint32_t sc = (s >> (8 * c)) & 0xFF, dc2 = (d >> (8 * c)) & 0xFF;
-                r |= std::min<std::uint32_t>(255, sc + dc2 * (255 - a) / 255) << (8 * c);
-            }
-            d = r;
-        }
-    }
-    // Keep only what covers anything: a pixel of no alpha leaves the destination as it is.
-    int left = ow, top = oh, right = 0, bottom = 0;
-    for (int yy = 0; yy < oh; ++yy) {
-        for (int xx = 0; xx < ow; ++xx) {
-            if (out.pixels[static_cast<size_t>(yy) * ow + xx]) {
-                left = std::min(left, xx);
-                right = std::max(right, xx + 1);
-                top = std::min(top, yy);
-                bottom = std::max(bottom, yy + 1);
-            }
-        }
-    }
-    if (left >= right) {
+    const PlacedImage composed =
+        ComposeShadowedText(WhiteTextCoverage(mask.bits, width, height), RgbOf(textColor),
+                            RgbOf(shadowColor), shadowReach);
+    if (composed.image.pixels.empty()) {
         return;
     }
-    Image kept{right - left, bottom - top,
-               std::vector<std::uint32_t>(static_cast<size_t>(right - left) * (bottom - top))};
-    for (int yy = top; yy < bottom; ++yy) {
-        std::copy_n(out.pixels.begin() + static_cast<std::ptrdiff_t>(yy) * ow + left, right - left,
-                    kept.pixels.begin() + static_cast<std::ptrdiff_t>(yy - top) * kept.width);
-    }
-    picture_.Set(kept);
-    covered_ = RECT{left - pad, top - pad, right - pad, bottom - pad};
+    picture_.Set(composed.image);
+    covered_ =
+        RECT{composed.left - pad, composed.top - pad, composed.left + composed.image.width - pad,
+             composed.top + composed.image.height - pad};
 }
 
 RECT ShadowText::Covered(int x, int y) const {
@@ -341,10 +297,8 @@ void TsSkinProvider::PaintCaptionBar(HDC dc, int w) const {
 void TsSkinProvider::PaintCaptionText(HDC dc, int w) const {
     const FormOptions& o = skin_->options;
     const int b = BorderWidth(), cap = CaptionHeight();
-    const int textLen = GetWindowTextLengthW(hwnd_);
-    std::wstring text(static_cast<size_t>(textLen) + 1, L'\0');
-    GetWindowTextW(hwnd_, text.data(), textLen + 1);
-    text.resize(static_cast<size_t>(textLen));
+    const std::u16string text = platform::WindowText(hwnd_);
+    const int textLen = static_cast<int>(text.size());
     RECT lastButton = ButtonRect(settings_.titleButtons - 1);
     RECT textRect{b + Scale(6), b, w - b - Scale(6), b + cap};
     const int buttonsWidth = (w - b) - lastButton.left;
@@ -359,9 +313,9 @@ void TsSkinProvider::PaintCaptionText(HDC dc, int w) const {
     RECT shadow = textRect;
     OffsetRect(&shadow, 1, 1);
     SetTextColor(dc, ToColorRef(o.captionShadowColor));
-    DrawTextW(dc, text.c_str(), textLen, &shadow, fmt);
+    DrawTextW(dc, platform::W(text), textLen, &shadow, fmt);
     SetTextColor(dc, active_ ? ToColorRef(o.captionTextColor) : RGB(0x60, 0x80, 0x60));
-    DrawTextW(dc, text.c_str(), textLen, &textRect, fmt);
+    DrawTextW(dc, platform::W(text), textLen, &textRect, fmt);
 }
 
 // The buttons from the sprite sheet: column = state, row = kind.

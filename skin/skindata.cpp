@@ -1,3 +1,4 @@
+// The packed skin data: its container, the BMP pictures in it and the skin's options.
 #include "skin/skindata.h"
 
 #include <charconv>

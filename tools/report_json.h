@@ -1,5 +1,5 @@
 // Text for the JSON reports of the test programs (the UI driver, the stand-in target): UTF-16
-// as UTF-8, and JSON string literals. Header-only, Win32 alone, so that each program still
+// as UTF-8, and JSON string literals. Header-only, Win32 alone, so that the stand-in target
 // builds from its own sources and this one header, without the program's libraries.
 #pragma once
 

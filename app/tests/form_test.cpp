@@ -1,11 +1,10 @@
 // The main window in a real window station (Wine in Xvfb, or Windows): its frame, caption
 // and placement, and the glyph sheets drawing into the kept window device context.
-#include "app/appcore.h"
-#include "app/application.h"
 #include "app/control_proxies.h"
 #include "app/form1.h"
-#include "app/introhost.h"
-#include "app/unit1.h"
+#include "app/message_boxes.h"
+#include "app/program_state.h"
+#include "app/window_rules.h"
 #include "platform/account.h"
 #include "platform/gdi_win32.h"
 #include "platform/gui_thread_win32.h"
@@ -141,8 +140,7 @@ protected:
     void TearDown() override {
         if (form) {
             form->FormClose();
-            form->State().ReleaseWindowDC();
-            delete form;
+            delete form; // the program's end releases the window's device context
         }
     }
     void FillRed(int x, int y, int w, int h) {
@@ -323,7 +321,7 @@ TEST_F(Form, ShowsTheMainIconInImage3) {
 
 TEST_F(Form, TheSignatureUnderlinesUnderThePointerAndTurnsPlainWhenItLeaves) {
     Open();
-    form->Controls().SetVisible(app::kSLabelFX1, true);
+    form->ShowSignature();
     const RECT b = form->Controls()[app::kSLabelFX1].Bounds;
     const LPARAM over = MAKELPARAM((b.left + b.right) / 2, (b.top + b.bottom) / 2);
     EXPECT_FALSE(form->Controls()[app::kSLabelFX1].Font.bold);
@@ -402,14 +400,16 @@ TEST_F(Form, AnUpdateHandedOverRunsOnTheWindowsThreadBeforeTheWaiterGoesOn) {
 TEST_F(Form, ATickAfterTheIntroAllocatesNothing) {
     Open();
     Quiet();
-    app::FormIntroHost intro(*form);
-    intro.ShowSignature();
-    intro.ShowRabbit();
-    intro.CreateConsole();
-    intro.AppendLog(u"Follow the white rabbit.");
+    form->ShowSignature();
+    form->ShowRabbit();
+    form->CreateConsole();
+    form->AppendLog(u"Follow the white rabbit.");
     Pump(100);
-    form->Rain().IntroTicks = -1;
-    form->Rain().FrameCount = 30;
+    form->SetIntroTicks(-1);
+    // Past the first frames, which repaint the whole window.
+    while (form->Rain().FrameCount <= show::kRepaintFrames) {
+        form->Timer1Timer();
+    }
     g_allocations = 0;
     g_countedThread = GetCurrentThreadId();
     for (int tick = 0; tick < 10; ++tick) {
@@ -418,15 +418,13 @@ TEST_F(Form, ATickAfterTheIntroAllocatesNothing) {
     g_countedThread = 0;
     form->SetTimerEnabled(false);
     EXPECT_EQ(g_allocations, 0) << "allocations in 10 ticks";
-    form->State().LogMemo.reset();
 }
 
 TEST_F(Form, TheRabbitIsRepaintedOverTheGlyphsAsAWholeRepaintShowsItAndNothingElse) {
     Open();
     Quiet();
-    app::FormIntroHost intro(*form);
-    intro.ShowSignature();
-    intro.ShowRabbit();
+    form->ShowSignature();
+    form->ShowRabbit();
     form->RepaintWindow();
     Pump(100);
     const auto whole = ClientPixels(form->Handle());

@@ -1,8 +1,8 @@
 // The backup of the target's files and the restore, on real folders, with every file
 // operation made to fail in turn.
 #include "patch/backup.h"
-#include "patch/error.h"
 #include "patch/tests/fakes.h"
+#include "patch/user_error.h"
 #include "platform/resource.h"
 #include "resedit/tests/support.h"
 
@@ -396,7 +396,7 @@ TEST_F(BackupTest, TheRestoreRunChecksTheTargetAndLocatesItAsThePatchRunDoes) {
 
     // While iTools runs: the run's message and nothing else.
     host.targetRunning = true;
-    RestoreRun(host, platform::SystemOs(), targetDir);
+    RestoreRun(host, host.os, targetDir);
     EXPECT_EQ(events, (Events{"find-window:CHWindow|iTools 3", "box:Please, close iTools!"}));
     EXPECT_EQ(TreeOf(dir), patched);
 
@@ -408,7 +408,7 @@ TEST_F(BackupTest, TheRestoreRunChecksTheTargetAndLocatesItAsThePatchRunDoes) {
     host.files = std::set<std::u16string>{u"D:\\Target\\iTools.exe"};
     host.dialogAnswers = {{true, u"D:\\Target\\iTools.exe"}};
     std::u16string elsewhere = u"C:\\Tools\\";
-    RestoreRun(host, platform::SystemOs(), elsewhere);
+    RestoreRun(host, host.os, elsewhere);
     EXPECT_EQ(elsewhere, u"D:\\Target\\");
     EXPECT_EQ(host.reporter.boxes,
               (std::vector<std::string>{
@@ -420,7 +420,7 @@ TEST_F(BackupTest, TheRestoreRunChecksTheTargetAndLocatesItAsThePatchRunDoes) {
     // In the target folder: the originals back, one message.
     host.files.reset();
     host.reporter.boxes.clear();
-    RestoreRun(host, platform::SystemOs(), targetDir);
+    RestoreRun(host, host.os, targetDir);
     ASSERT_EQ(host.reporter.boxes.size(), 1u);
     EXPECT_TRUE(host.reporter.boxes[0].starts_with("Исходные файлы iTools восстановлены"))
         << host.reporter.boxes[0];

@@ -1,6 +1,8 @@
+// The patch run's stand-ins: the recorders of the window, the steps and the file look-ups,
+// and the program's own resources as a table.
 #include "patch/tests/fakes.h"
 
-#include "patch/error.h"
+#include "patch/user_error.h"
 #include "platform/text.h"
 
 #include <algorithm>
@@ -48,21 +50,22 @@ void RecordingReporter::ShowMessage(const std::u16string& text) {
     events_.push_back("box:" + U8(text));
 }
 
-bool RecordingHost::FileExists(const std::u16string& path) {
+bool RecordingOs::Kind(std::u16string_view path, platform::PathKind& kind) {
     events_.push_back("exists:" + U8(path));
-    if (files) {
-        return files->count(path) != 0;
+    if (files_) {
+        kind = files_->count(std::u16string(path)) ? platform::PathKind::File
+                                                   : platform::PathKind::Missing;
+        return true;
     }
-    return std::filesystem::is_regular_file(std::filesystem::path(path));
+    return InterceptingOs::Kind(path, kind);
 }
 
-bool RecordingHost::RemoveFile(const std::u16string& path) {
+bool RecordingOs::Delete(std::u16string_view path) {
     events_.push_back("delete:" + U8(path));
-    if (files) {
-        return files->erase(path) != 0;
+    if (files_) {
+        return files_->erase(std::u16string(path)) != 0;
     }
-    std::error_code ec;
-    return std::filesystem::remove(std::filesystem::path(path), ec);
+    return InterceptingOs::Delete(path);
 }
 
 bool RecordingHost::ExecuteOpenDialog() {

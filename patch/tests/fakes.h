@@ -25,12 +25,25 @@ using Events = std::vector<std::string>;
 
 std::string U8(std::u16string_view text);
 
-// Console lines ("log:") and message boxes ("box:") in the order they came.
-class RecordingReporter : public Reporter {
+// The console and the message boxes: lines ("log:"), clears, caret hiding and boxes ("box:")
+// in the order they came.
+class RecordingReporter : public show::Console, public MessageBoxes {
 public:
     explicit RecordingReporter(Events& events) : events_(events) {}
     void AppendLog(const std::u16string& line) override;
+    void ClearLog() override {
+        lines.clear();
+        events_.push_back("clear");
+    }
+    void ReplaceLine(int index, const std::u16string& text) override {
+        if (index >= 0 && static_cast<std::size_t>(index) < lines.size()) {
+            lines[static_cast<std::size_t>(index)] = U8(text);
+        }
+    }
+    void HideCaret() override { events_.push_back("hide-caret"); }
     void ShowMessage(const std::u16string& text) override;
+    // Where the patch routines report: here, both.
+    operator Reporter() { return Reporter{*this, *this}; }
     std::vector<std::string> lines;
     std::vector<std::string> boxes;
 
@@ -38,37 +51,49 @@ protected:
     Events& events_;
 };
 
+// The file services, looked up on disk unless `files` (shared with the test) is set: whether
+// a file exists ("exists:") and its removal ("delete:") are recorded; every other call goes
+// to the disk.
+class RecordingOs : public platform::testing::InterceptingOs {
+public:
+    RecordingOs(Events& events, std::optional<std::set<std::u16string>>& files)
+        : InterceptingOs(platform::SystemOs()), events_(events), files_(files) {}
+    bool Kind(std::u16string_view path, platform::PathKind& kind) override;
+    bool Delete(std::u16string_view path) override;
+
+protected:
+    bool Fails(const char*) override { return false; }
+
+private:
+    Events& events_;
+    std::optional<std::set<std::u16string>>& files_;
+};
+
 // Thrown by EndProgram, which must not return.
 struct ProgramEnded {};
 
-// The window: answers from its settings; files are looked up on disk unless `files` is set.
-class RecordingHost : public PatchHost {
+// The window: its console (`reporter`), its loop and the host's questions, answered from its
+// settings; files are looked up on disk unless `files` is set.
+class RecordingHost : public PatchHost, public show::WindowLoop {
 public:
-    explicit RecordingHost(Events& events) : reporter(events), events_(events) {}
+    explicit RecordingHost(Events& events) : reporter(events), os(events, files), events_(events) {}
     RecordingReporter reporter;
 
     bool targetRunning = false;
     // Files that exist, when not looked up on disk.
     std::optional<std::set<std::u16string>> files;
+    RecordingOs os;
     // The dialog: what the user does at each showing (true: confirm `pick`, false: cancel).
     std::vector<std::pair<bool, std::u16string>> dialogAnswers;
     std::u16string dialogFileName{kDefaultTargetPath};
     std::u16string caption = u"The Thruth Is Out There для alice";
     bool timerEnabled = true;
 
-    void AppendLog(const std::u16string& line) override { reporter.AppendLog(line); }
     void ShowMessage(const std::u16string& text) override { reporter.ShowMessage(text); }
-    void ClearLog() override {
-        reporter.lines.clear();
-        events_.push_back("clear");
-    }
-    void HideConsoleCaret() override { events_.push_back("hide-caret"); }
     bool TopLevelWindowExists(std::u16string_view className, std::u16string_view title) override {
         events_.push_back("find-window:" + U8(className) + "|" + U8(title));
         return targetRunning;
     }
-    bool FileExists(const std::u16string& path) override;
-    bool RemoveFile(const std::u16string& path) override;
     bool ExecuteOpenDialog() override;
     std::u16string OpenDialogFileName() override { return dialogFileName; }
     void SetCaption(const std::u16string& text) override {
@@ -76,6 +101,7 @@ public:
         events_.push_back("caption:" + U8(text));
     }
     void ProcessMessages() override { events_.push_back("pump"); }
+    bool WindowClosed() const override { return false; }
     [[noreturn]] void EndProgram() override {
         events_.push_back("end-program");
         throw ProgramEnded{};
@@ -85,6 +111,15 @@ public:
         events_.push_back(enabled ? "timer-on" : "timer-off");
     }
     void RepaintWindow() override { events_.push_back("repaint"); }
+
+    // The rabbit's click and the run as the window makes them: with its console, its loop and
+    // these files.
+    binary::Status RabbitClick(PatchSteps& steps, std::u16string& targetDir) {
+        return patch::RabbitClick(*this, reporter, *this, steps, os, targetDir);
+    }
+    binary::Status GoClick(PatchSteps& steps, std::u16string& targetDir) {
+        return patch::GoClick(*this, reporter, *this, steps, os, targetDir);
+    }
 
 private:
     Events& events_;

@@ -1,8 +1,10 @@
+// The patch run's order of steps, its messages and its folder, with recorded steps, and the
+// whole run with the real steps on a real PE file.
 #include "patch/backup.h"
-#include "patch/error.h"
 #include "patch/patchrun.h"
 #include "patch/systemsteps.h"
 #include "patch/tests/fakes.h"
+#include "patch/user_error.h"
 #include "resedit/tests/pe_builder.h"
 #include "resedit/tests/support.h"
 
@@ -56,7 +58,7 @@ protected:
     std::u16string targetDir = kDir;
 
     void SetUp() override { host.files = std::set<std::u16string>{kDir + u"iTools.exe"}; }
-    binary::Status Click() { return RabbitClick(host, steps, targetDir); }
+    binary::Status Click() { return host.RabbitClick(steps, targetDir); }
 };
 
 TEST_F(PatchRunTest, TheTargetInTheFolder_EveryStepInOrder) {
@@ -153,7 +155,7 @@ TEST_F(PatchRunTest, ATypedNameThatDoesNotExist_NamesItAndEndsTheProgram) {
     events.clear();
     targetDir = kDir;
     host.dialogAnswers.clear();
-    EXPECT_THROW(static_cast<void>(GoClick(host, steps, targetDir)), ProgramEnded);
+    EXPECT_THROW(static_cast<void>(host.GoClick(steps, targetDir)), ProgramEnded);
     EXPECT_NE(std::find(events.begin(), events.end(), "open-dialog:E:\\typo\\iTool.exe"),
               events.end());
 }
@@ -238,7 +240,7 @@ protected:
     Events events;
     RecordingHost host{events};
     std::u16string targetDir;
-    SystemSteps steps{host, resources, platform::SystemOs(), targetDir};
+    SystemSteps steps{host.reporter, resources, platform::SystemOs(), targetDir};
 
     void SetUp() override {
         ScratchTest::SetUp();
@@ -317,7 +319,7 @@ TEST_F(SystemRunTest, PatchesAFolderEndToEndAndASecondRunMatches) {
                                             "Blorn rulezzz 4ever!!!"};
     for (int run = 1; run <= 2; ++run) {
         SCOPED_TRACE(run);
-        EXPECT_TRUE(RabbitClick(host, steps, targetDir));
+        EXPECT_TRUE(host.RabbitClick(steps, targetDir));
         EXPECT_EQ(host.reporter.lines, lines);
         EXPECT_TRUE(host.reporter.boxes.empty());
         EXPECT_FALSE(host.timerEnabled);
@@ -383,7 +385,7 @@ TEST_F(SystemRunTest, APackThatCannotBeWrittenLeavesTheTargetNamingItsOwnPack) {
     std::filesystem::create_directory(dir / "res_ru.data");
     Payloads(Pattern(7000, 9), Pattern(300, 8));
 
-    EXPECT_FALSE(RabbitClick(host, steps, targetDir));
+    EXPECT_FALSE(host.RabbitClick(steps, targetDir));
     EXPECT_TRUE(host.reporter.boxes.empty()) << "the string patch itself succeeded";
     EXPECT_EQ(ReadFileBytes(dir / "iTools.exe"), exe);
     EXPECT_EQ(ReadFileBytes(dir / "res_cn.data"), Bytes(10, 1));
@@ -401,7 +403,7 @@ TEST_F(SystemRunTest, ARerunThatCannotWriteThePackKeepsTheTargetRussian) {
     std::filesystem::create_directory(dir / "res_ru.data");
     Payloads(Pattern(7000, 9), Pattern(300, 8));
 
-    EXPECT_FALSE(RabbitClick(host, steps, targetDir));
+    EXPECT_FALSE(host.RabbitClick(steps, targetDir));
     EXPECT_TRUE(host.reporter.boxes.empty());
     EXPECT_EQ(ReadFileBytes(dir / "iTools.exe"), exe) << "still names res_ru.data";
     EXPECT_EQ(ReadFileBytes(dir / "res_cn.data"), Bytes(10, 1));

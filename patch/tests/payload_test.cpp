@@ -1,6 +1,7 @@
-#include "patch/error.h"
+// An embedded payload written out: an existing file replaced whole, and the three errors.
 #include "patch/payload.h"
 #include "patch/tests/fakes.h"
+#include "patch/user_error.h"
 #include "resedit/tests/support.h"
 
 #include <gtest/gtest.h>

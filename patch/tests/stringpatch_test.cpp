@@ -1,3 +1,5 @@
+// The string patch on real files: the positions it tests, its reads, a second run and every
+// failure's one message.
 #include "patch/stringpatch.h"
 #include "patch/tests/fakes.h"
 #include "resedit/tests/support.h"

@@ -1,3 +1,5 @@
+// The dialog transplant against stand-ins of the platform's resource functions: its lines,
+// its language and each failure's report.
 #include "patch/tests/fakes.h"
 #include "patch/transplant.h"
 #include "resedit/tests/support.h"

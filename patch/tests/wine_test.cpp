@@ -1,10 +1,10 @@
 // The payload writer and the dialog transplant on the real platform: this program's own
 // resources (the payloads are compiled into it) and copies of the stand-in TSRes.dll.
-#include "patch/error.h"
 #include "patch/payload.h"
 #include "patch/stringpatch.h"
 #include "patch/tests/fakes.h"
 #include "patch/transplant.h"
+#include "patch/user_error.h"
 #include "platform/resource.h"
 #include "resedit/tests/support.h"
 

@@ -1,3 +1,4 @@
+// The CompareStringW order: known orders, and the table against the system's function.
 #include "platform/collation.h"
 #include "platform/file.h"
 

@@ -1,3 +1,4 @@
+// The file services on real files and folders, and the transfer loop in pieces.
 #include "platform/file.h"
 #include "platform/file_pieces.h"
 #include "platform/text.h"
@@ -211,6 +212,10 @@ TEST_F(FileTest, FoldersRenamesAndAClosedHandle) {
     EXPECT_EQ(os.LastError(), error::kDiskFull) << "and the reason of an earlier failure stays";
     ASSERT_TRUE(os.Kind(PathOf("sub/new.bin"), kind));
     EXPECT_EQ(kind, platform::PathKind::File);
+    // What the patch run asks of a target's file: a file, not a folder of its name.
+    EXPECT_TRUE(platform::IsExistingFile(os, PathOf("sub/new.bin")));
+    EXPECT_FALSE(platform::IsExistingFile(os, PathOf("sub")));
+    EXPECT_FALSE(platform::IsExistingFile(os, PathOf("sub/none.bin")));
 
     // A rename replaces the file of the new name.
     ASSERT_TRUE(os.Rename(PathOf("sub/new.bin"), PathOf("sub/old.bin")));

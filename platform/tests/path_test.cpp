@@ -1,3 +1,4 @@
+// Windows path texts taken apart: folder, file name, title.
 #include "platform/path.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// UTF-8 and UTF-16 conversions, malformed input included.
 #include "platform/text.h"
 
 #include <gtest/gtest.h>

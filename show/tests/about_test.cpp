@@ -1,3 +1,4 @@
+// The About box's text: its twelve lines and their separators.
 #include "show/about.h"
 
 #include <gtest/gtest.h>

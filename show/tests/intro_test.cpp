@@ -1,3 +1,5 @@
+// The typed intro (its frames, pauses, order and the close during the typing), the console's
+// line list and the marquee, against a window played by a fake.
 #include "show/intro.h"
 #include "show/marquee.h"
 #include "show/memolines.h"
@@ -48,7 +50,7 @@ TEST(TypeLine, FramesShowEveryPrefixWithTheCursorBehindTheEvenOnes) {
 }
 
 // Plays the window: keeps the console as text and counts time on a fake clock.
-struct FakeIntro : IntroHost {
+struct FakeIntro : IntroHost, Console, WindowLoop {
     std::vector<std::string> events;
     std::u16string console;
     bool consoleExists = false;
@@ -85,7 +87,7 @@ struct FakeIntro : IntroHost {
         MemoReplaceLine(console, static_cast<size_t>(index), text);
         frames.push_back(text);
     }
-    void HideConsoleCaret() override {}
+    void HideCaret() override {}
     void ShowSignature() override { events.push_back("signature"); }
     void ShowRabbit() override { events.push_back("rabbit"); }
     void SetIntroTicks(std::int32_t v) override {
@@ -97,8 +99,11 @@ struct FakeIntro : IntroHost {
             closing = true;
         }
     }
+    // The intro as the window runs it: the window is its host, console and loop at once.
+    void Run() { RunIntro(*this, *this, *this); }
     bool WindowClosed() const override { return closing; }
     [[noreturn]] void EndProgram() override { throw std::runtime_error("program ended"); }
+    void RepaintWindow() override {}
     void Sleep(std::uint32_t ms) override {
         clockMs += ms;
         ++pauses;
@@ -114,7 +119,7 @@ std::uint32_t FakeClock() {
 TEST(Intro, TypesTheFourQuotationsOntoLinesZeroToThreeInOrder) {
     auto previous = SetSeedSource(&FakeClock);
     FakeIntro host;
-    RunIntro(host);
+    host.Run();
     SetSeedSource(previous);
     EXPECT_EQ(host.console, u"Get up Trinity. Just get up. Get up.\r\nWake up, Neo...\r\n"
                             u"The Matrix has you...\r\nFollow the white rabbit.\r\n");
@@ -141,7 +146,7 @@ TEST(Intro, PausesPerLineAndTotalDurationStayWithinBounds) {
     const int runs = 200;
     for (int run = 0; run < runs; ++run) {
         FakeIntro host;
-        RunIntro(host);
+        host.Run();
         EXPECT_EQ(host.pauses, expectedPauses);
         shortest = std::min(shortest, host.clockMs);
         longest = std::max(longest, host.clockMs);
@@ -165,7 +170,7 @@ TEST(Intro, ClosingTheWindowEndsTheProgramAtTheNextFlagTest) {
     for (const Case c : {Case{4, 5}, Case{5, 7}, Case{0, 1}}) {
         FakeIntro host;
         host.closeAtPump = c.closeAtPump;
-        EXPECT_THROW(RunIntro(host), std::runtime_error);
+        EXPECT_THROW(host.Run(), std::runtime_error);
         EXPECT_EQ(host.frames.size(), c.framesShown) << "closed in pump " << c.closeAtPump;
         EXPECT_EQ(std::count(host.events.begin(), host.events.end(), "rabbit"), 0);
     }

@@ -1,3 +1,5 @@
+// The rain on the in-memory GDI: the columns' steps and set-up, the glyph sheets' copies and
+// the frame timer's ticks.
 #include "show/rain.h"
 #include "show/random.h"
 
@@ -7,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <stdexcept>
 #include <vector>
 
 namespace {
@@ -229,7 +232,7 @@ TEST(GlyphSheets, CellCopyChangesExactlyItsSquare) {
 }
 
 // Records what the frame timer asks of the window.
-struct RecordingHost : FrameTimerHost {
+struct RecordingHost : FrameTimerHost, WindowLoop {
     RainState* rain = nullptr;
     std::vector<std::string> calls;
     bool timerOn = true;
@@ -248,6 +251,10 @@ struct RecordingHost : FrameTimerHost {
         rain->IntroTicks = -1;
     }
     bool WindowClosed() const override { return closed; }
+    void ProcessMessages() override { calls.push_back("pump"); }
+    [[noreturn]] void EndProgram() override { throw std::runtime_error("program ended"); }
+    // A tick as the window runs it: the window is the timer's host and its own loop.
+    void Tick() { Timer1Timer(*rain, *this, *this); }
 };
 
 TEST(FrameTimer, RepaintsTheFirstTwentyFramesAndStartsTheIntroOnTickHundred) {
@@ -257,7 +264,7 @@ TEST(FrameTimer, RepaintsTheFirstTwentyFramesAndStartsTheIntroOnTickHundred) {
     std::vector<int> frameCounts;
     for (int tick = 1; tick <= 250; ++tick) {
         host.calls.clear();
-        Timer1Timer(rain, host);
+        host.Tick();
         frameCounts.push_back(rain.FrameCount);
         std::vector<std::string> expected;
         if (tick == 100) {
@@ -293,11 +300,11 @@ TEST(FrameTimer, DrawsEveryColumnOncePerTickOnceColumnsExist) {
     RecordingHost host;
     host.rain = &rain;
     const long before = platform::MemoryCopyCount();
-    Timer1Timer(rain, host);
+    host.Tick();
     EXPECT_EQ(platform::MemoryCopyCount(), before) << "no columns before the first activation";
     EXPECT_EQ(rain.IntroTicks, 1);
     SetUpColumns(rain, s.sheets, 540, 460);
-    Timer1Timer(rain, host);
+    host.Tick();
     EXPECT_EQ(platform::MemoryCopyCount() - before, 2 * NumColumns);
 }
 
@@ -309,7 +316,7 @@ TEST(FrameTimer, DrawsNothingOnceTheWindowHasClosed) {
     host.rain = &rain;
     host.closed = true;
     const long before = platform::MemoryCopyCount();
-    Timer1Timer(rain, host);
+    host.Tick();
     EXPECT_EQ(platform::MemoryCopyCount(), before);
     EXPECT_TRUE(host.calls.empty());
 }

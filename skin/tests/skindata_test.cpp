@@ -1,3 +1,4 @@
+// The packed skin data: BMP pictures and the container, damaged ones refused.
 #include "skin/skindata.h"
 
 #include <gtest/gtest.h>

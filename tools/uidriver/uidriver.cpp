@@ -46,6 +46,9 @@
 //   env NAME VALUE                       set a variable for programs started afterwards
 //   rain-pixels                          the bright green pixels outside the controls now
 //   error-text CODE                      the system's text for an error code
+#include "platform/gdi_win32.h"
+#include "platform/owner_win32.h"
+#include "platform/text.h"
 #include "tools/report_json.h"
 
 #include <windows.h>
@@ -80,16 +83,13 @@ Clock::time_point g_closed;
 bool g_closeSent = false;
 
 using report::Json;
-using report::Utf8;
 
+// Commands come as UTF-8 words; the Win32 calls take UTF-16.
 std::wstring Wide(const std::string& s) {
-    if (s.empty()) {
-        return {};
-    }
-    int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    std::wstring w(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
-    return w;
+    return platform::Wide(platform::Utf16(s));
+}
+std::string Utf8(std::wstring_view w) {
+    return platform::Utf8(platform::U(w));
 }
 
 // One report line; fields are already JSON ("\"key\":value" pieces).
@@ -460,8 +460,8 @@ bool SaveClientBmp(const std::string& path) {
     POINT origin{0, 0};
     ClientToScreen(h, &origin);
     const int w = client.right, hgt = client.bottom;
-    HDC screen = GetDC(nullptr);
-    HDC mem = CreateCompatibleDC(screen);
+    const platform::WindowDc screen = platform::ClientDc(nullptr);
+    // A bottom-up 24-bit DIB: its pixels are the BMP file's, as they are.
     BITMAPINFO bi{};
     bi.bmiHeader.biSize = sizeof bi.bmiHeader;
     bi.bmiHeader.biWidth = w;
@@ -469,9 +469,11 @@ bool SaveClientBmp(const std::string& path) {
     bi.bmiHeader.biPlanes = 1;
     bi.bmiHeader.biBitCount = 24;
     void* bits = nullptr;
-    HBITMAP bmp = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(mem, bmp);
-    BitBlt(mem, 0, 0, w, hgt, screen, origin.x, origin.y, SRCCOPY);
+    platform::SelectedBitmap copy;
+    if (!copy.Adopt(CreateDIBSection(screen.Get(), &bi, DIB_RGB_COLORS, &bits, nullptr, 0))) {
+        return false;
+    }
+    BitBlt(copy.Dc(), 0, 0, w, hgt, screen.Get(), origin.x, origin.y, SRCCOPY);
     GdiFlush();
     const DWORD stride = ((w * 3 + 3) / 4) * 4;
     const DWORD size = stride * hgt;
@@ -483,10 +485,6 @@ bool SaveClientBmp(const std::string& path) {
              std::fwrite(bits, size, 1, f) == 1;
         std::fclose(f);
     }
-    SelectObject(mem, old);
-    DeleteObject(bmp);
-    DeleteDC(mem);
-    ReleaseDC(nullptr, screen);
     return ok;
 }
 
@@ -503,18 +501,13 @@ int RainPixels() {
             controls.push_back(ClientRectOf(c));
         }
     }
-    HDC screen = GetDC(nullptr);
-    HDC mem = CreateCompatibleDC(screen);
-    BITMAPINFO bi{};
-    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = client.right;
-    bi.bmiHeader.biHeight = -client.bottom;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
+    const platform::WindowDc screen = platform::ClientDc(nullptr);
     void* bits = nullptr;
-    HBITMAP bmp = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(mem, bmp);
-    BitBlt(mem, 0, 0, client.right, client.bottom, screen, origin.x, origin.y, SRCCOPY);
+    platform::SelectedBitmap copy;
+    if (!copy.Adopt(platform::CreateDib32(client.right, client.bottom, &bits))) {
+        return 0;
+    }
+    BitBlt(copy.Dc(), 0, 0, client.right, client.bottom, screen.Get(), origin.x, origin.y, SRCCOPY);
     GdiFlush();
     int count = 0;
     const auto* px = static_cast<const DWORD*>(bits);
@@ -534,23 +527,20 @@ int RainPixels() {
             }
         }
     }
-    SelectObject(mem, old);
-    DeleteObject(bmp);
-    DeleteDC(mem);
-    ReleaseDC(nullptr, screen);
     return count;
 }
 
 // "true" or "false" from the process's token; "null" when the token cannot be read.
 std::string Elevation(HANDLE process) {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(process, TOKEN_QUERY, &token)) {
+    HANDLE opened = nullptr;
+    if (!OpenProcessToken(process, TOKEN_QUERY, &opened)) {
         return "null";
     }
+    const platform::KernelHandle token(opened);
     TOKEN_ELEVATION elevation{};
     DWORD size = 0;
-    const bool ok = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size);
-    CloseHandle(token);
+    const bool ok =
+        GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof elevation, &size);
     return ok ? (elevation.TokenIsElevated ? "true" : "false") : "null";
 }
 

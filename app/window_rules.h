@@ -1,4 +1,5 @@
-// The main window's small pieces of pure logic, kept apart so they are tested natively.
+// The main window's rules that need no window: its caption, its target folder, its lengths at
+// a DPI, and the switch that starts the restore instead of it. Portable, tested natively.
 #pragma once
 
 #include <string>

@@ -1,4 +1,5 @@
-#include "app/appcore.h"
+// The main window's rules that need no window.
+#include "app/window_rules.h"
 
 #include "platform/path.h"
 

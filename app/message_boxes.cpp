@@ -1,4 +1,5 @@
-#include "app/application.h"
+// The program's message boxes, captioned with the application's title.
+#include "app/message_boxes.h"
 
 #include "platform/path.h"
 #include "platform/resource.h"
@@ -10,8 +11,12 @@ std::u16string ApplicationTitle() {
     return platform::FileNameWithoutExtension(platform::SystemResources().OwnExecutablePath());
 }
 
+void ShowMessageBox(HWND owner, const std::u16string& text, UINT flags) {
+    MessageBoxW(owner, platform::W(text), platform::W(ApplicationTitle()), flags);
+}
+
 void ShowException(HWND owner, const std::u16string& text) {
-    MessageBoxW(owner, platform::W(text), platform::W(ApplicationTitle()), MB_OK | MB_ICONSTOP);
+    ShowMessageBox(owner, text, MB_OK | MB_ICONSTOP);
 }
 
 } // namespace app

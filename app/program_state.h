@@ -35,12 +35,6 @@ struct ProgramState {
     platform::Dc WindowCanvas() const { return platform::FromHdc(WindowDC.Get()); }
     // Releases WindowDC; runs at program end, also when the intro ends the program early.
     void ReleaseWindowDC() { WindowDC.Reset(); }
-
-    // The console's lines; nothing happens before the console exists.
-    void AppendLog(const std::u16string& line);
-    void ClearLog();
-    void ReplaceLine(int index, const std::u16string& text);
-    void HideConsoleCaret();
 };
 
 } // namespace app

@@ -1,4 +1,5 @@
-#include "app/appcore.h"
+// The main window's rules that need no window: caption, target folder, restore switch, DPI.
+#include "app/window_rules.h"
 
 #include <gtest/gtest.h>
 
